@@ -1,0 +1,82 @@
+#include "HVXLog.h"
+
+#include <QMessageLogger>
+#include <atomic>
+#include <cstring>
+
+namespace {
+constexpr qsizetype kMaxQuotedLength = 1000;
+
+std::function<void()> &beepHandler()
+{
+    static std::function<void()> handler;
+    return handler;
+}
+
+std::atomic<int> beepCounter{0};
+
+const char *levelWord(HVXLogLevel level)
+{
+    switch (level) {
+    case HVXLogLevel::Error: return "ERROR";
+    case HVXLogLevel::Warning: return "WARNING";
+    case HVXLogLevel::Assertion: return "ASSERTION";
+    }
+    return "ERROR";
+}
+} // namespace
+
+QString hvxLogSourcePath(const char *file)
+{
+    const char *root = HVX_SOURCE_ROOT;
+    const size_t rootLength = std::strlen(root);
+    if (std::strncmp(file, root, rootLength) == 0)
+        file += rootLength;
+    return QString::fromUtf8(file);
+}
+
+void hvxLog(const char *file, int line, HVXLogLevel level, const QString &message)
+{
+    const QString text = QStringLiteral("%1:%2: %3: %4")
+                             .arg(hvxLogSourcePath(file))
+                             .arg(line)
+                             .arg(QLatin1String(levelWord(level)), message);
+    QMessageLogger logger(file, line, nullptr, "tavlo");
+    if (level == HVXLogLevel::Error)
+        logger.critical("%s", qUtf8Printable(text));
+    else
+        logger.warning("%s", qUtf8Printable(text));
+    if (message.startsWith(QLatin1String("Beep:")))
+        hvxBeep();
+}
+
+QString hvxLogValue(const QString &value)
+{
+    if (value.size() <= kMaxQuotedLength)
+        return value;
+    qsizetype cut = kMaxQuotedLength;
+    if (value.at(cut - 1).isHighSurrogate())
+        --cut;
+    return QStringLiteral("%1… (%2 characters)").arg(value.left(cut)).arg(value.size());
+}
+
+QString hvxLogValue(const QByteArray &utf8)
+{
+    if (utf8.size() <= kMaxQuotedLength * 4)
+        return hvxLogValue(QString::fromUtf8(utf8));
+    // Decode only what can be printed, so quoting a huge buffer stays cheap.
+    return QStringLiteral("%1… (%2 bytes)")
+        .arg(QString::fromUtf8(utf8.left(kMaxQuotedLength * 4)).left(kMaxQuotedLength))
+        .arg(utf8.size());
+}
+
+void hvxSetBeepHandler(std::function<void()> handler) { beepHandler() = std::move(handler); }
+
+void hvxBeep()
+{
+    ++beepCounter;
+    if (beepHandler())
+        beepHandler()();
+}
+
+int hvxBeepCount() { return beepCounter.load(); }

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing Tavlo needs on Debian 12, and does nothing
+# (quickly) when everything is already there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  cmake ninja-build g++ pkg-config ccache
+  qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
+  libqt6opengl6-dev libgl-dev
+  libcmark-gfm-dev libcmark-gfm-extensions-dev libsimdjson-dev
+  xvfb xauth fonts-dejavu-core fonts-symbola
+)
+command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# highlight.js for the session page, pinned by package-lock.json.
+if [ ! -f node_modules/@highlightjs/cdn-assets/highlight.min.js ]; then
+  npm ci --no-audit --no-fund --loglevel=error
+fi

@@ -1,0 +1,56 @@
+#include "Halvex/Foundation/HVXLog.h"
+#include "LogCapture.h"
+
+#include <QTest>
+
+class TestLogging : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void lineCarriesRelativePathLineAndLevel()
+    {
+        LogCapture capture;
+        const int line = __LINE__ + 1;
+        HVXLogError(QStringLiteral("Something failed: %1").arg(42));
+        HVXLogWarning(QStringLiteral("suspicious"));
+        HVXLogAssertion(QStringLiteral("broken"));
+        const QStringList lines = capture.lines();
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], QStringLiteral("tests/Foundation/tst_logging.cpp:%1: ERROR: Something failed: 42").arg(line));
+        QCOMPARE(lines[1], QStringLiteral("tests/Foundation/tst_logging.cpp:%1: WARNING: suspicious").arg(line + 1));
+        QCOMPARE(lines[2], QStringLiteral("tests/Foundation/tst_logging.cpp:%1: ASSERTION: broken").arg(line + 2));
+    }
+
+    void beepMessagesSoundTheAlert()
+    {
+        LogCapture capture;
+        int heard = 0;
+        hvxSetBeepHandler([&] { ++heard; });
+        const int before = hvxBeepCount();
+        HVXLogWarning(QStringLiteral("Beep: Not a directory: /nope"));
+        HVXLogWarning(QStringLiteral("No beep here"));
+        hvxSetBeepHandler(nullptr);
+        QCOMPARE(heard, 1);
+        QCOMPARE(hvxBeepCount(), before + 1);
+    }
+
+    void longValuesAreCutAtOneThousandCharacters()
+    {
+        const QString small(999, QLatin1Char('a'));
+        QCOMPARE(hvxLogValue(small), small);
+        const QString huge(50 * 1000 * 1000, QLatin1Char('x'));
+        const QString quoted = hvxLogValue(huge);
+        QVERIFY(quoted.startsWith(QString(1000, QLatin1Char('x')) + QStringLiteral("…")));
+        QVERIFY(quoted.contains(QStringLiteral("50000000")));
+        QVERIFY(quoted.size() < 1100);
+        // A cut never leaves half of a surrogate pair behind.
+        QString emoji = QString(999, QLatin1Char('a')) + QString::fromUtf8("😀") + QStringLiteral("tail");
+        const QString cut = hvxLogValue(emoji);
+        QVERIFY(!cut.at(998 + 1).isHighSurrogate() || cut.at(1000).isLowSurrogate());
+        QByteArray bytes(20000, 'b');
+        QVERIFY(hvxLogValue(bytes).contains(QStringLiteral("20000 bytes")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLogging)
+#include "tst_logging.moc"
