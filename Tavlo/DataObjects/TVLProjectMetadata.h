@@ -1,0 +1,67 @@
+#pragma once
+// The user's tags and annotations of one project directory, kept in "TavloMetaData.json" beside
+// the transcripts (which are never written). There is one store per directory per process, shared
+// by every node and window. Every mutation rewrites the whole file atomically and posts
+// "TVLProjectMetadataDidChangeNotification" with the store as object.
+//
+// Two guards keep the user's marks safe: a file that exists but cannot be read is copied aside
+// (with a warning) before it is first written over, and a file that changed on disk since this
+// store last read or wrote it is read again before a save, so the mutation lands on top of it.
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+class TVLTag;
+
+class TVLProjectMetadata final
+{
+public:
+    // The one store for the path in this process (created and read on first request, never
+    // dropped); nullptr for an empty path.
+    static TVLProjectMetadata *metadataForProjectPath(const QString &projectPath);
+
+    explicit TVLProjectMetadata(const QString &projectPath);
+    TVLProjectMetadata(const TVLProjectMetadata &) = delete;
+    TVLProjectMetadata &operator=(const TVLProjectMetadata &) = delete;
+
+    QString projectPath() const { return m_projectPath; }
+    QString metadataFilePath() const;
+
+    void load();
+    // Writes the whole file; false when it could not be written (logged).
+    bool save();
+
+    // Empty when there is none (or the stored value is not a string).
+    QString annotationForMessageId(const QString &messageId) const;
+    // The ids in the order they were added; empty when none or the stored value is not a list.
+    QList<quint64> tagIdsForMessageId(const QString &messageId) const;
+    // The palette tags of tagIdsForMessageId, skipping ids without tag.
+    QList<TVLTag *> tagsForMessageId(const QString &messageId) const;
+    // Message ids that carry an annotation or tags.
+    QStringList annotatedMessageIds() const;
+    QStringList taggedMessageIds() const;
+
+    void setAnnotationForMessageId(const QString &text, const QString &messageId);
+    void addTagIdToMessageId(quint64 tagId, const QString &messageId);
+    void removeTagIdFromMessageId(quint64 tagId, const QString &messageId);
+    void setTagIdsForMessageId(const QList<quint64> &tagIds, const QString &messageId);
+
+    void postChangeNotification();
+
+private:
+    bool refreshFromDiskIfChanged();
+    bool keepDamagedFileAside();
+    void saveAndNotify();
+
+    QString m_projectPath;
+    // The file's own values, kept as read so that entries of unexpected types survive a save.
+    QJsonObject m_annotations;
+    QJsonObject m_tagIdsByMessageId;
+    // What this store last read from or wrote to the file (null when there was no file).
+    QByteArray m_knownFileContent;
+    bool m_knownFileExists = false;
+    // The file exists but could not be read or understood; copy it aside before writing over it.
+    bool m_fileIsDamaged = false;
+};
