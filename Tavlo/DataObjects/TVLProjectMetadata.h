@@ -62,6 +62,7 @@ private:
     // What this store last read from or wrote to the file (null when there was no file).
     QByteArray m_knownFileContent;
     bool m_knownFileExists = false;
+    bool m_knownFileReadable = false;
     // The file exists but could not be read or understood; copy it aside before writing over it.
     bool m_fileIsDamaged = false;
 };

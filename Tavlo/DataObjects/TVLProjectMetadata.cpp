@@ -1,0 +1,296 @@
+#include "TVLProjectMetadata.h"
+
+#include "TVLTag.h"
+
+#include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXNotificationCenter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+namespace {
+const QString fileName = QStringLiteral("TavloMetaData.json");
+const QString annotationsKey = QStringLiteral("annotations");
+const QString tagsKey = QStringLiteral("tags");
+
+// What lies at the metadata file's path right now.
+struct FileState
+{
+    bool exists = false;
+    bool readable = false;
+    QByteArray content;
+
+    bool operator==(const FileState &) const = default;
+};
+
+FileState readFileState(const QString &path)
+{
+    FileState state;
+    const QFileInfo info(path);
+    state.exists = info.exists() || info.isSymLink();
+    if (!state.exists || info.isDir())
+        return state;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return state;
+    state.readable = true;
+    state.content = file.readAll();
+    return state;
+}
+
+QJsonArray jsonArrayOfIds(const QList<quint64> &tagIds)
+{
+    QJsonArray array;
+    for (quint64 tagId : tagIds)
+        array.append(qint64(tagId));
+    return array;
+}
+
+QString asidePathFor(const QString &path)
+{
+    const QString stem = path + QStringLiteral(".unreadable-")
+                         + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString candidate = stem;
+    for (int n = 2; QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink(); ++n)
+        candidate = stem + QStringLiteral("-%1").arg(n);
+    return candidate;
+}
+} // namespace
+
+TVLProjectMetadata *TVLProjectMetadata::metadataForProjectPath(const QString &projectPath)
+{
+    if (projectPath.isEmpty())
+        return nullptr;
+    // Stores live as long as the process: nodes and windows compare them by identity.
+    static auto *stores = new QHash<QString, TVLProjectMetadata *>;
+    const QString key = QDir::cleanPath(projectPath);
+    TVLProjectMetadata *&store = (*stores)[key];
+    if (!store)
+        store = new TVLProjectMetadata(key);
+    return store;
+}
+
+TVLProjectMetadata::TVLProjectMetadata(const QString &projectPath)
+    : m_projectPath(projectPath)
+{
+    load();
+}
+
+QString TVLProjectMetadata::metadataFilePath() const
+{
+    return QDir(m_projectPath).filePath(fileName);
+}
+
+void TVLProjectMetadata::load()
+{
+    const QString path = metadataFilePath();
+    const FileState state = readFileState(path);
+    m_knownFileExists = state.exists;
+    m_knownFileReadable = state.readable;
+    m_knownFileContent = state.content;
+    m_fileIsDamaged = false;
+    m_annotations = {};
+    m_tagIdsByMessageId = {};
+    if (!state.exists)
+        return;
+
+    auto damaged = [&](const QString &why) {
+        m_fileIsDamaged = true;
+        HVXLogWarning(QStringLiteral("Can't read metadata file %1 (%2); it is kept aside before it is next written")
+                          .arg(path, why));
+    };
+    if (!state.readable)
+        return damaged(QFileInfo(path).isDir() ? QStringLiteral("it is a directory") : QStringLiteral("no access"));
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(state.content, &error);
+    if (error.error != QJsonParseError::NoError)
+        return damaged(error.errorString());
+    if (!document.isObject())
+        return damaged(QStringLiteral("not a JSON object"));
+    const QJsonObject top = document.object();
+    const QJsonValue annotations = top.value(annotationsKey);
+    const QJsonValue tags = top.value(tagsKey);
+    if (!(annotations.isObject() || annotations.isUndefined()) || !(tags.isObject() || tags.isUndefined()))
+        return damaged(QStringLiteral("\"annotations\" or \"tags\" is not an object"));
+    m_annotations = annotations.toObject();
+    m_tagIdsByMessageId = tags.toObject();
+
+    // Entries of unexpected types are kept in the file, but have no meaning here.
+    int odd = 0;
+    for (const QJsonValue &value : std::as_const(m_annotations))
+        odd += value.isString() ? 0 : 1;
+    for (const QJsonValue &value : std::as_const(m_tagIdsByMessageId))
+        odd += value.isArray() ? 0 : 1;
+    if (odd > 0)
+        HVXLogWarning(QStringLiteral("Metadata file %1 has %2 entries of the wrong type; they are ignored")
+                          .arg(path).arg(odd));
+}
+
+bool TVLProjectMetadata::keepDamagedFileAside()
+{
+    const QString path = metadataFilePath();
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+        m_fileIsDamaged = false;
+        return true;
+    }
+    const QString aside = asidePathFor(path);
+    // Renaming keeps the old content exactly, also when it cannot be read or is a directory.
+    if (!QDir().rename(path, aside)) {
+        HVXLogError(QStringLiteral("Can't keep unreadable metadata file %1 aside as %2; not writing over it")
+                        .arg(path, aside));
+        return false;
+    }
+    HVXLogWarning(QStringLiteral("Kept unreadable metadata file aside as %1").arg(aside));
+    m_fileIsDamaged = false;
+    m_knownFileExists = false;
+    m_knownFileReadable = false;
+    m_knownFileContent.clear();
+    return true;
+}
+
+bool TVLProjectMetadata::save()
+{
+    if (m_fileIsDamaged && !keepDamagedFileAside())
+        return false;
+
+    QJsonObject top;
+    top.insert(QStringLiteral("version"), 1);
+    top.insert(annotationsKey, m_annotations);
+    top.insert(tagsKey, m_tagIdsByMessageId);
+    // QJsonObject keeps its keys sorted, so the text comes out with sorted keys.
+    const QByteArray content = QJsonDocument(top).toJson(QJsonDocument::Indented);
+
+    const QString path = metadataFilePath();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
+        HVXLogError(QStringLiteral("Can't write metadata file %1: %2; the change is kept for this run only")
+                        .arg(path, file.errorString()));
+        return false;
+    }
+    m_knownFileExists = true;
+    m_knownFileReadable = true;
+    m_knownFileContent = content;
+    return true;
+}
+
+bool TVLProjectMetadata::refreshFromDiskIfChanged()
+{
+    const FileState known{m_knownFileExists, m_knownFileReadable, m_knownFileContent};
+    if (readFileState(metadataFilePath()) == known)
+        return false;
+    load();
+    return true;
+}
+
+QString TVLProjectMetadata::annotationForMessageId(const QString &messageId) const
+{
+    return m_annotations.value(messageId).toString();
+}
+
+QList<quint64> TVLProjectMetadata::tagIdsForMessageId(const QString &messageId) const
+{
+    QList<quint64> tagIds;
+    const QJsonValue value = m_tagIdsByMessageId.value(messageId);
+    if (!value.isArray())
+        return tagIds;
+    for (const QJsonValue &entry : value.toArray())
+        if (entry.isDouble() && entry.toDouble() >= 0)
+            tagIds.append(quint64(entry.toInteger()));
+    return tagIds;
+}
+
+QList<TVLTag *> TVLProjectMetadata::tagsForMessageId(const QString &messageId) const
+{
+    QList<TVLTag *> tags;
+    for (quint64 tagId : tagIdsForMessageId(messageId))
+        if (TVLTag *tag = TVLTag::tagWithId(tagId))
+            tags.append(tag);
+    return tags;
+}
+
+QStringList TVLProjectMetadata::annotatedMessageIds() const
+{
+    QStringList ids;
+    for (auto it = m_annotations.begin(); it != m_annotations.end(); ++it)
+        if (!it.value().toString().isEmpty())
+            ids.append(it.key());
+    return ids;
+}
+
+QStringList TVLProjectMetadata::taggedMessageIds() const
+{
+    QStringList ids;
+    for (auto it = m_tagIdsByMessageId.begin(); it != m_tagIdsByMessageId.end(); ++it)
+        if (it.value().isArray() && !it.value().toArray().isEmpty())
+            ids.append(it.key());
+    return ids;
+}
+
+void TVLProjectMetadata::saveAndNotify()
+{
+    save();
+    postChangeNotification();
+}
+
+void TVLProjectMetadata::setAnnotationForMessageId(const QString &text, const QString &messageId)
+{
+    refreshFromDiskIfChanged();
+    if (text.isEmpty())
+        m_annotations.remove(messageId);
+    else
+        m_annotations.insert(messageId, text);
+    saveAndNotify();
+}
+
+void TVLProjectMetadata::addTagIdToMessageId(quint64 tagId, const QString &messageId)
+{
+    const bool reloaded = refreshFromDiskIfChanged();
+    QList<quint64> tagIds = tagIdsForMessageId(messageId);
+    if (tagIds.contains(tagId)) {
+        // Nothing to write; but what others wrote is new to this process's views.
+        if (reloaded)
+            postChangeNotification();
+        return;
+    }
+    tagIds.append(tagId);
+    m_tagIdsByMessageId.insert(messageId, jsonArrayOfIds(tagIds));
+    saveAndNotify();
+}
+
+void TVLProjectMetadata::removeTagIdFromMessageId(quint64 tagId, const QString &messageId)
+{
+    const bool reloaded = refreshFromDiskIfChanged();
+    if (!m_tagIdsByMessageId.contains(messageId)) {
+        if (reloaded)
+            postChangeNotification();
+        return;
+    }
+    QList<quint64> tagIds = tagIdsForMessageId(messageId);
+    tagIds.removeAll(tagId);
+    if (tagIds.isEmpty())
+        m_tagIdsByMessageId.remove(messageId);
+    else
+        m_tagIdsByMessageId.insert(messageId, jsonArrayOfIds(tagIds));
+    saveAndNotify();
+}
+
+void TVLProjectMetadata::setTagIdsForMessageId(const QList<quint64> &tagIds, const QString &messageId)
+{
+    refreshFromDiskIfChanged();
+    if (tagIds.isEmpty())
+        m_tagIdsByMessageId.remove(messageId);
+    else
+        m_tagIdsByMessageId.insert(messageId, jsonArrayOfIds(tagIds));
+    saveAndNotify();
+}
+
+void TVLProjectMetadata::postChangeNotification()
+{
+    HVXNotificationCenter::defaultCenter().post(QStringLiteral("TVLProjectMetadataDidChangeNotification"), this);
+}
