@@ -1,0 +1,380 @@
+#include "TVLMessage.h"
+
+#include "Halvex/Foundation/Categories/HVX_JSON.h"
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXModifierKeys.h"
+#include "TVLLineParser.h"
+
+#include <QJsonDocument>
+#include <QLocale>
+#include <QTimeZone>
+#include <QUuid>
+#include <simdjson.h>
+
+using simdjson::dom::element;
+using simdjson::dom::object;
+
+namespace {
+const QString kPatchLinesKey = QStringLiteral("TVLDefaultVisiblePatchLines");
+const QString kAttachmentLinesKey = QStringLiteral("TVLDefaultVisibleAttachementLines");
+
+void registerMessageDefaults()
+{
+    static const bool registered = [] {
+        HVXDefaults::standard().registerDefaults({{kPatchLinesKey, 16}, {kAttachmentLinesKey, 16}});
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+QString toQString(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
+
+std::optional<std::string_view> stringAt(const object &obj, std::string_view key)
+{
+    std::string_view value;
+    if (obj[key].get_string().get(value) == simdjson::SUCCESS)
+        return value;
+    return std::nullopt;
+}
+
+std::optional<object> objectAt(const object &obj, std::string_view key)
+{
+    object value;
+    if (obj[key].get_object().get(value) == simdjson::SUCCESS)
+        return value;
+    return std::nullopt;
+}
+
+QString jsonText(const element &value) { return hvxLogValue(QString::fromStdString(simdjson::minify(value))); }
+
+// The line parsed again on request. One parser per thread; its buffers are released after a
+// huge line so that one 50 MB line doesn't pin 50 MB for the rest of the run.
+class ParsedLine
+{
+public:
+    explicit ParsedLine(QByteArrayView bytes)
+    {
+        thread_local simdjson::dom::parser parser;
+        m_parser = &parser;
+        element doc;
+        if (parser.parse(bytes.data(), size_t(bytes.size()), false).get(doc) == simdjson::SUCCESS)
+            m_ok = doc.get_object().get(m_line) == simdjson::SUCCESS;
+        m_huge = bytes.size() > 16 * 1024 * 1024;
+    }
+    ~ParsedLine()
+    {
+        if (m_huge)
+            *m_parser = simdjson::dom::parser();
+    }
+    bool ok() const { return m_ok; }
+    const object &line() const { return m_line; }
+
+private:
+    simdjson::dom::parser *m_parser = nullptr;
+    object m_line;
+    bool m_ok = false;
+    bool m_huge = false;
+};
+
+QString escapeHtml(QString text)
+{
+    text.replace(QLatin1Char('&'), QLatin1String("&amp;"));
+    text.replace(QLatin1Char('<'), QLatin1String("&lt;"));
+    text.replace(QLatin1Char('>'), QLatin1String("&gt;"));
+    return text;
+}
+
+// For attribute values and paths that land in the page: quotes too.
+QString escapeHtmlAttribute(const QString &text)
+{
+    QString escaped = escapeHtml(text);
+    escaped.replace(QLatin1Char('"'), QLatin1String("&quot;"));
+    return escaped;
+}
+
+bool startsFolded(qint64 lineCount, const QString &limitKey)
+{
+    const qint64 limit = HVXDefaults::standard().integerForKey(limitKey);
+    return limit == 0 || lineCount > limit;
+}
+
+const QString kFoldedGlyph = QStringLiteral("\u25B6");
+const QString kUnfoldedGlyph = QStringLiteral("\u25BC");
+
+QString formattedCount(qint64 value) { return QLocale().toString(value); }
+} // namespace
+
+TVLMessage::TVLMessage() { registerMessageDefaults(); }
+
+std::shared_ptr<TVLMessage> TVLMessage::initWithString(const QString &line)
+{
+    auto bytes = std::make_shared<QByteArray>(line.toUtf8());
+    const qsizetype length = bytes->size();
+    bytes->reserve(length + TVLLineParser::kPadding);
+    TVLLineParser parser;
+    return fromBuffer(parser, bytes, 0, length);
+}
+
+std::shared_ptr<TVLMessage> TVLMessage::fromBuffer(TVLLineParser &parser, const std::shared_ptr<const QByteArray> &buffer,
+                                                   qsizetype offset, qsizetype length)
+{
+    auto message = std::make_shared<TVLMessage>();
+    message->m_buffer = buffer;
+    message->m_offset = offset;
+    message->m_length = length;
+    if (length > 0)
+        parser.parse(*message);
+    else
+        message->m_uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    return message;
+}
+
+QByteArrayView TVLMessage::rawBytes() const
+{
+    if (!m_buffer)
+        return {};
+    return QByteArrayView(m_buffer->constData() + m_offset, m_length);
+}
+
+QString TVLMessage::raw() const
+{
+    const QByteArrayView bytes = rawBytes();
+    return QString::fromUtf8(bytes.data(), bytes.size());
+}
+
+QJsonObject TVLMessage::json() const
+{
+    if (!m_flags.parsed)
+        return {};
+    return QJsonDocument::fromJson(rawBytes().toByteArray()).object();
+}
+
+QDateTime TVLMessage::timestamp() const
+{
+    if (!hasTimestamp())
+        return {};
+    return QDateTime::fromMSecsSinceEpoch(m_timestampMSecs, Qt::UTC);
+}
+
+QString TVLMessage::toolUseResultAgentId() const { return m_extra ? m_extra->toolUseResultAgentId : QString(); }
+
+QString TVLMessage::toolResultToolUseId() const { return m_extra ? m_extra->toolResultToolUseId : QString(); }
+
+QString TVLMessage::attributionSkill() const
+{
+    if (!m_flags.parsed)
+        return {};
+    const ParsedLine parsed(rawBytes());
+    if (!parsed.ok())
+        return {};
+    const auto skill = stringAt(parsed.line(), "attributionSkill");
+    return skill ? toQString(*skill) : QString();
+}
+
+// MARK: - Page content
+
+std::optional<QString> TVLMessage::rawMarkdown() const
+{
+    if (m_flags.compactSummary)
+        return compactionBoundaryMarkdown();
+    if (m_type.startsWith(QStringLiteral("user \u2013 ")))
+        return std::nullopt;
+    if (!m_flags.parsed)
+        return QString();
+    const ParsedLine parsed(rawBytes());
+    if (!parsed.ok())
+        return QString();
+    const object &line = parsed.line();
+    if (m_lineType == QLatin1String("attachment")) {
+        const auto attachment = objectAt(line, "attachment");
+        const auto prompt = attachment ? stringAt(*attachment, "prompt") : std::nullopt;
+        return prompt ? toQString(*prompt) : QString();
+    }
+    if (m_flags.sourceToolAssistant)
+        if (auto patch = markdownForStructuredPatch())
+            return patch;
+    const auto modelMessage = objectAt(line, "message");
+    element content;
+    if (!modelMessage || (*modelMessage)["content"].get(content) != simdjson::SUCCESS)
+        return QString();
+    std::string_view text;
+    if (content.get_string().get(text) == simdjson::SUCCESS)
+        return toQString(text);
+    simdjson::dom::array items;
+    if (content.get_array().get(items) == simdjson::SUCCESS) {
+        QString result;
+        for (element item : items) {
+            object itemObject;
+            if (item.get_object().get(itemObject) != simdjson::SUCCESS) {
+                HVXLogError(QStringLiteral("Expected dictionary, got: %1").arg(jsonText(item)));
+                continue;
+            }
+            if (const auto itemText = stringAt(itemObject, "text"))
+                result += toQString(*itemText);
+        }
+        return result;
+    }
+    HVXLogWarning(QStringLiteral("Didn't expect: %1").arg(jsonText(content)));
+    return QString();
+}
+
+std::optional<QString> TVLMessage::markdownForStructuredPatch() const
+{
+    if (!m_flags.parsed)
+        return std::nullopt;
+    const ParsedLine parsed(rawBytes());
+    if (!parsed.ok())
+        return std::nullopt;
+    const auto result = objectAt(parsed.line(), "toolUseResult");
+    if (!result)
+        return std::nullopt;
+    const auto filePath = stringAt(*result, "filePath");
+    simdjson::dom::array hunks;
+    if (!filePath || filePath->empty() || (*result)["structuredPatch"].get_array().get(hunks) != simdjson::SUCCESS
+        || hunks.size() == 0)
+        return std::nullopt;
+
+    QString shownPath = toQString(*filePath);
+    if (const auto cwd = stringAt(parsed.line(), "cwd"); cwd && !cwd->empty()) {
+        const QString directory = toQString(*cwd);
+        if (shownPath.startsWith(directory)) {
+            shownPath = shownPath.mid(directory.size());
+            if (shownPath.startsWith(QLatin1Char('/')))
+                shownPath.remove(0, 1);
+        }
+    }
+
+    qint64 total = 0, added = 0, removed = 0;
+    QString diff;
+    for (element hunk : hunks) {
+        object hunkObject;
+        simdjson::dom::array lines;
+        if (hunk.get_object().get(hunkObject) != simdjson::SUCCESS
+            || hunkObject["lines"].get_array().get(lines) != simdjson::SUCCESS)
+            continue;
+        for (element entry : lines) {
+            std::string_view text;
+            if (entry.get_string().get(text) != simdjson::SUCCESS)
+                continue;
+            ++total;
+            if (text.starts_with('+'))
+                ++added;
+            else if (text.starts_with('-'))
+                ++removed;
+            diff += toQString(text);
+            diff += QLatin1Char('\n');
+        }
+    }
+    const bool folded = startsFolded(total, kPatchLinesKey);
+    return QStringLiteral("<p class=\"tool-use-header\"><span class=\"fold-toggle\">%1</span> Update(%2)</p>\n")
+               .arg(folded ? kFoldedGlyph : kUnfoldedGlyph, escapeHtmlAttribute(shownPath))
+        + QStringLiteral("<p class=\"tool-use-stats\">&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;Added %1 lines, removed %2 lines</p>\n")
+              .arg(added)
+              .arg(removed)
+        + QStringLiteral("<div class=\"tool-use-diff %1\">\n\n").arg(folded ? QStringLiteral("folded") : QString())
+        + QStringLiteral("```diff\n") + diff + QStringLiteral("```\n\n") + QStringLiteral("</div>\n");
+}
+
+QString TVLMessage::htmlBlock() const
+{
+    const std::optional<QString> markdown = rawMarkdown();
+    if (!markdown || markdown->isEmpty())
+        return {};
+    QString body = *markdown;
+    QString cssClass;
+    if (m_flags.sourceToolAssistant) {
+        cssClass = QStringLiteral("tool-use");
+    } else if (m_flags.compactSummary) {
+        cssClass = QStringLiteral("compact-boundary");
+    } else {
+        cssClass = m_lineType.isNull() ? QStringLiteral("unknown") : m_lineType;
+        if (m_lineType == QLatin1String("user")) {
+            body.replace(QLatin1Char('\n'), QLatin1String("\n\t"));
+            body = QStringLiteral("\n\n---\n\n\t") + body + QStringLiteral("\n\n");
+        } else if (m_lineType == QLatin1String("attachment")) {
+            const qint64 lineCount = body.count(QLatin1Char('\n')) + 1;
+            const bool folded = startsFolded(lineCount, kAttachmentLinesKey);
+            body = QStringLiteral("<p class=\"attachment-header\"><span class=\"fold-toggle\">%1</span> Attachment</p>"
+                                  "<div class=\"attachment-body %2\"><pre><code class=\"nohighlight\">%3</code></pre></div>")
+                       .arg(folded ? kFoldedGlyph : kUnfoldedGlyph, folded ? QStringLiteral("folded") : QString(),
+                            escapeHtml(body));
+        }
+    }
+    return QStringLiteral("\n<div id=\"%1\" class=\"%2\">\n\n").arg(escapeHtmlAttribute(m_uuid), escapeHtmlAttribute(cssClass))
+        + body + QStringLiteral("\n\n</div>\n\n");
+}
+
+QString TVLMessage::markdown() const
+{
+    if (hvxIsModifierHeld(HVXModifierCommand))
+        return hvxPrettyPrintWithIndent(QJsonValue(json()), 1, false);
+    return htmlBlock();
+}
+
+QString TVLMessage::compactionBoundaryMarkdown() const
+{
+    const QString dash = QStringLiteral("\u2013");
+    const TVLTokenUsage *usage = m_compactionUsage.get();
+    auto cell = [&](qint64 value) { return usage ? formattedCount(value) : dash; };
+    return QStringLiteral("| Compaction | input | cache create | cache read | output |\n|---|---:|---:|---:|---:|\n"
+                          "| *# tokens* | %1 | %2 | %3 | %4 |\n")
+        .arg(cell(usage ? usage->inputTokens : 0), cell(usage ? usage->cacheCreationInputTokens : 0),
+             cell(usage ? usage->cacheReadInputTokens : 0), cell(usage ? usage->outputTokens : 0));
+}
+
+// MARK: - Usage
+
+std::optional<TVLTokenUsage> TVLMessage::tokenUsage()
+{
+    if (m_flags.usageDuplicate)
+        return std::nullopt;
+    if (m_flags.compactSummary)
+        return m_compactionUsage ? std::optional<TVLTokenUsage>(*m_compactionUsage) : std::nullopt;
+    return m_lineUsage ? std::optional<TVLTokenUsage>(*m_lineUsage) : std::nullopt;
+}
+
+void TVLMessage::markUsageDuplicate()
+{
+    if (m_flags.usageDuplicate)
+        return;
+    m_flags.usageDuplicate = true;
+    announce(TVLProperty::DisplayTitle);
+}
+
+void TVLMessage::markInDuplicateGroup()
+{
+    if (m_flags.inDuplicateGroup)
+        return;
+    m_flags.inDuplicateGroup = true;
+    announce(TVLProperty::DisplayTitle);
+}
+
+void TVLMessage::injectCompactionUsage(std::optional<TVLTokenUsage> usage)
+{
+    m_compactionUsage = usage ? std::make_unique<TVLTokenUsage>(*usage) : nullptr;
+    if (parent())
+        parent()->invalidateTokenUsage();
+}
+
+// MARK: - Outline
+
+QString TVLMessage::displayTitle() const
+{
+    QString name = m_type;
+    if (name.isEmpty())
+        name = m_lineType;
+    if (name.isEmpty() && m_flags.parsed) {
+        const QJsonObject line = json();
+        name = line.value(QLatin1String("uuid")).toString();
+        if (name.isEmpty())
+            name = line.value(QLatin1String("messageId")).toString();
+    }
+    const QString marker = m_flags.usageDuplicate ? QStringLiteral("\u2502 ")
+                         : m_flags.inDuplicateGroup ? QStringLiteral("\u2514 ")
+                                                    : QStringLiteral("  ");
+    return QStringLiteral("[F:monospacedSystemFontOfSize:weight:|13.0|%1]%2[F:systemFontOfSize:weight:|13.0|%1]%3")
+        .arg(QString::number(0.0, 'f', 6), marker, name);
+}
+
+QString TVLMessage::description() const { return QStringLiteral("<TVLMessage %1>").arg(m_uuid); }

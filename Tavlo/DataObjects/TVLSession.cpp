@@ -1,0 +1,485 @@
+#include "TVLSession.h"
+
+#include "Halvex/Foundation/Categories/HVXDate.h"
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXMenu.h"
+#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "TVLDesktop.h"
+#include "TVLExchange.h"
+#include "TVLLineParser.h"
+#include "TVLMessage.h"
+#include "TVLSubagent.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QUrl>
+#include <cstring>
+
+namespace {
+const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
+const QString kRelativeTimeKey = QStringLiteral("TVLSessionUseRelativeTime");
+
+struct DisplayMode
+{
+    int mode;
+    const char *menuTitle;
+};
+constexpr DisplayMode kDisplayModes[] = {
+    {0, "Show File Name"}, {1, "Show Start Date"}, {2, "Show Last Changed"}, {3, "Show First Prompt"}, {4, "Show Last Prompt"},
+};
+
+// The whole file in one buffer with readable padding after it, so lines can be parsed in place.
+std::shared_ptr<QByteArray> readPadded(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.isDir()) {
+        HVXLogWarning(QStringLiteral("Can't read session '%1': it is a directory").arg(path));
+        return nullptr;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
+        return nullptr;
+    }
+    auto buffer = std::make_shared<QByteArray>();
+    qsizetype capacity = qMax<qsizetype>(file.size(), 0) + TVLLineParser::kPadding;
+    buffer->resize(capacity);
+    qsizetype filled = 0;
+    for (;;) {
+        if (capacity - filled < TVLLineParser::kPadding + 1) {
+            // The file grew while we read it.
+            capacity = capacity * 2;
+            buffer->resize(capacity);
+        }
+        const qint64 got = file.read(buffer->data() + filled, capacity - filled - TVLLineParser::kPadding);
+        if (got < 0) {
+            HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
+            return nullptr;
+        }
+        if (got == 0)
+            break;
+        filled += got;
+    }
+    std::memset(buffer->data() + filled, 0, size_t(TVLLineParser::kPadding));
+    buffer->resize(filled);  // keeps the allocation, and with it the padding
+    return buffer;
+}
+
+qint64 totalOf(const std::optional<TVLTokenUsage> &usage) { return usage ? usage->totalTokens() : 0; }
+
+QString leftWithoutSplitting(const QString &text, qsizetype length)
+{
+    if (text.size() <= length)
+        return text;
+    if (text.at(length - 1).isHighSurrogate())
+        --length;
+    return text.left(length);
+}
+} // namespace
+
+void TVLSession::registerDefaults()
+{
+    static const bool registered = [] {
+        HVXDefaults::standard().registerDefaults({{kDisplayModeKey, 1}, {kRelativeTimeKey, true}});
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+TVLSession::TVLSession() { registerDefaults(); }
+
+TVLSession::~TVLSession() = default;
+
+std::shared_ptr<TVLSession> TVLSession::initWithPath(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.suffix() != QLatin1String("jsonl") || info.isDir())
+        return nullptr;
+    auto session = std::make_shared<TVLSession>();
+    session->setPath(path);
+    session->updateMessages();
+    return session;
+}
+
+// MARK: - Reading
+
+TVLSessionRead TVLSession::readFile(const QString &path, const std::shared_ptr<const QByteArray> &previous)
+{
+    TVLSessionRead read;
+    std::shared_ptr<QByteArray> buffer = readPadded(path);
+    if (buffer && previous && *buffer == *previous) {
+        read.unchanged = true;
+        return read;
+    }
+    if (!buffer)
+        return read;
+    read.contents = buffer;
+
+    TVLLineParser parser;
+    parser.setFileName(QFileInfo(path).fileName());
+    const char *data = buffer->constData();
+    const qsizetype size = buffer->size();
+    for (qsizetype start = 0; start < size;) {
+        const void *newline = std::memchr(data + start, '\n', size_t(size - start));
+        const qsizetype end = newline ? static_cast<const char *>(newline) - data : size;
+        if (end > start)
+            read.messages.push_back(TVLMessage::fromBuffer(parser, read.contents, start, end - start));
+        start = end + 1;
+    }
+    for (const auto &[id, line] : parser.takeToolUseIds())
+        if (!read.toolUseLineById.contains(id))
+            read.toolUseLineById.insert(id, line);
+
+    // Duplicate groups: only the last line of a message.id counts.
+    QHash<QString, TVLMessage *> latestByMessageId;
+    const QString fileName = QFileInfo(path).fileName();
+    for (const auto &message : read.messages) {
+        if (message->messageId().isEmpty())
+            continue;
+        auto it = latestByMessageId.find(message->messageId());
+        if (it != latestByMessageId.end()) {
+            TVLMessage *previousLine = it.value();
+            const qint64 before = totalOf(previousLine->tokenUsage());
+            const qint64 now = totalOf(message->tokenUsage());
+            if (now < before)
+                HVXLogError(QStringLiteral("Token count decreased for message.id %1 in %2: %3 \u2192 %4")
+                                .arg(message->messageId(), fileName)
+                                .arg(before)
+                                .arg(now));
+            previousLine->markUsageDuplicate();
+            previousLine->markInDuplicateGroup();
+            message->markInDuplicateGroup();
+            it.value() = message.get();
+        } else {
+            latestByMessageId.insert(message->messageId(), message.get());
+        }
+    }
+
+    // Exchanges: a new one at every prompt; lines before the first prompt form the preamble.
+    std::vector<TVLObject::List> exchangeMessages;
+    for (const auto &message : read.messages) {
+        if (message->exchangeStarter()) {
+            read.exchanges.push_back(TVLExchange::initWithFirstMessage(message));
+            exchangeMessages.push_back({message});
+            continue;
+        }
+        if (read.exchanges.empty()) {
+            read.exchanges.push_back(TVLExchange::initAsPreamble());
+            exchangeMessages.emplace_back();
+        }
+        message->setParent(read.exchanges.back().get());
+        exchangeMessages.back().push_back(message);
+    }
+    for (size_t i = 0; i < read.exchanges.size(); ++i)
+        if (exchangeMessages[i].size() > 1 || read.exchanges[i]->isPreamble())
+            read.exchanges[i]->setChildren(std::move(exchangeMessages[i]));
+    return read;
+}
+
+bool TVLSession::updateMessages() { return applyRead(readFile(path(), m_lastContents)); }
+
+bool TVLSession::applyRead(TVLSessionRead read)
+{
+    if (read.unchanged)
+        return false;
+    m_lastContents = read.contents;
+    m_toolUseLineById = std::move(read.toolUseLineById);
+    for (const auto &exchange : read.exchanges)
+        exchange->setParent(this);
+    List messages(read.messages.begin(), read.messages.end());
+    setChildren(std::move(messages));
+    setExchanges(std::move(read.exchanges));
+    loadSubagents();
+    m_firstTimestamp = computeFirstTimestamp();
+    setLastChangedAt(computeLastChangedAt());
+    m_firstUserPrompt = computeFirstUserPrompt();
+    m_lastUserPrompt = computeLastUserPrompt();
+    updateDisplayTitle();
+    return true;
+}
+
+void TVLSession::pathDidUpdate(const QString &changedPath)
+{
+    if (changedPath != path())
+        return;
+    updateMessages();
+    HVXNotificationCenter::defaultCenter().post(didUpdateNotification, this);
+}
+
+void TVLSession::setExchanges(std::vector<std::shared_ptr<TVLExchange>> exchanges)
+{
+    m_exchanges = std::move(exchanges);
+    announce(TVLProperty::Exchanges);
+    announce(TVLProperty::DisplayChildren);
+}
+
+std::vector<TVLMessage *> TVLSession::messages() const
+{
+    std::vector<TVLMessage *> result;
+    result.reserve(children().size());
+    for (const Ptr &child : children())
+        result.push_back(static_cast<TVLMessage *>(child.get()));
+    return result;
+}
+
+QString TVLSession::fileName() const { return QFileInfo(path()).fileName(); }
+
+QDateTime TVLSession::computeFirstTimestamp() const
+{
+    for (const Ptr &child : children())
+        if (auto *message = static_cast<TVLMessage *>(child.get()); message->hasTimestamp())
+            return message->timestamp();
+    const QFileInfo info(path());
+    const QDateTime born = info.birthTime();
+    // Not every file system records a creation date; the modification date is the next best.
+    return born.isValid() ? born : info.lastModified();
+}
+
+QDateTime TVLSession::computeLastChangedAt() const
+{
+    for (auto it = children().rbegin(); it != children().rend(); ++it)
+        if (auto *message = static_cast<TVLMessage *>(it->get()); message->hasTimestamp())
+            return message->timestamp();
+    return QFileInfo(path()).lastModified();
+}
+
+std::optional<QString> TVLSession::computeFirstUserPrompt() const
+{
+    for (const Ptr &child : children())
+        if (auto *message = static_cast<TVLMessage *>(child.get()); message->exchangeStarter())
+            return message->rawMarkdown();
+    return std::nullopt;
+}
+
+std::optional<QString> TVLSession::computeLastUserPrompt() const
+{
+    for (auto it = children().rbegin(); it != children().rend(); ++it)
+        if (auto *message = static_cast<TVLMessage *>(it->get()); message->exchangeStarter())
+            return message->rawMarkdown();
+    return std::nullopt;
+}
+
+// MARK: - Page and outline
+
+QString TVLSession::markdown() const
+{
+    const bool filtering = isFilterActive();
+    QString text;
+    for (const auto &exchange : m_exchanges) {
+        if (filtering && !exchange->matchesFilter())
+            continue;
+        text += QLatin1Char('\n');
+        text += exchange->markdownWithSectionAnchors();
+        text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+std::shared_ptr<TVLExchange> TVLSession::exchangeWithUuid(const QString &uuid)
+{
+    for (const auto &exchange : m_exchanges)
+        if (exchange->uuid() == uuid)
+            return exchange;
+    for (const auto &subagent : m_subagents)
+        if (auto found = subagent->exchangeWithUuid(uuid))
+            return found;
+    return nullptr;
+}
+
+QString TVLSession::projectPath() const { return QFileInfo(path()).absolutePath(); }
+
+TVLObject::List TVLSession::displayChildren()
+{
+    const bool filtering = isFilterActive();
+    std::vector<TVLExchange *> shown;
+    List result;
+    for (const auto &exchange : m_exchanges) {
+        if (exchange->isPreamble()) {
+            const auto usage = exchange->tokenUsage();
+            if (!usage || usage->isEmpty())
+                continue;
+        }
+        if (filtering && !exchange->matchesFilter())
+            continue;
+        result.push_back(exchange);
+    }
+    if (m_subagents.empty())
+        return result;
+
+    QHash<QString, List> anchored;
+    List unanchored;
+    for (const auto &subagent : m_subagents) {
+        if (subagent->anchorUuid().isEmpty())
+            unanchored.push_back(subagent);
+        else
+            anchored[subagent->anchorUuid()].push_back(subagent);
+    }
+    List withSubagents;
+    for (const Ptr &node : result) {
+        withSubagents.push_back(node);
+        const auto it = anchored.constFind(static_cast<TVLExchange *>(node.get())->uuid());
+        if (it != anchored.constEnd())
+            withSubagents.insert(withSubagents.end(), it->begin(), it->end());
+    }
+    withSubagents.insert(withSubagents.end(), unanchored.begin(), unanchored.end());
+    return withSubagents;
+}
+
+quint16 TVLSession::tagSummary()
+{
+    quint16 summary = 0;
+    for (const auto &exchange : m_exchanges)
+        summary |= exchange->tagSummary();
+    for (const auto &subagent : m_subagents)
+        summary |= subagent->tagSummary();
+    return summary;
+}
+
+void TVLSession::invalidateTagSummaryForMessageId(const QString &messageId)
+{
+    for (const auto &exchange : m_exchanges)
+        exchange->invalidateTagSummaryForMessageId(messageId);
+    for (const auto &subagent : m_subagents)
+        subagent->invalidateTagSummaryForMessageId(messageId);
+}
+
+void TVLSession::sendFilterNotifications()
+{
+    for (const auto &exchange : m_exchanges)
+        exchange->sendFilterNotifications();
+    for (const auto &subagent : m_subagents)
+        subagent->sendFilterNotifications();
+    updateFilters();
+}
+
+void TVLSession::updateFilters()
+{
+    bool matches = false;
+    for (const auto &exchange : m_exchanges)
+        matches = matches || exchange->matchesFilter();
+    for (const auto &subagent : m_subagents)
+        matches = matches || subagent->matchesFilter();
+    setMatchesFilter(matches);
+    announce(TVLProperty::DisplayChildren);
+}
+
+void TVLSession::addAdditionalTokenUsage(TVLTokenUsage &usage)
+{
+    for (const auto &subagent : m_subagents)
+        if (const auto subagentUsage = subagent->tokenUsage())
+            usage.addUsage(*subagentUsage);
+}
+
+// MARK: - Titles
+
+void TVLSession::setDisplayTitle(const QString &title)
+{
+    if (title == m_displayTitle)
+        return;
+    m_displayTitle = title;
+    announce(TVLProperty::DisplayTitle);
+}
+
+void TVLSession::updateDisplayTitle()
+{
+    const qint64 mode = HVXDefaults::standard().integerForKey(kDisplayModeKey);
+    QString title;
+    switch (mode) {
+    case 1: title = formatDate(m_firstTimestamp); break;
+    case 2: title = formatDate(lastChangedAt()); break;
+    case 3: title = truncatePrompt(m_firstUserPrompt).value_or(fileName()); break;
+    case 4: title = truncatePrompt(m_lastUserPrompt).value_or(fileName()); break;
+    default: title = fileName(); break;
+    }
+    if (!m_subagents.empty())
+        title = QStringLiteral("%1 [%2]").arg(title).arg(m_subagents.size());
+    setDisplayTitle(title);
+}
+
+QString TVLSession::formatDate(const QDateTime &date) const
+{
+    return formatDateRelative(date, HVXDefaults::standard().boolForKey(kRelativeTimeKey));
+}
+
+QString TVLSession::formatDateRelative(const QDateTime &date, bool relative) const
+{
+    if (!date.isValid())
+        return fileName();
+    if (relative)
+        return hvxRelativeTimeString(date);
+    const QDateTime local = date.toLocalTime();
+    const QLocale locale;
+    return locale.toString(local.date(), QStringLiteral("MMM d, yyyy")) + QStringLiteral(", ")
+        + locale.toString(local.time(), QLocale::ShortFormat);
+}
+
+std::optional<QString> TVLSession::truncatePrompt(const std::optional<QString> &prompt)
+{
+    if (!prompt || prompt->isEmpty())
+        return std::nullopt;
+    QStringList words;
+    QString word;
+    for (const QChar c : *prompt) {
+        if (c.isSpace() || c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
+            if (!word.isEmpty())
+                words << word;
+            word.clear();
+        } else {
+            word += c;
+        }
+    }
+    if (!word.isEmpty())
+        words << word;
+    const QString joined = words.join(QLatin1Char(' '));
+    if (joined.size() > 80)
+        return leftWithoutSplitting(joined, 79) + QStringLiteral("\u2026");
+    return joined;
+}
+
+QString TVLSession::titleForWindowAndRecents() const { return formatDateRelative(m_firstTimestamp, false); }
+
+void TVLSession::addToContextMenu(HVXMenu &menu)
+{
+    TVLObject::addToContextMenu(menu);
+    const QString project = projectPath();
+    if (!project.isEmpty())
+        menu.addItemWithTitle(QStringLiteral("Open Project"), [project] { TVLDesktop::current().openPathInNewWindow(project); });
+
+    menu.addSeparator();
+    const QUrl fileUrl = QUrl::fromLocalFile(path());
+    const auto applications = TVLDesktop::current().applicationsForUrl(fileUrl);
+    if (!applications.isEmpty()) {
+        HVXMenu &openIn = menu.addMenuWithTitle(QStringLiteral("Open in"));
+        for (const auto &application : applications) {
+            const QString identifier = application.identifier;
+            openIn.addItemWithTitle(application.name, [fileUrl, identifier] {
+                TVLDesktop::current().openUrlWithApplication(fileUrl, identifier);
+            });
+        }
+    }
+    if (TVLDesktop::current().enableDeveloperHacks()) {
+        const QString file = path();
+        for (const char *name : {"OK JSON", "Textmate", "Zed"}) {
+            const QString application = QString::fromUtf8(name);
+            menu.addItemWithTitle(QStringLiteral("Open with %1").arg(application), [file, application] {
+                TVLDesktop::current().openPathWithApplicationNamed(file, application);
+            });
+        }
+    }
+
+    menu.addSeparator();
+    const qint64 currentMode = HVXDefaults::standard().integerForKey(kDisplayModeKey);
+    for (const DisplayMode &mode : kDisplayModes) {
+        const int value = mode.mode;
+        menu.addItemWithTitle(QString::fromUtf8(mode.menuTitle),
+                              [value] { HVXDefaults::standard().setInteger(kDisplayModeKey, value); },
+                              currentMode == value);
+    }
+    menu.addSeparator();
+    const bool relative = HVXDefaults::standard().boolForKey(kRelativeTimeKey);
+    menu.addItemWithTitle(QStringLiteral("Use Relative Time"),
+                          [relative] { HVXDefaults::standard().setBool(kRelativeTimeKey, !relative); }, relative);
+}

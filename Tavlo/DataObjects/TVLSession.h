@@ -1,0 +1,107 @@
+#pragma once
+// One transcript file (.jsonl): its lines become messages, grouped into exchanges at every
+// prompt, with duplicate message.id groups marked, the values the outline shows (start, last
+// change, first and last prompt, title) and the Markdown of the page. Sub-agent transcripts
+// beside it are loaded at the end of every read. The file is read whole, kept once as bytes,
+// and read again on every change; an unchanged file costs one read and one comparison.
+
+#include "TVLObject.h"
+
+#include <QHash>
+
+class TVLExchange;
+class TVLMessage;
+class TVLSubagent;
+
+// The result of reading and parsing a transcript file, made without touching any tree, so it
+// can be built on a worker thread and applied on the main thread.
+struct TVLSessionRead
+{
+    bool unchanged = false;          // the file's bytes equal the last read's
+    std::shared_ptr<const QByteArray> contents;  // null when the file could not be read
+    std::vector<std::shared_ptr<TVLMessage>> messages;
+    std::vector<std::shared_ptr<TVLExchange>> exchanges;
+    QHash<QString, int> toolUseLineById;  // tool_use item id -> index of the first message carrying it
+};
+
+class TVLSession : public TVLObject
+{
+public:
+    static inline const QString didUpdateNotification = QStringLiteral("TVLSessionDidUpdate");
+
+    // A session for a .jsonl file (read at once), or nullptr for anything else.
+    static std::shared_ptr<TVLSession> initWithPath(const QString &path);
+    // Reads and parses the file; `previous` is the last read's bytes (may be null).
+    static TVLSessionRead readFile(const QString &path, const std::shared_ptr<const QByteArray> &previous);
+
+    TVLSession();
+    ~TVLSession() override;
+
+    // Reads the file again; true when its text changed.
+    bool updateMessages();
+    // Applies a read made by readFile (main thread).
+    bool applyRead(TVLSessionRead read);
+    void pathDidUpdate(const QString &changedPath) override;
+
+    const std::vector<std::shared_ptr<TVLExchange>> &exchanges() const { return m_exchanges; }
+    const std::vector<std::shared_ptr<TVLSubagent>> &subagents() const { return m_subagents; }
+    std::vector<TVLMessage *> messages() const;
+    const std::shared_ptr<const QByteArray> &lastContents() const { return m_lastContents; }
+
+    const QDateTime &firstTimestamp() const { return m_firstTimestamp; }
+    const std::optional<QString> &firstUserPrompt() const { return m_firstUserPrompt; }
+    const std::optional<QString> &lastUserPrompt() const { return m_lastUserPrompt; }
+    QString displayTitle() const override { return m_displayTitle; }
+    QString fileName() const;
+
+    QString markdown() const override;
+    std::shared_ptr<TVLExchange> exchangeWithUuid(const QString &uuid) override;
+    QString projectPath() const override;
+    List displayChildren() override;
+    quint16 tagSummary() override;
+    void invalidateTagSummaryForMessageId(const QString &messageId) override;
+    void sendFilterNotifications() override;
+    void updateFilters() override;
+    void addAdditionalTokenUsage(TVLTokenUsage &usage) override;
+
+    // Titles and menus.
+    virtual void updateDisplayTitle();
+    QString formatDate(const QDateTime &date) const;
+    QString formatDateRelative(const QDateTime &date, bool relative) const;
+    static std::optional<QString> truncatePrompt(const std::optional<QString> &prompt);
+    QString titleForWindowAndRecents() const;
+    void addToContextMenu(HVXMenu &menu) override;
+
+    // Sub-agents.
+    QString subagentsDirectory() const;
+    void loadSubagents();
+    void resolveSubagentAnchors(const std::vector<std::shared_ptr<TVLSubagent>> &subagents);
+    QString resolveTaskAnchorForAgentIdExchangeByMsgUuid(const QString &agentId,
+                                                          const QHash<QString, QString> &exchangeByMessageUuid) const;
+    QString resolveAcompactAnchorForPromptIdExchangeByMsgUuid(const QString &promptId,
+                                                               const QHash<QString, QString> &exchangeByMessageUuid) const;
+    void attachCompactionUsageFromSubagents(const std::vector<std::shared_ptr<TVLSubagent>> &subagents);
+    void setSubagents(std::vector<std::shared_ptr<TVLSubagent>> subagents);
+
+    static void registerDefaults();
+
+protected:
+    void setDisplayTitle(const QString &title);
+    void setExchanges(std::vector<std::shared_ptr<TVLExchange>> exchanges);
+    QHash<QString, QString> exchangeByMessageUuid() const;
+
+private:
+    QDateTime computeFirstTimestamp() const;
+    QDateTime computeLastChangedAt() const;
+    std::optional<QString> computeFirstUserPrompt() const;
+    std::optional<QString> computeLastUserPrompt() const;
+
+    std::vector<std::shared_ptr<TVLExchange>> m_exchanges;
+    std::vector<std::shared_ptr<TVLSubagent>> m_subagents;
+    std::shared_ptr<const QByteArray> m_lastContents;
+    QHash<QString, int> m_toolUseLineById;
+    QDateTime m_firstTimestamp;
+    std::optional<QString> m_firstUserPrompt;
+    std::optional<QString> m_lastUserPrompt;
+    QString m_displayTitle;
+};

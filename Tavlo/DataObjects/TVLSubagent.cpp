@@ -1,0 +1,233 @@
+#include "TVLSubagent.h"
+
+#include "Halvex/Foundation/HVXLog.h"
+#include "TVLExchange.h"
+#include "TVLMessage.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonObject>
+
+std::shared_ptr<TVLSubagent> TVLSubagent::initWithPath(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.suffix() != QLatin1String("jsonl") || info.isDir())
+        return nullptr;
+    auto subagent = std::make_shared<TVLSubagent>();
+    subagent->setPath(path);
+    subagent->updateMessages();
+    subagent->classifyByFileName();
+    subagent->loadIdentityFromFirstMessage();
+    subagent->m_hasNonTrivialUsage = subagent->computeHasNonTrivialUsage();
+    subagent->updateDisplayTitle();
+    return subagent;
+}
+
+TVLSubagent::Kind TVLSubagent::kindForFileName(const QString &fileName)
+{
+    if (fileName.startsWith(QLatin1String("agent-acompact-")))
+        return Compaction;
+    if (fileName.startsWith(QLatin1String("agent-aside_question-")))
+        return Aside;
+    if (fileName.startsWith(QLatin1String("agent-")))
+        return Task;
+    return Unknown;
+}
+
+void TVLSubagent::classifyByFileName() { m_kind = kindForFileName(fileName()); }
+
+void TVLSubagent::loadIdentityFromFirstMessage()
+{
+    for (TVLMessage *message : messages()) {
+        if (!message->hasJson())
+            continue;
+        const QJsonObject line = message->json();
+        auto text = [&](const char *key) {
+            const QJsonValue value = line.value(QLatin1String(key));
+            return value.isString() ? value.toString() : QString();
+        };
+        m_agentId = text("agentId");
+        m_slug = text("slug");
+        m_subPromptId = text("promptId");
+        m_logicalParentUuid = text("logicalParentUuid");
+        return;
+    }
+}
+
+bool TVLSubagent::computeHasNonTrivialUsage()
+{
+    if (m_kind == Compaction)
+        return false;
+    for (TVLMessage *message : messages())
+        if (const auto usage = message->tokenUsage(); usage && !usage->isEmpty())
+            return true;
+    return false;
+}
+
+std::optional<TVLTokenUsage> TVLSubagent::compactionUsage()
+{
+    if (m_kind != Compaction)
+        return std::nullopt;
+    const auto all = messages();
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        if ((*it)->lineType() != QLatin1String("assistant"))
+            continue;
+        if (const auto usage = (*it)->tokenUsage(); usage && !usage->isEmpty())
+            return usage;
+    }
+    return std::nullopt;
+}
+
+void TVLSubagent::updateDisplayTitle()
+{
+    const QString word = m_kind == Aside ? QStringLiteral("Aside")
+                       : m_kind == Compaction ? QStringLiteral("Compaction")
+                                              : QStringLiteral("Subagent");
+    const QString name = !m_slug.isEmpty() ? m_slug : !m_agentId.isEmpty() ? m_agentId : fileName();
+    setDisplayTitle(QStringLiteral("%1: %2").arg(word, name));
+}
+
+HVXColor TVLSubagent::textColor() const { return HVXSystemColor::red(); }
+
+// MARK: - The parent side
+
+QString TVLSession::subagentsDirectory() const
+{
+    const QFileInfo info(path());
+    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents");
+}
+
+void TVLSession::loadSubagents()
+{
+    const QString directory = subagentsDirectory();
+    const QFileInfo directoryInfo(directory);
+    if (!directoryInfo.isDir()) {
+        if (!m_subagents.empty())
+            setSubagents({});
+        return;
+    }
+    QHash<QString, std::shared_ptr<TVLSubagent>> current;
+    for (const auto &subagent : m_subagents)
+        current.insert(subagent->path(), subagent);
+
+    QDir dir(directory);
+    if (!dir.isReadable()) {
+        HVXLogError(QStringLiteral("Failed to get contents of '%1': %2").arg(directory, QStringLiteral("Permission denied")));
+        return;
+    }
+    // Sorted by name so that sub-agents keep one order from read to read.
+    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    std::vector<std::shared_ptr<TVLSubagent>> loaded;
+    for (const QFileInfo &entry : entries) {
+        if (entry.isDir() || entry.suffix() != QLatin1String("jsonl") || !entry.fileName().startsWith(QLatin1String("agent-")))
+            continue;
+        const QString entryPath = entry.absoluteFilePath();
+        std::shared_ptr<TVLSubagent> subagent = current.value(entryPath);
+        if (subagent) {
+            subagent->updateMessages();
+        } else {
+            subagent = TVLSubagent::initWithPath(entryPath);
+            if (!subagent)
+                continue;
+            subagent->setParent(this);
+        }
+        loaded.push_back(subagent);
+    }
+    resolveSubagentAnchors(loaded);
+    attachCompactionUsageFromSubagents(loaded);
+
+    std::vector<std::shared_ptr<TVLSubagent>> visible;
+    for (const auto &subagent : loaded)
+        if (subagent->kind() != TVLSubagent::Compaction || subagent->hasNonTrivialUsage())
+            visible.push_back(subagent);
+    if (visible != m_subagents)
+        setSubagents(std::move(visible));
+}
+
+QHash<QString, QString> TVLSession::exchangeByMessageUuid() const
+{
+    QHash<QString, QString> map;
+    for (const auto &exchange : m_exchanges)
+        for (const Ptr &child : exchange->children())
+            map.insert(static_cast<TVLMessage *>(child.get())->uuid(), exchange->uuid());
+    return map;
+}
+
+void TVLSession::resolveSubagentAnchors(const std::vector<std::shared_ptr<TVLSubagent>> &subagents)
+{
+    if (subagents.empty())
+        return;
+    const QHash<QString, QString> map = exchangeByMessageUuid();
+    for (const auto &subagent : subagents) {
+        switch (subagent->kind()) {
+        case TVLSubagent::Task:
+            subagent->setAnchorUuid(resolveTaskAnchorForAgentIdExchangeByMsgUuid(subagent->agentId(), map));
+            break;
+        case TVLSubagent::Compaction:
+            subagent->setAnchorUuid(resolveAcompactAnchorForPromptIdExchangeByMsgUuid(subagent->subPromptId(), map));
+            break;
+        case TVLSubagent::Aside:
+            subagent->setAnchorUuid(map.value(subagent->logicalParentUuid()));
+            break;
+        default:
+            subagent->setAnchorUuid({});
+            break;
+        }
+    }
+}
+
+QString TVLSession::resolveTaskAnchorForAgentIdExchangeByMsgUuid(const QString &agentId,
+                                                                  const QHash<QString, QString> &map) const
+{
+    if (agentId.isEmpty())
+        return {};
+    const auto all = messages();
+    const auto result = std::find_if(all.begin(), all.end(),
+                                     [&](TVLMessage *message) { return message->toolUseResultAgentId() == agentId; });
+    if (result == all.end())
+        return {};
+    const QString callId = (*result)->toolResultToolUseId();
+    if (!callId.isEmpty()) {
+        const auto line = m_toolUseLineById.constFind(callId);
+        if (line != m_toolUseLineById.constEnd() && line.value() < int(all.size()))
+            return map.value(all[size_t(line.value())]->uuid());
+    }
+    return map.value((*result)->uuid());
+}
+
+QString TVLSession::resolveAcompactAnchorForPromptIdExchangeByMsgUuid(const QString &promptId,
+                                                                       const QHash<QString, QString> &map) const
+{
+    if (promptId.isEmpty())
+        return {};
+    TVLMessage *latest = nullptr;
+    for (TVLMessage *message : messages())
+        if (message->promptId() == promptId && message->hasTimestamp()
+            && (!latest || message->timestampMSecs() > latest->timestampMSecs()))
+            latest = message;
+    return latest ? map.value(latest->uuid()) : QString();
+}
+
+void TVLSession::attachCompactionUsageFromSubagents(const std::vector<std::shared_ptr<TVLSubagent>> &subagents)
+{
+    QHash<QString, TVLSubagent *> byPromptId;
+    for (const auto &subagent : subagents)
+        if (subagent->kind() == TVLSubagent::Compaction && !subagent->subPromptId().isEmpty())
+            byPromptId.insert(subagent->subPromptId(), subagent.get());
+    if (byPromptId.isEmpty())
+        return;
+    for (TVLMessage *message : messages()) {
+        if (!message->isCompactSummary() || message->promptId().isEmpty())
+            continue;
+        if (TVLSubagent *compaction = byPromptId.value(message->promptId()))
+            message->injectCompactionUsage(compaction->compactionUsage());
+    }
+}
+
+void TVLSession::setSubagents(std::vector<std::shared_ptr<TVLSubagent>> subagents)
+{
+    m_subagents = std::move(subagents);
+    announce(TVLProperty::Subagents);
+    announce(TVLProperty::DisplayChildren);
+    invalidateTokenUsage();
+}

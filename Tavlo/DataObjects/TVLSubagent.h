@@ -1,0 +1,43 @@
+#pragma once
+// A transcript written beside a session by work the session started: a task sub-agent, a
+// context compaction or an aside question. It reads like a session and knows its kind, its
+// identity (from its first line) and the exchange of the parent session it belongs to.
+
+#include "TVLSession.h"
+
+class TVLSubagent final : public TVLSession
+{
+public:
+    enum Kind : qint64 { Unknown = 0, Task = 1, Compaction = 2, Aside = 3 };
+
+    static std::shared_ptr<TVLSubagent> initWithPath(const QString &path);
+    static Kind kindForFileName(const QString &fileName);
+
+    qint64 kind() const { return m_kind; }
+    const QString &agentId() const { return m_agentId; }
+    const QString &slug() const { return m_slug; }
+    const QString &subPromptId() const { return m_subPromptId; }
+    const QString &logicalParentUuid() const { return m_logicalParentUuid; }
+    bool hasNonTrivialUsage() const { return m_hasNonTrivialUsage; }
+    const QString &anchorUuid() const { return m_anchorUuid; }
+    void setAnchorUuid(const QString &uuid) { m_anchorUuid = uuid; }
+
+    void classifyByFileName();
+    void loadIdentityFromFirstMessage();
+    bool computeHasNonTrivialUsage();
+    // The usage credited to the parent's compact summary line.
+    std::optional<TVLTokenUsage> compactionUsage();
+
+    void updateDisplayTitle() override;
+    HVXColor textColor() const override;
+    bool hasStandardTextColor() const override { return false; }
+
+private:
+    qint64 m_kind = Unknown;
+    QString m_agentId;
+    QString m_slug;
+    QString m_subPromptId;
+    QString m_logicalParentUuid;
+    QString m_anchorUuid;
+    bool m_hasNonTrivialUsage = false;
+};

@@ -1,0 +1,340 @@
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Halvex/Foundation/HVXMenu.h"
+#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "LogCapture.h"
+#include "RecordingDesktop.h"
+#include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLMessage.h"
+#include "Tavlo/DataObjects/TVLProjectMetadata.h"
+#include "Tavlo/DataObjects/TVLSession.h"
+#include "TranscriptBuilder.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QLocale>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace TranscriptBuilder;
+
+namespace {
+QStringList exchangeIds(const TVLSession &session)
+{
+    QStringList ids;
+    for (const auto &exchange : session.exchanges())
+        ids << (exchange->isPreamble() ? QStringLiteral("preamble") : exchange->uuid());
+    return ids;
+}
+
+QStringList shownIds(TVLSession &session)
+{
+    QStringList ids;
+    for (const auto &child : session.displayChildren()) {
+        if (auto *exchange = dynamic_cast<TVLExchange *>(child.get()))
+            ids << (exchange->isPreamble() ? QStringLiteral("preamble") : exchange->uuid());
+        else
+            ids << QFileInfo(child->path()).fileName();
+    }
+    return ids;
+}
+} // namespace
+
+class TestSessions : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_project;
+
+    QString sessionPath(const QString &name) const { return m_project + "/" + name + ".jsonl"; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        m_project = m_dir.filePath("projects/-home-me-app");
+    }
+
+    void init() { HVXDefaults::standard().remove("TVLSessionDisplayMode"); }
+
+    void onlyJsonlFilesAreSessions()
+    {
+        QVERIFY(!TVLSession::initWithPath(write(m_project + "/notes.txt", QStringList{"x"})));
+        QDir().mkpath(m_project + "/folder.jsonl");
+        QVERIFY(!TVLSession::initWithPath(m_project + "/folder.jsonl"));
+        QVERIFY(TVLSession::initWithPath(write(sessionPath("empty"), QStringList{})));
+    }
+
+    void linesAreGroupedIntoExchangesAtPrompts()
+    {
+        const QString path = write(sessionPath("grouping"),
+                                   QList<QJsonObject>{
+                                       {{"type", "summary"}, {"uuid", "s0"}},
+                                       prompt("p1", "first", "2025-06-01T10:00:00.000Z"),
+                                       assistant("a1", "answer", "m1", usage(10, 1)),
+                                       toolCall("a2", "t1", "m1", usage(10, 2)),
+                                       toolResult("r1", "t1"),
+                                       assistant("a3", "done", "m2", usage(5, 5), "2025-06-01T10:05:00Z"),
+                                       prompt("p2", "second"),
+                                   });
+        const auto session = TVLSession::initWithPath(path);
+        QCOMPARE(exchangeIds(*session), (QStringList{"preamble", "p1", "p2"}));
+        QCOMPARE(session->children().size(), size_t(7));
+        const auto &first = session->exchanges()[1];
+        QCOMPARE(first->children().size(), size_t(5));
+        QCOMPARE(first->children().front()->parent(), first.get());
+        QCOMPARE(first->parent(), session.get());
+        // The preamble has no usage and is left out of the outline, but not out of the page.
+        QCOMPARE(shownIds(*session), (QStringList{"p1", "p2"}));
+        QVERIFY(session->markdown().contains("\n<div id=\"p1\""));
+        QCOMPARE(first->model(), QStringLiteral("claude-test"));
+        QCOMPARE(session->firstTimestamp(), QDateTime(QDate(2025, 6, 1), QTime(10, 0), Qt::UTC));
+        QCOMPARE(session->lastChangedAt(), QDateTime(QDate(2025, 6, 1), QTime(10, 5), Qt::UTC));
+        QCOMPARE(session->firstUserPrompt(), std::optional<QString>("first"));
+        QCOMPARE(session->lastUserPrompt(), std::optional<QString>("second"));
+        // Usage: the first line of the m1 group is a duplicate; only a2 and a3 count.
+        QCOMPARE(session->tokenUsage()->totalTokens(), 12 + 10);
+        QCOMPARE(first->tokenUsage()->totalTokens(), 22);
+    }
+
+    void sessionMarkdownIsTheExchangesInOrder()
+    {
+        const QString path = write(sessionPath("markdown"), QList<QJsonObject>{prompt("p1", "a\nb"), assistant("a1", "*x*")});
+        const auto session = TVLSession::initWithPath(path);
+        QCOMPARE(session->markdown(),
+                 QStringLiteral("\n\n<div id=\"p1\" class=\"user\">\n\n\n\n---\n\n\ta\n\tb\n\n\n\n</div>\n\n"
+                                "\n<div id=\"a1\" class=\"assistant\">\n\n*x*\n\n</div>\n\n\n"));
+    }
+
+    void duplicateGroupsCountOnlyTheirLastLine()
+    {
+        LogCapture capture;
+        const QString path = write(sessionPath("dups"), QList<QJsonObject>{
+                                                            prompt("p1", "go"),
+                                                            assistant("a1", "x", "m1", usage(50, 50)),
+                                                            assistant("a2", "y", "m1", usage(100, 50)),
+                                                            assistant("a3", "z", "m1", usage(100, 40)),
+                                                        });
+        const auto session = TVLSession::initWithPath(path);
+        const auto messages = session->messages();
+        QVERIFY(messages[1]->usageDuplicate() && messages[2]->usageDuplicate() && !messages[3]->usageDuplicate());
+        QVERIFY(messages[1]->inDuplicateGroup() && messages[3]->inDuplicateGroup() && !messages[0]->inDuplicateGroup());
+        QCOMPARE(session->tokenUsage()->totalTokens(), 140);
+        QCOMPARE(capture.matching("Token count decreased").size(), 1);
+        QVERIFY(capture.lines().first().endsWith("ERROR: Token count decreased for message.id m1 in dups.jsonl: 150 \u2192 140"));
+    }
+
+    void noPromptMeansOnePreamble()
+    {
+        const auto session = TVLSession::initWithPath(write(sessionPath("nopreamble"),
+                                                            QList<QJsonObject>{assistant("a1", "x", "m", usage(1, 1)), assistant("a2", "y")}));
+        QCOMPARE(exchangeIds(*session), QStringList{"preamble"});
+        QCOMPARE(session->exchanges()[0]->displayTitle(), QStringLiteral("Preamble"));
+        QCOMPARE(shownIds(*session), QStringList{"preamble"});  // it has usage, so it shows
+    }
+
+    void rereadingFollowsTheFile()
+    {
+        const QString path = write(sessionPath("growing"), QList<QJsonObject>{prompt("p1", "one"), assistant("a1", "x")});
+        const auto session = TVLSession::initWithPath(path);
+        const auto firstExchange = session->exchanges()[0];
+        QVERIFY(!session->updateMessages());  // unchanged text: nothing happens
+        QCOMPARE(session->exchanges()[0], firstExchange);
+
+        // A half-written line is a broken line until it is complete.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append));
+        const QByteArray next = line(prompt("p2", "two")).toUtf8();
+        file.write(next.left(10));
+        file.flush();
+        {
+            LogCapture capture;
+            QVERIFY(session->updateMessages());
+            QCOMPARE(exchangeIds(*session), QStringList{"p1"});
+            QCOMPARE(capture.count("Error creating object from JSON"), 1);
+        }
+        file.write(next.mid(10) + "\r\n");
+        file.close();
+        QVERIFY(session->updateMessages());
+        QCOMPARE(exchangeIds(*session), (QStringList{"p1", "p2"}));
+        QVERIFY(session->messages().back()->raw().endsWith('\r'));
+
+        // The file disappears: no text, no messages; it comes back: read again.
+        QVERIFY(QFile::rename(path, path + ".away"));
+        QVERIFY(session->updateMessages());
+        QVERIFY(session->exchanges().empty());
+        QVERIFY(QFile::rename(path + ".away", path));
+        QVERIFY(session->updateMessages());
+        QCOMPARE(exchangeIds(*session), (QStringList{"p1", "p2"}));
+    }
+
+    void pathDidUpdatePostsTheNotification()
+    {
+        const QString path = write(sessionPath("notify"), QList<QJsonObject>{prompt("p1", "one")});
+        const auto session = TVLSession::initWithPath(path);
+        QObject observer;
+        int posts = 0;
+        HVXNotificationCenter::defaultCenter().addObserver(&observer, TVLSession::didUpdateNotification, session.get(),
+                                                           [&](const HVXNotification &) { ++posts; });
+        session->pathDidUpdate(path + "x");
+        QCOMPARE(posts, 0);
+        append(path, {line(prompt("p2", "two"))});
+        session->pathDidUpdate(path);
+        QCOMPARE(posts, 1);
+        QCOMPARE(session->exchanges().size(), size_t(2));
+        session->pathDidUpdate(path);  // unchanged, still posted
+        QCOMPARE(posts, 2);
+    }
+
+    void badBytesBreakOnlyTheirLine()
+    {
+        QByteArray bytes = line(prompt("p1", "good")).toUtf8() + "\n";
+        bytes += "{\"type\":\"user\",\"uuid\":\"bad\",\"message\":{\"content\":\"\xff\xfe\"}}\n";
+        bytes += QByteArray("{\"type\":\"user\",\"uuid\":\"nul\0\",\"message\":{}}\n", 43);
+        bytes += line(prompt("p2", "also good")).toUtf8() + "\n";
+        const QString path = sessionPath("bytes");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        LogCapture capture;
+        const auto session = TVLSession::initWithPath(path);
+        QCOMPARE(exchangeIds(*session), (QStringList{"p1", "p2"}));
+        QCOMPARE(session->children().size(), size_t(4));
+        QCOMPARE(capture.count("Error creating object from JSON"), 2);
+    }
+
+    void hugeLinesAreReadAndLoggedShort()
+    {
+        const QString big(50 * 1024 * 1024, 'x');
+        const QString path = write(sessionPath("huge"), QStringList{line(prompt("p1", "before")), "{\"broken\": \"" + big,
+                                                                    line(assistant("a1", big.left(1024 * 1024)))});
+        LogCapture capture;
+        const auto session = TVLSession::initWithPath(path);
+        QCOMPARE(session->children().size(), size_t(3));
+        QCOMPARE(session->exchanges()[0]->children().size(), size_t(3));
+        for (const QString &logLine : capture.lines())
+            QVERIFY(logLine.size() < 5000);
+    }
+
+    void displayTitlesFollowTheMode()
+    {
+        const QString longPrompt = QString(100, 'w');
+        const QString path = write(sessionPath("titles"), QList<QJsonObject>{prompt("p1", "  spread\n\tover   lines "),
+                                                                             prompt("p2", longPrompt)});
+        const auto session = TVLSession::initWithPath(path);
+        auto titleInMode = [&](int mode) {
+            HVXDefaults::standard().setInteger("TVLSessionDisplayMode", mode);
+            session->updateDisplayTitle();
+            return session->displayTitle();
+        };
+        QCOMPARE(titleInMode(0), QStringLiteral("titles.jsonl"));
+        QCOMPARE(titleInMode(3), QStringLiteral("spread over lines"));
+        QCOMPARE(titleInMode(4), QString(79, 'w') + "\u2026");
+        QCOMPARE(titleInMode(7), QStringLiteral("titles.jsonl"));
+        HVXDefaults::standard().setBool("TVLSessionUseRelativeTime", true);
+        QCOMPARE(titleInMode(1), QStringLiteral("Just now"));  // file date, no timestamps in the lines
+        HVXDefaults::standard().remove("TVLSessionUseRelativeTime");
+
+        QCOMPARE(TVLSession::truncatePrompt(QString(80, 'a')), std::optional<QString>(QString(80, 'a')));
+        QCOMPARE(TVLSession::truncatePrompt(QStringLiteral(" \n\t ")), std::optional<QString>(QString()));
+        QVERIFY(!TVLSession::truncatePrompt(QString()));
+        // A cut never splits a surrogate pair.
+        const QString emoji = QString(78, 'a') + QString::fromUtf8("😀😀😀");
+        QCOMPARE(TVLSession::truncatePrompt(emoji), std::optional<QString>(QString(78, 'a') + "\u2026"));
+    }
+
+    void exchangeTitles()
+    {
+        QJsonObject summary = prompt("c1", "summary");
+        summary.insert("isCompactSummary", true);
+        const QString path = write(sessionPath("exchangeTitles"),
+                                   QList<QJsonObject>{prompt("p1", QString(300, 'a') + "\nb"), summary, prompt("p2", "")});
+        const auto session = TVLSession::initWithPath(path);
+        QCOMPARE(session->exchanges()[0]->displayTitle(), "\u2756 " + QString(256, 'a'));
+        QCOMPARE(session->exchanges()[1]->displayTitle(), QStringLiteral("Exchange"));
+    }
+
+    void filtersMatchPromptsAndAnswersButNotToolResults()
+    {
+        const QString path = write(sessionPath("filter"), QList<QJsonObject>{
+                                                              prompt("p1", "find the needle"),
+                                                              prompt("p2", "other"),
+                                                              toolResult("r1", "t1"),
+                                                              assistant("a2", "Haystack"),
+                                                          });
+        const auto session = TVLSession::initWithPath(path);
+        session->setFilterString("NEEDLE");
+        QCOMPARE(shownIds(*session), QStringList{"p1"});
+        QVERIFY(session->matchesFilter());
+        session->setFilterString("done");  // only inside the tool result
+        QCOMPARE(shownIds(*session), QStringList{});
+        QVERIFY(!session->matchesFilter());
+        QCOMPARE(session->markdown(), QString());
+        session->setSearchIsCaseSensitive(true);
+        session->setFilterString("haystack");
+        QCOMPARE(shownIds(*session), QStringList{});
+        session->setFilterString("Haystack");
+        QCOMPARE(shownIds(*session), QStringList{"p2"});
+        session->setFilterString(QString());
+        session->setSearchIsCaseSensitive(false);
+        QCOMPARE(shownIds(*session), (QStringList{"p1", "p2"}));
+
+        // Tags come from the project's metadata store.
+        TVLProjectMetadata *store = session->metadata();
+        QVERIFY(store);
+        store->addTagIdToMessageId(2, "p2");
+        store->setAnnotationForMessageId("note", "p1");
+        QCOMPARE(session->exchanges()[1]->tagSummary(), quint16(0x0004));
+        QCOMPARE(session->tagSummary(), quint16(0x0005));
+        session->setFilterTags(0x0004);
+        QCOMPARE(shownIds(*session), QStringList{"p2"});
+        session->setFilterTags(0x0100);
+        QCOMPARE(shownIds(*session), QStringList{});
+        QCOMPARE(session->markdown(), QString());
+        session->setFilterTags(0);
+    }
+
+    void contextMenus()
+    {
+        const auto desktop = RecordingDesktop::install();
+        desktop->applications = {{"Editor", "editor.desktop"}};
+        const QString path = write(sessionPath("menus"), QList<QJsonObject>{prompt("p1", "x")});
+        const auto session = TVLSession::initWithPath(path);
+        HVXMenu menu;
+        session->addToContextMenu(menu);
+        QCOMPARE(menu.titles(), (QStringList{"Open in new Window", "Reveal in Finder", "Copy URL", "Open Project", "-", "Open in", "-",
+                                             "Show File Name", "Show Start Date", "Show Last Changed", "Show First Prompt",
+                                             "Show Last Prompt", "-", "Use Relative Time"}));
+        QVERIFY(menu.itemWithTitle("Show Start Date")->checked);
+        QVERIFY(!menu.itemWithTitle("Show File Name")->checked);
+        menu.itemWithTitle("Show Last Prompt")->action();
+        QCOMPARE(HVXDefaults::standard().integerForKey("TVLSessionDisplayMode"), 4);
+        menu.itemWithTitle("Copy URL")->action();
+        QCOMPARE(desktop->copiedTexts, QStringList{"tvl://" + path});
+
+        HVXMenu exchangeMenu;
+        session->exchanges()[0]->addToContextMenu(exchangeMenu);
+        QCOMPARE(exchangeMenu.titles(), (QStringList{"Copy URL", "Session"}));
+        exchangeMenu.items()[0].action();
+        QCOMPARE(desktop->copiedTexts.last(), "tvl://" + path + "?exchange=p1");
+        TVLDesktop::install(nullptr);
+    }
+
+    void tokenUsageInvalidatesUpTheTree()
+    {
+        const QString path = write(sessionPath("usage"), QList<QJsonObject>{prompt("p1", "x"), assistant("a1", "y", "m", usage(3, 4))});
+        const auto session = TVLSession::initWithPath(path);
+        QCOMPARE(session->tokenUsage()->totalTokens(), 7);
+        QCOMPARE(session->exchanges()[0]->tokenUsage()->totalTokens(), 7);
+        QVERIFY(session->cachedTokenUsage());
+        QVERIFY(session->exchanges()[0]->cachedTokenUsage());
+        session->messages()[0]->injectCompactionUsage(std::nullopt);  // clears from the exchange up
+        QVERIFY(!session->exchanges()[0]->cachedTokenUsage());
+        QVERIFY(!session->cachedTokenUsage());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSessions)
+#include "tst_sessions.moc"
