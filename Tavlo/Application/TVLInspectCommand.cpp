@@ -1,0 +1,106 @@
+#include "TVLInspectCommand.h"
+
+#include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLMessage.h"
+#include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/DataObjects/TVLSubagent.h"
+
+#include <QJsonArray>
+
+namespace {
+QJsonValue dateOrNull(const QDateTime &date)
+{
+    if (!date.isValid())
+        return QJsonValue::Null;
+    return date.toUTC().toString(Qt::ISODateWithMs);
+}
+
+QJsonValue textOrNull(const std::optional<QString> &text) { return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null); }
+
+QJsonValue stringOrNull(const QString &text) { return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text); }
+
+QJsonObject messageAsJson(TVLMessage &message)
+{
+    const auto usage = message.tokenUsage();
+    return QJsonObject{
+        {QStringLiteral("uuid"), message.uuid()},
+        {QStringLiteral("type"), message.type().isNull() ? QJsonValue(QJsonValue::Null) : QJsonValue(message.type())},
+        {QStringLiteral("exchangeStarter"), message.exchangeStarter()},
+        {QStringLiteral("usageDuplicate"), message.usageDuplicate()},
+        {QStringLiteral("inDuplicateGroup"), message.inDuplicateGroup()},
+        {QStringLiteral("isCompactSummary"), message.isCompactSummary()},
+        {QStringLiteral("tokenUsage"), usage ? QJsonValue(TVLInspectCommand::usageAsJson(*usage)) : QJsonValue(QJsonValue::Null)},
+    };
+}
+
+QJsonObject exchangeAsJson(TVLExchange &exchange)
+{
+    QJsonArray messages;
+    for (TVLMessage *message : exchange.messages())
+        messages.append(messageAsJson(*message));
+    return QJsonObject{
+        {QStringLiteral("uuid"), exchange.uuid()},
+        {QStringLiteral("isPreamble"), exchange.isPreamble()},
+        {QStringLiteral("title"), exchange.displayTitle()},
+        {QStringLiteral("model"), stringOrNull(exchange.model())},
+        {QStringLiteral("containsCompactSummary"), exchange.containsCompactSummary()},
+        {QStringLiteral("tokenUsage"), TVLInspectCommand::usageAsJson(exchange.tokenUsage().value_or(TVLTokenUsage{}))},
+        {QStringLiteral("messages"), messages},
+    };
+}
+
+QJsonObject subagentAsJson(TVLSubagent &subagent)
+{
+    return QJsonObject{
+        {QStringLiteral("path"), subagent.path()},
+        {QStringLiteral("kind"), subagent.kind()},
+        {QStringLiteral("title"), subagent.displayTitle()},
+        {QStringLiteral("agentId"), stringOrNull(subagent.agentId())},
+        {QStringLiteral("slug"), stringOrNull(subagent.slug())},
+        {QStringLiteral("anchorUuid"), stringOrNull(subagent.anchorUuid())},
+        {QStringLiteral("tokenUsage"), TVLInspectCommand::usageAsJson(subagent.tokenUsage().value_or(TVLTokenUsage{}))},
+        {QStringLiteral("exchangeCount"), qint64(subagent.exchanges().size())},
+    };
+}
+} // namespace
+
+QJsonObject TVLInspectCommand::usageAsJson(const TVLTokenUsage &usage)
+{
+    return QJsonObject{
+        {QStringLiteral("inputTokens"), usage.inputTokens},
+        {QStringLiteral("outputTokens"), usage.outputTokens},
+        {QStringLiteral("cacheCreationInputTokens"), usage.cacheCreationInputTokens},
+        {QStringLiteral("cacheReadInputTokens"), usage.cacheReadInputTokens},
+        {QStringLiteral("ephemeral5mInputTokens"), usage.ephemeral5mInputTokens},
+        {QStringLiteral("ephemeral1hInputTokens"), usage.ephemeral1hInputTokens},
+    };
+}
+
+QJsonObject TVLInspectCommand::sessionAsJson(TVLSession &session)
+{
+    QJsonArray exchanges;
+    for (const auto &exchange : session.exchanges())
+        exchanges.append(exchangeAsJson(*exchange));
+    QJsonArray subagents;
+    for (const auto &subagent : session.subagents())
+        subagents.append(subagentAsJson(*subagent));
+    QJsonArray displayChildren;
+    for (const auto &child : session.displayChildren()) {
+        if (auto *exchange = dynamic_cast<TVLExchange *>(child.get()))
+            displayChildren.append(QJsonObject{{QStringLiteral("exchange"), exchange->uuid()}});
+        else
+            displayChildren.append(QJsonObject{{QStringLiteral("subagent"), child->path()}});
+    }
+    return QJsonObject{
+        {QStringLiteral("kind"), QStringLiteral("session")},
+        {QStringLiteral("path"), session.path()},
+        {QStringLiteral("firstTimestamp"), dateOrNull(session.firstTimestamp())},
+        {QStringLiteral("lastChangedAt"), dateOrNull(session.lastChangedAt())},
+        {QStringLiteral("firstUserPrompt"), textOrNull(session.firstUserPrompt())},
+        {QStringLiteral("lastUserPrompt"), textOrNull(session.lastUserPrompt())},
+        {QStringLiteral("tokenUsage"), usageAsJson(session.tokenUsage().value_or(TVLTokenUsage{}))},
+        {QStringLiteral("exchanges"), exchanges},
+        {QStringLiteral("subagents"), subagents},
+        {QStringLiteral("displayChildren"), displayChildren},
+    };
+}

@@ -1,0 +1,132 @@
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Tavlo/Application/TVLCommandLine.h"
+#include "TranscriptBuilder.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace TranscriptBuilder;
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_project;
+
+    struct Result
+    {
+        int exitCode;
+        QString out;
+        QString err;
+    };
+
+    static Result run(const QStringList &arguments)
+    {
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        const auto code = TVLCommandLine::run(arguments, outStream, errStream);
+        outStream.flush();
+        errStream.flush();
+        return {code.value_or(-1), out, err};
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        m_project = m_dir.filePath("-home-me-app");
+        QJsonObject skilled = assistant("a2", "more", "m2", usage(10, 5));
+        skilled.insert("attributionSkill", "pdf");
+        write(m_project + "/s1.jsonl", QList<QJsonObject>{prompt("p1", "first <prompt>", "2025-06-01T10:00:00.000Z"),
+                                                          assistant("a1", "answer", "m1", usage(1000, 20)), skilled});
+        write(m_project + "/s0.jsonl", QList<QJsonObject>{prompt("q1", "earlier", "2025-05-01T10:00:00Z"),
+                                                          assistant("b1", "x", "n1", usage(1, 1))});
+    }
+
+    void pathsAndUrlsAreNotCommands()
+    {
+        QCOMPARE(run({m_project}).exitCode, -1);
+        QCOMPARE(run({"tvl:///x.jsonl"}).exitCode, -1);
+        QCOMPARE(run({}).exitCode, -1);
+    }
+
+    void inspectDescribesTheModel()
+    {
+        const Result result = run({"inspect", m_project + "/s1.jsonl", "--json"});
+        QCOMPARE(result.exitCode, 0);
+        const QJsonObject json = QJsonDocument::fromJson(result.out.toUtf8()).object();
+        QCOMPARE(json["kind"].toString(), QStringLiteral("session"));
+        QCOMPARE(json["firstTimestamp"].toString(), QStringLiteral("2025-06-01T10:00:00.000Z"));
+        QCOMPARE(json["firstUserPrompt"].toString(), QStringLiteral("first <prompt>"));
+        QCOMPARE(json["tokenUsage"].toObject()["inputTokens"].toInt(), 1010);
+        const QJsonArray exchanges = json["exchanges"].toArray();
+        QCOMPARE(exchanges.size(), 1);
+        QCOMPARE(exchanges[0].toObject()["model"].toString(), QStringLiteral("claude-test"));
+        QCOMPARE(exchanges[0].toObject()["messages"].toArray().size(), 3);
+        QVERIFY(exchanges[0].toObject()["messages"].toArray()[0].toObject()["tokenUsage"].isNull());
+        QCOMPARE(json["displayChildren"].toArray()[0].toObject()["exchange"].toString(), QStringLiteral("p1"));
+        QVERIFY(json["subagents"].toArray().isEmpty());
+    }
+
+    void usageReportAsTextAndHtml()
+    {
+        const Result text = run({"usage", m_project});
+        QCOMPARE(text.exitCode, 0);
+        QVERIFY(text.out.startsWith("app \u2014 token usage"));
+        // Sessions oldest first.
+        QVERIFY(text.out.indexOf("earlier") < text.out.indexOf("first <prompt>"));
+        QVERIFY(text.out.contains(QRegularExpression("  total\\s+1,010\\s+25\\s+0\\s+0")));
+        QVERIFY(text.out.contains(QRegularExpression("  pdf\\s+10\\s+5")));
+        QVERIFY(text.out.contains(QRegularExpression("  rest\\s+1,000\\s+20")));
+        const Result html = run({"usage", m_project, "--html"});
+        QVERIFY(html.out.contains("<th colspan=\"5\">first &lt;prompt&gt;</th>"));
+        QVERIFY(html.out.contains("<tr><td>total</td><td>1,010</td><td>25</td><td>0</td><td>0</td></tr>"));
+    }
+
+    void exportWritesAStandaloneFile()
+    {
+        const QString output = m_dir.filePath("out.html");
+        const Result result = run({"export", m_project + "/s1.jsonl", "-o", output});
+        QCOMPARE(result.exitCode, 0);
+        QFile file(output);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(file.readAll());
+        QVERIFY(html.contains("<div id=\"p1\" class=\"user\">"));
+        QVERIFY(html.contains("first &lt;prompt&gt;"));
+        QVERIFY(html.contains("</html>"));
+    }
+
+    void wrongPathsFailClearly()
+    {
+        Result result = run({"inspect", m_dir.filePath("missing.jsonl"), "--json"});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("no such file or directory"));
+        result = run({"inspect", m_project, "--json"});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("is a directory"));
+        result = run({"usage", m_project + "/s1.jsonl"});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("is not a directory"));
+        write(m_dir.filePath("notes.txt"), QStringList{"x"});
+        result = run({"export", m_dir.filePath("notes.txt")});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("not a session transcript"));
+        QCOMPARE(run({"inspect", m_project + "/s1.jsonl"}).exitCode, 2);  // --json is required
+        const QString locked = write(m_dir.filePath("locked.jsonl"), QStringList{line(prompt("x", "y"))});
+        QFile::setPermissions(locked, QFileDevice::WriteOwner);
+        if (!QFileInfo(locked).isReadable()) {  // root reads everything
+            result = run({"inspect", locked, "--json"});
+            QCOMPARE(result.exitCode, 1);
+            QVERIFY(result.err.contains("permission denied"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
