@@ -219,6 +219,26 @@ private Q_SLOTS:
         QVERIFY(!TVLMessage::initWithString(deep)->hasJson());
     }
 
+    void wrongJsonTypesReadAsAbsent()
+    {
+        LogCapture capture;
+        const auto message = TVLMessage::initWithString(
+            R"({"type":7,"uuid":12,"messageId":"mid","isCompactSummary":"yes","timestamp":["x"],"promptId":3,)"
+            R"("message":{"id":5,"model":false,"content":{"text":"x"},"usage":"lots"},"toolUseResult":[1],"attachment":"a"})");
+        QCOMPARE(message->uuid(), QStringLiteral("mid"));
+        QVERIFY(message->type().isNull());
+        QVERIFY(!message->isCompactSummary());
+        QVERIFY(!message->hasTimestamp());
+        QVERIFY(message->messageId().isEmpty());
+        QVERIFY(message->model().isEmpty());
+        QVERIFY(message->promptId().isEmpty());
+        QVERIFY(!message->tokenUsage());
+        QVERIFY(message->toolUseResultAgentId().isEmpty());
+        QCOMPARE(message->rawMarkdown(), std::optional<QString>(QString()));
+        QCOMPARE(capture.count("WARNING: Didn't expect: {\"text\":\"x\"}"), 1);
+        QCOMPARE(message->htmlBlock(), QString());
+    }
+
     void selectedMessageShowsJsonWhileCommandIsHeld()
     {
         const auto message = messageFor(assistant("a", "x"));

@@ -157,6 +157,20 @@ private Q_SLOTS:
         QVERIFY(session->subagents().empty());
     }
 
+    void symbolicLinkLoopsAreHarmless()
+    {
+        const QString path = write(newSessionPath(), QList<QJsonObject>{prompt("e1", "one")});
+        const QString dir = subagentsDir(path);
+        QDir().mkpath(dir);
+        QVERIFY(QFile::link(dir + "/agent-loop.jsonl", dir + "/agent-loop.jsonl"));
+        QVERIFY(QFile::link(dir, dir + "/agent-dir.jsonl"));
+        const auto session = TVLSession::initWithPath(path);
+        QCOMPARE(session->exchanges().size(), size_t(1));
+        for (const auto &subagent : session->subagents())
+            QVERIFY(subagent->exchanges().empty());
+        QVERIFY(!TVLSession::initWithPath(dir + "/agent-dir.jsonl"));
+    }
+
     void subagentFolderThatIsAFileIsIgnored()
     {
         const QString path = write(newSessionPath(), QList<QJsonObject>{prompt("e1", "one")});
