@@ -358,7 +358,8 @@ void TVLObject::pathDidUpdate(const QString &changedPath)
 
 void TVLObject::startMonitoring()
 {
-    if (m_watcher || m_path.isEmpty())
+    const QString watched = monitoredPath();
+    if (m_watcher || watched.isEmpty())
         return;
     m_watcher = new HVXFileWatcher();
     QObject::connect(m_watcher, &HVXFileWatcher::pathsChanged, m_watcher, [this](const QStringList &paths) {
@@ -366,7 +367,7 @@ void TVLObject::startMonitoring()
             pathDidUpdate(changed);
     });
     // A watch that cannot start (logged by the watcher) simply delivers nothing.
-    m_watcher->start(m_path);
+    m_watcher->start(watched);
 }
 
 void TVLObject::stopMonitoring()

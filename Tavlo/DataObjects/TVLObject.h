@@ -113,6 +113,8 @@ public:
     virtual void startMonitoring();
     virtual void stopMonitoring();
     bool isMonitoring() const { return m_watcher != nullptr; }
+    // The path the watcher runs on: the node's own path, unless a node needs more around it.
+    virtual QString monitoredPath() const { return m_path; }
     virtual void pathDidUpdate(const QString &changedPath);
 
     // A short description for log lines.

@@ -203,10 +203,22 @@ bool TVLSession::applyRead(TVLSessionRead read)
 
 void TVLSession::pathDidUpdate(const QString &changedPath)
 {
-    if (changedPath != path())
+    if (changedPath == path()) {
+        updateMessages();
+        HVXNotificationCenter::defaultCenter().post(didUpdateNotification, this);
         return;
-    updateMessages();
-    HVXNotificationCenter::defaultCenter().post(didUpdateNotification, this);
+    }
+    // Sub-agent files, and the folders above them coming and going.
+    const QString folder = sessionFolder();
+    if (changedPath == folder || changedPath.startsWith(folder + QLatin1Char('/')))
+        loadSubagents();
+}
+
+QString TVLSession::monitoredPath() const
+{
+    // Inside a project, the project's watch covers the session; alone, the session watches the
+    // directory that holds it, so that sub-agent files written later are seen too.
+    return QFileInfo(path()).absolutePath();
 }
 
 void TVLSession::setExchanges(std::vector<std::shared_ptr<TVLExchange>> exchanges)

@@ -42,6 +42,8 @@ public:
     // Applies a read made by readFile (main thread).
     bool applyRead(TVLSessionRead read);
     void pathDidUpdate(const QString &changedPath) override;
+    // A session watched on its own also watches its folder of sub-agent transcripts.
+    QString monitoredPath() const override;
 
     const std::vector<std::shared_ptr<TVLExchange>> &exchanges() const { return m_exchanges; }
     const std::vector<std::shared_ptr<TVLSubagent>> &subagents() const { return m_subagents; }
@@ -73,6 +75,8 @@ public:
     void addToContextMenu(HVXMenu &menu) override;
 
     // Sub-agents.
+    // The folder beside the file that holds the session's sub-agent transcripts (S for S.jsonl).
+    QString sessionFolder() const;
     QString subagentsDirectory() const;
     void loadSubagents();
     void resolveSubagentAnchors(const std::vector<std::shared_ptr<TVLSubagent>> &subagents);

@@ -91,11 +91,13 @@ HVXColor TVLSubagent::textColor() const { return HVXSystemColor::red(); }
 
 // MARK: - The parent side
 
-QString TVLSession::subagentsDirectory() const
+QString TVLSession::sessionFolder() const
 {
     const QFileInfo info(path());
-    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents");
+    return info.absolutePath() + QLatin1Char('/') + info.completeBaseName();
 }
+
+QString TVLSession::subagentsDirectory() const { return sessionFolder() + QStringLiteral("/subagents"); }
 
 void TVLSession::loadSubagents()
 {

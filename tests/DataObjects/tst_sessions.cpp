@@ -187,6 +187,31 @@ private Q_SLOTS:
         QCOMPARE(posts, 2);
     }
 
+    void aWatchedSessionFollowsItsFileAndSubagents()
+    {
+        const QString path = write(sessionPath("watched"), QList<QJsonObject>{prompt("p1", "one")});
+        const auto session = TVLSession::initWithPath(path);
+        QObject observer;
+        int posts = 0;
+        HVXNotificationCenter::defaultCenter().addObserver(&observer, TVLSession::didUpdateNotification, session.get(),
+                                                           [&](const HVXNotification &) { ++posts; });
+        session->startMonitoring();
+        session->startMonitoring();
+        QVERIFY(session->isMonitoring());
+        append(path, {line(prompt("p2", "two"))});
+        QTRY_COMPARE(session->exchanges().size(), size_t(2));
+        QTRY_VERIFY(posts >= 1);
+        write(session->subagentsDirectory() + "/agent-new.jsonl",
+              QList<QJsonObject>{assistant("s1", "sub", "sm", usage(1, 1))});
+        QTRY_COMPARE(session->subagents().size(), size_t(1));
+        session->stopMonitoring();
+        session->stopMonitoring();
+        QVERIFY(!session->isMonitoring());
+        append(path, {line(prompt("p3", "three"))});
+        QTest::qWait(400);
+        QCOMPARE(session->exchanges().size(), size_t(2));
+    }
+
     void badBytesBreakOnlyTheirLine()
     {
         QByteArray bytes = line(prompt("p1", "good")).toUtf8() + "\n";
