@@ -1,5 +1,8 @@
 #include "HVXDefaults.h"
 
+#include <QCoreApplication>
+#include <QMutex>
+
 namespace {
 std::unique_ptr<HVXDefaults> &standardInstance()
 {
@@ -15,6 +18,9 @@ HVXDefaults::HVXDefaults(std::unique_ptr<QSettings> settings)
 
 HVXDefaults &HVXDefaults::standard()
 {
+    // Transcripts may be parsed on worker threads, and the first use can happen there.
+    static QMutex creation;
+    QMutexLocker lock(&creation);
     auto &instance = standardInstance();
     if (!instance) {
         const QString path = qEnvironmentVariable("TAVLO_SETTINGS_FILE");
@@ -23,6 +29,9 @@ HVXDefaults &HVXDefaults::standard()
         else
             instance.reset(new HVXDefaults(std::make_unique<QSettings>(
                 QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tavlo"), QStringLiteral("Tavlo"))));
+        // Change signals belong to the main thread, whichever thread asked first.
+        if (const QCoreApplication *app = QCoreApplication::instance())
+            instance->moveToThread(app->thread());
     }
     return *instance;
 }
