@@ -1,0 +1,361 @@
+#include "TVLProject.h"
+
+#include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXMenu.h"
+#include "Halvex/Foundation/HVXModifierKeys.h"
+#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "TVLLibraryFiles.h"
+#include "TVLSession.h"
+#include "TVLSubproject.h"
+#include "TVLUsageReport.h"
+
+#include <QFileInfo>
+#include <QSet>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace {
+const QString jsonl = QStringLiteral("jsonl");
+
+QString noteTitle(const QString &name, const QString &note)
+{
+    return QStringLiteral("%1  [c:NSColor:secondaryLabelColor][F:systemFontOfSize:weight:|%2|%3]%4")
+        .arg(name, QString::number(10.0, 'f', 6), QString::number(0.0, 'f', 6), note);
+}
+
+bool isTranscriptFile(const QString &entry) { return tvlExtension(entry) == jsonl && !hvxIsDirectory(entry); }
+
+// Oldest first; a dated node before an undated one. Stable, so undated nodes keep their order.
+void sortByLastChange(TVLObject::List &nodes)
+{
+    std::stable_sort(nodes.begin(), nodes.end(), [](const TVLObject::Ptr &a, const TVLObject::Ptr &b) {
+        const bool aDated = a->lastChangedAt().isValid(), bDated = b->lastChangedAt().isValid();
+        if (aDated != bDated)
+            return aDated;
+        return aDated && a->lastChangedAt() < b->lastChangedAt();
+    });
+}
+
+bool sameDate(const QDateTime &a, const QDateTime &b) { return a.isValid() == b.isValid() && (!a.isValid() || a == b); }
+} // namespace
+
+TVLProject::TVLProject() = default;
+TVLProject::~TVLProject() = default;
+
+std::shared_ptr<TVLProject> TVLProject::initWithRootDir(const QString &directory)
+{
+    auto project = std::make_shared<TVLProject>();
+    if (!project->initializeWithRootDir(directory))
+        return nullptr;
+    return project;
+}
+
+bool TVLProject::initializeWithRootDir(const QString &directory)
+{
+    if (!hvxIsDirectory(directory)) {
+        HVXLogWarning(QStringLiteral("Beep: Not a directory: %1").arg(directory));
+        return false;
+    }
+    setPath(directory);
+    setProjectName(tvlLastPathComponent(directory).section(QLatin1Char('-'), -1));
+    loadMetadata();
+    refreshMostRecentSessionDateFromFilesystem();
+    return true;
+}
+
+void TVLProject::setProjectName(const QString &name)
+{
+    if (m_projectName == name)
+        return;
+    m_projectName = name;
+    announce(TVLProperty::DisplayTitle);
+}
+
+// MARK: - Stored properties
+
+void TVLProject::setIsLoaded(bool loaded)
+{
+    if (m_isLoaded == loaded)
+        return;
+    m_isLoaded = loaded;
+    announce(TVLProperty::IsLoaded);
+    announce(TVLProperty::DisplayTitle);
+    announce(TVLProperty::ToolTip);
+    announce(TVLProperty::TokenUsage);
+}
+
+void TVLProject::setMostRecentSessionDate(const QDateTime &date)
+{
+    if (sameDate(m_mostRecentSessionDate, date))
+        return;
+    m_mostRecentSessionDate = date;
+    announce(TVLProperty::MostRecentSessionDate);
+    announce(TVLProperty::DisplayTitle);
+    announce(TVLProperty::ToolTip);
+}
+
+void TVLProject::setHasOrphanedSubagents(bool orphaned)
+{
+    m_hasOrphanedSubagents = orphaned;
+}
+
+void TVLProject::setSessionLookup(SessionLookup lookup)
+{
+    m_sessionLookup = std::move(lookup);
+}
+
+void TVLProject::setSubprojects(std::vector<std::shared_ptr<TVLSubproject>> subprojects)
+{
+    for (const auto &subproject : subprojects)
+        subproject->setParent(this);
+    m_subprojects = std::move(subprojects);
+}
+
+// MARK: - Listing
+
+void TVLProject::refreshMostRecentSessionDateFromFilesystem()
+{
+    QDateTime latest;
+    hvxEnumerateDirectoryWith(path(), [&](const QString &entry) {
+        if (!isTranscriptFile(entry))
+            return;
+        const QDateTime modified = QFileInfo(entry).lastModified();
+        if (modified.isValid() && (!latest.isValid() || modified > latest))
+            latest = modified;
+    });
+    setMostRecentSessionDate(latest);
+}
+
+void TVLProject::loadIfNeeded()
+{
+    if (m_isLoaded)
+        return;
+    setIsLoaded(true);
+    setSubprojects(TVLSubproject::discoverSubprojectsInProjectPath(path()));
+    updateSessions();
+    invalidateTagSummary();
+    invalidateTokenUsage();
+}
+
+void TVLProject::updateSessions()
+{
+    if (!hvxIsDirectory(path()))
+        HVXLogWarning(QStringLiteral("Can't list the project directory, it is gone or not a directory: %1").arg(path()));
+
+    QSet<QString> sessionDirectories, sessionFiles;
+    SessionLookup lookup;
+    QStringList newPaths;
+    hvxEnumerateDirectoryWith(path(), [&](const QString &entry) {
+        const QString name = tvlLastPathComponent(entry);
+        if (hvxIsDirectory(entry)) {
+            if (hvxIsDirectory(tvlJoinPath(entry, QStringLiteral("subagents"))))
+                sessionDirectories.insert(name);
+        } else if (tvlExtension(entry) == jsonl) {
+            sessionFiles.insert(name.left(name.size() - jsonl.size() - 1));
+            if (const auto existing = m_sessionLookup.value(entry))
+                lookup.insert(entry, existing);
+            else
+                newPaths.append(entry);
+        }
+    });
+    const auto created = createSessions(newPaths);
+    for (qsizetype i = 0; i < newPaths.size(); ++i)
+        if (created[size_t(i)])
+            lookup.insert(newPaths[i], created[size_t(i)]);
+
+    if (lookup != m_sessionLookup)
+        setSessionLookup(std::move(lookup));
+    const bool orphaned = std::any_of(sessionDirectories.begin(), sessionDirectories.end(),
+                                      [&](const QString &name) { return !sessionFiles.contains(name); });
+    if (orphaned != m_hasOrphanedSubagents)
+        setHasOrphanedSubagents(orphaned);
+    updateDisplayChildren();
+}
+
+std::vector<std::shared_ptr<TVLSession>> TVLProject::createSessions(const QStringList &paths)
+{
+    const size_t count = size_t(paths.size());
+    // Reading and parsing touch no tree, so they run on worker threads; the sessions are then
+    // made on this thread in listing order, exactly as one read after the other would.
+    std::vector<TVLSessionRead> reads(count);
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i = next++; i < count; i = next++)
+            reads[i] = TVLSession::readFile(paths[qsizetype(i)], nullptr);
+    };
+    const size_t workers = std::min<size_t>(count, size_t(std::max(1, QThread::idealThreadCount())));
+    if (workers <= 1) {
+        work();
+    } else {
+        std::vector<std::thread> threads;
+        for (size_t w = 1; w < workers; ++w)
+            threads.emplace_back(work);
+        work();
+        for (auto &thread : threads)
+            thread.join();
+    }
+
+    std::vector<std::shared_ptr<TVLSession>> sessions(count);
+    for (size_t i = 0; i < count; ++i) {
+        const QString &sessionPath = paths[qsizetype(i)];
+        if (hvxIsDirectory(sessionPath) || tvlExtension(sessionPath) != jsonl)
+            continue;
+        auto session = std::make_shared<TVLSession>();
+        session->setPath(sessionPath);
+        session->applyRead(std::move(reads[i]));
+        session->setParent(this);
+        sessions[i] = std::move(session);
+    }
+    return sessions;
+}
+
+void TVLProject::updateDisplayChildren()
+{
+    List nodes;
+    nodes.reserve(size_t(m_sessionLookup.size()) + m_subprojects.size());
+    for (const auto &session : std::as_const(m_sessionLookup))
+        nodes.push_back(session);
+    for (const auto &subproject : m_subprojects)
+        nodes.push_back(subproject);
+    sortByLastChange(nodes);
+    if (tvlSameNodes(nodes, children()))
+        return;
+    const QDateTime latest = nodes.empty() ? QDateTime() : nodes.back()->lastChangedAt();
+    setChildren(std::move(nodes));
+    setMostRecentSessionDate(latest);
+}
+
+// MARK: - File events
+
+void TVLProject::pathDidUpdate(const QString &changedPath)
+{
+    const QString directory = tvlDeletingLastPathComponent(changedPath);
+    const QString rootDirectory = tvlDeletingLastPathComponent(path());
+
+    // 1. A sub-agent transcript of one of this project's sessions.
+    if (tvlLastPathComponent(directory) == QLatin1String("subagents")) {
+        const QString sessionDirectory = tvlDeletingLastPathComponent(directory);
+        if (tvlDeletingLastPathComponent(sessionDirectory) == path() && m_isLoaded)
+            if (const auto session = m_sessionLookup.value(sessionDirectory + QStringLiteral(".jsonl")))
+                session->loadSubagents();
+        return;
+    }
+
+    // 2. Something in a sibling directory that is one of this project's subprojects.
+    const QString rootPrefix = tvlJoinPath(rootDirectory, QString());
+    if (changedPath.startsWith(rootPrefix) && changedPath.size() > rootPrefix.size()) {
+        const QString first = changedPath.mid(rootPrefix.size()).section(QLatin1Char('/'), 0, 0);
+        if (first.contains(QLatin1String("--"))
+            && first.left(first.indexOf(QLatin1String("--"))) == tvlLastPathComponent(path())) {
+            routeToSubproject(tvlJoinPath(rootDirectory, first), changedPath);
+            return;
+        }
+    }
+
+    // 3. Only files directly in the project directory count from here on.
+    if (directory != path())
+        return;
+    // 4. An unloaded project only follows the date of its newest transcript.
+    if (!m_isLoaded) {
+        refreshMostRecentSessionDateFromFilesystem();
+        return;
+    }
+    // 5. A known session reads its file again; a new transcript becomes a session.
+    if (const auto session = m_sessionLookup.value(changedPath)) {
+        session->updateMessages();
+        HVXNotificationCenter::defaultCenter().post(TVLSession::didUpdateNotification, session.get());
+    } else {
+        // A transcript that is already gone again (a temporary file, a rename) is not a session.
+        auto created = QFileInfo::exists(changedPath) ? TVLSession::initWithPath(changedPath) : nullptr;
+        if (!created) {
+            updateDisplayChildren();
+            return;
+        }
+        created->setParent(this);
+        SessionLookup lookup = m_sessionLookup;
+        lookup.insert(changedPath, std::move(created));
+        setSessionLookup(std::move(lookup));
+    }
+    // 6.
+    updateDisplayChildren();
+}
+
+void TVLProject::routeToSubproject(const QString &subprojectPath, const QString &changedPath)
+{
+    for (const auto &subproject : m_subprojects) {
+        if (subproject->path() == subprojectPath) {
+            subproject->pathDidUpdate(changedPath);
+            return;
+        }
+    }
+    auto subproject = TVLSubproject::initWithRootDir(subprojectPath);
+    if (!subproject)
+        return;
+    subproject->setParent(this);
+    auto subprojects = m_subprojects;
+    subprojects.push_back(subproject);
+    setSubprojects(std::move(subprojects));
+    subproject->pathDidUpdate(changedPath);
+    updateDisplayChildren();
+}
+
+// MARK: - Outline
+
+TVLObject::List TVLProject::displayChildren()
+{
+    loadIfNeeded();
+    return TVLObject::displayChildren();
+}
+
+std::optional<TVLTokenUsage> TVLProject::tokenUsage()
+{
+    if (!m_isLoaded)
+        return std::nullopt;
+    return TVLObject::tokenUsage();
+}
+
+QString TVLProject::displayTitle() const
+{
+    if (!m_mostRecentSessionDate.isValid())
+        return noteTitle(m_projectName, QStringLiteral("No sessions found"));
+    if (!m_isLoaded)
+        return noteTitle(m_projectName, QStringLiteral("Click to load project."));
+    return m_projectName;
+}
+
+QString TVLProject::toolTip() const
+{
+    if (!m_mostRecentSessionDate.isValid())
+        return QStringLiteral("No Sessions found for this project.\n\nIf this is unexpected, please check "
+                              "\"Avoid auto-delete of transcripts\" in the Tavlo Help.");
+    if (!m_isLoaded)
+        return QStringLiteral("Click to load project.");
+    return TVLObject::toolTip();
+}
+
+void TVLProject::addToContextMenu(HVXMenu &menu)
+{
+    TVLObject::addToContextMenu(menu);
+    menu.addSeparator();
+    // The parent's menu (the root's sort modes, or the project above a subproject).
+    if (parent())
+        parent()->addToContextMenu(menu.addMenuWithTitle(QStringLiteral("Projects")));
+}
+
+QString TVLProject::markdown() const
+{
+    if (!hvxIsModifierHeld(HVXModifierOption))
+        return {};
+    return const_cast<TVLProject *>(this)->tokenUsageReportHTMLPerMessage(hvxIsModifierHeld(HVXModifierShift));
+}
+
+QString TVLProject::tokenUsageReportHTMLPerMessage(bool perMessage)
+{
+    loadIfNeeded();
+    std::vector<TVLSession *> sessions;
+    for (const auto &session : std::as_const(m_sessionLookup))
+        sessions.push_back(session.get());
+    return TVLUsageReport::reportForSessions(m_projectName, std::move(sessions), perMessage);
+}

@@ -1,0 +1,68 @@
+#pragma once
+// One project directory of a log root: session transcripts (.jsonl), sub-agent folders beside
+// them and the project's metadata file. A project is created cheaply from the directory listing
+// and file dates alone; its transcripts are read when it is first loaded (selected or expanded),
+// and from then on file events keep it current: new sessions, changed sessions, subprojects.
+
+#include "TVLObject.h"
+
+#include <QMap>
+
+class TVLSession;
+class TVLSubproject;
+
+class TVLProject : public TVLObject
+{
+public:
+    using SessionLookup = QMap<QString, std::shared_ptr<TVLSession>>;
+
+    // A project on the directory, unloaded; nullptr (after a warning and a beep) for anything else.
+    static std::shared_ptr<TVLProject> initWithRootDir(const QString &directory);
+
+    TVLProject();
+    ~TVLProject() override;
+
+    bool isLoaded() const { return m_isLoaded; }
+    bool hasOrphanedSubagents() const { return m_hasOrphanedSubagents; }
+    const QDateTime &mostRecentSessionDate() const { return m_mostRecentSessionDate; }
+    const QString &projectName() const { return m_projectName; }
+    const SessionLookup &sessionLookup() const { return m_sessionLookup; }
+    const std::vector<std::shared_ptr<TVLSubproject>> &subprojects() const { return m_subprojects; }
+
+    void refreshMostRecentSessionDateFromFilesystem();
+    void loadIfNeeded();
+    virtual void updateSessions();
+    void pathDidUpdate(const QString &changedPath) override;
+    List displayChildren() override;
+    std::optional<TVLTokenUsage> tokenUsage() override;
+    void addToContextMenu(HVXMenu &menu) override;
+    QString projectPath() const override { return path(); }
+    QString displayTitle() const override;
+    QString displayTitleString() const override { return m_projectName; }
+    void updateDisplayChildren();
+    QString toolTip() const override;
+    QString markdown() const override;
+    QString tokenUsageReportHTMLPerMessage(bool perMessage);
+
+protected:
+    // The creation steps shared with subprojects; false when the path is not a directory.
+    bool initializeWithRootDir(const QString &directory);
+    void setProjectName(const QString &name);
+
+private:
+    void setIsLoaded(bool loaded);
+    void setMostRecentSessionDate(const QDateTime &date);
+    void setHasOrphanedSubagents(bool orphaned);
+    void setSessionLookup(SessionLookup lookup);
+    void setSubprojects(std::vector<std::shared_ptr<TVLSubproject>> subprojects);
+    // Sessions for new transcript files, read in parallel and built in the given order.
+    std::vector<std::shared_ptr<TVLSession>> createSessions(const QStringList &paths);
+    void routeToSubproject(const QString &subprojectPath, const QString &changedPath);
+
+    bool m_isLoaded = false;
+    bool m_hasOrphanedSubagents = false;
+    QDateTime m_mostRecentSessionDate;
+    QString m_projectName;
+    SessionLookup m_sessionLookup;
+    std::vector<std::shared_ptr<TVLSubproject>> m_subprojects;
+};

@@ -1,0 +1,166 @@
+#include "TVLRoot.h"
+
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXMenu.h"
+#include "TVLLibraryFiles.h"
+#include "TVLProject.h"
+
+#include <QCollator>
+#include <algorithm>
+
+namespace {
+// Localized, case-insensitive name order.
+bool nameLess(const QCollator &collator, const TVLProject &a, const TVLProject &b)
+{
+    return collator.compare(a.projectName(), b.projectName()) < 0;
+}
+} // namespace
+
+void TVLRoot::registerDefaults()
+{
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
+    HVXDefaults::standard().registerDefaults({{sortModeKey, qint64(SortByRecentUse)}});
+}
+
+std::shared_ptr<TVLRoot> TVLRoot::initWithRootDir(const QString &directory)
+{
+    registerDefaults();
+    auto root = std::make_shared<TVLRoot>();
+    root->setSortMode(HVXDefaults::standard().integerForKey(sortModeKey));
+    if (!hvxIsDirectory(directory)) {
+        HVXLogWarning(QStringLiteral("Beep: Not a directory: %1").arg(directory));
+        return nullptr;
+    }
+    root->setPath(directory);
+    root->updateProjects();
+    return root;
+}
+
+void TVLRoot::setSortMode(qint64 mode)
+{
+    if (m_sortMode == mode)
+        return;
+    m_sortMode = mode;
+    announce(TVLProperty::SortMode);
+    HVXDefaults::standard().setInteger(sortModeKey, mode);
+    updateDisplayChildren();
+}
+
+void TVLRoot::setProjectLookup(ProjectLookup lookup)
+{
+    m_projectLookup = std::move(lookup);
+}
+
+void TVLRoot::updateProjects()
+{
+    ProjectLookup lookup;
+    hvxEnumerateDirectoryWith(path(), [&](const QString &entry) {
+        if (tvlLastPathComponent(entry).contains(QLatin1String("--")) || !hvxIsDirectory(entry))
+            return;
+        auto project = m_projectLookup.value(entry);
+        if (!project) {
+            project = TVLProject::initWithRootDir(entry);
+            if (!project)
+                return;
+            project->setParent(this);
+        }
+        lookup.insert(entry, std::move(project));
+    });
+    if (lookup != m_projectLookup)
+        setProjectLookup(std::move(lookup));
+    updateDisplayChildren();
+}
+
+void TVLRoot::updateDisplayChildren()
+{
+    std::vector<std::shared_ptr<TVLProject>> projects(m_projectLookup.begin(), m_projectLookup.end());
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    switch (m_sortMode) {
+    case SortByName:
+        std::stable_sort(projects.begin(), projects.end(),
+                         [&](const auto &a, const auto &b) { return nameLess(collator, *a, *b); });
+        break;
+    case SortByRecentUse:
+        std::stable_sort(projects.begin(), projects.end(), [&](const auto &a, const auto &b) {
+            const QDateTime &da = a->mostRecentSessionDate(), &db = b->mostRecentSessionDate();
+            if (da.isValid() != db.isValid())
+                return da.isValid();
+            if (da.isValid())
+                return da > db;
+            return nameLess(collator, *a, *b);
+        });
+        break;
+    default:
+        HVXLogError(QStringLiteral("Unsupported TVLRootSortMode %1").arg(m_sortMode));
+        break;
+    }
+    List ordered(projects.begin(), projects.end());
+    if (!tvlSameNodes(ordered, children()))
+        setChildren(std::move(ordered));
+}
+
+void TVLRoot::pathDidUpdate(const QString &changedPath)
+{
+    if (tvlExtension(changedPath) != QLatin1String("jsonl"))
+        return;
+    const QString prefix = tvlJoinPath(path(), QString());
+    if (!changedPath.startsWith(prefix) || changedPath.size() <= prefix.size())
+        return;
+    const QString first = changedPath.mid(prefix.size()).section(QLatin1Char('/'), 0, 0);
+    if (first.isEmpty())
+        return;
+    const bool isSubproject = first.contains(QLatin1String("--"));
+    const QString key = isSubproject ? first.left(first.indexOf(QLatin1String("--"))) : first;
+    const QString projectPath = tvlJoinPath(path(), key);
+
+    if (const auto project = m_projectLookup.value(projectPath)) {
+        project->pathDidUpdate(changedPath);
+        return;
+    }
+    if (isSubproject)
+        return;
+    auto project = TVLProject::initWithRootDir(projectPath);
+    if (!project)
+        return;
+    project->setParent(this);
+    ProjectLookup lookup = m_projectLookup;
+    lookup.insert(projectPath, std::move(project));
+    setProjectLookup(std::move(lookup));
+    updateDisplayChildren();
+}
+
+void TVLRoot::addToContextMenu(HVXMenu &menu)
+{
+    TVLObject::addToContextMenu(menu);
+    menu.addSeparator();
+    const std::weak_ptr<TVLObject> weak = weak_from_this();
+    auto setMode = [weak](qint64 mode) {
+        return [weak, mode] {
+            if (const auto self = weak.lock())
+                static_cast<TVLRoot *>(self.get())->setSortMode(mode);
+        };
+    };
+    menu.addItemWithTitle(QStringLiteral("Sort by Name"), setMode(SortByName), m_sortMode == SortByName);
+    menu.addItemWithTitle(QStringLiteral("Sort by Recent Use"), setMode(SortByRecentUse), m_sortMode == SortByRecentUse);
+}
+
+QString TVLRoot::displayTitleString() const
+{
+    if (path().endsWith(QLatin1String("Developer/Xcode/CodingAssistant/ClaudeAgentConfig/projects")))
+        return QStringLiteral("Xcode");
+    if (path().endsWith(QLatin1String(".claude/projects")))
+        return QStringLiteral("Claude Code");
+    return QStringLiteral("Claude");
+}
+
+QString TVLRoot::displayTitle() const
+{
+    return QStringLiteral("%1  [c:NSColor:secondaryLabelColor][F:monospacedSystemFontOfSize:weight:|%2|%3]%4")
+        .arg(displayTitleString(), QString::number(10.0, 'f', 6), QString::number(0.0, 'f', 6),
+             hvxAddTilde(path()));
+}
