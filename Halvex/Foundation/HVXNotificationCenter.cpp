@@ -1,12 +1,19 @@
 #include "HVXNotificationCenter.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
 
 HVXNotificationCenter &HVXNotificationCenter::defaultCenter()
 {
-    static HVXNotificationCenter center;
-    return center;
+    static HVXNotificationCenter *center = [] {
+        auto *created = new HVXNotificationCenter;
+        // Idle posts need the main thread's event loop, whichever thread asks first.
+        if (const QCoreApplication *app = QCoreApplication::instance())
+            created->moveToThread(app->thread());
+        return created;
+    }();
+    return *center;
 }
 
 void HVXNotificationCenter::post(const QString &name, const void *object, const QVariantMap &userInfo)

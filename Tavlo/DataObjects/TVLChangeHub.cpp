@@ -5,8 +5,14 @@
 
 TVLChangeHub &TVLChangeHub::shared()
 {
-    static TVLChangeHub hub;
-    return hub;
+    static TVLChangeHub *hub = [] {
+        auto *created = new TVLChangeHub;
+        // Whichever thread asks first, announcements are heard on the main thread.
+        if (const QCoreApplication *app = QCoreApplication::instance())
+            created->moveToThread(app->thread());
+        return created;
+    }();
+    return *hub;
 }
 
 void TVLChangeHub::announce(TVLObject *node, TVLProperty property)
