@@ -2,6 +2,7 @@
 
 #include "Halvex/cmark/HVXMarkDown.h"
 #include "TVLInspectCommand.h"
+#include "TVLTreeCommand.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLUsageReport.h"
 
@@ -209,5 +210,7 @@ std::optional<int> TVLCommandLine::run(const QStringList &arguments, QTextStream
         return runUsage(rest, out, err);
     if (command == QLatin1String("inspect"))
         return runInspect(rest, out, err);
+    if (command == QLatin1String("tree"))
+        return runTreeCommand(rest, out, err);
     return std::nullopt;
 }

@@ -36,25 +36,33 @@ QJsonValue tokensAsJson(TVLObject &node)
                        {QStringLiteral("cacheRead"), qint64(usage->cacheReadInputTokens)}};
 }
 
+// Expanding a row loads it (a project reads its sessions), so its own values follow.
+TVLObject::List expandedChildren(TVLObject &node, int depth)
+{
+    return descends(node, depth) ? node.displayChildren() : TVLObject::List();
+}
+
 QJsonObject rowAsJson(TVLObject &node, int depth)
 {
+    const TVLObject::List children = expandedChildren(node, depth);
     QJsonObject row{{QStringLiteral("title"), rowTitle(node)},
                     {QStringLiteral("kind"), TVLTreeCommand::kindOfNode(node)},
                     {QStringLiteral("path"), node.path()},
                     {QStringLiteral("tokens"), tokensAsJson(node)},
                     {QStringLiteral("tagSummary"), int(node.tagSummary())}};
     if (descends(node, depth)) {
-        QJsonArray children;
-        for (const auto &child : node.displayChildren())
-            children.append(rowAsJson(*child, depth - 1));
-        row.insert(QStringLiteral("children"), children);
+        QJsonArray rows;
+        for (const auto &child : children)
+            rows.append(rowAsJson(*child, depth - 1));
+        row.insert(QStringLiteral("children"), rows);
     }
     return row;
 }
 
-void appendRows(TVLObject &node, int depth, int indent, QString &text)
+void appendRows(const TVLObject::List &rows, int depth, int indent, QString &text)
 {
-    for (const auto &child : node.displayChildren()) {
+    for (const auto &child : rows) {
+        const TVLObject::List children = expandedChildren(*child, depth - 1);
         QString row = QString(indent * 2, QLatin1Char(' ')) + rowTitle(*child) + QStringLiteral("  [")
                       + TVLTreeCommand::kindOfNode(*child) + QLatin1Char(']');
         if (!child->path().isEmpty())
@@ -69,8 +77,8 @@ void appendRows(TVLObject &node, int depth, int indent, QString &text)
             row += QStringLiteral("  tokens -");
         row += QStringLiteral("  tags 0x%1").arg(child->tagSummary(), 4, 16, QLatin1Char('0'));
         text += row + QLatin1Char('\n');
-        if (descends(*child, depth - 1))
-            appendRows(*child, depth - 1, indent + 1, text);
+        if (!children.empty())
+            appendRows(children, depth - 1, indent + 1, text);
     }
 }
 
@@ -169,7 +177,7 @@ QJsonObject TVLTreeCommand::outlineAsJson(TVLObject &content, int depth)
 QString TVLTreeCommand::outlineAsText(TVLObject &content, int depth)
 {
     QString text;
-    appendRows(content, depth, 0, text);
+    appendRows(content.displayChildren(), depth, 0, text);
     return text;
 }
 
