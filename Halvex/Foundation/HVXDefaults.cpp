@@ -52,6 +52,11 @@ void HVXDefaults::useStoreAtPath(const QString &iniPath)
     instance->m_registered = registered;
 }
 
+std::unique_ptr<HVXDefaults> HVXDefaults::createWithStoreAtPath(const QString &iniPath)
+{
+    return std::unique_ptr<HVXDefaults>(new HVXDefaults(std::make_unique<QSettings>(iniPath, QSettings::IniFormat)));
+}
+
 QString HVXDefaults::storePath() const { return m_settings->fileName(); }
 
 void HVXDefaults::registerDefaults(const QVariantMap &defaults)
@@ -103,7 +108,15 @@ QString HVXDefaults::stringForKey(const QString &key) const
 
 QByteArray HVXDefaults::dataForKey(const QString &key) const { return value(key).toByteArray(); }
 
-QVariantList HVXDefaults::listForKey(const QString &key) const { return value(key).toList(); }
+QVariantList HVXDefaults::listForKey(const QString &key) const
+{
+    const QVariant v = value(key);
+    // An INI file stores a string list of one entry as that bare string; it reads back as a
+    // string, which toList() would take apart character by character.
+    if (v.typeId() == QMetaType::QString)
+        return {v};
+    return v.toList();
+}
 
 void HVXDefaults::setValue(const QString &key, const QVariant &value)
 {

@@ -18,6 +18,8 @@ public:
 
     // Points the standard defaults at an INI file (tests, and the command line's --settings).
     static void useStoreAtPath(const QString &iniPath);
+    // An instance of its own over an INI file, apart from the standard defaults (tests).
+    static std::unique_ptr<HVXDefaults> createWithStoreAtPath(const QString &iniPath);
     QString storePath() const;
 
     void registerDefaults(const QVariantMap &defaults);
