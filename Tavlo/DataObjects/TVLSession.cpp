@@ -16,7 +16,9 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QUrl>
+#include <QThread>
 #include <cstring>
+#include <thread>
 
 namespace {
 const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
@@ -66,6 +68,73 @@ std::shared_ptr<QByteArray> readPadded(const QString &path)
     std::memset(buffer->data() + filled, 0, size_t(TVLLineParser::kPadding));
     buffer->resize(filled);  // keeps the allocation, and with it the padding
     return buffer;
+}
+
+// The lines of [begin, end) of the buffer, parsed into messages by one parser.
+struct LineChunk
+{
+    qsizetype begin = 0;
+    qsizetype end = 0;
+    std::vector<std::shared_ptr<TVLMessage>> messages;
+    std::vector<std::pair<QString, int>> toolUseIds;
+};
+
+void parseChunk(LineChunk &chunk, const std::shared_ptr<const QByteArray> &buffer, const QString &fileName)
+{
+    TVLLineParser parser;
+    parser.setFileName(fileName);
+    const char *data = buffer->constData();
+    for (qsizetype start = chunk.begin; start < chunk.end;) {
+        const void *newline = std::memchr(data + start, '\n', size_t(chunk.end - start));
+        const qsizetype end = newline ? static_cast<const char *>(newline) - data : chunk.end;
+        if (end > start)
+            chunk.messages.push_back(TVLMessage::fromBuffer(parser, buffer, start, end - start));
+        start = end + 1;
+    }
+    chunk.toolUseIds = parser.takeToolUseIds();
+}
+
+// Chunks of about equal size that begin and end at line breaks.
+std::vector<LineChunk> splitIntoChunks(const QByteArray &bytes, int count)
+{
+    std::vector<LineChunk> chunks;
+    qsizetype begin = 0;
+    for (int i = 1; i <= count && begin < bytes.size(); ++i) {
+        qsizetype end = i == count ? bytes.size() : qMax(begin, bytes.size() * i / count);
+        if (end < bytes.size()) {
+            const qsizetype newline = bytes.indexOf('\n', end);
+            end = newline < 0 ? bytes.size() : newline + 1;
+        }
+        chunks.push_back({begin, end, {}, {}});
+        begin = end;
+    }
+    return chunks;
+}
+
+// Lines are independent until they are grouped, so a big file is parsed on several threads;
+// the messages come out in file order either way.
+void parseLines(TVLSessionRead &read, const QString &fileName)
+{
+    constexpr qsizetype kBytesPerThread = 16 * 1024 * 1024;
+    const qsizetype wanted = read.contents->size() / kBytesPerThread;
+    const int threads = int(qBound(qsizetype(1), wanted, qsizetype(qMax(1, QThread::idealThreadCount()))));
+    std::vector<LineChunk> chunks = splitIntoChunks(*read.contents, threads);
+    std::vector<std::thread> workers;
+    for (size_t i = 1; i < chunks.size(); ++i)
+        workers.emplace_back([&, i] { parseChunk(chunks[i], read.contents, fileName); });
+    if (!chunks.empty())
+        parseChunk(chunks[0], read.contents, fileName);
+    for (std::thread &worker : workers)
+        worker.join();
+
+    for (LineChunk &chunk : chunks) {
+        const int firstLine = int(read.messages.size());
+        for (const auto &[id, line] : chunk.toolUseIds)
+            if (!read.toolUseLineById.contains(id))
+                read.toolUseLineById.insert(id, firstLine + line);
+        read.messages.insert(read.messages.end(), std::make_move_iterator(chunk.messages.begin()),
+                             std::make_move_iterator(chunk.messages.end()));
+    }
 }
 
 qint64 totalOf(const std::optional<TVLTokenUsage> &usage) { return usage ? usage->totalTokens() : 0; }
@@ -118,20 +187,7 @@ TVLSessionRead TVLSession::readFile(const QString &path, const std::shared_ptr<c
         return read;
     read.contents = buffer;
 
-    TVLLineParser parser;
-    parser.setFileName(QFileInfo(path).fileName());
-    const char *data = buffer->constData();
-    const qsizetype size = buffer->size();
-    for (qsizetype start = 0; start < size;) {
-        const void *newline = std::memchr(data + start, '\n', size_t(size - start));
-        const qsizetype end = newline ? static_cast<const char *>(newline) - data : size;
-        if (end > start)
-            read.messages.push_back(TVLMessage::fromBuffer(parser, read.contents, start, end - start));
-        start = end + 1;
-    }
-    for (const auto &[id, line] : parser.takeToolUseIds())
-        if (!read.toolUseLineById.contains(id))
-            read.toolUseLineById.insert(id, line);
+    parseLines(read, QFileInfo(path).fileName());
 
     // Duplicate groups: only the last line of a message.id counts.
     QHash<QString, TVLMessage *> latestByMessageId;

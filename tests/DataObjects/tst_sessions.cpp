@@ -230,6 +230,27 @@ private Q_SLOTS:
         QCOMPARE(capture.count("Error creating object from JSON"), 2);
     }
 
+    void bigFilesReadTheSameOnSeveralThreads()
+    {
+        // Over 32 MB, so the lines are parsed in more than one piece.
+        QStringList lines;
+        const QString filler(4000, 'f');
+        for (int i = 0; i < 9000; ++i) {
+            lines << line(prompt(QStringLiteral("p%1").arg(i), filler));
+            lines << line(assistant(QStringLiteral("a%1").arg(i), filler, QStringLiteral("m%1").arg(i / 2), usage(1, 1)));
+        }
+        const QString path = write(sessionPath("big"), lines);
+        QVERIFY(QFileInfo(path).size() > 64 * 1024 * 1024);
+        const auto session = TVLSession::initWithPath(path);
+        QCOMPARE(session->exchanges().size(), size_t(9000));
+        for (int i = 0; i < 9000; i += 997)
+            QCOMPARE(session->exchanges()[size_t(i)]->uuid(), QStringLiteral("p%1").arg(i));
+        // Duplicate groups span exchanges: lines a(2k) and a(2k+1) share one message.id.
+        QCOMPARE(session->tokenUsage()->totalTokens(), 2 * 4500);
+        QVERIFY(session->messages()[1]->usageDuplicate());
+        QVERIFY(!session->messages()[3]->usageDuplicate());
+    }
+
     void hugeLinesAreReadAndLoggedShort()
     {
         const QString big(50 * 1024 * 1024, 'x');
