@@ -14,6 +14,8 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -24,8 +26,6 @@ QString noteTitle(const QString &name, const QString &note)
     return QStringLiteral("%1  [c:NSColor:secondaryLabelColor][F:systemFontOfSize:weight:|%2|%3]%4")
         .arg(name, QString::number(10.0, 'f', 6), QString::number(0.0, 'f', 6), note);
 }
-
-bool isTranscriptFile(const QString &entry) { return tvlExtension(entry) == jsonl && !hvxIsDirectory(entry); }
 
 // Oldest first; a dated node before an undated one. Stable, so undated nodes keep their order.
 void sortByLastChange(TVLObject::List &nodes)
@@ -117,14 +117,26 @@ void TVLProject::setSubprojects(std::vector<std::shared_ptr<TVLSubproject>> subp
 
 void TVLProject::refreshMostRecentSessionDateFromFilesystem()
 {
+    // A root lists every project this way at start, so this costs one stat per transcript and
+    // nothing per other entry (the directory entry tells files from directories). Dates are
+    // kept in UTC: a local-time date would consult the time-zone database for every file.
+    namespace fs = std::filesystem;
     QDateTime latest;
-    hvxEnumerateDirectoryWith(path(), [&](const QString &entry) {
-        if (!isTranscriptFile(entry))
-            return;
-        const QDateTime modified = QFileInfo(entry).lastModified();
-        if (modified.isValid() && (!latest.isValid() || modified > latest))
+    std::error_code error;
+    for (fs::directory_iterator it(path().toStdU16String(), error), end; !error && it != end; it.increment(error)) {
+        const QString name = QString::fromStdU16String(it->path().filename().u16string());
+        std::error_code entryError;
+        if (tvlExtension(name) != jsonl || it->is_directory(entryError))
+            continue;
+        const auto written = it->last_write_time(entryError);
+        if (entryError)
+            continue;
+        const auto sinceEpoch = std::chrono::file_clock::to_sys(written).time_since_epoch();
+        const QDateTime modified = QDateTime::fromMSecsSinceEpoch(
+            std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count(), Qt::UTC);
+        if (!latest.isValid() || modified > latest)
             latest = modified;
-    });
+    }
     setMostRecentSessionDate(latest);
 }
 

@@ -1,0 +1,269 @@
+// Library tree figures: listing a large log root without reading transcripts, loading a large
+// project (worker threads against one thread), and the delay from an appended line to the
+// model's update while a root is watched. Prints "name: value unit" lines after describing the
+// corpus. The corpus is generated deterministically under bench/corpus on first use.
+
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLProject.h"
+#include "Tavlo/DataObjects/TVLRoot.h"
+#include "Tavlo/DataObjects/TVLSession.h"
+#include "bench/support/TVLCorpusGenerator.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <QUuid>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+void figure(const QString &name, double value, const QString &unit)
+{
+    out() << name << ": " << QString::number(value, 'f', value < 10 ? 2 : 1) << " " << unit << "\n";
+    out().flush();
+}
+
+// Bytes this process has read through read(2) and friends so far (Linux); -1 elsewhere.
+qint64 bytesReadSoFar()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n'))
+        if (line.startsWith("rchar:"))
+            return line.mid(6).trimmed().toLongLong();
+    return -1;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : (n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
+}
+
+// A corpus piece made once: the directory holds a stamp with the recipe it was made from.
+bool corpusIsCurrent(const QString &directory, const QString &recipe)
+{
+    QFile stamp(QDir(directory).filePath(QStringLiteral(".bench-stamp")));
+    return stamp.open(QIODevice::ReadOnly) && QString::fromUtf8(stamp.readAll()) == recipe;
+}
+
+void stampCorpus(const QString &directory, const QString &recipe)
+{
+    QFile stamp(QDir(directory).filePath(QStringLiteral(".bench-stamp")));
+    if (stamp.open(QIODevice::WriteOnly))
+        stamp.write(recipe.toUtf8());
+}
+
+QString ensureRoot(TVLCorpusGenerator &generator, int projects, int sessions)
+{
+    const QString directory = QDir(TVLCorpusGenerator::defaultDirectory()).filePath(QStringLiteral("library-root/projects"));
+    const QString recipe = QStringLiteral("root %1 projects %2 sessions 4096 bytes").arg(projects).arg(sessions);
+    if (!corpusIsCurrent(directory, recipe)) {
+        QDir(directory).removeRecursively();
+        QDir().mkpath(directory);
+        generator.writeRoot(directory, projects, sessions);
+        stampCorpus(directory, recipe);
+    }
+    return directory;
+}
+
+QString ensureProject(TVLCorpusGenerator &generator, int sessions, qint64 bytes)
+{
+    const QString directory = QDir(TVLCorpusGenerator::defaultDirectory()).filePath(QStringLiteral("library-project/-bench-big-project"));
+    const QString recipe = QStringLiteral("project %1 sessions %2 bytes").arg(sessions).arg(bytes);
+    if (!corpusIsCurrent(directory, recipe)) {
+        QDir(directory).removeRecursively();
+        QDir().mkpath(directory);
+        generator.writeProject(directory, sessions, bytes);
+        stampCorpus(directory, recipe);
+    }
+    return directory;
+}
+
+qint64 directoryBytes(const QString &directory, int *files)
+{
+    qint64 total = 0;
+    *files = 0;
+    for (const QFileInfo &entry : QDir(directory).entryInfoList({QStringLiteral("*.jsonl")}, QDir::Files)) {
+        total += entry.size();
+        ++*files;
+    }
+    return total;
+}
+
+void benchListing(TVLCorpusGenerator &generator)
+{
+    const int projects = 1000, sessions = 20000;
+    const QString root = ensureRoot(generator, projects, sessions);
+    out() << "corpus: log root of " << projects << " project directories with " << sessions
+          << " session files of about 4 KB (every 40th project with a subproject directory), " << root << "\n";
+
+    std::vector<double> times;
+    qint64 transcriptBytesRead = 0;
+    int listed = 0, loaded = 0;
+    for (int run = 0; run < 6; ++run) {
+        const qint64 readBefore = bytesReadSoFar();
+        QElapsedTimer timer;
+        timer.start();
+        const auto logRoot = TVLRoot::initWithRootDir(root);
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+        transcriptBytesRead = std::max(transcriptBytesRead, bytesReadSoFar() - readBefore);
+        listed = int(logRoot->children().size());
+        for (const auto &project : logRoot->projectLookup())
+            loaded += project->isLoaded() || !project->sessionLookup().isEmpty() ? 1 : 0;
+    }
+    out() << "listing: " << listed << " projects listed, " << loaded << " loaded\n";
+    figure(QStringLiteral("list root, first run"), times.front(), QStringLiteral("ms"));
+    figure(QStringLiteral("list root, median of next 5"), median({times.begin() + 1, times.end()}), QStringLiteral("ms"));
+    // Everything read(2) returned while listing: metadata files and settings, no transcript.
+    figure(QStringLiteral("list root, bytes read by the process"), double(transcriptBytesRead), QStringLiteral("bytes"));
+}
+
+void benchProjectLoad(TVLCorpusGenerator &generator)
+{
+    const int sessions = 300;
+    const qint64 bytes = qint64(100) << 20;
+    const QString directory = ensureProject(generator, sessions, bytes);
+    int files = 0;
+    const qint64 onDisk = directoryBytes(directory, &files);
+    out() << "corpus: project of " << files << " sessions, " << QString::number(double(onDisk) / (1 << 20), 'f', 1)
+          << " MB of transcripts (plus sub-agent folders), " << directory << "\n";
+    out() << "threads: " << QThread::idealThreadCount() << "\n";
+
+    // Warm the page cache so both ways read from memory.
+    TVLProject::initWithRootDir(directory)->loadIfNeeded();
+
+    std::vector<double> parallel, sequential;
+    size_t parallelExchanges = 0, sequentialExchanges = 0;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        const auto project = TVLProject::initWithRootDir(directory);
+        project->loadIfNeeded();
+        parallel.push_back(double(timer.nsecsElapsed()) / 1e6);
+        parallelExchanges = 0;
+        for (const auto &session : project->sessionLookup())
+            parallelExchanges += session->exchanges().size();
+
+        timer.restart();
+        std::vector<std::shared_ptr<TVLSession>> alone;
+        for (const QFileInfo &entry : QDir(directory).entryInfoList(QDir::Files | QDir::Hidden, QDir::Unsorted))
+            if (entry.suffix() == QLatin1String("jsonl"))
+                if (auto session = TVLSession::initWithPath(entry.filePath()))
+                    alone.push_back(std::move(session));
+        sequential.push_back(double(timer.nsecsElapsed()) / 1e6);
+        sequentialExchanges = 0;
+        for (const auto &session : alone)
+            sequentialExchanges += session->exchanges().size();
+    }
+    out() << "load check: " << parallelExchanges << " exchanges loaded, " << sequentialExchanges
+          << " read one after the other\n";
+    const double p = median(parallel), s = median(sequential);
+    figure(QStringLiteral("load project of 300 sessions"), p, QStringLiteral("ms"));
+    figure(QStringLiteral("read the same sessions one after the other"), s, QStringLiteral("ms"));
+    figure(QStringLiteral("load speed-up"), s / p, QStringLiteral("x"));
+}
+
+void benchLiveUpdate(TVLCorpusGenerator &generator)
+{
+    TVLCorpusShape shape;
+    shape.targetBytes = qint64(20) << 20;
+    TVLCorpusStats stats;
+    const QString source = generator.ensureSession(QStringLiteral("library-live-20M"), shape, &stats);
+
+    QTemporaryDir temp;
+    const QString root = temp.filePath(QStringLiteral("projects"));
+    const QString project = root + QStringLiteral("/-bench-live");
+    QDir().mkpath(project);
+    const QString session = project + QStringLiteral("/live.jsonl");
+    QFile::copy(source, session);
+    out() << "corpus: one session of " << QString::number(double(QFileInfo(session).size()) / (1 << 20), 'f', 1)
+          << " MB in a watched root; 100 prompt lines appended one at a time\n";
+
+    const auto logRoot = TVLRoot::initWithRootDir(root);
+    const auto node = logRoot->projectLookup().value(project);
+    node->loadIfNeeded();
+    const auto model = node->sessionLookup().value(session);
+    logRoot->startMonitoring();
+
+    QObject context;
+    QString expectedUuid;
+    QEventLoop loop;
+    HVXNotificationCenter::defaultCenter().addObserver(
+        &context, TVLSession::didUpdateNotification, model.get(), [&](const HVXNotification &) {
+            if (!model->exchanges().empty() && model->exchanges().back()->uuid() == expectedUuid)
+                loop.quit();
+        });
+
+    std::vector<double> delays;
+    int missed = 0;
+    for (int i = 0; i < 100; ++i) {
+        expectedUuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QByteArray line = QStringLiteral(R"({"type":"user","uuid":"%1","timestamp":"2025-06-01T10:00:%2.000Z",)"
+                                               R"("message":{"role":"user","content":"Appended prompt number %3"}})")
+                                    .arg(expectedUuid)
+                                    .arg(i % 60, 2, 10, QLatin1Char('0'))
+                                    .arg(i)
+                                    .toUtf8()
+                                + '\n';
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        QObject::connect(&timeout, &QTimer::timeout, &loop, [&] {
+            ++missed;
+            loop.quit();
+        });
+        QElapsedTimer timer;
+        QFile file(session);
+        file.open(QIODevice::Append);
+        timer.start();
+        file.write(line);
+        file.close();
+        timeout.start(10000);
+        loop.exec();
+        delays.push_back(double(timer.nsecsElapsed()) / 1e6);
+        // Let the watcher settle so each append is its own batch.
+        QEventLoop settle;
+        QTimer::singleShot(150, &settle, &QEventLoop::quit);
+        settle.exec();
+    }
+    logRoot->stopMonitoring();
+    out() << "live check: " << (100 - missed) << " of 100 appends reached the model, " << model->exchanges().size()
+          << " exchanges at the end\n";
+    figure(QStringLiteral("append to model update, median"), median(delays), QStringLiteral("ms"));
+    figure(QStringLiteral("append to model update, worst"), *std::max_element(delays.begin(), delays.end()),
+           QStringLiteral("ms"));
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir settings;
+    HVXDefaults::useStoreAtPath(settings.filePath(QStringLiteral("settings.ini")));
+    TVLCorpusGenerator generator;
+    const QStringList only = app.arguments().mid(1);
+    auto wanted = [&](const char *name) { return only.isEmpty() || only.contains(QLatin1String(name)); };
+    if (wanted("listing"))
+        benchListing(generator);
+    if (wanted("load"))
+        benchProjectLoad(generator);
+    if (wanted("live"))
+        benchLiveUpdate(generator);
+    return 0;
+}
