@@ -649,7 +649,7 @@ the chart, so re-rendering the card doesn't leak listeners.''')],
             output_tokens=480, new_context=1800)
 
     # The context filled up; the user compacted.
-    s.prompt_id = stable_uuid(sid, "compact-prompt")
+    compact_prompt = s.prompt_id = stable_uuid(sid, "compact-prompt")
     s.command("compact", "keep the chart decisions and the open TODOs",
               "\u001b[2mCompacted (ctrl+o to see full summary)\u001b[22m")
     summary = s.compact_summary(
@@ -691,13 +691,13 @@ and in `theme.css`:
     c = Transcript(cwd, sid, start(4, 15, 2), branch="feature/hourly-chart",
                    agent_id="acompact-" + compaction_id, sidechain=True)
     c.context = 0
-    c.prompt_id = s.prompt_id
+    c.prompt_id = compact_prompt
     line = c.base("user", 1.0, parent=False)
     line["message"] = {"role": "user", "content": "Your task is to create a detailed summary of the "
                        "conversation so far, paying close attention to the user's explicit "
                        "requests and your previous actions. Additional instructions: keep the "
                        "chart decisions and the open TODOs"}
-    c.emit(line, {"promptId": s.prompt_id})
+    c.emit(line, {"promptId": compact_prompt})
     c.reply([thinking("Walk through the conversation chronologically: the chart, the mobile axis, "
                       "the unit toggle.")], output_tokens=300, new_context=0, seconds=4.0)
     c.lines[-1]["message"]["usage"]["input_tokens"] = 8
