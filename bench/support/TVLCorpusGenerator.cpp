@@ -24,7 +24,7 @@ namespace {
 
 // Bumped whenever the generator writes different bytes for the same seed and shape, so that
 // stored corpora are written again.
-constexpr int kGeneratorVersion = 1;
+constexpr int kGeneratorVersion = 2;
 
 constexpr std::string_view kVersion = "2.0.31";
 constexpr std::string_view kModel = "claude-sonnet-4-5-20250929";
@@ -534,7 +534,7 @@ private:
     {
         const qint64 room = remaining();
         const bool forceHuge = m_shape.exchanges == 0 && m_shape.targetBytes >= 8 * kMegabyte && !m_wroteHuge &&
-                               m_writer.bytes() > m_shape.targetBytes / 2;
+                               m_writer.bytes() > m_shape.targetBytes / 3;
         if (room > 4 * kMegabyte && (forceHuge || m_random.chance(m_shape.hugeLineChance))) {
             m_wroteHuge = true;
             return m_random.logUniform(kMegabyte, 3 * kMegabyte);
@@ -643,7 +643,7 @@ private:
     {
         // The result repeats the whole original file, which is what makes edit results large.
         std::string original;
-        m_text.sourceFile(original, toolResultBytes() / 2);
+        m_text.sourceFile(original, toolResultBytes());
         std::string patch = "[";
         const qint64 hunks = m_random.between(1, 3);
         int added = 0, removed = 0;
