@@ -49,7 +49,7 @@ std::optional<object> objectAt(const object &obj, std::string_view key)
 QString jsonText(const element &value) { return hvxLogValue(QString::fromStdString(simdjson::minify(value))); }
 
 // The line parsed again on request. One parser per thread; its buffers are released after a
-// huge line so that one 50 MB line doesn't pin 50 MB for the rest of the run.
+// big line so that one 50 MB line doesn't pin hundreds of MB for the rest of the run.
 class ParsedLine
 {
 public:
@@ -60,7 +60,8 @@ public:
         element doc;
         if (parser.parse(bytes.data(), size_t(bytes.size()), false).get(doc) == simdjson::SUCCESS)
             m_ok = doc.get_object().get(m_line) == simdjson::SUCCESS;
-        m_huge = bytes.size() > 16 * 1024 * 1024;
+        // The parser's buffers grow to several times the largest line it has seen.
+        m_huge = bytes.size() > 256 * 1024;
     }
     ~ParsedLine()
     {

@@ -51,12 +51,20 @@ std::shared_ptr<QByteArray> readPadded(const QString &path)
     buffer->resize(capacity);
     qsizetype filled = 0;
     for (;;) {
-        if (capacity - filled < TVLLineParser::kPadding + 1) {
-            // The file grew while we read it.
+        const qsizetype room = capacity - TVLLineParser::kPadding - filled;
+        if (room == 0) {
+            // The buffer holds the size the file had; grow only when it has become longer.
+            char probe[4096];
+            const qint64 more = file.read(probe, sizeof probe);
+            if (more <= 0)
+                break;
             capacity = capacity * 2;
             buffer->resize(capacity);
+            std::memcpy(buffer->data() + filled, probe, size_t(more));
+            filled += more;
+            continue;
         }
-        const qint64 got = file.read(buffer->data() + filled, capacity - filled - TVLLineParser::kPadding);
+        const qint64 got = file.read(buffer->data() + filled, room);
         if (got < 0) {
             HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
             return nullptr;
@@ -243,6 +251,8 @@ bool TVLSession::applyRead(TVLSessionRead read)
         return false;
     m_lastContents = read.contents;
     m_toolUseLineById = std::move(read.toolUseLineById);
+    m_lineByResultAgentId.reset();
+    m_latestLineByPromptId.reset();
     for (const auto &exchange : read.exchanges)
         exchange->setParent(this);
     List messages(read.messages.begin(), read.messages.end());

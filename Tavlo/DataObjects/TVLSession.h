@@ -93,6 +93,8 @@ protected:
     void setDisplayTitle(const QString &title);
     void setExchanges(std::vector<std::shared_ptr<TVLExchange>> exchanges);
     QHash<QString, QString> exchangeByMessageUuid() const;
+    const QHash<QString, int> &lineByResultAgentId() const;
+    const QHash<QString, int> &latestLineByPromptId() const;
 
 private:
     QDateTime computeFirstTimestamp() const;
@@ -104,6 +106,9 @@ private:
     std::vector<std::shared_ptr<TVLSubagent>> m_subagents;
     std::shared_ptr<const QByteArray> m_lastContents;
     QHash<QString, int> m_toolUseLineById;
+    // Built on first use after each read, so anchoring many sub-agents stays linear.
+    mutable std::optional<QHash<QString, int>> m_lineByResultAgentId;
+    mutable std::optional<QHash<QString, int>> m_latestLineByPromptId;
     QDateTime m_firstTimestamp;
     std::optional<QString> m_firstUserPrompt;
     std::optional<QString> m_lastUserPrompt;

@@ -178,23 +178,57 @@ void TVLSession::resolveSubagentAnchors(const std::vector<std::shared_ptr<TVLSub
     }
 }
 
+const QHash<QString, int> &TVLSession::lineByResultAgentId() const
+{
+    if (!m_lineByResultAgentId) {
+        QHash<QString, int> lines;
+        const auto all = messages();
+        for (size_t i = 0; i < all.size(); ++i)
+            if (const QString agentId = all[i]->toolUseResultAgentId(); !agentId.isEmpty() && !lines.contains(agentId))
+                lines.insert(agentId, int(i));
+        m_lineByResultAgentId = std::move(lines);
+    }
+    return *m_lineByResultAgentId;
+}
+
+const QHash<QString, int> &TVLSession::latestLineByPromptId() const
+{
+    if (!m_latestLineByPromptId) {
+        QHash<QString, int> lines;
+        const auto all = messages();
+        for (size_t i = 0; i < all.size(); ++i) {
+            const TVLMessage *message = all[i];
+            if (message->promptId().isEmpty() || !message->hasTimestamp())
+                continue;
+            // On equal timestamps the earlier line wins.
+            auto it = lines.find(message->promptId());
+            if (it == lines.end())
+                lines.insert(message->promptId(), int(i));
+            else if (message->timestampMSecs() > all[size_t(it.value())]->timestampMSecs())
+                it.value() = int(i);
+        }
+        m_latestLineByPromptId = std::move(lines);
+    }
+    return *m_latestLineByPromptId;
+}
+
 QString TVLSession::resolveTaskAnchorForAgentIdExchangeByMsgUuid(const QString &agentId,
                                                                   const QHash<QString, QString> &map) const
 {
     if (agentId.isEmpty())
         return {};
-    const auto all = messages();
-    const auto result = std::find_if(all.begin(), all.end(),
-                                     [&](TVLMessage *message) { return message->toolUseResultAgentId() == agentId; });
-    if (result == all.end())
+    const auto resultLine = lineByResultAgentId().constFind(agentId);
+    if (resultLine == lineByResultAgentId().constEnd())
         return {};
-    const QString callId = (*result)->toolResultToolUseId();
+    const auto all = messages();
+    const TVLMessage *result = all[size_t(resultLine.value())];
+    const QString callId = result->toolResultToolUseId();
     if (!callId.isEmpty()) {
         const auto line = m_toolUseLineById.constFind(callId);
         if (line != m_toolUseLineById.constEnd() && line.value() < int(all.size()))
             return map.value(all[size_t(line.value())]->uuid());
     }
-    return map.value((*result)->uuid());
+    return map.value(result->uuid());
 }
 
 QString TVLSession::resolveAcompactAnchorForPromptIdExchangeByMsgUuid(const QString &promptId,
@@ -202,12 +236,10 @@ QString TVLSession::resolveAcompactAnchorForPromptIdExchangeByMsgUuid(const QStr
 {
     if (promptId.isEmpty())
         return {};
-    TVLMessage *latest = nullptr;
-    for (TVLMessage *message : messages())
-        if (message->promptId() == promptId && message->hasTimestamp()
-            && (!latest || message->timestampMSecs() > latest->timestampMSecs()))
-            latest = message;
-    return latest ? map.value(latest->uuid()) : QString();
+    const auto line = latestLineByPromptId().constFind(promptId);
+    if (line == latestLineByPromptId().constEnd())
+        return {};
+    return map.value(static_cast<TVLMessage *>(children()[size_t(line.value())].get())->uuid());
 }
 
 void TVLSession::attachCompactionUsageFromSubagents(const std::vector<std::shared_ptr<TVLSubagent>> &subagents)
