@@ -1,5 +1,6 @@
 #include "TVLExchange.h"
 
+#include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXMenu.h"
 #include "TVLDesktop.h"
 #include "TVLMessage.h"
@@ -13,14 +14,6 @@ namespace {
 constexpr qsizetype kTitleLength = 256;
 
 // The first `length` UTF-16 units, one less when the cut would split a surrogate pair.
-QString leftWithoutSplitting(const QString &text, qsizetype length)
-{
-    if (text.size() <= length)
-        return text;
-    if (text.at(length - 1).isHighSurrogate())
-        --length;
-    return text.left(length);
-}
 } // namespace
 
 std::shared_ptr<TVLExchange> TVLExchange::initWithFirstMessage(const std::shared_ptr<TVLMessage> &message)
@@ -78,7 +71,7 @@ QString TVLExchange::plainDisplayTitle() const
     const std::optional<QString> text = first ? first->rawMarkdown() : std::nullopt;
     if (!text || text->isEmpty())
         return QStringLiteral("Exchange");
-    QString title = text->size() > kTitleLength ? leftWithoutSplitting(*text, kTitleLength) : *text;
+    QString title = text->size() > kTitleLength ? hvxLeftWithoutSplittingPairs(*text, kTitleLength) : *text;
     title.replace(QLatin1Char('\n'), QLatin1Char(' '));
     return title;
 }

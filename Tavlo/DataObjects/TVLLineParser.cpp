@@ -4,12 +4,15 @@
 #include "TVLMessage.h"
 
 #include <QUuid>
+#include "TVLJsonAccess.h"
+
 #include <simdjson.h>
 
 static_assert(TVLLineParser::kPadding >= simdjson::SIMDJSON_PADDING);
 
 using simdjson::dom::element;
 using simdjson::dom::object;
+using namespace TVLJsonAccess;
 
 struct TVLLineParser::Impl
 {
@@ -17,24 +20,6 @@ struct TVLLineParser::Impl
 };
 
 namespace {
-QString toQString(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
-
-std::optional<std::string_view> stringAt(const object &obj, std::string_view key)
-{
-    std::string_view value;
-    if (obj[key].get_string().get(value) == simdjson::SUCCESS)
-        return value;
-    return std::nullopt;
-}
-
-std::optional<object> objectAt(const object &obj, std::string_view key)
-{
-    object value;
-    if (obj[key].get_object().get(value) == simdjson::SUCCESS)
-        return value;
-    return std::nullopt;
-}
-
 // Integers as the model reads them: signed 64-bit; booleans as 1 and 0; anything else 0.
 qint64 integerValue(const element &value)
 {

@@ -10,10 +10,13 @@
 #include <QLocale>
 #include <QTimeZone>
 #include <QUuid>
+#include "TVLJsonAccess.h"
+
 #include <simdjson.h>
 
 using simdjson::dom::element;
 using simdjson::dom::object;
+using namespace TVLJsonAccess;
 
 namespace {
 const QString kPatchLinesKey = QStringLiteral("TVLDefaultVisiblePatchLines");
@@ -26,24 +29,6 @@ void registerMessageDefaults()
         return true;
     }();
     Q_UNUSED(registered);
-}
-
-QString toQString(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
-
-std::optional<std::string_view> stringAt(const object &obj, std::string_view key)
-{
-    std::string_view value;
-    if (obj[key].get_string().get(value) == simdjson::SUCCESS)
-        return value;
-    return std::nullopt;
-}
-
-std::optional<object> objectAt(const object &obj, std::string_view key)
-{
-    object value;
-    if (obj[key].get_object().get(value) == simdjson::SUCCESS)
-        return value;
-    return std::nullopt;
 }
 
 QString jsonText(const element &value) { return hvxLogValue(QString::fromStdString(simdjson::minify(value))); }

@@ -3,6 +3,7 @@
 #include "Halvex/Foundation/Categories/HVXDate.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXMenu.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "TVLDesktop.h"
@@ -147,14 +148,6 @@ void parseLines(TVLSessionRead &read, const QString &fileName)
 
 qint64 totalOf(const std::optional<TVLTokenUsage> &usage) { return usage ? usage->totalTokens() : 0; }
 
-QString leftWithoutSplitting(const QString &text, qsizetype length)
-{
-    if (text.size() <= length)
-        return text;
-    if (text.at(length - 1).isHighSurrogate())
-        --length;
-    return text.left(length);
-}
 } // namespace
 
 void TVLSession::registerDefaults()
@@ -513,7 +506,7 @@ std::optional<QString> TVLSession::truncatePrompt(const std::optional<QString> &
         words << word;
     const QString joined = words.join(QLatin1Char(' '));
     if (joined.size() > 80)
-        return leftWithoutSplitting(joined, 79) + QStringLiteral("\u2026");
+        return hvxLeftWithoutSplittingPairs(joined, 79) + QStringLiteral("\u2026");
     return joined;
 }
 

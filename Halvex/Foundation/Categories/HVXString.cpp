@@ -242,6 +242,15 @@ int hvxCaseInsensitiveCompareWithTrailingNumber(const QString &a, const QString 
 
 QString hvxStringByTrimmingWhitespace(const QString &string) { return string.trimmed(); }
 
+QString hvxLeftWithoutSplittingPairs(const QString &string, qsizetype length)
+{
+    if (string.size() <= length)
+        return string;
+    if (length > 0 && string.at(length - 1).isHighSurrogate())
+        --length;
+    return string.left(length);
+}
+
 QString hvxInitials(const QString &string)
 {
     QString initials;

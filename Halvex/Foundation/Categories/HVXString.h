@@ -44,6 +44,8 @@ std::optional<HVXStringPair> hvxSplitTrailingDigits(const QString &string);
 // else case-insensitively. Negative, zero or positive like QString::compare.
 int hvxCaseInsensitiveCompareWithTrailingNumber(const QString &a, const QString &b);
 QString hvxStringByTrimmingWhitespace(const QString &string);
+// The first `length` UTF-16 units, one fewer when the cut would split a surrogate pair.
+QString hvxLeftWithoutSplittingPairs(const QString &string, qsizetype length);
 // The first character of every word between spaces.
 QString hvxInitials(const QString &string);
 
