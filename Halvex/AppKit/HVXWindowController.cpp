@@ -1,0 +1,123 @@
+#include "HVXWindowController.h"
+
+#include "HVXViewController.h"
+#include "HVXWindows.h"
+
+#include "Halvex/Foundation/HVXDefaults.h"
+
+#include <QCloseEvent>
+#include <QPointer>
+#include <QScreen>
+#include <QToolBar>
+
+namespace {
+
+QList<QPointer<HVXWindowController>> &openWindows()
+{
+    static QList<QPointer<HVXWindowController>> windows;
+    return windows;
+}
+
+QString frameKey(const QString &name) { return QStringLiteral("HVXWindowFrame %1").arg(name); }
+
+} // namespace
+
+QList<HVXWindowController *> HVXWindows::windowControllers()
+{
+    QList<HVXWindowController *> result;
+    for (const QPointer<HVXWindowController> &window : openWindows())
+        if (window)
+            result << window.data();
+    return result;
+}
+
+HVXWindowController::HVXWindowController(HVXViewController *viewController)
+    : m_viewController(viewController)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    openWindows() << this;
+
+    m_titleBar = new QToolBar(this);
+    m_titleBar->setObjectName(QStringLiteral("HVXTitleBar"));
+    m_titleBar->setMovable(false);
+    m_titleBar->setFloatable(false);
+    m_titleBar->toggleViewAction()->setVisible(false);
+    addToolBar(Qt::TopToolBarArea, m_titleBar);
+    if (QWidget *accessory = viewController->hvxTitlebarAccessory()) {
+        auto *spacer = new QWidget(m_titleBar);
+        spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        m_titleBar->addWidget(spacer);
+        m_titleBar->addWidget(accessory);
+    } else {
+        m_titleBar->hide();
+    }
+
+    setCentralWidget(viewController);
+    resize(1200, 780);
+    applyTitle();
+    connect(viewController, &HVXViewController::hvxWindowTitleChanged, this, &HVXWindowController::applyTitle);
+
+    m_frameName = viewController->hvxWindowAutoSaveName();
+    if (m_frameName.isEmpty())
+        m_frameName = viewController->hvxWindowTitle();
+    restoreFrame();
+}
+
+HVXWindowController::~HVXWindowController()
+{
+    openWindows().removeAll(QPointer<HVXWindowController>(this));
+    openWindows().removeAll(QPointer<HVXWindowController>());
+}
+
+HVXWindowController *HVXWindowController::presentViewController(HVXViewController *viewController)
+{
+    auto *window = new HVXWindowController(viewController);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+QString HVXWindowController::hvxIdentifier() const
+{
+    return QStringLiteral("%1|%2").arg(windowTitle(), m_windowIdentifier);
+}
+
+void HVXWindowController::applyTitle()
+{
+    const QString title = m_viewController->hvxWindowTitle();
+    if (!title.isEmpty())
+        setWindowTitle(title);
+}
+
+HVXWindowController *HVXWindowController::appWindowWithFrameEqualToWindow() const
+{
+    for (HVXWindowController *other : HVXWindows::windowControllers())
+        if (other != this && other->isVisible() && other->geometry() == geometry())
+            return other;
+    return nullptr;
+}
+
+void HVXWindowController::restoreFrame()
+{
+    if (m_frameName.isEmpty())
+        return;
+    const QByteArray saved = HVXDefaults::standard().dataForKey(frameKey(m_frameName));
+    if (!saved.isEmpty())
+        restoreGeometry(QByteArray::fromBase64(saved));
+    // A second window of the same name steps away from the first, so neither hides the other.
+    for (int step = 0; step < 100 && appWindowWithFrameEqualToWindow(); ++step)
+        move(pos() + QPoint(22, 22));
+}
+
+void HVXWindowController::saveFrame()
+{
+    if (!m_frameName.isEmpty())
+        HVXDefaults::standard().setValue(frameKey(m_frameName), saveGeometry().toBase64());
+}
+
+void HVXWindowController::closeEvent(QCloseEvent *event)
+{
+    saveFrame();
+    QMainWindow::closeEvent(event);
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The window around one view controller: the controller is its central widget, the window
+// title follows the controller's hvxWindowTitle, the controller's accessory sits at the right
+// end of the top toolbar, and the frame is saved under the auto-save name (the title when the
+// controller names none). A presented window lives until it is closed.
+
+#include <QMainWindow>
+
+class HVXViewController;
+class QToolBar;
+
+class HVXWindowController final : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit HVXWindowController(HVXViewController *viewController);
+    ~HVXWindowController() override;
+
+    // Makes the window for the controller, shows it and keeps it until it closes.
+    static HVXWindowController *presentViewController(HVXViewController *viewController);
+
+    HVXViewController *viewController() const { return m_viewController; }
+    QToolBar *titleBar() const { return m_titleBar; }
+
+    // "<class>|<compact JSON of the property map>", empty when unset.
+    QString windowIdentifier() const { return m_windowIdentifier; }
+    void setWindowIdentifier(const QString &identifier) { m_windowIdentifier = identifier; }
+    // "<title>|<window identifier>", the form of a recents entry.
+    QString hvxIdentifier() const;
+
+    // The first other window of the application whose frame equals this one's.
+    HVXWindowController *appWindowWithFrameEqualToWindow() const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void applyTitle();
+    void restoreFrame();
+    void saveFrame();
+
+    HVXViewController *m_viewController;
+    QToolBar *m_titleBar = nullptr;
+    QString m_windowIdentifier;
+    QString m_frameName;
+};

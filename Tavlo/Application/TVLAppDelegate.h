@@ -1,0 +1,30 @@
+#pragma once
+// Start-up and the tvl:// URL scheme: paths and URLs given before launch completes are queued
+// and opened when it does; then, when no window is open, one viewer on the default roots.
+// "tvl:///abs/path" opens a viewer on the path; "?exchange=UUID" on that exchange;
+// "?dataDebugMode=yes" switches the data debug mode (and ends reading the query).
+
+#include <QObject>
+#include <QStringList>
+
+class TVLAppDelegate final : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    bool didFinishLaunching() const { return m_didFinishLaunching; }
+    const QStringList &urlsToOpen() const { return m_urlsToOpen; }
+
+    void applicationDidFinishLaunching();
+    // Paths or tvl:// URLs, in order; queued until launch completes.
+    void applicationOpenURLs(const QStringList &urls);
+    void openURLs(const QStringList &urls);
+    // One URL (or a plain path, which opens like tvl:// with that path).
+    void openURL(const QString &url);
+    void openViewer();
+
+private:
+    bool m_didFinishLaunching = false;
+    QStringList m_urlsToOpen;
+};

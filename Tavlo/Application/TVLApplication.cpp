@@ -1,0 +1,105 @@
+#include "TVLApplication.h"
+
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXModifierKeys.h"
+#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Halvex/AppKit/HVXWindows.h"
+#include "Tavlo/Viewer/TVLViewerViewController.h"
+
+#include <QKeyEvent>
+
+TVLApplication::TVLApplication(int &argc, char **argv)
+    : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Tavlo"));
+    setApplicationVersion(QStringLiteral(TAVLO_VERSION));
+    HVXDefaults::standard().setValue(QStringLiteral("NSInitialToolTipDelay"), 100);
+    hvxSetBeepHandler([] { QApplication::beep(); });
+    hvxSetModifierFlagsProvider([] { return modifierFlagsFromQt(QGuiApplication::queryKeyboardModifiers()); });
+    connect(this, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            updateModifiers();
+    });
+    TVLViewerViewController::registerClass();
+}
+
+TVLApplication::~TVLApplication()
+{
+    hvxSetModifierFlagsProvider({});
+    hvxSetBeepHandler({});
+}
+
+quint64 TVLApplication::modifierFlagsFromQt(Qt::KeyboardModifiers modifiers)
+{
+    quint64 flags = 0;
+    if (modifiers & Qt::ShiftModifier)
+        flags |= HVXModifierShift;
+    if (modifiers & Qt::MetaModifier)
+        flags |= HVXModifierControl;
+    if (modifiers & Qt::AltModifier)
+        flags |= HVXModifierOption;
+    if (modifiers & Qt::ControlModifier)
+        flags |= HVXModifierCommand;
+    return flags;
+}
+
+void TVLApplication::updateModifiers() { updateModifiersFromFlags(modifierFlagsFromQt(queryKeyboardModifiers())); }
+
+void TVLApplication::updateModifiersFromFlags(quint64 flags)
+{
+    auto update = [](bool &stored, bool now, auto signal, TVLApplication *self) {
+        if (stored == now)
+            return;
+        stored = now;
+        Q_EMIT(self->*signal)(now);
+    };
+    update(m_shiftKeyDown, flags & HVXModifierShift, &TVLApplication::shiftKeyDownChanged, this);
+    update(m_controlKeyDown, flags & HVXModifierControl, &TVLApplication::controlKeyDownChanged, this);
+    update(m_alternateKeyDown, flags & HVXModifierOption, &TVLApplication::alternateKeyDownChanged, this);
+    update(m_commandKeyDown, flags & HVXModifierCommand, &TVLApplication::commandKeyDownChanged, this);
+}
+
+bool TVLApplication::notify(QObject *receiver, QEvent *event)
+{
+    // A modifier pressed or released: the state is read before the event goes on.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        switch (static_cast<QKeyEvent *>(event)->key()) {
+        case Qt::Key_Shift:
+        case Qt::Key_Control:
+        case Qt::Key_Alt:
+        case Qt::Key_Meta:
+        case Qt::Key_AltGr:
+            updateModifiers();
+            break;
+        default:
+            break;
+        }
+    }
+    return QApplication::notify(receiver, event);
+}
+
+void TVLApplication::setDataDebugMode(bool on)
+{
+    if (m_dataDebugMode == on)
+        return;
+    m_dataDebugMode = on;
+    Q_EMIT dataDebugModeChanged(on);
+    HVXNotificationCenter::defaultCenter().post(TVLViewerViewController::dataDebugModeDidChangeNotification, this);
+}
+
+void TVLApplication::openPathInNewWindow(const QString &path)
+{
+    if (path.isEmpty()) {
+        HVXLogWarning(QStringLiteral("Beep: openPathInNewWindow: called with nil path"));
+        return;
+    }
+    HVXWindows::presentViewControllerOfClass(QString::fromLatin1(TVLViewerViewController::className),
+                                             {{QStringLiteral("path"), path}});
+}
+
+void TVLApplication::showViewer()
+{
+    HVXWindows::presentViewControllerOfClass(QString::fromLatin1(TVLViewerViewController::className),
+                                             {{QStringLiteral("path"), QString(QStringLiteral(""))}});
+}

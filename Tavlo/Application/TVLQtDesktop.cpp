@@ -1,0 +1,65 @@
+#include "TVLQtDesktop.h"
+
+#include "TVLApplication.h"
+
+#include "Halvex/Foundation/HVXLog.h"
+
+#include <QClipboard>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+void TVLQtDesktop::openPathInNewWindow(const QString &path)
+{
+    if (TVLApplication *app = TVLApplication::instance())
+        app->openPathInNewWindow(path);
+}
+
+void TVLQtDesktop::copyToPasteboard(const QString &text)
+{
+    QGuiApplication::clipboard()->setText(text);
+}
+
+void TVLQtDesktop::showInFileManager(const QString &path)
+{
+    const QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"))
+        << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
+    if (reply.type() == QDBusMessage::ReplyMessage)
+        return;
+    const QString folder = QFileInfo(path).isDir() ? path : QFileInfo(path).absolutePath();
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        HVXLogWarning(QStringLiteral("Beep: No file manager could show %1").arg(path));
+}
+
+void TVLQtDesktop::openUrl(const QUrl &url)
+{
+    if (!QDesktopServices::openUrl(url))
+        HVXLogWarning(QStringLiteral("Beep: Could not open %1").arg(url.toString()));
+}
+
+void TVLQtDesktop::showInformationalAlert(const QString &message, const QString &informativeText)
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Tavlo"), message, QMessageBox::Ok);
+    box.setInformativeText(informativeText);
+    box.exec();
+}
+
+bool TVLQtDesktop::dataDebugMode() const
+{
+    const TVLApplication *app = TVLApplication::instance();
+    return app ? app->dataDebugMode() : TVLDesktop::dataDebugMode();
+}
+
+void TVLQtDesktop::setDataDebugMode(bool on)
+{
+    if (TVLApplication *app = TVLApplication::instance())
+        app->setDataDebugMode(on);
+    else
+        TVLDesktop::setDataDebugMode(on);
+}

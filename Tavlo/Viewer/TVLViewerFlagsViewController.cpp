@@ -1,0 +1,67 @@
+#include "TVLViewerFlagsViewController.h"
+
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Tavlo/DataObjects/TVLSession.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QSignalBlocker>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace {
+const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
+const QString kRelativeTimeKey = QStringLiteral("TVLSessionUseRelativeTime");
+} // namespace
+
+TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
+    : QWidget(parent)
+    , m_tokens(new QToolButton(this))
+    , m_titleMode(new QComboBox(this))
+    , m_relativeTime(new QCheckBox(tr("Relative Time"), this))
+{
+    setObjectName(QStringLiteral("TVLViewerFlags"));
+    TVLSession::registerDefaults();
+    auto *layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 4, 0);
+    layout->setSpacing(10);
+
+    m_tokens->setText(tr("Tokens"));
+    m_tokens->setToolTip(tr("Show or hide the token columns"));
+    m_tokens->setCheckable(true);
+    connect(m_tokens, &QToolButton::clicked, this, [this] { Q_EMIT toggleTokenUsageVisibility(); });
+
+    // Values are the setting's: 0 file name, 1 start, 2 last change, 3 first prompt, 4 last prompt.
+    m_titleMode->addItems({tr("File Name"), tr("Start Date"), tr("Last Changed"), tr("First Prompt"), tr("Last Prompt")});
+    m_titleMode->setToolTip(tr("What session rows show"));
+    connect(m_titleMode, &QComboBox::activated, this,
+            [](int index) { HVXDefaults::standard().setInteger(kDisplayModeKey, index); });
+
+    m_relativeTime->setToolTip(tr("Show dates as \"5 minutes ago\""));
+    connect(m_relativeTime, &QCheckBox::toggled, this,
+            [](bool on) { HVXDefaults::standard().setBool(kRelativeTimeKey, on); });
+
+    layout->addWidget(m_titleMode);
+    layout->addWidget(m_relativeTime);
+    layout->addWidget(m_tokens);
+
+    HVXDefaults::standard().observe(kDisplayModeKey, this, [this] { syncFromSettings(); });
+    HVXDefaults::standard().observe(kRelativeTimeKey, this, [this] { syncFromSettings(); });
+    syncFromSettings();
+}
+
+void TVLViewerFlagsViewController::setTokenColumnsShown(bool shown)
+{
+    const QSignalBlocker blocker(m_tokens);
+    m_tokens->setChecked(shown);
+}
+
+void TVLViewerFlagsViewController::syncFromSettings()
+{
+    const QSignalBlocker modeBlocker(m_titleMode);
+    const QSignalBlocker relativeBlocker(m_relativeTime);
+    m_titleMode->setCurrentIndex(int(std::clamp<qint64>(HVXDefaults::standard().integerForKey(kDisplayModeKey), 0, 4)));
+    m_relativeTime->setChecked(HVXDefaults::standard().boolForKey(kRelativeTimeKey));
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The controls at the right end of a viewer's title bar: token columns on or off, what session
+// rows are titled by ("TVLSessionDisplayMode"), and relative times ("TVLSessionUseRelativeTime").
+// The two settings are shared by every window, so the controls follow the settings.
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QToolButton;
+
+class TVLViewerFlagsViewController final : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TVLViewerFlagsViewController(QWidget *parent = nullptr);
+
+    QToolButton *tokenColumnsButton() const { return m_tokens; }
+    QComboBox *sessionTitleModeBox() const { return m_titleMode; }
+    QCheckBox *relativeTimeBox() const { return m_relativeTime; }
+
+    // Shows whether the token columns are visible now.
+    void setTokenColumnsShown(bool shown);
+
+Q_SIGNALS:
+    void toggleTokenUsageVisibility();
+
+private:
+    void syncFromSettings();
+
+    QToolButton *m_tokens;
+    QComboBox *m_titleMode;
+    QCheckBox *m_relativeTime;
+};

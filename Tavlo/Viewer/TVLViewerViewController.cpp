@@ -1,0 +1,474 @@
+#include "TVLViewerViewController.h"
+
+#include "TVLHighlightableRowView.h"
+#include "TVLOutlineModel.h"
+#include "TVLPageController.h"
+#include "TVLViewerFlagsViewController.h"
+
+#include "Halvex/AppKit/HVXAttributedTextDelegate.h"
+#include "Halvex/AppKit/HVXOutlineView.h"
+#include "Halvex/AppKit/HVXQtMenu.h"
+#include "Halvex/AppKit/HVXWindows.h"
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXMenu.h"
+#include "Halvex/Foundation/HVXModifierKeys.h"
+#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLProject.h"
+#include "Tavlo/DataObjects/TVLRoots.h"
+#include "Tavlo/DataObjects/TVLSession.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWebEngineView>
+
+namespace {
+const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
+const QString kRelativeTimeKey = QStringLiteral("TVLSessionUseRelativeTime");
+const QString kScrollToBottomKey = QStringLiteral("TVLSessionsScrollToBottom");
+constexpr int kRelativeTimeRefreshMilliseconds = 60 * 1000;
+constexpr int kScrollToExchangeDelayMilliseconds = 100;
+} // namespace
+
+void TVLViewerViewController::registerClass()
+{
+    HVXDefaults::standard().registerDefaults({{kScrollToBottomKey, true}});
+    HVXWindows::registerViewControllerClass(QString::fromLatin1(className),
+                                            [] { return new TVLViewerViewController; });
+}
+
+TVLViewerViewController::TVLViewerViewController(QWidget *parent)
+    : HVXViewController(parent)
+{
+    TVLSession::registerDefaults();
+    HVXDefaults::standard().registerDefaults({{kScrollToBottomKey, true}});
+    buildViews();
+    connect(&TVLChangeHub::shared(), &TVLChangeHub::changed, this, &TVLViewerViewController::contentChanged);
+}
+
+TVLViewerViewController::~TVLViewerViewController()
+{
+    if (m_relativeTimeRefreshTimer)
+        m_relativeTimeRefreshTimer->stop();
+    if (m_contentObject)
+        m_contentObject->stopMonitoring();
+    HVXNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void TVLViewerViewController::buildViews()
+{
+    m_model = new TVLOutlineModel(this);
+    m_outline = new HVXOutlineView;
+    m_outline->setObjectName(QStringLiteral("TVLBrowserOutline"));
+    m_outline->setModel(m_model);
+    m_outline->setUniformRowHeights(true);
+    m_outline->setItemDelegateForColumn(TVLOutlineModel::TitleColumn,
+                                        new HVXAttributedTextDelegate(TVLOutlineModel::MarkupRole, m_outline));
+    m_outline->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_outline->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_outline->header()->setStretchLastSection(false);
+    m_outline->header()->setSectionResizeMode(TVLOutlineModel::TitleColumn, QHeaderView::Stretch);
+    for (int column = TVLOutlineModel::InputTokensColumn; column < TVLOutlineModel::ColumnCount; ++column) {
+        m_outline->header()->setSectionResizeMode(column, QHeaderView::Interactive);
+        m_outline->setColumnWidth(column, 66);
+    }
+    m_outline->setRowMenuProvider([this](const QModelIndex &index) { return hvxContextMenuForTableView(index); });
+    m_outline->setHeaderMenuProvider([this] { return hvxContextMenuForTableHeaderView(); });
+    m_outline->setRowBackgroundPainter([this](QPainter *painter, const QRect &rect, const QModelIndex &index, bool selected) {
+        TVLHighlightableRowView row;
+        row.setHighlighted(shouldHighlightRowAtIndex(index));
+        row.drawBackground(painter, rect, selected);
+    });
+    connect(m_outline->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TVLViewerViewController::outlineSelectionChanged);
+    connect(m_outline, &QTreeView::clicked, this, &TVLViewerViewController::outlineViewClicked);
+    connect(m_outline, &QTreeView::doubleClicked, this, &TVLViewerViewController::outlineViewDoubleClicked);
+    // Expanding a project loads it (the model fetches its rows); show that it is busy.
+    connect(m_model, &TVLOutlineModel::projectWillLoad, this, &TVLViewerViewController::showLoading);
+    connect(m_model, &TVLOutlineModel::projectDidLoad, this, &TVLViewerViewController::hideLoading);
+
+    m_page = new TVLPageController(this);
+    connect(m_page, &TVLPageController::visibleExchangesChanged, this,
+            &TVLViewerViewController::highlightVisibleExchanges);
+    connect(m_page, &TVLPageController::visibleExchangeMarksCleared, this, &TVLViewerViewController::clearHighlightedRows);
+    connect(m_page, &TVLPageController::contextMenuRequested, this, [this](const QString &messageId, const QPoint &point) {
+        m_page->showTagMenuForMessageIdAtXY(messageId, point.x(), point.y());
+    });
+
+    m_loadingLabel = new QLabel;
+    m_loadingLabel->setObjectName(QStringLiteral("TVLLoadingLabel"));
+    m_loadingLabel->setContentsMargins(8, 3, 8, 3);
+    m_loadingLabel->hide();
+
+    auto *left = new QWidget;
+    auto *leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->setSpacing(0);
+    leftLayout->addWidget(m_outline);
+    leftLayout->addWidget(m_loadingLabel);
+
+    m_splitter = new QSplitter(Qt::Horizontal);
+    m_splitter->addWidget(left);
+    m_splitter->addWidget(m_page->webView());
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({540, 660});
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_splitter);
+}
+
+// MARK: - Opening
+
+void TVLViewerViewController::hvxAllSet()
+{
+    if (!m_path.isEmpty())
+        m_contentObject = TVLObject::objectForPath(m_path);
+    if (!m_contentObject) {
+        if (!m_path.isEmpty())
+            HVXLogWarning(QStringLiteral("Nothing to show at %1; showing the default roots").arg(m_path));
+        auto roots = std::make_shared<TVLRoots>();
+        roots->addDefaultRoots();
+        m_contentObject = roots;
+    }
+    m_contentObject->startMonitoring();
+    m_model->setContentObject(m_contentObject);
+    Q_EMIT hvxWindowTitleChanged();
+}
+
+TVLObject::List TVLViewerViewController::displayContent() const { return m_model->displayContent(); }
+
+QString TVLViewerViewController::hvxWindowTitle() const
+{
+    return m_contentObject ? m_contentObject->titleForWindow() : QString();
+}
+
+QWidget *TVLViewerViewController::hvxTitlebarAccessory()
+{
+    if (!m_flags) {
+        m_flags = new TVLViewerFlagsViewController;
+        connect(m_flags, &TVLViewerFlagsViewController::toggleTokenUsageVisibility, this,
+                &TVLViewerViewController::toggleTokenUsageVisibility);
+        m_flags->setTokenColumnsShown(!tokenColumnsHidden());
+    }
+    return m_flags;
+}
+
+void TVLViewerViewController::contentChanged(TVLObject *object, TVLProperty property)
+{
+    if (object && object == m_contentObject.get() && property == TVLProperty::TitleForWindow)
+        Q_EMIT hvxWindowTitleChanged();
+}
+
+void TVLViewerViewController::viewDidAppear()
+{
+    if (!m_didSetupWebView) {
+        m_didSetupWebView = true;
+        hvxTitlebarAccessory();
+        installObservers();
+        updateRelativeTimeRefreshTimer();
+    }
+    if (!m_exchangeUuid.isEmpty() && m_contentObject) {
+        if (const auto exchange = m_contentObject->exchangeWithUuid(m_exchangeUuid)) {
+            selectExchange(exchange);
+            return;
+        }
+    }
+    if (m_model->rowCount() > 0) {
+        const QModelIndex first = m_model->index(0, 0);
+        if (!m_outline->isExpanded(first))
+            m_outline->expand(first);
+    }
+    if (!m_selectionIndexPaths)
+        setSelectionIndexPaths(std::nullopt);
+}
+
+void TVLViewerViewController::viewWillDisappear() {}
+
+void TVLViewerViewController::installObservers()
+{
+    HVXDefaults &defaults = HVXDefaults::standard();
+    defaults.observe(kDisplayModeKey, this, [this] { updateSessionTitles(); });
+    defaults.observe(kRelativeTimeKey, this, [this] {
+        updateSessionTitles();
+        updateRelativeTimeRefreshTimer();
+    });
+    HVXNotificationCenter::defaultCenter().addObserver(this, dataDebugModeDidChangeNotification, nullptr,
+                                                       [this](const HVXNotification &) { m_model->refreshAllRows(); });
+}
+
+// MARK: - Selection
+
+void TVLViewerViewController::outlineSelectionChanged()
+{
+    if (m_applyingSelection)
+        return;
+    QList<HVXIndexPath> paths;
+    for (const QModelIndex &index : m_outline->selectionModel()->selectedRows())
+        paths << m_model->indexPathForIndex(index);
+    std::sort(paths.begin(), paths.end());
+    setSelectionIndexPaths(paths);
+}
+
+void TVLViewerViewController::applySelectionToOutline(const QList<HVXIndexPath> &paths)
+{
+    m_applyingSelection = true;
+    QItemSelection selection;
+    QModelIndex last;
+    for (const HVXIndexPath &path : paths) {
+        const QModelIndex index = m_model->indexForIndexPath(path);
+        if (!index.isValid())
+            continue;
+        for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent())
+            m_outline->expand(parent);
+        selection.select(index, index.siblingAtColumn(TVLOutlineModel::ColumnCount - 1));
+        last = index;
+    }
+    m_outline->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (last.isValid()) {
+        m_outline->selectionModel()->setCurrentIndex(last, QItemSelectionModel::NoUpdate);
+        m_outline->scrollTo(last);
+    }
+    m_applyingSelection = false;
+}
+
+void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<HVXIndexPath>> &requested)
+{
+    std::optional<QList<HVXIndexPath>> paths = requested;
+    if (paths && !m_applyingSelection) {
+        QList<HVXIndexPath> shown;
+        for (const QModelIndex &index : m_outline->selectionModel()->selectedRows())
+            shown << m_model->indexPathForIndex(index);
+        std::sort(shown.begin(), shown.end());
+        if (shown != *paths)
+            applySelectionToOutline(*paths);
+    }
+
+    // 1. The first selected object.
+    TVLObject::Ptr object;
+    if (paths && !paths->isEmpty())
+        object = m_model->sharedObjectForIndex(m_model->indexForIndexPath(paths->first()));
+
+    // 2. Nothing selected: the page stays, or a window on a session shows the session.
+    if (!object) {
+        if ((!paths || paths->isEmpty()) && m_page->displayedObject())
+            return;
+        if (std::dynamic_pointer_cast<TVLSession>(m_contentObject))
+            object = m_contentObject;
+    }
+
+    // 3. A project reads its transcripts when it is selected.
+    if (auto *project = dynamic_cast<TVLProject *>(object.get()); project && !project->isLoaded()) {
+        showLoading(project);
+        project->loadIfNeeded();
+        hideLoading();
+    }
+
+    // 4.
+    m_displayModelName = object ? object->displayModelName() : QString();
+
+    // 5. An exchange scrolls its session's page to it (with Option it is shown on its own).
+    auto *exchange = dynamic_cast<TVLExchange *>(object.get());
+    if (exchange && !hvxIsModifierHeld(HVXModifierOption)) {
+        TVLSession *session = exchange->nearestSelfOrParentOfClass<TVLSession>();
+        m_selectionIndexPaths = paths;
+        const QString uuid = exchange->uuid();
+        if (session && session != m_page->displayedObject().get()) {
+            clearHighlightedRows();
+            m_page->setPendingScrollToBottom(false);
+            m_page->setPendingScrollTop(0);
+            m_page->displayObject(std::static_pointer_cast<TVLSession>(session->shared_from_this()));
+            QPointer<TVLViewerViewController> self(this);
+            QTimer::singleShot(kScrollToExchangeDelayMilliseconds, this, [self, uuid] {
+                if (self)
+                    self->m_page->scrollToExchangeId(uuid);
+            });
+        } else {
+            m_page->scrollToExchangeId(uuid);
+        }
+        return;
+    }
+
+    // 6. Everything else becomes the page itself.
+    if (paths && paths->isEmpty()) {
+        HVXLogError(QStringLiteral("Trying to fix selectionIndexPaths!"));
+        const QModelIndex clicked = m_outline->clickedIndex();
+        if (clicked.isValid())
+            paths = QList<HVXIndexPath>{m_model->indexPathForIndex(clicked)};
+    }
+    m_selectionIndexPaths = paths;
+    clearHighlightedRows();
+    if (std::dynamic_pointer_cast<TVLSession>(object)) {
+        bool toBottom = HVXDefaults::standard().boolForKey(kScrollToBottomKey);
+        if (hvxIsModifierHeld(HVXModifierOption))
+            toBottom = !toBottom;
+        if (toBottom) {
+            m_page->setPendingScrollToBottom(m_exchangeUuid.isEmpty());
+            if (m_exchangeUuid.isEmpty()) {
+                const QModelIndexList rows = m_outline->visibleRowIndexes();
+                if (!rows.isEmpty())
+                    m_outline->scrollTo(rows.last());
+            }
+        } else {
+            m_page->setPendingScrollToBottom(false);
+        }
+    }
+    showObject(object);
+}
+
+void TVLViewerViewController::showObject(const TVLObject::Ptr &object)
+{
+    // The page remembers the Markdown and, for a session, its exchange count (0 otherwise).
+    m_page->displayObject(object);
+}
+
+void TVLViewerViewController::selectExchange(const std::shared_ptr<TVLExchange> &exchange)
+{
+    if (!exchange)
+        return;
+    const QModelIndex index = m_model->indexForObject(exchange.get());
+    if (!index.isValid())
+        return;
+    m_page->setPendingScrollToExchangeId(exchange->uuid());
+    setSelectionIndexPaths(QList<HVXIndexPath>{m_model->indexPathForIndex(index)});
+}
+
+// MARK: - Clicks and menus
+
+void TVLViewerViewController::outlineViewClicked(const QModelIndex &index)
+{
+    if (!index.isValid() || !m_outline->selectionModel()->isRowSelected(index.row(), index.parent()))
+        return;
+    if (auto *exchange = dynamic_cast<TVLExchange *>(m_model->objectForIndex(index)))
+        m_page->scrollToExchangeId(exchange->uuid());
+}
+
+void TVLViewerViewController::outlineViewDoubleClicked(const QModelIndex &index)
+{
+    TVLObject *object = m_model->objectForIndex(index);
+    if (!object)
+        return;
+    if (object->path().isEmpty()) {
+        HVXLogWarning(QStringLiteral("Beep: No path avilable from %1").arg(object->description()));
+        return;
+    }
+    HVXWindows::presentViewControllerOfClass(QString::fromLatin1(className), {{QStringLiteral("path"), object->path()}});
+}
+
+QMenu *TVLViewerViewController::hvxContextMenuForTableView(const QModelIndex &clickedIndex)
+{
+    TVLObject *object = m_model->objectForIndex(clickedIndex);
+    if (!object)
+        return nullptr;
+    HVXMenu menu;
+    object->addToContextMenu(menu);
+    if (menu.isEmpty())
+        return nullptr;
+    return hvxQMenuFromMenu(menu, this);
+}
+
+QMenu *TVLViewerViewController::hvxContextMenuForTableHeaderView()
+{
+    return hvxTableColumnToggleContextMenu(m_outline, this);
+}
+
+// MARK: - Row marks
+
+bool TVLViewerViewController::shouldHighlightRowAtIndex(const QModelIndex &index) const
+{
+    const auto *exchange = dynamic_cast<const TVLExchange *>(m_model->objectForIndex(index));
+    return exchange && m_lastVisibleExchangeIds.contains(exchange->uuid());
+}
+
+void TVLViewerViewController::highlightVisibleExchanges(const QStringList &exchangeIds)
+{
+    m_lastVisibleExchangeIds = exchangeIds;
+    refreshAllRowHighlights();
+}
+
+void TVLViewerViewController::clearHighlightedRows()
+{
+    m_lastVisibleExchangeIds.clear();
+    refreshAllRowHighlights();
+}
+
+void TVLViewerViewController::refreshAllRowHighlights()
+{
+    // Marks are painted with the rows; only the rows on screen need drawing again.
+    m_outline->viewport()->update();
+}
+
+// MARK: - Token columns, titles, timer
+
+bool TVLViewerViewController::tokenColumnsHidden() const
+{
+    return m_outline->isColumnHidden(TVLOutlineModel::InputTokensColumn);
+}
+
+void TVLViewerViewController::toggleTokenUsageVisibility()
+{
+    std::optional<bool> hide;
+    for (int column = 0; column < m_model->columnCount(); ++column) {
+        if (!TVLOutlineModel::isTokenColumn(column))
+            continue;
+        if (!hide)
+            hide = !m_outline->isColumnHidden(column);
+        m_outline->setColumnHidden(column, *hide);
+    }
+    if (m_flags && hide)
+        m_flags->setTokenColumnsShown(!*hide);
+}
+
+void TVLViewerViewController::updateSessionTitles()
+{
+    if (!m_contentObject)
+        return;
+    m_contentObject->iterateWithBlock([](TVLObject *node) {
+        if (auto *session = dynamic_cast<TVLSession *>(node))
+            session->updateDisplayTitle();
+    });
+}
+
+void TVLViewerViewController::updateRelativeTimeRefreshTimer()
+{
+    if (m_relativeTimeRefreshTimer) {
+        m_relativeTimeRefreshTimer->stop();
+        m_relativeTimeRefreshTimer->deleteLater();
+        m_relativeTimeRefreshTimer = nullptr;
+    }
+    if (!HVXDefaults::standard().boolForKey(kRelativeTimeKey))
+        return;
+    m_relativeTimeRefreshTimer = new QTimer(this);
+    m_relativeTimeRefreshTimer->setInterval(kRelativeTimeRefreshMilliseconds);
+    connect(m_relativeTimeRefreshTimer, &QTimer::timeout, this, &TVLViewerViewController::relativeTimeRefreshTimerFired);
+    m_relativeTimeRefreshTimer->start();
+}
+
+void TVLViewerViewController::relativeTimeRefreshTimerFired() { updateSessionTitles(); }
+
+void TVLViewerViewController::printCustom() { m_page->printCustom(); }
+
+// MARK: - Progress
+
+void TVLViewerViewController::showLoading(TVLObject *project)
+{
+    auto *loading = dynamic_cast<TVLProject *>(project);
+    m_loadingLabel->setText(tr("Loading %1\u2026").arg(loading ? loading->projectName() : QString()));
+    m_loadingLabel->show();
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    // Painted now: the load that follows keeps the event loop busy until it is done.
+    m_loadingLabel->repaint();
+}
+
+void TVLViewerViewController::hideLoading()
+{
+    m_loadingLabel->hide();
+    QApplication::restoreOverrideCursor();
+}

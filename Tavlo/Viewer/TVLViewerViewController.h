@@ -1,0 +1,115 @@
+#pragma once
+// The content of a viewer window: the browser outline of a library tree on the left and the
+// page of the selected object on the right. It opens on a path (a log root, a project or a
+// session; the default roots without one), watches it on disk, turns outline selections into
+// pages (an exchange scrolls its session's page to it), marks the rows of the exchanges the
+// page shows, offers the model's context menus, toggles the token columns and keeps relative
+// times fresh while they are shown.
+
+#include "Halvex/AppKit/HVXViewController.h"
+#include "Halvex/Foundation/Categories/HVXIndexPath.h"
+#include "Tavlo/DataObjects/TVLObject.h"
+#include "TVLViewerFlagsViewController.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <optional>
+
+class HVXOutlineView;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QTimer;
+class TVLExchange;
+class TVLOutlineModel;
+class TVLPageController;
+
+
+class TVLViewerViewController final : public HVXViewController
+{
+    Q_OBJECT
+    Q_PROPERTY(QString path READ path WRITE setPath)
+    Q_PROPERTY(QString exchangeUuid READ exchangeUuid WRITE setExchangeUuid)
+public:
+    static inline const char *className = "TVLViewerViewController";
+    // Posted by the application when its data debug mode changes.
+    static inline const QString dataDebugModeDidChangeNotification = QStringLiteral("TVLDataDebugModeDidChange");
+    static void registerClass();
+
+    explicit TVLViewerViewController(QWidget *parent = nullptr);
+    ~TVLViewerViewController() override;
+
+    QString path() const { return m_path; }
+    void setPath(const QString &path) { m_path = path; }
+    QString exchangeUuid() const { return m_exchangeUuid; }
+    void setExchangeUuid(const QString &uuid) { m_exchangeUuid = uuid; }
+
+    const TVLObject::Ptr &contentObject() const { return m_contentObject; }
+    TVLObject::List displayContent() const;
+    TVLOutlineModel *outlineModel() const { return m_model; }
+    HVXOutlineView *outlineView() const { return m_outline; }
+    TVLPageController *page() const { return m_page; }
+    TVLViewerFlagsViewController *flagsViewController() const { return m_flags; }
+    QString displayModelName() const { return m_displayModelName; }
+    QStringList lastVisibleExchangeIds() const { return m_lastVisibleExchangeIds; }
+    bool hasRelativeTimeRefreshTimer() const { return m_relativeTimeRefreshTimer != nullptr; }
+    const std::optional<QList<HVXIndexPath>> &selectionIndexPaths() const { return m_selectionIndexPaths; }
+
+    // HVXViewController
+    void hvxAllSet() override;
+    bool hvxAutoRestore() const override { return true; }
+    QString hvxWindowTitle() const override;
+    QString hvxRecentsMenuTitle() const override { return hvxWindowTitle(); }
+    QWidget *hvxTitlebarAccessory() override;
+
+    // Shows the selected object; the outline's selection becomes these paths.
+    void setSelectionIndexPaths(const std::optional<QList<HVXIndexPath>> &paths);
+    void selectExchange(const std::shared_ptr<TVLExchange> &exchange);
+    void outlineViewClicked(const QModelIndex &index);
+    void outlineViewDoubleClicked(const QModelIndex &index);
+    QMenu *hvxContextMenuForTableView(const QModelIndex &clickedIndex);
+    QMenu *hvxContextMenuForTableHeaderView();
+
+    void highlightVisibleExchanges(const QStringList &exchangeIds);
+    void clearHighlightedRows();
+    void refreshAllRowHighlights();
+    bool shouldHighlightRowAtIndex(const QModelIndex &index) const;
+
+    void toggleTokenUsageVisibility();
+    bool tokenColumnsHidden() const;
+    void updateSessionTitles();
+    void updateRelativeTimeRefreshTimer();
+    void relativeTimeRefreshTimerFired();
+    void printCustom();
+
+protected:
+    void viewDidAppear() override;
+    void viewWillDisappear() override;
+
+private:
+    void buildViews();
+    void installObservers();
+    void outlineSelectionChanged();
+    void applySelectionToOutline(const QList<HVXIndexPath> &paths);
+    void showObject(const TVLObject::Ptr &object);
+    void showLoading(TVLObject *project);
+    void hideLoading();
+    void contentChanged(TVLObject *object, TVLProperty property);
+
+    QString m_path;
+    QString m_exchangeUuid;
+    TVLObject::Ptr m_contentObject;
+    std::optional<QList<HVXIndexPath>> m_selectionIndexPaths;
+    QString m_displayModelName;
+    QStringList m_lastVisibleExchangeIds;
+    bool m_didSetupWebView = false;
+    bool m_applyingSelection = false;
+
+    TVLOutlineModel *m_model = nullptr;
+    HVXOutlineView *m_outline = nullptr;
+    TVLPageController *m_page = nullptr;
+    QSplitter *m_splitter = nullptr;
+    QLabel *m_loadingLabel = nullptr;
+    QPointer<TVLViewerFlagsViewController> m_flags;
+    QTimer *m_relativeTimeRefreshTimer = nullptr;
+};
