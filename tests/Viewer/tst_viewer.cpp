@@ -1,0 +1,273 @@
+// The viewer window with real widgets and the real web engine: opening on a root, loading on
+// expansion, selection to page, live growth, tags from the page, double clicks, token columns
+// and the relative-time timer.
+
+#include "Halvex/AppKit/HVXOutlineView.h"
+#include "Halvex/AppKit/HVXWindowController.h"
+#include "Halvex/AppKit/HVXWindows.h"
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Halvex/Foundation/HVXLog.h"
+#include "LogCapture.h"
+#include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLProject.h"
+#include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/Viewer/TVLOutlineModel.h"
+#include "Tavlo/Viewer/TVLPageController.h"
+#include "Tavlo/Viewer/TVLViewerViewController.h"
+#include "TranscriptBuilder.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace TranscriptBuilder;
+
+namespace {
+QString stamp(int minute) { return QStringLiteral("2025-03-01T10:%1:00.000Z").arg(minute, 2, 10, QLatin1Char('0')); }
+
+QString writeSession(const QString &path, const QString &tag, int exchanges)
+{
+    QList<QJsonObject> lines;
+    for (int i = 1; i <= exchanges; ++i)
+        lines << prompt(QStringLiteral("%1-p%2").arg(tag).arg(i), QStringLiteral("question %1").arg(i), stamp(i))
+              << assistant(QStringLiteral("%1-a%2").arg(tag).arg(i), QStringLiteral("answer %1").arg(i),
+                           QStringLiteral("%1-m%2").arg(tag).arg(i), usage(10, 20), stamp(i));
+    return write(path, lines);
+}
+
+const QString viewerClass = QString::fromLatin1(TVLViewerViewController::className);
+
+TVLViewerViewController *openViewer(const QString &path)
+{
+    auto *viewer = qobject_cast<TVLViewerViewController *>(
+        HVXWindows::presentViewControllerOfClass(viewerClass, {{QStringLiteral("path"), path}}));
+    if (viewer)
+        (void)QTest::qWaitForWindowExposed(viewer->window());
+    return viewer;
+}
+
+void closeAllWindows()
+{
+    for (HVXWindowController *window : HVXWindows::windowControllers())
+        window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void select(TVLViewerViewController *viewer, const QModelIndex &index)
+{
+    viewer->outlineView()->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+} // namespace
+
+class TestViewer : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    int m_serial = 0;
+
+    QString newRoot()
+    {
+        const QString root = m_dir.filePath(QStringLiteral("r%1/projects").arg(++m_serial));
+        QDir().mkpath(root);
+        return root;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
+        HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 0);
+        // Projects by name, so the rows come in a known order.
+        HVXDefaults::standard().setInteger(QStringLiteral("TVLRootSortMode"), 0);
+        TVLViewerViewController::registerClass();
+    }
+
+    void cleanup() { closeAllWindows(); }
+
+    void openingOnARootShowsItsProjectsAndSessionPages()
+    {
+        const QString root = newRoot();
+        const QString sessionPath = writeSession(root + "/-home-me-app/s.jsonl", "s", 3);
+        writeSession(root + "/-home-me-tool/t.jsonl", "t", 1);
+        TVLViewerViewController *viewer = openViewer(root);
+        QVERIFY(viewer);
+        TVLOutlineModel *model = viewer->outlineModel();
+        QCOMPARE(model->rowCount(), 2);
+        QCOMPARE(viewer->window()->windowTitle(), viewer->contentObject()->titleForWindow());
+
+        // The first row is expanded at the first appearance, which loads that project.
+        const QModelIndex first = model->index(0, 0);
+        QVERIFY(viewer->outlineView()->isExpanded(first));
+        auto *project = dynamic_cast<TVLProject *>(model->objectForIndex(first));
+        QVERIFY(project && project->isLoaded());
+        QVERIFY(!dynamic_cast<TVLProject *>(model->objectForIndex(model->index(1, 0)))->isLoaded());
+
+        // A session row shows the session's page.
+        const QModelIndex sessionRow = model->index(0, 0, first);
+        auto session = std::dynamic_pointer_cast<TVLSession>(model->sharedObjectForIndex(sessionRow));
+        QVERIFY(session);
+        QCOMPARE(session->path(), sessionPath);
+        QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
+        select(viewer, sessionRow);
+        QCOMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(session));
+        QCOMPARE(viewer->page()->lastDisplayedExchangeCount(), 3u);
+        QVERIFY(viewer->page()->pendingScrollToBottom());
+        QVERIFY(loads.wait(20000));
+        // The scroll to the end was used by that load.
+        QVERIFY(!viewer->page()->pendingScrollToBottom());
+
+        // An exchange of the session shown only scrolls; another session's exchange loads that session.
+        viewer->outlineView()->expand(sessionRow);
+        select(viewer, model->index(1, 0, sessionRow));
+        QCOMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(session));
+        select(viewer, model->index(2, 0, sessionRow));
+        QTest::qWait(300);
+        QCOMPARE(loads.count(), 1);
+        QCOMPARE(viewer->selectionIndexPaths()->first(), (HVXIndexPath{0, 0, 2}));
+
+        // Deselecting keeps the page.
+        viewer->outlineView()->selectionModel()->clearSelection();
+        QCOMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(session));
+    }
+
+    void growingSessionUpdatesThePageAndTheOutline()
+    {
+        const QString root = newRoot();
+        const QString path = writeSession(root + "/-home-me-app/s.jsonl", "g", 2);
+        TVLViewerViewController *viewer = openViewer(root + "/-home-me-app");
+        TVLOutlineModel *model = viewer->outlineModel();
+        // A window on a project shows the project as its one row.
+        QCOMPARE(model->rowCount(), 1);
+        const QModelIndex sessionRow = model->index(0, 0, model->index(0, 0));
+        QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
+        select(viewer, sessionRow);
+        QVERIFY(loads.wait(20000));
+        viewer->outlineView()->expand(sessionRow);
+        select(viewer, model->index(1, 0, sessionRow));
+
+        QSignalSpy updates(viewer->page(), &TVLPageController::incrementalUpdateSent);
+        append(path, {line(prompt("g-p3", "third", stamp(9))), line(assistant("g-a3", "more", "g-m3", usage(1, 1), stamp(9)))});
+        // The file watcher delivers the change; the page is updated in place, not reloaded.
+        QVERIFY(updates.wait(10000));
+        QCOMPARE(loads.count(), 1);
+        QCOMPARE(viewer->page()->lastDisplayedExchangeCount(), 3u);
+        QTRY_COMPARE(model->rowCount(sessionRow), 3);
+        const QModelIndexList selected = viewer->outlineView()->selectionModel()->selectedRows();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(dynamic_cast<TVLExchange *>(model->objectForIndex(selected.first()))->uuid(), QStringLiteral("g-p2"));
+    }
+
+    void tagsFromThePageReachTheStoreAndTheSummary()
+    {
+        const QString root = newRoot();
+        const QString dir = root + "/-home-me-app";
+        writeSession(dir + "/s.jsonl", "k", 2);
+        TVLViewerViewController *viewer = openViewer(dir);
+        TVLOutlineModel *model = viewer->outlineModel();
+        const QModelIndex sessionRow = model->index(0, 0, model->index(0, 0));
+        auto *session = dynamic_cast<TVLSession *>(model->objectForIndex(sessionRow));
+        QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
+        select(viewer, sessionRow);
+        QVERIFY(loads.wait(20000));
+        QCOMPARE(session->tagSummary() & 0x4, 0);
+
+        viewer->page()->didReceiveScriptMessage(
+            {{"action", "toggleTag"}, {"id", "k-p2"}, {"tagId", 2}, {"checked", true}});
+        QFile file(dir + "/TavloMetaData.json");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("k-p2"));
+        QCOMPARE(session->tagSummary() & 0x4, 0x4);
+    }
+
+    void doubleClickOpensOneWindowPerPath()
+    {
+        const QString root = newRoot();
+        writeSession(root + "/-home-me-app/s.jsonl", "d", 1);
+        TVLViewerViewController *viewer = openViewer(root);
+        const QModelIndex projectRow = viewer->outlineModel()->index(0, 0);
+        viewer->outlineViewDoubleClicked(projectRow);
+        QCOMPARE(HVXWindows::windowControllers().size(), 2);
+        auto *second = qobject_cast<TVLViewerViewController *>(HVXWindows::windowControllers().last()->viewController());
+        QCOMPARE(second->path(), root + "/-home-me-app");
+        QVERIFY(HVXWindows::windowControllers().last()->windowIdentifier().startsWith(
+            QStringLiteral("TVLViewerViewController|{\"path\":")));
+        viewer->outlineViewDoubleClicked(projectRow);
+        QCOMPARE(HVXWindows::windowControllers().size(), 2);
+    }
+
+    void menusAndTokenColumns()
+    {
+        const QString root = newRoot();
+        writeSession(root + "/-home-me-app/s.jsonl", "m", 1);
+        TVLViewerViewController *viewer = openViewer(root);
+        QMenu *menu = viewer->hvxContextMenuForTableView(viewer->outlineModel()->index(0, 0));
+        QVERIFY(menu);
+        QStringList titles;
+        for (QAction *action : menu->actions())
+            titles << action->text();
+        QVERIFY(titles.contains(QStringLiteral("Copy URL")));
+        delete menu;
+
+        HVXOutlineView *outline = viewer->outlineView();
+        outline->setColumnHidden(TVLOutlineModel::CacheReadTokensColumn, true);
+        viewer->toggleTokenUsageVisibility();
+        for (int column = TVLOutlineModel::InputTokensColumn; column <= TVLOutlineModel::CacheReadTokensColumn; ++column)
+            QVERIFY(outline->isColumnHidden(column));
+        QVERIFY(!outline->isColumnHidden(TVLOutlineModel::TitleColumn));
+        viewer->toggleTokenUsageVisibility();
+        for (int column = TVLOutlineModel::InputTokensColumn; column <= TVLOutlineModel::CacheReadTokensColumn; ++column)
+            QVERIFY(!outline->isColumnHidden(column));
+
+        QMenu *header = viewer->hvxContextMenuForTableHeaderView();
+        QCOMPARE(header->actions().size(), 5);
+        QCOMPARE(header->actions().at(0)->text(), QStringLiteral("Columns"));
+        delete header;
+    }
+
+    void relativeTimeTimerFollowsTheSetting()
+    {
+        const QString root = newRoot();
+        writeSession(root + "/-home-me-app/s.jsonl", "r", 1);
+        TVLViewerViewController *viewer = openViewer(root);
+        HVXDefaults::standard().setBool(QStringLiteral("TVLSessionUseRelativeTime"), true);
+        QVERIFY(viewer->hasRelativeTimeRefreshTimer());
+        HVXDefaults::standard().setBool(QStringLiteral("TVLSessionUseRelativeTime"), false);
+        QVERIFY(!viewer->hasRelativeTimeRefreshTimer());
+        HVXDefaults::standard().setBool(QStringLiteral("TVLSessionUseRelativeTime"), true);
+        QVERIFY(viewer->hasRelativeTimeRefreshTimer());
+    }
+
+    void rowMarksFollowTheVisibleExchanges()
+    {
+        const QString root = newRoot();
+        writeSession(root + "/-home-me-app/s.jsonl", "v", 3);
+        TVLViewerViewController *viewer = openViewer(root + "/-home-me-app/s.jsonl");
+        TVLOutlineModel *model = viewer->outlineModel();
+        // A window on a session shows its exchanges, and with nothing selected the session's page.
+        QCOMPARE(model->rowCount(), 3);
+        QVERIFY(std::dynamic_pointer_cast<TVLSession>(viewer->page()->displayedObject()));
+        viewer->highlightVisibleExchanges({"v-p2"});
+        QVERIFY(!viewer->shouldHighlightRowAtIndex(model->index(0, 0)));
+        QVERIFY(viewer->shouldHighlightRowAtIndex(model->index(1, 0)));
+        viewer->clearHighlightedRows();
+        QVERIFY(!viewer->shouldHighlightRowAtIndex(model->index(1, 0)));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestViewer test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_viewer.moc"
