@@ -1,0 +1,294 @@
+// The session page's own script: exchange sections, tag badges and the tag popover, folding,
+// appearance, and the messages to the program (the handler "tavlo").
+(function () {
+    'use strict';
+
+    // ---- Appearance: the program passes ?appearance=dark|light; a browser follows the desktop.
+    const root = document.documentElement;
+    const darkQuery = window.matchMedia ? window.matchMedia('(prefers-color-scheme: dark)') : null;
+    const requestedAppearance = new URLSearchParams(window.location.search).get('appearance');
+
+    function setAppearance(appearance) {
+        const dark = appearance === 'dark';
+        root.classList.toggle('dark', dark);
+        const light = document.getElementById('hljs-light');
+        const darkSheet = document.getElementById('hljs-dark');
+        if (light) light.disabled = dark;
+        if (darkSheet) darkSheet.disabled = !dark;
+    }
+    function followDesktop() {
+        setAppearance(darkQuery && darkQuery.matches ? 'dark' : 'light');
+    }
+    window.setAppearance = setAppearance;
+    if (requestedAppearance) {
+        setAppearance(requestedAppearance);
+    } else {
+        followDesktop();
+        if (darkQuery && darkQuery.addEventListener) darkQuery.addEventListener('change', followDesktop);
+    }
+
+    // ---- Messages to the program. Outside the program (an exported file) they go nowhere.
+    let host = null;
+    const pending = [];
+    const insideProgram = typeof qt !== 'undefined' && !!qt.webChannelTransport;
+    function post(message) {
+        if (host) host.post(message);
+        else pending.push(message);
+    }
+    window.tavloPost = post;
+    if (insideProgram && typeof QWebChannel !== 'undefined') {
+        new QWebChannel(qt.webChannelTransport, function (channel) {
+            host = channel.objects.tavlo;
+            while (host && pending.length) host.post(pending.shift());
+        });
+    }
+
+    // ---- Highlighting: guess among the languages transcripts mostly hold, not all of them.
+    if (typeof hljs !== 'undefined') {
+        hljs.configure({
+            ignoreUnescapedHTML: true,
+            languages: ['bash', 'shell', 'c', 'cpp', 'csharp', 'css', 'diff', 'go', 'java', 'javascript',
+                        'json', 'kotlin', 'markdown', 'objectivec', 'python', 'ruby', 'rust', 'sql',
+                        'swift', 'typescript', 'xml', 'yaml']
+        });
+    }
+
+    // ---- Sections: every exchange in one wrapper, opened at each prompt.
+    function sectionIdOf(element) {
+        const wrapper = element && element.closest ? element.closest('.exchange-wrapper') : null;
+        return wrapper ? wrapper.getAttribute('data-section-id') : null;
+    }
+
+    function newWrapper(sectionId, before) {
+        const wrapper = document.createElement('div');
+        wrapper.className = 'exchange-wrapper';
+        wrapper.setAttribute('data-section-id', sectionId);
+        document.body.insertBefore(wrapper, before);
+        return wrapper;
+    }
+
+    // Wraps every element of the body that is not in a section yet. Runs any number of times:
+    // after a full load, and after the program replaced or appended sections.
+    function initSectionMarkers() {
+        const marked = [];
+        let current = null;
+        for (const node of Array.from(document.body.childNodes)) {
+            if (node.nodeType !== Node.ELEMENT_NODE) {
+                if (current && node.nodeType === Node.TEXT_NODE && node.previousSibling === current) current.appendChild(node);
+                continue;
+            }
+            if (node.classList.contains('exchange-wrapper')) {
+                current = node;
+                continue;
+            }
+            if (node.tagName === 'SCRIPT' || node.classList.contains('tag-popover')) continue;
+            const opensExchange = node.classList.contains('user') && node.id;
+            if (opensExchange || !current) {
+                current = newWrapper(node.id || 'preamble', node);
+                if (!opensExchange) current.classList.add('preamble');
+                marked.push(current.getAttribute('data-section-id'));
+            }
+            current.appendChild(node);
+        }
+        if (marked.length) {
+            observeSections();
+            post({action: 'loadTagsForSections', sectionIds: marked});
+        }
+        return marked.length;
+    }
+    window.initSectionMarkers = initSectionMarkers;
+
+    // ---- Sections in view, reported whenever the set changes.
+    const inView = new Set();
+    let lastReported = '';
+    let reportScheduled = false;
+    const observer = 'IntersectionObserver' in window ? new IntersectionObserver(function (entries) {
+        for (const entry of entries) {
+            if (entry.isIntersecting) inView.add(entry.target);
+            else inView.delete(entry.target);
+        }
+        scheduleReport();
+    }) : null;
+
+    function observeSections() {
+        if (!observer) return;
+        document.querySelectorAll('.exchange-wrapper').forEach(function (wrapper) {
+            if (!wrapper.dataset.observed) {
+                wrapper.dataset.observed = '1';
+                observer.observe(wrapper);
+            }
+        });
+    }
+
+    function scheduleReport() {
+        if (reportScheduled) return;
+        reportScheduled = true;
+        requestAnimationFrame(function () {
+            reportScheduled = false;
+            const ids = [];
+            document.querySelectorAll('.exchange-wrapper').forEach(function (wrapper) {
+                if (inView.has(wrapper) && wrapper.isConnected) ids.push(wrapper.getAttribute('data-section-id'));
+            });
+            for (const wrapper of Array.from(inView)) if (!wrapper.isConnected) inView.delete(wrapper);
+            const key = JSON.stringify(ids);
+            if (key !== lastReported) {
+                lastReported = key;
+                post({action: 'visibleExchanges', ids: ids});
+            }
+        });
+    }
+
+    // ---- Tag badges.
+    function wrapperFor(sectionId) {
+        for (const wrapper of document.querySelectorAll('.exchange-wrapper'))
+            if (wrapper.getAttribute('data-section-id') === sectionId) return wrapper;
+        return null;
+    }
+
+    function setMessageTags(sectionId, tags) {
+        const wrapper = wrapperFor(sectionId);
+        if (!wrapper) return;
+        let bar = wrapper.querySelector(':scope > .tag-badges');
+        if (!bar) {
+            bar = document.createElement('div');
+            bar.className = 'tag-badges';
+            bar.title = 'Tags and annotation';
+            bar.addEventListener('click', function (event) {
+                event.stopPropagation();
+                post({action: 'requestPopoverData', id: sectionId});
+            });
+            wrapper.insertBefore(bar, wrapper.firstChild);
+        }
+        bar.textContent = '';
+        for (const tag of tags || []) {
+            const badge = document.createElement('span');
+            badge.className = 'tag-badge' + (tag.isAnnotation ? ' annotation' : '');
+            badge.style.backgroundColor = tag.color;
+            badge.style.color = tag.textColor;
+            if (tag.isAnnotation) {
+                badge.textContent = tag.annotationText ? '✎ ' + tag.annotationText : '＋';
+                badge.title = tag.annotationText || 'Add tags or an annotation';
+            } else {
+                badge.textContent = tag.name;
+            }
+            bar.appendChild(badge);
+        }
+    }
+    window.setMessageTags = setMessageTags;
+
+    // ---- The popover: every tag to tick, and the annotation to edit.
+    let popover = null;
+
+    function hidePopover() {
+        if (popover) {
+            popover.remove();
+            popover = null;
+        }
+    }
+    window.hidePopover = hidePopover;
+
+    function showPopover(sectionId, allTags, attachedIds, annotation) {
+        hidePopover();
+        const wrapper = wrapperFor(sectionId);
+        if (!wrapper) return;
+        const attached = new Set((attachedIds || []).map(Number));
+        popover = document.createElement('div');
+        popover.className = 'tag-popover';
+        popover.addEventListener('click', function (event) { event.stopPropagation(); });
+        popover.addEventListener('contextmenu', function (event) { event.stopPropagation(); });
+
+        for (const tag of allTags || []) {
+            const label = document.createElement('label');
+            const box = document.createElement('input');
+            box.type = 'checkbox';
+            box.checked = attached.has(Number(tag.id));
+            box.addEventListener('change', function () {
+                post({action: 'toggleTag', id: sectionId, tagId: Number(tag.id), checked: box.checked});
+            });
+            const swatch = document.createElement('span');
+            swatch.className = 'swatch';
+            swatch.style.backgroundColor = tag.color;
+            const name = document.createElement('span');
+            name.textContent = tag.name;
+            label.append(box, swatch, name);
+            popover.appendChild(label);
+        }
+
+        const text = document.createElement('textarea');
+        text.placeholder = 'Annotation';
+        text.value = annotation || '';
+        popover.appendChild(text);
+
+        const buttons = document.createElement('div');
+        buttons.className = 'buttons';
+        const close = document.createElement('button');
+        close.textContent = 'Close';
+        close.addEventListener('click', hidePopover);
+        const save = document.createElement('button');
+        save.className = 'primary';
+        save.textContent = 'Save';
+        save.addEventListener('click', function () {
+            post({action: 'saveAnnotation', id: sectionId, annotation: text.value});
+            hidePopover();
+        });
+        buttons.append(close, save);
+        popover.appendChild(buttons);
+
+        const box = wrapper.getBoundingClientRect();
+        popover.style.top = (window.scrollY + box.top + 28) + 'px';
+        popover.style.left = Math.max(8, window.scrollX + box.right - 260) + 'px';
+        document.body.appendChild(popover);
+        text.focus();
+    }
+    window.showPopover = showPopover;
+
+    // ---- Folding of attachments and diffs.
+    function foldTarget(header) {
+        for (let next = header.nextElementSibling; next; next = next.nextElementSibling)
+            if (next.classList.contains('tool-use-diff') || next.classList.contains('attachment-body')) return next;
+        return null;
+    }
+    function toggleFold(header) {
+        const target = foldTarget(header);
+        if (!target) return;
+        const folded = target.classList.toggle('folded');
+        const glyph = header.querySelector('.fold-toggle');
+        if (glyph) glyph.textContent = folded ? '▶' : '▼';
+    }
+
+    document.addEventListener('click', function (event) {
+        if (popover && !popover.contains(event.target)) hidePopover();
+        const header = event.target.closest && event.target.closest('.tool-use-header, .attachment-header');
+        if (header) {
+            toggleFold(header);
+            return;
+        }
+        const foldedBody = event.target.closest && event.target.closest('.tool-use-diff.folded, .attachment-body.folded');
+        if (foldedBody && foldedBody.previousElementSibling) {
+            let header = foldedBody.previousElementSibling;
+            while (header && !header.matches('.tool-use-header, .attachment-header')) header = header.previousElementSibling;
+            if (header) toggleFold(header);
+        }
+    });
+
+    document.addEventListener('keydown', function (event) {
+        if (event.key === 'Escape') hidePopover();
+    });
+
+    // ---- Right click: the program shows the tag menu of the section.
+    document.addEventListener('contextmenu', function (event) {
+        const sectionId = sectionIdOf(event.target);
+        if (!sectionId) return;
+        event.preventDefault();
+        post({action: 'contextMenu', id: sectionId, x: Math.round(event.clientX), y: Math.round(event.clientY)});
+    });
+
+    window.addEventListener('scroll', scheduleReport, {passive: true});
+    document.addEventListener('DOMContentLoaded', function () {
+        initSectionMarkers();
+        // Inside the program the host highlights after the load; a browser has no host.
+        if (!insideProgram && typeof hljs !== 'undefined')
+            document.querySelectorAll(':not(.user) > pre code').forEach(function (el) { hljs.highlightElement(el); });
+        scheduleReport();
+    });
+})();

@@ -1,0 +1,145 @@
+#pragma once
+// The page half of the viewer: shows one object of the tree (usually a session) as a web page
+// built from the page template and the object's Markdown, brings a live session up to date in
+// place (the last shown exchange replaced, new ones appended, the reading position kept),
+// highlights code, scrolls to exchanges, prints, and answers the page's messages about tags
+// and annotations with the project's metadata store.
+//
+// The viewer owns one controller and puts its web view into its window; it decides what is
+// shown (displayObject) and hears back what the page reports (visible exchanges, context menu).
+
+#include <QObject>
+#include <QPoint>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantMap>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "Halvex/Foundation/HVXColor.h"
+
+class QIcon;
+class QWebChannel;
+class QWebEngineView;
+class TVLObject;
+class TVLPageBridge;
+class TVLProjectMetadata;
+class TVLSession;
+class TVLWebPage;
+struct HVXNotification;
+
+class TVLPageController final : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TVLPageController(QObject *parent = nullptr);
+    ~TVLPageController() override;
+    TVLPageController(const TVLPageController &) = delete;
+    TVLPageController &operator=(const TVLPageController &) = delete;
+
+    QWebEngineView *webView() const { return m_webView.get(); }
+    TVLWebPage *webPage() const { return m_page; }
+
+    // Page state.
+    const std::shared_ptr<TVLObject> &displayedObject() const { return m_displayedObject; }
+    QString lastDisplayedMarkdown() const { return m_lastDisplayedMarkdown; }
+    unsigned lastDisplayedExchangeCount() const { return m_lastDisplayedExchangeCount; }
+    bool pendingScrollToBottom() const { return m_pendingScrollToBottom; }
+    double pendingScrollTop() const { return m_pendingScrollTop; }
+    QString pendingScrollToExchangeId() const { return m_pendingScrollToExchangeId; }
+    void setPendingScrollToBottom(bool pending) { m_pendingScrollToBottom = pending; }
+    void setPendingScrollTop(double offset) { m_pendingScrollTop = offset; }
+    void setPendingScrollToExchangeId(const QString &exchangeId) { m_pendingScrollToExchangeId = exchangeId; }
+    QStringList lastVisibleExchangeIds() const { return m_lastVisibleExchangeIds; }
+
+    // Shows the object: remembers its Markdown (and exchange count for a session) and loads it.
+    void displayObject(const std::shared_ptr<TVLObject> &object);
+
+    // The page document: template prefix, the HTML of the Markdown, template suffix.
+    QString htmlDocFromMarkdown(const QString &markdown) const;
+    // The text as a double-quoted script string literal.
+    static QString jsStringLiteral(const QString &text);
+
+    // Loads the page of the Markdown, replacing the whole page.
+    void fullLoad(const QString &markdown);
+
+    // Live updates of the shown session.
+    void sessionDidUpdate(TVLSession *session);
+    void appendNewExchangesFrom(unsigned firstNewIndex, const std::shared_ptr<TVLSession> &session);
+    void fullReloadSession(const std::shared_ptr<TVLSession> &session);
+    void reloadFilteredContentWithSession(const std::shared_ptr<TVLSession> &session,
+                                          const std::optional<QString> &scrollToExchangeId);
+    void reloadFilteredContent();
+
+    void scrollToExchangeId(const QString &exchangeId);
+    // After-load work: highlighting, the pending scroll, the tag badges.
+    void didFinishNavigation();
+
+    // Writes the page with a print trigger into the private print directory and opens it in
+    // the browser; the alert sounds when there is nothing to print or the file cannot be written.
+    void printCustom();
+    // The private directory print files go to (created 0700 when needed); nothing when it
+    // cannot be made safe.
+    static std::optional<QString> privatePrintDirectory();
+
+    // The text selected in the page.
+    void selectedText(std::function<void(const QString &)> answer);
+
+    // Messages from the page (handler "tavlo").
+    void didReceiveScriptMessage(const QVariantMap &message);
+    void showPopoverForMessageId(const QString &messageId);
+    void toggleTagForMessageIdTagIdChecked(const QString &messageId, quint64 tagId, bool checked);
+    void saveAnnotationForMessageIdAnnotation(const QString &messageId, const QString &annotation);
+    void loadTagsForSections(const QStringList &sectionIds);
+    void updateTagBadgesForMessageId(const QString &messageId);
+    void updateAllTagBadges();
+    void metadataDidChange(const TVLProjectMetadata *metadata);
+    void invalidateAllTagSummaries();
+    void showTagMenuForMessageIdAtXY(const QString &messageId, int x, int y);
+
+    // Colours for the page's tag records.
+    static QString hexColorFromColor(const HVXColor &color);
+    static QString contrastingTextColorForColor(const HVXColor &color);
+    static QIcon colorSwatchForColor(const HVXColor &color);
+
+    // Runs a script in the page; the answer, when asked for, arrives on the main thread.
+    void runScript(const QString &script, std::function<void(const QVariant &)> answer = {});
+
+Q_SIGNALS:
+    // A load finished and its after-load work ran.
+    void pageLoaded();
+    // The replace-and-append script of a live update was sent to the page.
+    void incrementalUpdateSent();
+    // The exchanges in view changed (stored as lastVisibleExchangeIds).
+    void visibleExchangesChanged(const QStringList &exchangeIds);
+    // A filter change reloads the page; marks of visible exchanges are stale.
+    void visibleExchangeMarksCleared();
+    // The page asked for the tag menu of a section, at a point of the web view.
+    void contextMenuRequested(const QString &messageId, const QPoint &position);
+
+private:
+    void observeNotifications();
+    TVLProjectMetadata *shownMetadata() const;
+    QString badgesScriptForMessageId(TVLProjectMetadata *metadata, const QString &messageId) const;
+    void runBadgeScriptsForMessageIds(const QStringList &messageIds);
+    void toggleTagAndRefresh(const QString &messageId, quint64 tagId, bool add);
+    QString currentAppearance() const;
+
+    std::unique_ptr<QWebEngineView> m_webView;
+    TVLWebPage *m_page = nullptr;
+    QWebChannel *m_channel = nullptr;
+    TVLPageBridge *m_bridge = nullptr;
+    QUrl m_publishedUrl;
+
+    std::shared_ptr<TVLObject> m_displayedObject;
+    QString m_lastDisplayedMarkdown;
+    unsigned m_lastDisplayedExchangeCount = 0;
+    bool m_pendingScrollToBottom = false;
+    double m_pendingScrollTop = 0;
+    QString m_pendingScrollToExchangeId;
+    QStringList m_lastVisibleExchangeIds;
+    // Raised by every load and every update, so that a late scroll-state answer of an earlier
+    // one is dropped instead of applying the same change twice.
+    quint64 m_generation = 0;
+};

@@ -1,0 +1,93 @@
+#include "TVLWebPage.h"
+
+#include "Halvex/Foundation/HVXLog.h"
+
+#include "TVLPageProfile.h"
+#include "Tavlo/DataObjects/TVLDesktop.h"
+
+#include <QMessageBox>
+#include <QWebEngineView>
+
+namespace {
+
+// Catches the first navigation of a window a link asked for ("target=_blank") and hands its
+// URL to the link policy of the page that asked, instead of opening a window.
+class LinkCatcherPage final : public QWebEnginePage
+{
+public:
+    LinkCatcherPage(TVLWebPage *origin)
+        : QWebEnginePage(origin->profile(), origin), m_origin(origin)
+    {
+    }
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
+    {
+        if (m_origin && !url.isEmpty())
+            m_origin->openActivatedLink(url);
+        deleteLater();
+        return false;
+    }
+
+private:
+    TVLWebPage *m_origin;
+};
+
+bool confirmWithDialog(QWebEnginePage *page, const QUrl &url)
+{
+    QWidget *parent = QWebEngineView::forPage(page);
+    const QString text = QObject::tr("The page links to a \"%1:\" address:\n\n%2\n\nOpen it with the application "
+                                     "your desktop uses for it?")
+                             .arg(url.scheme(), url.toDisplayString());
+    return QMessageBox::question(parent, QObject::tr("Open Link?"), text, QMessageBox::Open | QMessageBox::Cancel,
+                                 QMessageBox::Cancel)
+           == QMessageBox::Open;
+}
+
+} // namespace
+
+TVLWebPage::TVLWebPage(QObject *parent)
+    : QWebEnginePage(TVLPageProfile::profile(), parent)
+{
+    m_confirmation = [this](const QUrl &url) { return confirmWithDialog(this, url); };
+    m_opener = [](const QUrl &url) { TVLDesktop::current().openUrl(url); };
+}
+
+bool TVLWebPage::opensWithoutConfirmation(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return scheme == QStringLiteral("http") || scheme == QStringLiteral("https") || scheme == QStringLiteral("mailto");
+}
+
+void TVLWebPage::openActivatedLink(const QUrl &url)
+{
+    if (!url.isValid())
+        return;
+    if (!opensWithoutConfirmation(url) && !(m_confirmation && m_confirmation(url)))
+        return;
+    if (m_opener)
+        m_opener(url);
+}
+
+bool TVLWebPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
+{
+    Q_UNUSED(isMainFrame)
+    if (type != NavigationTypeLinkClicked)
+        return true;
+    openActivatedLink(url);
+    return false;
+}
+
+QWebEnginePage *TVLWebPage::createWindow(WebWindowType type)
+{
+    Q_UNUSED(type)
+    return new LinkCatcherPage(this);
+}
+
+void TVLWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int line,
+                                          const QString &source)
+{
+    // Errors of the page's own scripts are the program's errors; anything else stays quiet.
+    if (level == ErrorMessageLevel || qEnvironmentVariableIsSet("TAVLO_PAGE_CONSOLE"))
+        HVXLogWarning(QStringLiteral("Page script error at %1:%2: %3").arg(source).arg(line).arg(hvxLogValue(message)));
+}
