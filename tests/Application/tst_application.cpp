@@ -1,0 +1,159 @@
+// Start-up and the tvl:// scheme on the real application object: queued URLs, the exchange and
+// data debug mode query items, the unknown-scheme error, and the modifier-key properties.
+
+#include "Halvex/AppKit/HVXOutlineView.h"
+#include "Halvex/AppKit/HVXWindowController.h"
+#include "Halvex/AppKit/HVXWindows.h"
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Halvex/Foundation/HVXModifierKeys.h"
+#include "LogCapture.h"
+#include "Tavlo/Application/TVLAppDelegate.h"
+#include "Tavlo/Application/TVLApplication.h"
+#include "Tavlo/Application/TVLQtDesktop.h"
+#include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/Viewer/TVLOutlineModel.h"
+#include "Tavlo/Viewer/TVLViewerViewController.h"
+#include "TranscriptBuilder.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace TranscriptBuilder;
+
+namespace {
+void closeAllWindows()
+{
+    for (HVXWindowController *window : HVXWindows::windowControllers())
+        window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TVLViewerViewController *viewerAt(int index)
+{
+    return qobject_cast<TVLViewerViewController *>(HVXWindows::windowControllers().value(index)->viewController());
+}
+} // namespace
+
+class TestApplication : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_session;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        TVLDesktop::install(std::make_shared<TVLQtDesktop>());
+        m_session = write(m_dir.filePath("projects/-home-me-app/s.jsonl"),
+                          QList<QJsonObject>{prompt("U1", "first"), assistant("A1", "one", "M1", usage(1, 1)),
+                                             prompt("U2", "second"), assistant("A2", "two", "M2", usage(1, 1))});
+    }
+
+    void cleanup()
+    {
+        closeAllWindows();
+        TVLApplication::instance()->setDataDebugMode(false);
+    }
+
+    void urlsBeforeLaunchAreOpenedAfterIt()
+    {
+        TVLAppDelegate delegate;
+        delegate.applicationOpenURLs({QStringLiteral("tvl://") + m_session + QStringLiteral("?exchange=U2")});
+        QCOMPARE(HVXWindows::windowControllers().size(), 0);
+        QCOMPARE(delegate.urlsToOpen().size(), 1);
+        delegate.applicationDidFinishLaunching();
+        QVERIFY(delegate.urlsToOpen().isEmpty());
+        // Only the window of the URL: no extra empty viewer.
+        QCOMPARE(HVXWindows::windowControllers().size(), 1);
+        TVLViewerViewController *viewer = viewerAt(0);
+        QCOMPARE(viewer->path(), m_session);
+        QCOMPARE(viewer->exchangeUuid(), QStringLiteral("U2"));
+        QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
+        // The window opens on that exchange.
+        const QModelIndexList selected = viewer->outlineView()->selectionModel()->selectedRows();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(dynamic_cast<TVLExchange *>(viewer->outlineModel()->objectForIndex(selected.first()))->uuid(),
+                 QStringLiteral("U2"));
+
+        // The same URL again brings that window forward.
+        delegate.applicationOpenURLs({QStringLiteral("tvl://") + m_session + QStringLiteral("?exchange=U2")});
+        QCOMPARE(HVXWindows::windowControllers().size(), 1);
+    }
+
+    void launchWithoutUrlsOpensOneViewer()
+    {
+        TVLAppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        QCOMPARE(HVXWindows::windowControllers().size(), 1);
+        QVERIFY(viewerAt(0)->path().isEmpty());
+    }
+
+    void schemeRules()
+    {
+        TVLAppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        closeAllWindows();
+        {
+            LogCapture log;
+            delegate.openURL(QStringLiteral("TVL://") + m_session);
+            QCOMPARE(log.count(QStringLiteral("ERROR: Unknown scheme in URL 'TVL://")), 1);
+            delegate.openURL(QStringLiteral("https://example.org/x"));
+            QCOMPARE(log.count(QStringLiteral("Unknown scheme in URL")), 2);
+            QCOMPARE(HVXWindows::windowControllers().size(), 0);
+        }
+        // Debug mode switches on and ends the reading: the exchange item after it is not read.
+        delegate.openURL(QStringLiteral("tvl://") + m_session + QStringLiteral("?dataDebugMode=YES&exchange=abc"));
+        QVERIFY(TVLApplication::instance()->dataDebugMode());
+        QVERIFY(TVLDesktop::current().dataDebugMode());
+        QCOMPARE(HVXWindows::windowControllers().size(), 1);
+        QVERIFY(viewerAt(0)->exchangeUuid().isEmpty());
+        // Without a path nothing opens.
+        delegate.openURL(QStringLiteral("tvl://?dataDebugMode=no"));
+        QVERIFY(!TVLApplication::instance()->dataDebugMode());
+        QCOMPARE(HVXWindows::windowControllers().size(), 1);
+        // Percent-encoded paths are decoded; a plain path opens like a URL.
+        const QString spaced = write(m_dir.filePath("projects/-home-me-app/with space.jsonl"),
+                                     QList<QJsonObject>{prompt("S1", "x")});
+        delegate.openURL(QStringLiteral("tvl://") + QString::fromUtf8(QUrl::toPercentEncoding(spaced, "/")));
+        QCOMPARE(viewerAt(1)->path(), spaced);
+        delegate.openURL(spaced);
+        QCOMPARE(HVXWindows::windowControllers().size(), 2);
+    }
+
+    void modifierKeys()
+    {
+        TVLApplication *app = TVLApplication::instance();
+        QCOMPARE(TVLApplication::modifierFlagsFromQt(Qt::ControlModifier), quint64(HVXModifierCommand));
+        QCOMPARE(TVLApplication::modifierFlagsFromQt(Qt::AltModifier | Qt::MetaModifier),
+                 quint64(HVXModifierOption | HVXModifierControl));
+        QSignalSpy shift(app, &TVLApplication::shiftKeyDownChanged);
+        QSignalSpy option(app, &TVLApplication::alternateKeyDownChanged);
+        app->updateModifiersFromFlags(HVXModifierShift);
+        app->updateModifiersFromFlags(HVXModifierShift);
+        QCOMPARE(shift.count(), 1);
+        QCOMPARE(option.count(), 0);
+        QVERIFY(app->shiftKeyDown() && !app->alternateKeyDown());
+        app->updateModifiersFromFlags(0);
+        QCOMPARE(shift.count(), 2);
+        QCOMPARE(HVXDefaults::standard().integerForKey(QStringLiteral("NSInitialToolTipDelay")), 100);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The application object writes to the settings store as it starts: give it a store of the test's.
+    QTemporaryDir settingsDir;
+    HVXDefaults::useStoreAtPath(settingsDir.filePath("settings.ini"));
+    TVLApplication app(argc, argv);
+    TestApplication test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_application.moc"
