@@ -1,5 +1,7 @@
 #include "TVLCommandLine.h"
 
+#include "Tavlo/Viewer/TVLPageTemplate.h"
+
 #include "Halvex/cmark/HVXMarkDown.h"
 #include "TVLInspectCommand.h"
 #include "TVLTreeCommand.h"
@@ -133,7 +135,10 @@ int TVLCommandLine::runExport(const QStringList &givenArguments, QTextStream &ou
     const auto session = openSession(arguments.first(), err);
     if (!session)
         return 1;
-    const QString html = HVXMarkDown::htmlDocFromMarkdown(session->markdown());
+    // The page the viewer shows, with its scripts and styles inlined so that any browser opens it alone.
+    const QString markdown = session->markdown();
+    const QString body = markdown.isEmpty() ? QString() : HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString());
+    const QString html = TVLPageTemplate::shared().standaloneDocumentWithBody(body);
     if (!outputPath) {
         out << html;
         return 0;

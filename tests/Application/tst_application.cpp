@@ -8,6 +8,7 @@
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "LogCapture.h"
 #include "Tavlo/Application/TVLAppDelegate.h"
+#include "Tavlo/Application/TVLCommandLine.h"
 #include "Tavlo/Application/TVLApplication.h"
 #include "Tavlo/Application/TVLQtDesktop.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
@@ -18,11 +19,20 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QtTest>
 
 using namespace TranscriptBuilder;
 
 namespace {
+struct RequestRecorder : QWebEngineUrlRequestInterceptor
+{
+    QList<QUrl> requested;
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override { requested << info.requestUrl(); }
+};
+
 void closeAllWindows()
 {
     for (HVXWindowController *window : HVXWindows::windowControllers())
@@ -121,6 +131,49 @@ private Q_SLOTS:
         QCOMPARE(viewerAt(1)->path(), spaced);
         delegate.openURL(spaced);
         QCOMPARE(HVXWindows::windowControllers().size(), 2);
+    }
+
+    // The exported file opened by a browser on its own: highlighting and folding work, and the
+    // only thing it asks for is the file itself.
+    void exportedPageWorksAloneInABrowser()
+    {
+        const QJsonObject patch{{"filePath", "/w/a.c"},
+                                {"structuredPatch", QJsonArray{QJsonObject{{"lines", QJsonArray{" keep", "-old", "+new"}}}}}};
+        QJsonObject edit = toolResult("E4", "t1", patch);
+        edit.insert("type", "assistant");  // a tool's own line with a diff is shown
+        const QString session = write(m_dir.filePath("export/s.jsonl"),
+                                      QList<QJsonObject>{prompt("E1", "show me"),
+                                                         assistant("E2", "```python\ndef f():\n    return 1\n```"),
+                                                         toolCall("E3", "t1"), edit});
+        const QString output = m_dir.filePath("export/s.html");
+        QString outText, errText;
+        QTextStream out(&outText), err(&errText);
+        QCOMPARE(TVLCommandLine::run({"export", session, "-o", output}, out, err), std::optional<int>(0));
+
+        QWebEngineProfile profile;
+        RequestRecorder recorder;
+        profile.setUrlRequestInterceptor(&recorder);
+        QWebEnginePage page(&profile);
+        QSignalSpy loaded(&page, &QWebEnginePage::loadFinished);
+        page.load(QUrl::fromLocalFile(output));
+        QVERIFY(loaded.wait(20000));
+        QVERIFY(loaded.first().first().toBool());
+        auto run = [&](const QString &script) {
+            QVariant answer;
+            bool done = false;
+            page.runJavaScript(script, [&](const QVariant &value) { answer = value; done = true; });
+            QTest::qWaitFor([&] { return done; }, 10000);
+            return answer;
+        };
+        QTRY_COMPARE(run("document.querySelectorAll('.assistant pre code.hljs').length").toInt(), 1);
+        // A short diff starts open; its header folds it.
+        QVERIFY(!run("document.querySelector('.tool-use-diff').classList.contains('folded')").toBool());
+        QCOMPARE(run("document.querySelectorAll('.tool-use-diff .hljs-addition').length").toInt(), 1);
+        run("document.querySelector('.tool-use-header').click()");
+        QVERIFY(run("document.querySelector('.tool-use-diff').classList.contains('folded')").toBool());
+        QCOMPARE(run("document.querySelector('.fold-toggle').textContent").toString(), QStringLiteral("▶"));
+        for (const QUrl &url : recorder.requested)
+            QCOMPARE(url, QUrl::fromLocalFile(output));
     }
 
     void modifierKeys()
