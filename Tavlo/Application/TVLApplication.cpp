@@ -8,6 +8,9 @@
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 
 #include <QKeyEvent>
+#include <QPalette>
+#include <QStyle>
+#include <QStyleFactory>
 
 TVLApplication::TVLApplication(int &argc, char **argv)
     : QApplication(argc, argv)
@@ -22,6 +25,42 @@ TVLApplication::TVLApplication(int &argc, char **argv)
             updateModifiers();
     });
     TVLViewerViewController::registerClass();
+    applyRequestedAppearance();
+}
+
+void TVLApplication::applyRequestedAppearance()
+{
+    const QString requested = qEnvironmentVariable("TAVLO_APPEARANCE").toLower();
+    if (requested.isEmpty())
+        return;
+    if (requested != QStringLiteral("dark") && requested != QStringLiteral("light")) {
+        HVXLogWarning(QStringLiteral("TAVLO_APPEARANCE should be dark or light, not %1").arg(hvxLogValue(requested)));
+        return;
+    }
+    // Fusion draws every palette faithfully, whatever the platform style would do with it.
+    setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    if (requested == QStringLiteral("light")) {
+        setPalette(style()->standardPalette());
+        return;
+    }
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2d));
+    dark.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+    dark.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x29));
+    dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::PlaceholderText, QColor(0x8c, 0x8c, 0x90));
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3d));
+    dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3d));
+    dark.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Highlight, QColor(0x2f, 0x6f, 0xd0));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::Link, QColor(0x6c, 0xa8, 0xff));
+    dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x7a, 0x7a, 0x7e));
+    dark.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x7a, 0x7a, 0x7e));
+    dark.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x7a, 0x7a, 0x7e));
+    setPalette(dark);
 }
 
 TVLApplication::~TVLApplication()

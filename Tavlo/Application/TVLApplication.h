@@ -42,6 +42,9 @@ protected:
     bool notify(QObject *receiver, QEvent *event) override;
 
 private:
+    // TAVLO_APPEARANCE=dark|light overrides the desktop, for desktops that don't tell Qt their choice.
+    void applyRequestedAppearance();
+
     bool m_alternateKeyDown = false;
     bool m_controlKeyDown = false;
     bool m_commandKeyDown = false;

@@ -76,7 +76,11 @@ void TVLViewerViewController::buildViews()
     m_outline->header()->setSectionResizeMode(TVLOutlineModel::TitleColumn, QHeaderView::Stretch);
     for (int column = TVLOutlineModel::InputTokensColumn; column < TVLOutlineModel::ColumnCount; ++column) {
         m_outline->header()->setSectionResizeMode(column, QHeaderView::Interactive);
-        m_outline->setColumnWidth(column, 66);
+        // Wide enough for its title and for counts in the millions.
+        const QString title = m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        const QFontMetrics metrics = m_outline->header()->fontMetrics();
+        m_outline->setColumnWidth(column, std::max({66, metrics.horizontalAdvance(title) + 16,
+                                                    metrics.horizontalAdvance(QStringLiteral("99,999,999")) + 12}));
     }
     m_outline->setRowMenuProvider([this](const QModelIndex &index) { return hvxContextMenuForTableView(index); });
     m_outline->setHeaderMenuProvider([this] { return hvxContextMenuForTableHeaderView(); });
