@@ -51,6 +51,28 @@
                         'json', 'kotlin', 'markdown', 'objectivec', 'python', 'ruby', 'rust', 'sql',
                         'swift', 'typescript', 'xml', 'yaml']
         });
+        // A long session holds thousands of code blocks, and guessing their language takes a
+        // good part of a millisecond each: a block asked to be highlighted is highlighted when it
+        // comes near the view, so a page of any length shows at once and scrolls smoothly.
+        if (typeof IntersectionObserver !== 'undefined') {
+            const highlightNow = hljs.highlightElement.bind(hljs);
+            const nearView = new IntersectionObserver(function (entries) {
+                entries.forEach(function (entry) {
+                    if (!entry.isIntersecting) return;
+                    nearView.unobserve(entry.target);
+                    if (entry.target.classList.contains('hljs')) return;
+                    // The live update marks what it asked for; the highlighter takes that mark
+                    // for its own and would refuse the block.
+                    delete entry.target.dataset.highlighted;
+                    highlightNow(entry.target);
+                });
+            }, {rootMargin: '2000px 0px'});
+            hljs.highlightElement = function (element) {
+                if (element.classList.contains('hljs') || element.dataset.highlightPending) return;
+                element.dataset.highlightPending = '1';
+                nearView.observe(element);
+            };
+        }
     }
 
     // ---- Sections: every exchange in one wrapper, opened at each prompt.
@@ -59,11 +81,13 @@
         return wrapper ? wrapper.getAttribute('data-section-id') : null;
     }
 
+    const wrappersById = new Map();
     function newWrapper(sectionId, before) {
         const wrapper = document.createElement('div');
         wrapper.className = 'exchange-wrapper';
         wrapper.setAttribute('data-section-id', sectionId);
         document.body.insertBefore(wrapper, before);
+        wrappersById.set(sectionId, wrapper);
         return wrapper;
     }
 
@@ -139,10 +163,15 @@
     }
 
     // ---- Tag badges.
+    // The host asks for sections one by one, thousands at a time after a load: found through
+    // the map kept as sections are made, the document searched only when that one is gone.
     function wrapperFor(sectionId) {
-        for (const wrapper of document.querySelectorAll('.exchange-wrapper'))
-            if (wrapper.getAttribute('data-section-id') === sectionId) return wrapper;
-        return null;
+        const known = wrappersById.get(sectionId);
+        if (known && known.isConnected) return known;
+        const found = document.querySelector('.exchange-wrapper[data-section-id="' + CSS.escape(String(sectionId)) + '"]');
+        if (found) wrappersById.set(sectionId, found);
+        else wrappersById.delete(sectionId);
+        return found;
     }
 
     function setMessageTags(sectionId, tags) {
@@ -286,6 +315,7 @@
     window.addEventListener('scroll', scheduleReport, {passive: true});
     document.addEventListener('DOMContentLoaded', function () {
         initSectionMarkers();
+        document.documentElement.classList.remove('loading');
         // Inside the program the host highlights after the load; a browser has no host.
         if (!insideProgram && typeof hljs !== 'undefined')
             document.querySelectorAll(':not(.user) > pre code').forEach(function (el) { hljs.highlightElement(el); });

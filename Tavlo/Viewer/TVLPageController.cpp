@@ -168,7 +168,7 @@ void TVLPageController::observeNotifications()
 void TVLPageController::displayObject(const std::shared_ptr<TVLObject> &object)
 {
     m_displayedObject = object;
-    m_lastDisplayedMarkdown = object ? object->markdown() : QString();
+    rememberDisplayedMarkdown(object ? object->markdown() : QString());
     const auto session = std::dynamic_pointer_cast<TVLSession>(object);
     m_lastDisplayedExchangeCount = session ? unsigned(session->exchanges().size()) : 0;
     fullLoad(m_lastDisplayedMarkdown);
@@ -218,6 +218,34 @@ void TVLPageController::runScript(const QString &script, std::function<void(cons
 
 // ---- Live updates
 
+// The session's Markdown is one "\n" + exchange + "\n" after another. Where the last exchange
+// begins is kept, so that a live update rebuilds only the end of the text instead of every
+// exchange of a long session again.
+void TVLPageController::rememberDisplayedMarkdown(const QString &markdown)
+{
+    m_lastDisplayedMarkdown = markdown;
+    m_lastExchangeMarkdownOffset = -1;
+    const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject);
+    if (!session || session->isFilterActive() || session->exchanges().empty())
+        return;
+    const qsizetype offset = markdown.size() - 2 - session->exchanges().back()->markdownWithSectionAnchors().size();
+    if (offset >= 0 && markdown.at(offset) == QLatin1Char('\n'))
+        m_lastExchangeMarkdownOffset = offset;
+}
+
+void TVLPageController::rememberAppendedMarkdown(const QStringList &changedMarkdown, const TVLSession &session)
+{
+    if (m_lastExchangeMarkdownOffset < 0 || session.isFilterActive()) {
+        rememberDisplayedMarkdown(session.markdown());
+        return;
+    }
+    m_lastDisplayedMarkdown.truncate(m_lastExchangeMarkdownOffset);
+    for (const QString &markdown : changedMarkdown) {
+        m_lastExchangeMarkdownOffset = m_lastDisplayedMarkdown.size();
+        m_lastDisplayedMarkdown += QLatin1Char('\n') + markdown + QLatin1Char('\n');
+    }
+}
+
 void TVLPageController::sessionDidUpdate(TVLSession *session)
 {
     if (!session || !m_displayedObject || session != dynamic_cast<TVLSession *>(m_displayedObject.get()))
@@ -248,9 +276,12 @@ void TVLPageController::appendNewExchangesFrom(unsigned firstNewIndex, const std
         }
         const ScrollState state = scrollStateFromAnswer(answer);
 
+        QStringList changedMarkdown;  // the last shown exchange, then the new ones
+        for (size_t index = firstNewIndex - 1; index < exchanges.size(); ++index)
+            changedMarkdown << exchanges[index]->markdownWithSectionAnchors();
         QString newHtml;
-        for (size_t index = firstNewIndex; index < exchanges.size(); ++index)
-            newHtml += htmlOrEmpty(exchanges[index]->markdownWithSectionAnchors());
+        for (qsizetype index = 1; index < changedMarkdown.size(); ++index)
+            newHtml += htmlOrEmpty(changedMarkdown[index]);
 
         const QString scroll =
             state.atBottom
@@ -258,12 +289,12 @@ void TVLPageController::appendNewExchangesFrom(unsigned firstNewIndex, const std
                 : QStringLiteral("window.scrollTo(0,%1);").arg(scrollOffset(state.scrollTop));
 
         const std::shared_ptr<TVLExchange> &lastShown = exchanges[firstNewIndex - 1];
-        const QString lastShownHtml = htmlOrEmpty(lastShown->markdownWithSectionAnchors());
+        const QString lastShownHtml = htmlOrEmpty(changedMarkdown.first());
         runScript(replaceAndAppendScript.arg(jsStringLiteral(lastShown->uuid()), jsStringLiteral(lastShownHtml),
                                              jsStringLiteral(newHtml), scroll));
 
         m_lastDisplayedExchangeCount = unsigned(exchanges.size());
-        m_lastDisplayedMarkdown = session->markdown();
+        rememberAppendedMarkdown(changedMarkdown, *session);
 
         QStringList touched;
         for (size_t index = firstNewIndex - 1; index < exchanges.size(); ++index)
@@ -285,7 +316,7 @@ void TVLPageController::fullReloadSession(const std::shared_ptr<TVLSession> &ses
         if (markdown == m_lastDisplayedMarkdown)
             return;
         const ScrollState state = scrollStateFromAnswer(answer);
-        m_lastDisplayedMarkdown = markdown;
+        rememberDisplayedMarkdown(markdown);
         m_lastDisplayedExchangeCount = unsigned(session->exchanges().size());
         m_pendingScrollToBottom = state.atBottom;
         m_pendingScrollTop = state.scrollTop;
@@ -300,8 +331,8 @@ void TVLPageController::reloadFilteredContentWithSession(const std::shared_ptr<T
         return;
     m_pendingScrollToExchangeId = scrollToExchangeId.value_or(QString());
     Q_EMIT visibleExchangeMarksCleared();
-    m_lastDisplayedMarkdown = session->markdown();
     m_displayedObject = session;
+    rememberDisplayedMarkdown(session->markdown());
     fullLoad(m_lastDisplayedMarkdown);
 }
 

@@ -125,6 +125,8 @@ private:
     void runBadgeScriptsForMessageIds(const QStringList &messageIds);
     void toggleTagAndRefresh(const QString &messageId, quint64 tagId, bool add);
     QString currentAppearance() const;
+    void rememberDisplayedMarkdown(const QString &markdown);
+    void rememberAppendedMarkdown(const QStringList &changedMarkdown, const TVLSession &session);
 
     std::unique_ptr<QWebEngineView> m_webView;
     TVLWebPage *m_page = nullptr;
@@ -135,6 +137,7 @@ private:
     std::shared_ptr<TVLObject> m_displayedObject;
     QString m_lastDisplayedMarkdown;
     unsigned m_lastDisplayedExchangeCount = 0;
+    qsizetype m_lastExchangeMarkdownOffset = -1;  // where the last exchange begins in it, or -1
     bool m_pendingScrollToBottom = false;
     double m_pendingScrollTop = 0;
     QString m_pendingScrollToExchangeId;

@@ -255,6 +255,7 @@ private Q_SLOTS:
         QTRY_VERIFY(evaluate(*page, QStringLiteral("document.body.innerText")).toString().contains(QStringLiteral("Five grows")));
         QCOMPARE(sectionIds(*page).size(), 5);
         QVERIFY(evaluate(*page, QStringLiteral("window.firstSection === document.querySelector('.exchange-wrapper')")).toBool());
+        QCOMPARE(page->lastDisplayedMarkdown(), session->markdown());
         QCOMPARE(loads.count(), 0);
     }
 
@@ -335,6 +336,26 @@ private Q_SLOTS:
         QTRY_COMPARE(sectionIds(*page).size(), 2);
         QTRY_COMPARE(evaluate(*page, QStringLiteral("document.querySelectorAll('.assistant pre code.hljs').length")).toInt(), 2);
         QCOMPARE(evaluate(*page, QStringLiteral("document.querySelectorAll('.user pre code.hljs, .user pre code span').length")).toInt(), 0);
+    }
+
+    // Blocks far from the view wait until the reader comes near them.
+    void longPagesHighlightWhatComesIntoView()
+    {
+        QList<QJsonObject> lines;
+        for (int i = 0; i < 300; ++i)
+            lines << TB::prompt(QStringLiteral("U-%1").arg(i), QStringLiteral("question %1").arg(i))
+                  << TB::assistant(QStringLiteral("A-%1").arg(i),
+                                   QStringLiteral("```python\ndef f%1():\n    return %1\n```\n\n%2").arg(i).arg(QString(400, QLatin1Char('x'))));
+        auto page = makePage();
+        QVERIFY(showSession(*page, writeSession(lines)));
+        const QString highlighted = QStringLiteral("document.querySelectorAll('.assistant pre code.hljs').length");
+        const QString middleBlock = QStringLiteral("document.querySelectorAll('.assistant pre code')[150]");
+        // The page opens at its end: the last blocks are highlighted, the middle ones not yet.
+        QTRY_VERIFY(evaluate(*page, highlighted).toInt() > 0);
+        QVERIFY(evaluate(*page, highlighted).toInt() < 150);
+        QVERIFY(!evaluate(*page, middleBlock + QStringLiteral(".classList.contains('hljs')")).toBool());
+        evaluate(*page, middleBlock + QStringLiteral(".scrollIntoView()"));
+        QTRY_VERIFY(evaluate(*page, middleBlock + QStringLiteral(".classList.contains('hljs')")).toBool());
     }
 
     void transcriptMarkupNeverRunsScriptOrFetches()
