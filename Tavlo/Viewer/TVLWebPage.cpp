@@ -87,7 +87,10 @@ QWebEnginePage *TVLWebPage::createWindow(WebWindowType type)
 void TVLWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int line,
                                           const QString &source)
 {
-    // Errors of the page's own scripts are the program's errors; anything else stays quiet.
-    if (level == ErrorMessageLevel || qEnvironmentVariableIsSet("TAVLO_PAGE_CONSOLE"))
+    // Errors of the page's own scripts are the program's errors; anything else stays quiet. The
+    // engine reports its own resize bookkeeping for sections that are sized lazily as an error;
+    // nothing of ours caused it and nothing is lost.
+    const bool engineNoise = message.startsWith(QLatin1String("ResizeObserver loop limit exceeded"));
+    if ((level == ErrorMessageLevel && !engineNoise) || qEnvironmentVariableIsSet("TAVLO_PAGE_CONSOLE"))
         HVXLogWarning(QStringLiteral("Page script error at %1:%2: %3").arg(source).arg(line).arg(hvxLogValue(message)));
 }

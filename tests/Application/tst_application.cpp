@@ -22,6 +22,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
 #include <QtTest>
 
 using namespace TranscriptBuilder;
@@ -154,6 +155,11 @@ private Q_SLOTS:
         RequestRecorder recorder;
         profile.setUrlRequestInterceptor(&recorder);
         QWebEnginePage page(&profile);
+        // Shown, as a browser shows it: blocks are highlighted as they come into view.
+        QWebEngineView view;
+        view.setPage(&page);
+        view.resize(900, 700);
+        view.show();
         QSignalSpy loaded(&page, &QWebEnginePage::loadFinished);
         page.load(QUrl::fromLocalFile(output));
         QVERIFY(loaded.wait(20000));
@@ -162,7 +168,8 @@ private Q_SLOTS:
             QVariant answer;
             bool done = false;
             page.runJavaScript(script, [&](const QVariant &value) { answer = value; done = true; });
-            QTest::qWaitFor([&] { return done; }, 10000);
+            if (!QTest::qWaitFor([&] { return done; }, 10000))
+                qWarning("script got no answer: %s", qPrintable(script));
             return answer;
         };
         QTRY_COMPARE(run("document.querySelectorAll('.assistant pre code.hljs').length").toInt(), 1);

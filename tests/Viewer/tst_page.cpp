@@ -212,7 +212,7 @@ private Q_SLOTS:
         QCOMPARE(sectionIds(*page), expected);
         // Each section holds its prompt and answer.
         QCOMPARE(evaluate(*page, QStringLiteral("document.querySelectorAll('.exchange-wrapper')[3].querySelectorAll('.user, .assistant').length")).toInt(), 2);
-        QVERIFY(evaluate(*page, QStringLiteral("document.body.innerText")).toString().contains(QStringLiteral("Answer 4, paragraph 2")));
+        QVERIFY(evaluate(*page, QStringLiteral("document.body.textContent")).toString().contains(QStringLiteral("Answer 4, paragraph 2")));
         // Marking again changes nothing.
         QCOMPARE(evaluate(*page, QStringLiteral("initSectionMarkers()")).toInt(), 0);
         QCOMPARE(sectionIds(*page), expected);
@@ -238,7 +238,7 @@ private Q_SLOTS:
         QTRY_COMPARE(sectionIds(*page).size(), 5);
         QCOMPARE(sectionIds(*page), (QStringList{uuidFor(1, 0), uuidFor(2, 0), uuidFor(3, 0), uuidFor(4, 0), uuidFor(5, 0)}));
         QCOMPARE(evaluate(*page, QStringLiteral("window.survivor")).toString(), QStringLiteral("still here"));
-        QVERIFY(evaluate(*page, QStringLiteral("document.querySelectorAll('.exchange-wrapper')[2].innerText")).toString()
+        QVERIFY(evaluate(*page, QStringLiteral("document.querySelectorAll('.exchange-wrapper')[2].textContent")).toString()
                     .contains(QStringLiteral("A late addition to three")));
         QCOMPARE(evaluate(*page, QStringLiteral("document.querySelectorAll('[id=\"E3-L1\"]').length")).toInt(), 1);
         QCOMPARE(page->lastDisplayedExchangeCount(), 5u);
@@ -252,7 +252,7 @@ private Q_SLOTS:
         QVERIFY(evaluate(*page, QStringLiteral("window.firstSection = document.querySelector('.exchange-wrapper'); true")).toBool());
         growAndNotify(session, grown);
         QVERIFY(updates.wait(10000));
-        QTRY_VERIFY(evaluate(*page, QStringLiteral("document.body.innerText")).toString().contains(QStringLiteral("Five grows")));
+        QTRY_VERIFY(evaluate(*page, QStringLiteral("document.body.textContent")).toString().contains(QStringLiteral("Five grows")));
         QCOMPARE(sectionIds(*page).size(), 5);
         QVERIFY(evaluate(*page, QStringLiteral("window.firstSection === document.querySelector('.exchange-wrapper')")).toBool());
         QCOMPARE(page->lastDisplayedMarkdown(), session->markdown());
@@ -387,7 +387,7 @@ private Q_SLOTS:
         page->showPopoverForMessageId(hostile);
         page->setPendingScrollToExchangeId(hostile);
         QVERIFY(waitForLoad(*page, [&] { page->reloadFilteredContentWithSession(session, hostile); }));
-        QTRY_VERIFY(evaluate(*page, QStringLiteral("document.body.innerText")).toString().contains(QStringLiteral("more")));
+        QTRY_VERIFY(evaluate(*page, QStringLiteral("document.body.textContent")).toString().contains(QStringLiteral("more")));
         QCOMPARE(sectionIds(*page), QStringList{hostile});
 
         // The link goes to the confirmation, which declines it; the page stays.
@@ -414,7 +414,7 @@ private Q_SLOTS:
         auto page = makePage();
         QVERIFY(showSession(*page, session));
         QCOMPARE(sectionIds(*page).size(), 60);
-        QVERIFY(evaluate(*page, QStringLiteral("document.querySelectorAll('.exchange-wrapper')[59].innerText")).toString()
+        QVERIFY(evaluate(*page, QStringLiteral("document.querySelectorAll('.exchange-wrapper')[59].textContent")).toString()
                     .contains(QStringLiteral("end 60")));
     }
 

@@ -1,0 +1,212 @@
+// Session page figures in the real web engine: the full load of a session of 5,000 exchanges
+// (document built, loaded, code highlighted), one exchange appended the incremental way (host
+// side, page side by the page's own clock, and in all), and the same append done by a full
+// reload, for the ratio. Prints "name: value unit" lines after describing the corpus.
+
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/Viewer/TVLPageController.h"
+#include "bench/support/TVLBenchFigures.h"
+#include "bench/support/TVLCorpusGenerator.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <QWebEngineView>
+
+using namespace TVLBenchFigures;
+
+namespace {
+
+constexpr int kExchanges = 5000;
+constexpr int kAppends = 15;
+
+// Runs a script and waits for its answer. An answer that comes after the wait gave up lands in
+// state of its own, never in this frame.
+QVariant evaluate(TVLPageController &page, const QString &script, int timeoutMilliseconds = 300000)
+{
+    struct Answer
+    {
+        QVariant value;
+        bool arrived = false;
+    };
+    const auto answer = std::make_shared<Answer>();
+    page.runScript(script, [answer](const QVariant &value) {
+        answer->value = value;
+        answer->arrived = true;
+    });
+    if (!waitUntil([&] { return answer->arrived; }, timeoutMilliseconds))
+        line(QStringLiteral("warning: no answer to %1").arg(script.left(80)));
+    return answer->value;
+}
+
+// A prompt and an answer with a paragraph, a list and a code block, as one new exchange.
+QByteArray exchangeLines(int number)
+{
+    const QString prompt = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QString answer = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const QJsonObject user{{"type", "user"}, {"uuid", prompt}, {"timestamp", "2025-11-03T10:00:00.000Z"},
+                           {"message", QJsonObject{{"role", "user"}, {"content", QStringLiteral("Appended prompt %1").arg(number)}}}};
+    const QString text = QStringLiteral("Here is step %1:\n\n- read the file\n- change it\n\n```python\ndef step_%1(x):\n"
+                                        "    return x * %1\n```\n")
+                             .arg(number);
+    const QJsonObject assistant{
+        {"type", "assistant"}, {"uuid", answer}, {"timestamp", "2025-11-03T10:00:01.000Z"},
+        {"message", QJsonObject{{"role", "assistant"}, {"model", "claude-bench"}, {"id", "msg_" + answer},
+                                {"content", QJsonArray{QJsonObject{{"type", "text"}, {"text", text}}}},
+                                {"usage", QJsonObject{{"input_tokens", 10}, {"output_tokens", 20}}}}}};
+    return QJsonDocument(user).toJson(QJsonDocument::Compact) + "\n" + QJsonDocument(assistant).toJson(QJsonDocument::Compact)
+           + "\n";
+}
+
+void append(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::Append) || file.write(bytes) != bytes.size())
+        line(QStringLiteral("warning: could not append to %1").arg(path));
+}
+
+// Full load: from asking for the page to its load finished, highlighted and answering.
+double timeFullLoad(TVLPageController &page, const std::shared_ptr<TVLSession> &session)
+{
+    bool loaded = false;
+    const auto connection = QObject::connect(&page, &TVLPageController::pageLoaded, [&] { loaded = true; });
+    QElapsedTimer timer;
+    timer.start();
+    page.displayObject(session);
+    const double built = double(timer.nsecsElapsed()) / 1e6;
+    waitUntil([&] { return loaded; }, 120000);
+    // The highlighting script was queued after the load; this answer comes after it ran.
+    evaluate(page, QStringLiteral("document.querySelectorAll('pre code.hljs').length"));
+    const double elapsed = double(timer.nsecsElapsed()) / 1e6;
+    QObject::disconnect(connection);
+    figure(QStringLiteral("full-load-document-built"), built, QStringLiteral("ms"));
+    return elapsed;
+}
+
+struct AppendTimes
+{
+    double host = 0;   // from the update to the script handed to the engine
+    double page = 0;   // the page's own clock: replace, append, highlight, layout
+    double total = 0;  // from the update to the page laid out again
+};
+
+// The page's clock starts at the first thing the update script does (look up the last shown
+// exchange through CSS.escape) and stops after a forced layout once it is done.
+const QString pageClockScript = QStringLiteral(
+    "(function(){if(window.__benchWrapped)return;window.__benchWrapped=true;var escape=CSS.escape;"
+    "CSS.escape=function(s){if(window.__benchStart===undefined)window.__benchStart=performance.now();"
+    "return escape.call(CSS,s);};})()");
+const QString pageStopScript = QStringLiteral(
+    "(function(){void document.body.offsetHeight;var t=performance.now()-window.__benchStart;"
+    "window.__benchStart=undefined;return t;})()");
+
+AppendTimes timeIncrementalAppend(TVLPageController &page, const std::shared_ptr<TVLSession> &session, int number)
+{
+    evaluate(page, pageClockScript);
+    // A reader in the middle of the page, so the update ends with its scroll.
+    evaluate(page, QStringLiteral("window.scrollTo(0, document.body.scrollHeight / 2)"));
+    append(session->path(), exchangeLines(number));
+    session->updateMessages();
+
+    AppendTimes times;
+    bool sent = false;
+    const auto connection = QObject::connect(&page, &TVLPageController::incrementalUpdateSent, [&] { sent = true; });
+    QElapsedTimer timer;
+    timer.start();
+    page.sessionDidUpdate(session.get());
+    waitUntil([&] { return sent; }, 60000);
+    times.host = double(timer.nsecsElapsed()) / 1e6;
+    times.page = evaluate(page, pageStopScript).toDouble();
+    times.total = double(timer.nsecsElapsed()) / 1e6;
+    QObject::disconnect(connection);
+    return times;
+}
+
+double timeReloadAppend(TVLPageController &page, const std::shared_ptr<TVLSession> &session, int number)
+{
+    append(session->path(), exchangeLines(number));
+    session->updateMessages();
+    bool loaded = false;
+    const auto connection = QObject::connect(&page, &TVLPageController::pageLoaded, [&] { loaded = true; });
+    QElapsedTimer timer;
+    timer.start();
+    page.fullReloadSession(session);
+    waitUntil([&] { return loaded; }, 120000);
+    evaluate(page, QStringLiteral("void document.body.offsetHeight; document.querySelectorAll('pre code.hljs').length"));
+    const double elapsed = double(timer.nsecsElapsed()) / 1e6;
+    QObject::disconnect(connection);
+    return elapsed;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QTemporaryDir work;
+    HVXDefaults::useStoreAtPath(work.filePath(QStringLiteral("settings.ini")));
+
+    TVLCorpusGenerator generator;
+    TVLCorpusShape shape;
+    shape.exchanges = kExchanges;
+    shape.maxStepsPerExchange = 3;
+    shape.maxToolResultBytes = 8 * 1024;
+    shape.hugeLineChance = 0;
+    shape.subagents = false;
+    shape.compactions = false;
+    TVLCorpusStats stats;
+    const QString generated = generator.ensureSession(QStringLiteral("page-exchanges-5000"), shape, &stats);
+    // Appending changes the file, so the benchmark works on a copy.
+    const QString path = work.filePath(QFileInfo(generated).fileName());
+    QFile::copy(generated, path);
+    line(QStringLiteral("corpus: one generated session of %1 exchanges, %2 lines, %3 (%4)")
+             .arg(stats.exchanges)
+             .arg(stats.lines)
+             .arg(TVLCorpusGenerator::formatSize(stats.sessionBytes), shape.description()));
+
+    const std::shared_ptr<TVLSession> session = TVLSession::initWithPath(path);
+    if (!session) {
+        line(QStringLiteral("error: the model did not open %1").arg(path));
+        return 1;
+    }
+    TVLPageController page;
+    page.webView()->resize(1000, 800);
+    page.webView()->show();
+
+    const double fullLoad = timeFullLoad(page, session);
+    figure(QStringLiteral("page-document-bytes"), double(page.htmlDocFromMarkdown(page.lastDisplayedMarkdown()).toUtf8().size()) / (1 << 20), QStringLiteral("MB"), 1);
+    figure(QStringLiteral("page-sections"), evaluate(page, QStringLiteral("document.querySelectorAll('.exchange-wrapper').length")).toDouble(), QStringLiteral("exchange sections"), 0);
+    figure(QStringLiteral("page-highlighted-blocks"), evaluate(page, QStringLiteral("document.querySelectorAll('pre code.hljs').length")).toDouble(), QStringLiteral("code blocks"), 0);
+    figure(QStringLiteral("full-load"), fullLoad, QStringLiteral("ms"));
+
+    std::vector<double> host, pageSide, total;
+    for (int i = 0; i < kAppends; ++i) {
+        const AppendTimes times = timeIncrementalAppend(page, session, i + 1);
+        host.push_back(times.host);
+        pageSide.push_back(times.page);
+        total.push_back(times.total);
+    }
+    figure(QStringLiteral("append-incremental-host-median"), median(host), QStringLiteral("ms"));
+    figure(QStringLiteral("append-incremental-page-median"), median(pageSide), QStringLiteral("ms"));
+    figure(QStringLiteral("append-incremental-total-median"), median(total), QStringLiteral("ms"));
+    figure(QStringLiteral("append-incremental-total-worst"), worst(total), QStringLiteral("ms"));
+
+    std::vector<double> reload;
+    for (int i = 0; i < 3; ++i)
+        reload.push_back(timeReloadAppend(page, session, kAppends + i + 1));
+    figure(QStringLiteral("append-full-reload-median"), median(reload), QStringLiteral("ms"));
+    figure(QStringLiteral("reload-over-incremental"), median(reload) / std::max(median(total), 0.001), QStringLiteral("x"), 1);
+    figure(QStringLiteral("exchanges-at-end"), double(session->exchanges().size()), QStringLiteral("exchanges"), 0);
+    return 0;
+}

@@ -1,0 +1,70 @@
+#include "TVLBenchFigures.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTextStream>
+#include <QThread>
+#include <algorithm>
+
+namespace TVLBenchFigures {
+
+namespace {
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+} // namespace
+
+void figure(const QString &name, double value, const QString &unit, int decimals)
+{
+    out() << name << ": " << QString::number(value, 'f', decimals) << " " << unit << "\n";
+    out().flush();
+}
+
+void line(const QString &text)
+{
+    out() << text << "\n";
+    out().flush();
+}
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double worst(const std::vector<double> &values)
+{
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+qint64 residentBytes(qint64 processId)
+{
+    QFile status(processId > 0 ? QStringLiteral("/proc/%1/status").arg(processId) : QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &entry : status.readAll().split('\n'))
+        if (entry.startsWith("VmRSS:"))
+            return entry.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return -1;
+}
+
+bool waitUntil(const std::function<bool()> &condition, int timeoutMilliseconds)
+{
+    QDeadlineTimer deadline(timeoutMilliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (!condition())
+            QThread::usleep(200);
+    }
+    return true;
+}
+
+} // namespace TVLBenchFigures

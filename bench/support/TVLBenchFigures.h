@@ -1,0 +1,18 @@
+#pragma once
+// What every benchmark prints: one "name: value unit" line a figure, and the few measurements
+// they share (medians, the process's resident memory, a nested event loop that waits).
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+namespace TVLBenchFigures {
+void figure(const QString &name, double value, const QString &unit, int decimals = 1);
+void line(const QString &text);
+double median(std::vector<double> values);
+double worst(const std::vector<double> &values);
+// Resident memory of this process, or of the process given (Linux VmRSS); -1 elsewhere.
+qint64 residentBytes(qint64 processId = 0);
+// Runs the event loop until the condition holds or the time runs out; answers whether it held.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMilliseconds);
+} // namespace TVLBenchFigures
