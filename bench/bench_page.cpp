@@ -8,6 +8,7 @@
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "bench/support/TVLBenchFigures.h"
+#include "tests/support/WebEngineEnvironment.h"
 #include "bench/support/TVLCorpusGenerator.h"
 
 #include <QApplication>
@@ -149,10 +150,7 @@ double timeReloadAppend(TVLPageController &page, const std::shared_ptr<TVLSessio
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    prepareWebEngineForHeadlessRuns();
     QApplication app(argc, argv);
     QTemporaryDir work;
     HVXDefaults::useStoreAtPath(work.filePath(QStringLiteral("settings.ini")));

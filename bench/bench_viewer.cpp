@@ -15,6 +15,7 @@
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 #include "Tavlo/Viewer/TVLWebPage.h"
 #include "bench/support/TVLBenchFigures.h"
+#include "tests/support/WebEngineEnvironment.h"
 #include "bench/support/TVLCorpusGenerator.h"
 
 #include <QDir>
@@ -77,9 +78,7 @@ int main(int argc, char **argv)
 {
     QElapsedTimer sinceStart;
     sinceStart.start();
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    prepareWebEngineForHeadlessRuns();
     QTemporaryDir work;
     HVXDefaults::useStoreAtPath(work.filePath(QStringLiteral("settings.ini")));
 
@@ -100,7 +99,6 @@ int main(int argc, char **argv)
 
     QElapsedTimer startClock;
     startClock.start();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TVLApplication app(argc, argv);
     TVLDesktop::install(std::make_shared<TVLQtDesktop>());
     const double applicationMade = double(startClock.nsecsElapsed()) / 1e6;

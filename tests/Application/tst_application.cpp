@@ -15,6 +15,7 @@
 #include "Tavlo/Viewer/TVLOutlineModel.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 #include "TranscriptBuilder.h"
+#include "WebEngineEnvironment.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -204,10 +205,7 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    prepareWebEngineForHeadlessRuns();
     // The application object writes to the settings store as it starts: give it a store of the test's.
     QTemporaryDir settingsDir;
     HVXDefaults::useStoreAtPath(settingsDir.filePath("settings.ini"));

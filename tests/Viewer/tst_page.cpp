@@ -17,6 +17,7 @@
 #include "Tavlo/Viewer/TVLPageTemplate.h"
 #include "Tavlo/Viewer/TVLWebPage.h"
 #include "TranscriptBuilder.h"
+#include "WebEngineEnvironment.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -616,11 +617,7 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
-    // The engine's sandbox is not available to root in CI, and there is no GPU under Xvfb.
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    prepareWebEngineForHeadlessRuns();
     QApplication app(argc, argv);
     TestPage test;
     return QTest::qExec(&test, argc, argv);

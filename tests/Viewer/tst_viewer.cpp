@@ -15,6 +15,7 @@
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 #include "TranscriptBuilder.h"
+#include "WebEngineEnvironment.h"
 
 #include <QApplication>
 #include <QDir>
@@ -261,10 +262,7 @@ private Q_SLOTS:
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    prepareWebEngineForHeadlessRuns();
     QApplication app(argc, argv);
     TestViewer test;
     return QTest::qExec(&test, argc, argv);
