@@ -1,5 +1,7 @@
 #include "HVXLog.h"
 
+#include "Categories/HVXString.h"
+
 #include <QMessageLogger>
 #include <atomic>
 #include <cstring>
@@ -37,11 +39,12 @@ QString hvxLogSourcePath(const char *file)
 
 void hvxLog(const char *file, int line, HVXLogLevel level, const QString &message)
 {
+    // One arg() call: chained calls would read a "%1" inside the message as a place marker.
     const QString text = QStringLiteral("%1:%2: %3: %4")
-                             .arg(hvxLogSourcePath(file))
-                             .arg(line)
-                             .arg(QLatin1String(levelWord(level)), message);
-    QMessageLogger logger(file, line, nullptr, "tavlo");
+                             .arg(hvxLogSourcePath(file), QString::number(line), QLatin1String(levelWord(level)),
+                                  message);
+    // Qt's default category prints nothing before the line, so it reads exactly as formatted.
+    QMessageLogger logger(file, line, nullptr);
     if (level == HVXLogLevel::Error)
         logger.critical("%s", qUtf8Printable(text));
     else
@@ -54,20 +57,18 @@ QString hvxLogValue(const QString &value)
 {
     if (value.size() <= kMaxQuotedLength)
         return value;
-    qsizetype cut = kMaxQuotedLength;
-    if (value.at(cut - 1).isHighSurrogate())
-        --cut;
-    return QStringLiteral("%1… (%2 characters)").arg(value.left(cut)).arg(value.size());
+    return QStringLiteral("%1… (%2 characters)")
+        .arg(hvxLeftWithoutSplittingPairs(value, kMaxQuotedLength), QString::number(value.size()));
 }
 
-QString hvxLogValue(const QByteArray &utf8)
+QString hvxLogValue(QByteArrayView utf8)
 {
     if (utf8.size() <= kMaxQuotedLength * 4)
         return hvxLogValue(QString::fromUtf8(utf8));
     // Decode only what can be printed, so quoting a huge buffer stays cheap.
-    return QStringLiteral("%1… (%2 bytes)")
-        .arg(QString::fromUtf8(utf8.left(kMaxQuotedLength * 4)).left(kMaxQuotedLength))
-        .arg(utf8.size());
+    const QString decoded = QString::fromUtf8(utf8.first(kMaxQuotedLength * 4));
+    return QStringLiteral("%1… (%2 bytes)").arg(hvxLeftWithoutSplittingPairs(decoded, kMaxQuotedLength),
+                                                QString::number(utf8.size()));
 }
 
 void hvxSetBeepHandler(std::function<void()> handler) { beepHandler() = std::move(handler); }

@@ -16,7 +16,8 @@ QString hvxLogSourcePath(const char *file);
 // A value quoted into a log line: at most its first 1,000 UTF-16 units, followed by its
 // length when it was cut, so a broken 50 MB line never reaches the log whole.
 QString hvxLogValue(const QString &value);
-QString hvxLogValue(const QByteArray &utf8);
+QString hvxLogValue(QByteArrayView utf8);
+inline QString hvxLogValue(const QByteArray &utf8) { return hvxLogValue(QByteArrayView(utf8)); }
 
 // The alert sound. The application installs QApplication::beep; without a handler the
 // beeps are only counted (tests read the count).

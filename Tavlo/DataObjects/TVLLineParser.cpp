@@ -173,11 +173,11 @@ void TVLLineParser::parse(TVLMessage &message)
     object line;
     if (error) {
         HVXLogError(QStringLiteral("Error creating object from JSON: %1\nJSON String: %2")
-                        .arg(QString::fromUtf8(simdjson::error_message(error)), hvxLogValue(QByteArray(bytes.data(), std::min<qsizetype>(bytes.size(), 4096)))));
+                        .arg(QString::fromUtf8(simdjson::error_message(error)), hvxLogValue(bytes)));
     } else if (doc.get_object().get(line) != simdjson::SUCCESS) {
         const QString where = m_fileName.isEmpty() ? QString() : QStringLiteral(" in %1").arg(m_fileName);
         HVXLogWarning(QStringLiteral("Expected a JSON object%1, got: %2")
-                          .arg(where, hvxLogValue(QByteArray(bytes.data(), std::min<qsizetype>(bytes.size(), 4096)))));
+                          .arg(where, hvxLogValue(bytes)));
     } else {
         message.m_flags.parsed = true;
     }

@@ -49,6 +49,25 @@ private Q_SLOTS:
         QVERIFY(!cut.at(998 + 1).isHighSurrogate() || cut.at(1000).isLowSurrogate());
         QByteArray bytes(20000, 'b');
         QVERIFY(hvxLogValue(bytes).contains(QStringLiteral("20000 bytes")));
+        // Place markers inside the value are text, not where the length goes.
+        const QString marked = QStringLiteral("%1%2") + QString(5000, QLatin1Char('m'));
+        QVERIFY(hvxLogValue(marked).startsWith(QStringLiteral("%1%2mmm")));
+        QVERIFY(hvxLogValue(marked).endsWith(QStringLiteral("(5004 characters)")));
+        QVERIFY(hvxLogValue(marked.toUtf8()).endsWith(QStringLiteral("(5004 bytes)")));
+    }
+
+    // What reaches the console: Qt's own formatting of the line adds nothing in front of it.
+    void consoleLineStartsWithTheSourcePath()
+    {
+        static QString formatted;
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+                formatted = qFormatLogMessage(type, context, message);
+            });
+        HVXLogWarning(QStringLiteral("a %1 stays"));
+        qInstallMessageHandler(previous);
+        QVERIFY2(formatted.startsWith(QStringLiteral("tests/Foundation/tst_logging.cpp:")), qPrintable(formatted));
+        QVERIFY(formatted.endsWith(QStringLiteral(": WARNING: a %1 stays")));
     }
 };
 
