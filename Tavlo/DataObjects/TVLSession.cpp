@@ -47,9 +47,10 @@ std::shared_ptr<QByteArray> readPadded(const QString &path)
         HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
         return nullptr;
     }
-    auto buffer = std::make_shared<QByteArray>();
+    // Allocated at exactly the file's size: growing an empty array by resize() would round the
+    // block up to the next power of two and hold up to twice the transcript.
     qsizetype capacity = qMax<qsizetype>(file.size(), 0) + TVLLineParser::kPadding;
-    buffer->resize(capacity);
+    auto buffer = std::make_shared<QByteArray>(capacity, Qt::Uninitialized);
     qsizetype filled = 0;
     for (;;) {
         const qsizetype room = capacity - TVLLineParser::kPadding - filled;
@@ -203,9 +204,8 @@ TVLSessionRead TVLSession::readFile(const QString &path, const std::shared_ptr<c
             const qint64 now = totalOf(message->tokenUsage());
             if (now < before)
                 HVXLogError(QStringLiteral("Token count decreased for message.id %1 in %2: %3 \u2192 %4")
-                                .arg(message->messageId(), fileName)
-                                .arg(before)
-                                .arg(now));
+                                .arg(message->messageId(), fileName, QString::number(before),
+                                     QString::number(now)));
             previousLine->markUsageDuplicate();
             previousLine->markInDuplicateGroup();
             message->markInDuplicateGroup();
@@ -466,7 +466,7 @@ void TVLSession::updateDisplayTitle()
     default: title = fileName(); break;
     }
     if (!m_subagents.empty())
-        title = QStringLiteral("%1 [%2]").arg(title).arg(m_subagents.size());
+        title = QStringLiteral("%1 [%2]").arg(title, QString::number(m_subagents.size()));
     setDisplayTitle(title);
 }
 

@@ -92,5 +92,5 @@ void TVLWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, c
     // nothing of ours caused it and nothing is lost.
     const bool engineNoise = message.startsWith(QLatin1String("ResizeObserver loop limit exceeded"));
     if ((level == ErrorMessageLevel && !engineNoise) || qEnvironmentVariableIsSet("TAVLO_PAGE_CONSOLE"))
-        HVXLogWarning(QStringLiteral("Page script error at %1:%2: %3").arg(source).arg(line).arg(hvxLogValue(message)));
+        HVXLogWarning(QStringLiteral("Page script error at %1:%2: %3").arg(source, QString::number(line), hvxLogValue(message)));
 }

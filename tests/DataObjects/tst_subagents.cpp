@@ -125,6 +125,18 @@ private Q_SLOTS:
         QVERIFY(session->exchangeWithUuid("e5"));
     }
 
+    // The count goes after the title, even when the title itself reads like a place marker.
+    void subagentCountFollowsATitleWithPercentSigns()
+    {
+        const QString path = write(m_dir.filePath("projects/-home-me-app/report %1 %2.jsonl"),
+                                   QList<QJsonObject>{prompt("p1", "fix %1 and %2")});
+        write(subagentsDir(path) + "/agent-t.jsonl", QList<QJsonObject>{identity("agentId", "t")});
+        HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 3);
+        const auto session = TVLSession::initWithPath(path);
+        HVXDefaults::standard().remove(QStringLiteral("TVLSessionDisplayMode"));
+        QCOMPARE(session->displayTitle(), QStringLiteral("fix %1 and %2 [1]"));
+    }
+
     void compactionAnchorIsTheLatestLineOfItsPrompt()
     {
         const QString path = write(newSessionPath(), parentLines());
