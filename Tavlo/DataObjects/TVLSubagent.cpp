@@ -115,6 +115,8 @@ void TVLSession::loadSubagents()
     QDir dir(directory);
     if (!dir.isReadable()) {
         HVXLogError(QStringLiteral("Failed to get contents of '%1': %2").arg(directory, QStringLiteral("Permission denied")));
+        if (!m_subagents.empty())
+            setSubagents({});
         return;
     }
     // Sorted by name so that sub-agents keep one order from read to read.
