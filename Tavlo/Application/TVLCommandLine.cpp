@@ -6,6 +6,7 @@
 #include "TVLInspectCommand.h"
 #include "TVLTreeCommand.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/DataObjects/TVLSubproject.h"
 #include "Tavlo/DataObjects/TVLUsageReport.h"
 
 #include <QDir>
@@ -48,9 +49,11 @@ std::shared_ptr<TVLSession> openSession(const QString &argument, QTextStream &er
     return session;
 }
 
+// The name the outline shows: a subproject's after its "--", a project's after its last "-".
 QString projectNameForDirectory(const QString &directory)
 {
-    return QFileInfo(directory).fileName().split(QLatin1Char('-')).last();
+    return TVLSubproject::extractSubprojectNameFromPath(directory).value_or(
+        QFileInfo(directory).fileName().split(QLatin1Char('-')).last());
 }
 
 QString alignedTable(const std::vector<TVLUsageReport::Row> &rows)
@@ -165,6 +168,10 @@ int TVLCommandLine::runUsage(const QStringList &givenArguments, QTextStream &out
         return 1;
     std::vector<std::shared_ptr<TVLSession>> sessions;
     const QFileInfoList entries = QDir(*directory).entryInfoList({QStringLiteral("*.jsonl")}, QDir::Files | QDir::Hidden);
+    if (entries.isEmpty()) {
+        err << "tavlo: " << arguments.first() << " holds no session transcripts (.jsonl files); is it a project directory?\n";
+        return 1;
+    }
     for (const QFileInfo &entry : entries)
         if (auto session = TVLSession::initWithPath(entry.absoluteFilePath()))
             sessions.push_back(session);

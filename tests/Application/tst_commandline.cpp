@@ -72,6 +72,19 @@ private Q_SLOTS:
         QVERIFY(exchanges[0].toObject()["messages"].toArray()[0].toObject()["tokenUsage"].isNull());
         QCOMPARE(json["displayChildren"].toArray()[0].toObject()["exchange"].toString(), QStringLiteral("p1"));
         QVERIFY(json["subagents"].toArray().isEmpty());
+        // Every level carries exactly the keys scripts are promised.
+        const QStringList usageKeys{"cacheCreationInputTokens", "cacheReadInputTokens", "ephemeral1hInputTokens",
+                                    "ephemeral5mInputTokens", "inputTokens", "outputTokens"};
+        QCOMPARE(json.keys(), (QStringList{"displayChildren", "exchanges", "firstTimestamp", "firstUserPrompt", "kind",
+                                           "lastChangedAt", "lastUserPrompt", "path", "subagents", "tokenUsage"}));
+        QCOMPARE(json["tokenUsage"].toObject().keys(), usageKeys);
+        const QJsonObject exchange = exchanges[0].toObject();
+        QCOMPARE(exchange.keys(), (QStringList{"containsCompactSummary", "isPreamble", "messages", "model", "title",
+                                               "tokenUsage", "uuid"}));
+        const QJsonObject answer = exchange["messages"].toArray()[1].toObject();
+        QCOMPARE(answer.keys(), (QStringList{"exchangeStarter", "inDuplicateGroup", "isCompactSummary", "tokenUsage",
+                                             "type", "usageDuplicate", "uuid"}));
+        QCOMPARE(answer["tokenUsage"].toObject().keys(), usageKeys);
     }
 
     void usageReportAsTextAndHtml()
@@ -87,6 +100,10 @@ private Q_SLOTS:
         const Result html = run({"usage", m_project, "--html"});
         QVERIFY(html.out.contains("<th colspan=\"5\">first &lt;prompt&gt;</th>"));
         QVERIFY(html.out.contains("<tr><td>total</td><td>1,010</td><td>25</td><td>0</td><td>0</td></tr>"));
+        // A subproject goes by the name after its "--".
+        const QString subproject = m_dir.filePath("-home-me-app--offline-mode");
+        write(subproject + "/s.jsonl", QList<QJsonObject>{prompt("o1", "offline")});
+        QVERIFY(run({"usage", subproject}).out.startsWith("offline-mode \u2014 token usage"));
     }
 
     void exportWritesAStandaloneFile()
@@ -118,6 +135,10 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, 1);
         QVERIFY(result.err.contains("not a session transcript"));
         QCOMPARE(run({"inspect", m_project + "/s1.jsonl"}).exitCode, 2);  // --json is required
+        QDir().mkpath(m_dir.filePath("not-a-project"));
+        result = run({"usage", m_dir.filePath("not-a-project")});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("holds no session transcripts"));
         const QString locked = write(m_dir.filePath("locked.jsonl"), QStringList{line(prompt("x", "y"))});
         QFile::setPermissions(locked, QFileDevice::WriteOwner);
         if (!QFileInfo(locked).isReadable()) {  // root reads everything
