@@ -19,12 +19,12 @@ for p in "${packages[@]}"; do
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  # sudo drops the environment, so the non-interactive front end is passed through env.
+  as_root=(env DEBIAN_FRONTEND=noninteractive)
+  [ "$(id -u)" -eq 0 ] || as_root=(sudo "${as_root[@]}")
   echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # highlight.js for the session page, pinned by package-lock.json.
