@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <atomic>
 #include <utility>
 
 // The system side of a watch. A backend turns system events into changed paths and hands them
@@ -105,7 +106,18 @@ bool InotifyBackend::start(const QString &path)
     }
     m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0) {
-        HVXLogError(QStringLiteral("Cannot watch %1: %2").arg(path, systemError(errno)));
+        const int error = errno;
+        // Running out of inotify instances is a system limit like running out of watches:
+        // said once, and everything else goes on unwatched.
+        static std::atomic<bool> warnedOutOfInstances{false};
+        if (error == EMFILE || error == ENFILE) {
+            if (!warnedOutOfInstances.exchange(true))
+                HVXLogWarning(QStringLiteral("Out of file-system watchers while watching %1: changes will not be seen "
+                                             "(the system limit is fs.inotify.max_user_instances)")
+                                  .arg(path));
+        } else {
+            HVXLogError(QStringLiteral("Cannot watch %1: %2").arg(path, systemError(error)));
+        }
         return false;
     }
     // The root itself may be a symbolic link: that link is what the owner asked for.

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstdio>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -338,6 +339,30 @@ private Q_SLOTS:
         // A fresh start is a fresh chance to warn.
         QVERIFY(watcher.start(root));
         QCOMPARE(capture.count(QStringLiteral("Out of file-system watches")), 2);
+    }
+
+    // With no descriptor left for another watcher, starting fails with one warning, not an error
+    // per watcher.
+    void runningOutOfWatchersWarnsOnce()
+    {
+        QTemporaryDir temp;
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        // New descriptors take the lowest free number: a limit at that number leaves none.
+        const int lowestFree = dup(0);
+        QVERIFY(lowestFree >= 0);
+        close(lowestFree);
+        LogCapture capture;
+        HVXFileWatcher first, second;
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(lowestFree);
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &tight) == 0);
+        const bool started = first.start(temp.path()) || second.start(temp.path());
+        setrlimit(RLIMIT_NOFILE, &saved);
+        QVERIFY(!started);
+        QCOMPARE(capture.count(QStringLiteral("WARNING: Out of file-system watchers")), 1);
+        QCOMPARE(capture.count(QStringLiteral("ERROR")), 0);
+        QVERIFY(first.start(temp.path()));
     }
 
     void lostEventsReportTheRootAndWatchWhatWasMissed()
