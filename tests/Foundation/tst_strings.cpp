@@ -125,6 +125,8 @@ private Q_SLOTS:
         QCOMPARE(hvxAddTilde(home + QStringLiteral("/x")), QStringLiteral("~/x"));
         QCOMPARE(hvxAddTilde(home), QStringLiteral("~"));
         QCOMPARE(hvxAddTilde(QStringLiteral("/elsewhere") + home), QStringLiteral("/elsewhere") + home);
+        // A sibling that merely shares the home path's letters is not inside it.
+        QCOMPARE(hvxAddTilde(home + QStringLiteral("2/x")), home + QStringLiteral("2/x"));
     }
 
     void prefixSuffixAndSplitting()

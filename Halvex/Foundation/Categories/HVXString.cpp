@@ -195,9 +195,10 @@ std::optional<QString> hvxFilename(const QString &string)
 QString hvxAddTilde(const QString &path)
 {
     const QString home = QDir::homePath();
-    if (!home.isEmpty() && path.startsWith(home))
-        return QLatin1Char('~') + path.mid(home.size());
-    return path;
+    // Only whole path components: with home /home/al, /home/alex stays as it is.
+    const bool inHome = !home.isEmpty() && path.startsWith(home)
+                        && (path.size() == home.size() || path.at(home.size()) == QLatin1Char('/') || home.endsWith(QLatin1Char('/')));
+    return inHome ? QLatin1Char('~') + path.mid(home.size()) : path;
 }
 
 QString hvxStringByRemovingPrefix(const QString &string, const QString &prefix)
