@@ -9,6 +9,7 @@
 #include "TVLSubproject.h"
 #include "TVLUsageReport.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSet>
 #include <QThread>
@@ -155,6 +156,8 @@ void TVLProject::updateSessions()
 {
     if (!hvxIsDirectory(path()))
         HVXLogWarning(QStringLiteral("Can't list the project directory, it is gone or not a directory: %1").arg(path()));
+    else if (!QDir(path()).isReadable())
+        HVXLogWarning(QStringLiteral("Can't list the project directory, permission denied: %1").arg(path()));
 
     QSet<QString> sessionDirectories, sessionFiles;
     SessionLookup lookup;
@@ -241,8 +244,47 @@ void TVLProject::updateDisplayChildren()
 
 // MARK: - File events
 
+void TVLProject::rescan()
+{
+    if (!m_isLoaded) {
+        refreshMostRecentSessionDateFromFilesystem();
+        return;
+    }
+    updateSessions();
+    for (const auto &session : std::as_const(m_sessionLookup)) {
+        const bool changed = session->updateMessages();
+        session->loadSubagents();
+        if (changed)
+            HVXNotificationCenter::defaultCenter().post(TVLSession::didUpdateNotification, session.get());
+    }
+    for (const auto &subproject : m_subprojects)
+        subproject->rescan();
+    addSubprojectsNotYetKnown();
+    updateDisplayChildren();
+}
+
+void TVLProject::addSubprojectsNotYetKnown()
+{
+    auto subprojects = m_subprojects;
+    for (auto &found : TVLSubproject::discoverSubprojectsInProjectPath(path())) {
+        const bool known = std::any_of(subprojects.begin(), subprojects.end(),
+                                       [&](const auto &subproject) { return subproject->path() == found->path(); });
+        if (known)
+            continue;
+        found->setParent(this);
+        subprojects.push_back(std::move(found));
+    }
+    if (subprojects.size() != m_subprojects.size())
+        setSubprojects(std::move(subprojects));
+}
+
 void TVLProject::pathDidUpdate(const QString &changedPath)
 {
+    // A watch that lost events reports its own directory: what changed is unknown.
+    if (changedPath == path()) {
+        rescan();
+        return;
+    }
     const QString directory = tvlDeletingLastPathComponent(changedPath);
     const QString rootDirectory = tvlDeletingLastPathComponent(path());
 

@@ -33,6 +33,8 @@ public:
     void loadIfNeeded();
     virtual void updateSessions();
     void pathDidUpdate(const QString &changedPath) override;
+    // Looks at everything again, as after a watch that lost events.
+    void rescan();
     List displayChildren() override;
     std::optional<TVLTokenUsage> tokenUsage() override;
     void addToContextMenu(HVXMenu &menu) override;
@@ -58,6 +60,7 @@ private:
     // Sessions for new transcript files, read in parallel and built in the given order.
     std::vector<std::shared_ptr<TVLSession>> createSessions(const QStringList &paths);
     void routeToSubproject(const QString &subprojectPath, const QString &changedPath);
+    void addSubprojectsNotYetKnown();
 
     bool m_isLoaded = false;
     bool m_hasOrphanedSubagents = false;

@@ -106,6 +106,13 @@ void TVLRoot::updateDisplayChildren()
 
 void TVLRoot::pathDidUpdate(const QString &changedPath)
 {
+    // A watch that lost events reports the root itself: list it again and let every project look.
+    if (changedPath == path()) {
+        updateProjects();
+        for (const auto &project : std::as_const(m_projectLookup))
+            project->rescan();
+        return;
+    }
     if (tvlExtension(changedPath) != QLatin1String("jsonl"))
         return;
     const QString prefix = tvlJoinPath(path(), QString());

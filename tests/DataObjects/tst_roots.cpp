@@ -206,7 +206,6 @@ private Q_SLOTS:
         logRoot->pathDidUpdate(root + "/-Users-me-eps");
         logRoot->pathDidUpdate(root + "/-Users-me-eps/notes.txt");
         logRoot->pathDidUpdate(m_dir.filePath("elsewhere/-x/s.jsonl"));
-        logRoot->pathDidUpdate(root);
         QCOMPARE(logRoot->projectLookup().size(), 4);
 
         // An event in an unloaded project moves its date.
@@ -246,7 +245,10 @@ private Q_SLOTS:
         QVERIFY(locked);
         if (enforced) {
             QVERIFY(!locked->mostRecentSessionDate().isValid());
+            LogCapture capture;
+            locked->loadIfNeeded();
             QVERIFY(locked->displayChildren().empty());
+            QCOMPARE(capture.count(QStringLiteral("WARNING: Can't list the project directory, permission denied")), 1);
         }
         QFile::setPermissions(root + "/-Users-me-locked", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         if (!enforced)

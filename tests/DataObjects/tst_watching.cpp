@@ -13,6 +13,7 @@
 #include "TranscriptBuilder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -100,6 +101,43 @@ private Q_SLOTS:
         writeSession(root + "/-Users-me-late/late.jsonl", "late");
         QTest::qWait(400);
         QVERIFY(!logRoot->projectLookup().contains(root + "/-Users-me-late"));
+    }
+
+    // When the system drops events, the watch reports the root itself; whatever happened
+    // meanwhile is then found by looking again.
+    void aReportOfTheRootItselfCatchesUpWithLostEvents()
+    {
+        const QString root = newRoot();
+        writeSession(root + "/-Users-me-app/one.jsonl", "one");
+        writeSession(root + "/-Users-me-idle/idle.jsonl", "idle");
+        const auto logRoot = TVLRoot::initWithRootDir(root);
+        const auto app = logRoot->projectLookup().value(root + "/-Users-me-app");
+        app->loadIfNeeded();
+        const auto one = app->sessionLookup().value(root + "/-Users-me-app/one.jsonl");
+        const auto idle = logRoot->projectLookup().value(root + "/-Users-me-idle");
+        UpdateRecorder recorder;
+
+        append(one->path(), {line(prompt("one-p2", "next", "2025-03-01T11:00:00.000Z"))});
+        writeSession(root + "/-Users-me-app/two.jsonl", "two");
+        write(root + "/-Users-me-app/one/subagents/agent-a1.jsonl", QList<QJsonObject>{prompt("a1-p", "task")});
+        writeSession(root + "/-Users-me-app--fix/f.jsonl", "fix");
+        writeSession(root + "/-Users-me-new/first.jsonl", "new");
+        const QDateTime idleBefore = idle->mostRecentSessionDate();
+        QFile idleFile(root + "/-Users-me-idle/idle.jsonl");
+        QVERIFY(idleFile.open(QIODevice::ReadWrite));
+        QVERIFY(idleFile.setFileTime(idleBefore.addDays(3), QFileDevice::FileModificationTime));
+        idleFile.close();
+
+        logRoot->pathDidUpdate(root);
+        QCOMPARE(one->exchanges().size(), size_t(2));
+        QCOMPARE(recorder.updates.size(), 1);
+        QCOMPARE(recorder.updates.first().first, one.get());
+        QVERIFY(app->sessionLookup().contains(root + "/-Users-me-app/two.jsonl"));
+        QCOMPARE(one->subagents().size(), size_t(1));
+        QCOMPARE(app->subprojects().size(), size_t(1));
+        QVERIFY(logRoot->projectLookup().contains(root + "/-Users-me-new"));
+        QVERIFY(!idle->isLoaded());
+        QCOMPARE(idle->mostRecentSessionDate(), idleBefore.addDays(3));
     }
 
     void watchedProjectAndDefaultRoots()
