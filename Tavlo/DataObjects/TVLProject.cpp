@@ -392,10 +392,12 @@ QString TVLProject::toolTip() const
 void TVLProject::addToContextMenu(HVXMenu &menu)
 {
     TVLObject::addToContextMenu(menu);
+    // The parent's menu (the root's sort modes, or the project above a subproject); a project
+    // opened on its own has none, and no separator hanging at the end.
+    if (!parent())
+        return;
     menu.addSeparator();
-    // The parent's menu (the root's sort modes, or the project above a subproject).
-    if (parent())
-        parent()->addToContextMenu(menu.addMenuWithTitle(QStringLiteral("Projects")));
+    parent()->addToContextMenu(menu.addMenuWithTitle(QStringLiteral("Projects")));
 }
 
 QString TVLProject::markdown() const

@@ -336,6 +336,10 @@ private Q_SLOTS:
         const HVXMenuItem *projects = menu.itemWithTitle("Projects");
         QVERIFY(projects && projects->submenu);
         QVERIFY(projects->submenu->titles().contains("Sort by Name"));
+        // Opened on its own, a project has no parent's menu to offer.
+        HVXMenu alone;
+        TVLProject::initWithRootDir(root + "/-Users-me-menu")->addToContextMenu(alone);
+        QCOMPARE(alone.titles(), QStringList({"Open in new Window", "Reveal in Finder", "Copy URL"}));
 
         hvxSetModifierFlags(0);
         QVERIFY(project->markdown().isEmpty());
