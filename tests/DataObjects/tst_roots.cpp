@@ -125,9 +125,13 @@ private Q_SLOTS:
     void listingSkipsSubprojectsAndFilesAndReadsNoTranscript()
     {
         const QString root = threeProjects();
+        // A transcript that any read would complain about: listing must not say a word.
+        write(root + "/-Users-me-beta/broken.jsonl", QStringList{"not json", "{\"cut\": "});
+        LogCapture capture;
         const auto logRoot = TVLRoot::initWithRootDir(root);
         QVERIFY(logRoot);
         QCOMPARE(logRoot->projectLookup().size(), 3);
+        QCOMPARE(capture.lines(), QStringList());
         for (const auto &project : logRoot->projectLookup()) {
             QVERIFY(!project->isLoaded());
             QCOMPARE(project->parent(), logRoot.get());
