@@ -3,6 +3,7 @@
 #include "Halvex/Foundation/HVXLog.h"
 #include "TVLMessage.h"
 
+#include <QScopeGuard>
 #include <QUuid>
 #include "TVLJsonAccess.h"
 
@@ -170,6 +171,12 @@ void TVLLineParser::parse(TVLMessage &message)
     const QByteArrayView bytes = message.rawBytes();
     element doc;
     const auto error = m_impl->parser.parse(bytes.data(), size_t(bytes.size()), false).get(doc);
+    // A huge line grows the parser's buffers; they go once this line has been read from them,
+    // not kept for the ordinary lines after it.
+    const auto releaseHugeBuffers = qScopeGuard([&] {
+        if (bytes.size() > 16 * 1024 * 1024)
+            m_impl->parser = simdjson::dom::parser();
+    });
     object line;
     if (error) {
         HVXLogError(QStringLiteral("Error creating object from JSON: %1\nJSON String: %2")
@@ -181,10 +188,6 @@ void TVLLineParser::parse(TVLMessage &message)
     } else {
         message.m_flags.parsed = true;
     }
-    // A huge line grows the parser's buffers; don't keep them for the ordinary lines after it.
-    if (bytes.size() > 16 * 1024 * 1024)
-        m_impl->parser = simdjson::dom::parser();
-
     if (!message.m_flags.parsed) {
         message.m_uuid = generatedUuid();
         return;

@@ -255,11 +255,16 @@ private Q_SLOTS:
     {
         const QString big(50 * 1024 * 1024, 'x');
         const QString path = write(sessionPath("huge"), QStringList{line(prompt("p1", "before")), "{\"broken\": \"" + big,
-                                                                    line(assistant("a1", big.left(1024 * 1024)))});
+                                                                    line(assistant("a1", big)), line(prompt("p2", "after"))});
         LogCapture capture;
         const auto session = TVLSession::initWithPath(path);
-        QCOMPARE(session->children().size(), size_t(3));
+        QCOMPARE(session->children().size(), size_t(4));
         QCOMPARE(session->exchanges()[0]->children().size(), size_t(3));
+        QCOMPARE(session->exchanges()[1]->uuid(), QStringLiteral("p2"));
+        // The whole 50 MB answer is there, the broken line's length is told, no line is long.
+        QVERIFY(session->messages()[2]->markdown().contains(big));
+        QCOMPARE(capture.count(QStringLiteral("ERROR: Error creating object from JSON")), 1);
+        QVERIFY(capture.lines().first().contains(QString::number(big.size() + 12) + QStringLiteral(" bytes")));
         for (const QString &logLine : capture.lines())
             QVERIFY(logLine.size() < 5000);
     }
