@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <optional>
 
 namespace {
 const QString fileName = QStringLiteral("TavloMetaData.json");
@@ -42,6 +43,14 @@ FileState readFileState(const QString &path)
     state.readable = true;
     state.content = file.readAll();
     return state;
+}
+
+// The tag id of one element of a stored list; nothing for an element of another type.
+std::optional<quint64> tagIdOf(const QJsonValue &entry)
+{
+    if (!entry.isDouble() || entry.toDouble() < 0)
+        return std::nullopt;
+    return quint64(entry.toInteger());
 }
 
 QJsonArray jsonArrayOfIds(const QList<quint64> &tagIds)
@@ -89,6 +98,13 @@ QString TVLProjectMetadata::metadataFilePath() const
 
 void TVLProjectMetadata::load()
 {
+    readFile();
+    for (const Mutation &mutation : std::as_const(m_unsavedMutations))
+        mutation(*this);
+}
+
+void TVLProjectMetadata::readFile()
+{
     const QString path = metadataFilePath();
     const FileState state = readFileState(path);
     m_knownFileExists = state.exists;
@@ -113,13 +129,20 @@ void TVLProjectMetadata::load()
         return damaged(error.errorString());
     if (!document.isObject())
         return damaged(QStringLiteral("not a JSON object"));
+    // The two maps are read independently: a half of the wrong type doesn't hide the other.
     const QJsonObject top = document.object();
-    const QJsonValue annotations = top.value(annotationsKey);
-    const QJsonValue tags = top.value(tagsKey);
-    if (!(annotations.isObject() || annotations.isUndefined()) || !(tags.isObject() || tags.isUndefined()))
-        return damaged(QStringLiteral("\"annotations\" or \"tags\" is not an object"));
-    m_annotations = annotations.toObject();
-    m_tagIdsByMessageId = tags.toObject();
+    QStringList notObjects;
+    auto readMap = [&](const QString &key, QJsonObject &map) {
+        const QJsonValue value = top.value(key);
+        if (value.isObject())
+            map = value.toObject();
+        else if (!value.isUndefined())
+            notObjects.append(QLatin1Char('"') + key + QLatin1Char('"'));
+    };
+    readMap(annotationsKey, m_annotations);
+    readMap(tagsKey, m_tagIdsByMessageId);
+    if (!notObjects.isEmpty())
+        damaged(notObjects.join(QStringLiteral(" and ")) + QStringLiteral(" is not an object"));
 
     // Entries of unexpected types are kept in the file, but have no meaning here.
     int odd = 0;
@@ -129,7 +152,7 @@ void TVLProjectMetadata::load()
         odd += value.isArray() ? 0 : 1;
     if (odd > 0)
         HVXLogWarning(QStringLiteral("Metadata file %1 has %2 entries of the wrong type; they are ignored")
-                          .arg(path).arg(odd));
+                          .arg(path, QString::number(odd)));
 }
 
 bool TVLProjectMetadata::keepDamagedFileAside()
@@ -176,6 +199,7 @@ bool TVLProjectMetadata::save()
     m_knownFileExists = true;
     m_knownFileReadable = true;
     m_knownFileContent = content;
+    m_unsavedMutations.clear();
     return true;
 }
 
@@ -196,12 +220,9 @@ QString TVLProjectMetadata::annotationForMessageId(const QString &messageId) con
 QList<quint64> TVLProjectMetadata::tagIdsForMessageId(const QString &messageId) const
 {
     QList<quint64> tagIds;
-    const QJsonValue value = m_tagIdsByMessageId.value(messageId);
-    if (!value.isArray())
-        return tagIds;
-    for (const QJsonValue &entry : value.toArray())
-        if (entry.isDouble() && entry.toDouble() >= 0)
-            tagIds.append(quint64(entry.toInteger()));
+    for (const QJsonValue &entry : m_tagIdsByMessageId.value(messageId).toArray())
+        if (const auto tagId = tagIdOf(entry))
+            tagIds.append(*tagId);
     return tagIds;
 }
 
@@ -232,62 +253,73 @@ QStringList TVLProjectMetadata::taggedMessageIds() const
     return ids;
 }
 
-void TVLProjectMetadata::saveAndNotify()
+void TVLProjectMetadata::mutate(const Mutation &mutation)
 {
+    const bool reloaded = refreshFromDiskIfChanged();
+    if (mutation(*this)) {
+        m_unsavedMutations.append(mutation);
+    } else if (m_unsavedMutations.isEmpty()) {
+        // Nothing to write; but what others wrote is new to this process's views.
+        if (reloaded)
+            postChangeNotification();
+        return;
+    }
     save();
     postChangeNotification();
 }
 
 void TVLProjectMetadata::setAnnotationForMessageId(const QString &text, const QString &messageId)
 {
-    refreshFromDiskIfChanged();
-    if (text.isEmpty())
-        m_annotations.remove(messageId);
-    else
-        m_annotations.insert(messageId, text);
-    saveAndNotify();
+    mutate([text, messageId](TVLProjectMetadata &store) {
+        if (text.isEmpty())
+            store.m_annotations.remove(messageId);
+        else
+            store.m_annotations.insert(messageId, text);
+        return true;
+    });
 }
 
 void TVLProjectMetadata::addTagIdToMessageId(quint64 tagId, const QString &messageId)
 {
-    const bool reloaded = refreshFromDiskIfChanged();
-    QList<quint64> tagIds = tagIdsForMessageId(messageId);
-    if (tagIds.contains(tagId)) {
-        // Nothing to write; but what others wrote is new to this process's views.
-        if (reloaded)
-            postChangeNotification();
-        return;
-    }
-    tagIds.append(tagId);
-    m_tagIdsByMessageId.insert(messageId, jsonArrayOfIds(tagIds));
-    saveAndNotify();
+    mutate([tagId, messageId](TVLProjectMetadata &store) {
+        if (store.tagIdsForMessageId(messageId).contains(tagId))
+            return false;
+        // Elements of other types in a hand-edited list stay where they are.
+        QJsonArray list = store.m_tagIdsByMessageId.value(messageId).toArray();
+        list.append(qint64(tagId));
+        store.m_tagIdsByMessageId.insert(messageId, list);
+        return true;
+    });
 }
 
 void TVLProjectMetadata::removeTagIdFromMessageId(quint64 tagId, const QString &messageId)
 {
-    const bool reloaded = refreshFromDiskIfChanged();
-    if (!m_tagIdsByMessageId.contains(messageId)) {
-        if (reloaded)
-            postChangeNotification();
-        return;
-    }
-    QList<quint64> tagIds = tagIdsForMessageId(messageId);
-    tagIds.removeAll(tagId);
-    if (tagIds.isEmpty())
-        m_tagIdsByMessageId.remove(messageId);
-    else
-        m_tagIdsByMessageId.insert(messageId, jsonArrayOfIds(tagIds));
-    saveAndNotify();
+    mutate([tagId, messageId](TVLProjectMetadata &store) {
+        const QJsonValue value = store.m_tagIdsByMessageId.value(messageId);
+        // No list, or a hand-edited entry that is not one: left as it is.
+        if (!value.isArray())
+            return false;
+        QJsonArray kept;
+        for (const QJsonValue &entry : value.toArray())
+            if (tagIdOf(entry) != tagId)
+                kept.append(entry);
+        if (kept.isEmpty())
+            store.m_tagIdsByMessageId.remove(messageId);
+        else
+            store.m_tagIdsByMessageId.insert(messageId, kept);
+        return true;
+    });
 }
 
 void TVLProjectMetadata::setTagIdsForMessageId(const QList<quint64> &tagIds, const QString &messageId)
 {
-    refreshFromDiskIfChanged();
-    if (tagIds.isEmpty())
-        m_tagIdsByMessageId.remove(messageId);
-    else
-        m_tagIdsByMessageId.insert(messageId, jsonArrayOfIds(tagIds));
-    saveAndNotify();
+    mutate([tagIds, messageId](TVLProjectMetadata &store) {
+        if (tagIds.isEmpty())
+            store.m_tagIdsByMessageId.remove(messageId);
+        else
+            store.m_tagIdsByMessageId.insert(messageId, jsonArrayOfIds(tagIds));
+        return true;
+    });
 }
 
 void TVLProjectMetadata::postChangeNotification()

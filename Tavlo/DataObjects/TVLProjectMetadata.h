@@ -4,14 +4,16 @@
 // by every node and window. Every mutation rewrites the whole file atomically and posts
 // "TVLProjectMetadataDidChangeNotification" with the store as object.
 //
-// Two guards keep the user's marks safe: a file that exists but cannot be read is copied aside
-// (with a warning) before it is first written over, and a file that changed on disk since this
-// store last read or wrote it is read again before a save, so the mutation lands on top of it.
+// Two guards keep the user's marks safe: a file that exists but cannot be read (in whole or in
+// part) is moved aside (with a warning) before it is first written over, and a file that changed
+// on disk since this store last read or wrote it is read again before a mutation, so that every
+// change not yet written lands on top of it.
 
 #include <QByteArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <functional>
 
 class TVLTag;
 
@@ -29,6 +31,7 @@ public:
     QString projectPath() const { return m_projectPath; }
     QString metadataFilePath() const;
 
+    // Reads the file, then applies again the changes not yet written.
     void load();
     // Writes the whole file; false when it could not be written (logged).
     bool save();
@@ -51,9 +54,13 @@ public:
     void postChangeNotification();
 
 private:
+    // Changes the maps; false when there is nothing to write.
+    using Mutation = std::function<bool(TVLProjectMetadata &)>;
+
+    void readFile();
     bool refreshFromDiskIfChanged();
     bool keepDamagedFileAside();
-    void saveAndNotify();
+    void mutate(const Mutation &mutation);
 
     QString m_projectPath;
     // The file's own values, kept as read so that entries of unexpected types survive a save.
@@ -63,6 +70,8 @@ private:
     QByteArray m_knownFileContent;
     bool m_knownFileExists = false;
     bool m_knownFileReadable = false;
-    // The file exists but could not be read or understood; copy it aside before writing over it.
+    // The file exists but could not be read or understood; move it aside before writing over it.
     bool m_fileIsDamaged = false;
+    // Mutations since the last successful write, in order.
+    QList<Mutation> m_unsavedMutations;
 };

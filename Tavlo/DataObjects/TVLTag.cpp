@@ -59,6 +59,14 @@ QList<TVLTag *> builtInPalette()
     return tags;
 }
 
+// The colour as the setting keeps it, "#rrggbb": opaque, 8 bits per channel. Tags hold only
+// such colours, so a palette read back after a restart equals the one saved.
+HVXColor storableColor(HVXColor color)
+{
+    color.alpha = 1.0;
+    return HVXColor::fromHexString(color.hexString()).value_or(HVXSystemColor::black());
+}
+
 double linearComponent(double x)
 {
     return x <= 0.03928 ? x / 12.92 : std::pow((x + 0.055) / 1.055, 2.4);
@@ -66,7 +74,7 @@ double linearComponent(double x)
 } // namespace
 
 TVLTag::TVLTag(quint64 tagId, const QString &name, const HVXColor &color)
-    : m_tagId(tagId), m_name(name), m_color(color)
+    : m_tagId(tagId), m_name(name), m_color(storableColor(color))
 {
 }
 
@@ -79,7 +87,7 @@ void TVLTag::setName(const QString &name)
 
 void TVLTag::setColor(const HVXColor &color)
 {
-    m_color = color;
+    m_color = storableColor(color);
     saveTags();
     HVXNotificationCenter::defaultCenter().post(tagsDidChange);
 }

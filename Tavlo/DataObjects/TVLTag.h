@@ -23,6 +23,7 @@ public:
     HVXColor color() const { return m_color; }
 
     // Palette edits: store, save the whole palette, post "TVLTagsDidChangeNotification".
+    // Colours are kept opaque and rounded to 8 bits per channel, as the setting stores them.
     void setName(const QString &name);
     void setColor(const HVXColor &color);
 

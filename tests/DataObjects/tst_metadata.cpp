@@ -181,7 +181,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("TavloMetaData.json"));
-        writeAll(file, R"({"annotations":{"n":42,"s":"text"},"tags":{"x":"red","y":[3]},"version":1})");
+        writeAll(file, R"({"annotations":{"n":42,"s":"text"},"tags":{"x":"red","y":[3,"s"]},"version":1})");
         LogCapture log;
         TVLProjectMetadata *store = TVLProjectMetadata::metadataForProjectPath(dir.path());
         QCOMPARE(log.count(QStringLiteral("WARNING: Metadata file ") + file + QStringLiteral(" has 2 entries of the wrong type")), 1);
@@ -189,31 +189,41 @@ private Q_SLOTS:
         QVERIFY(store->annotationForMessageId(QStringLiteral("n")).isEmpty());
         QCOMPARE(store->taggedMessageIds(), QStringList({QStringLiteral("y")}));
 
+        store->removeTagIdFromMessageId(1, QStringLiteral("x"));
         store->addTagIdToMessageId(1, QStringLiteral("y"));
         const QJsonObject top = readJson(file);
         QCOMPARE(top.value(QStringLiteral("annotations")).toObject().value(QStringLiteral("n")).toInt(), 42);
         QCOMPARE(top.value(QStringLiteral("tags")).toObject().value(QStringLiteral("x")).toString(), QStringLiteral("red"));
-        QCOMPARE(top.value(QStringLiteral("tags")).toObject().value(QStringLiteral("y")).toArray(), QJsonArray({3, 1}));
+        QCOMPARE(top.value(QStringLiteral("tags")).toObject().value(QStringLiteral("y")).toArray(), QJsonArray({3, "s", 1}));
     }
 
     void unreadableFileIsKeptAsideBeforeTheFirstWrite_data()
     {
+        // The half that is an object is read, and goes on in the new file.
         QTest::addColumn<QByteArray>("content");
-        QTest::newRow("invalid JSON") << QByteArray("{\"tags\": {\"a\": [1, 2]");
-        QTest::newRow("top level a list") << QByteArray("[1, 2, 3]");
-        QTest::newRow("tags a list") << QByteArray(R"({"tags": [["a", 1]], "annotations": {}})");
-        QTest::newRow("annotations a string") << QByteArray(R"({"annotations": "mine", "tags": {}})");
+        QTest::addColumn<QStringList>("annotated");
+        QTest::addColumn<QStringList>("tagged");
+        QTest::newRow("invalid JSON") << QByteArray("{\"tags\": {\"a\": [1, 2]") << QStringList() << QStringList();
+        QTest::newRow("top level a list") << QByteArray("[1, 2, 3]") << QStringList() << QStringList();
+        QTest::newRow("tags a list") << QByteArray(R"({"tags": [["a", 1]], "annotations": {"a": "note"}})")
+                                     << QStringList({"a"}) << QStringList();
+        QTest::newRow("annotations a string") << QByteArray(R"({"annotations": "mine", "tags": {"t": [2]}})")
+                                              << QStringList() << QStringList({"t"});
     }
 
     void unreadableFileIsKeptAsideBeforeTheFirstWrite()
     {
         QFETCH(QByteArray, content);
+        QFETCH(QStringList, annotated);
+        QFETCH(QStringList, tagged);
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("TavloMetaData.json"));
         writeAll(file, content);
         LogCapture log;
         TVLProjectMetadata *store = TVLProjectMetadata::metadataForProjectPath(dir.path());
-        QVERIFY(store->taggedMessageIds().isEmpty());
+        QCOMPARE(log.count(QStringLiteral("WARNING: Can't read metadata file ") + file), 1);
+        QCOMPARE(store->annotatedMessageIds(), annotated);
+        QCOMPARE(store->taggedMessageIds(), tagged);
         QCOMPARE(readAll(file), content); // reading changes nothing
 
         store->addTagIdToMessageId(5, QStringLiteral("m"));
@@ -221,7 +231,12 @@ private Q_SLOTS:
         QCOMPARE(aside.size(), 1);
         QCOMPARE(readAll(dir.filePath(aside[0])), content);
         QCOMPARE(log.count(QStringLiteral("WARNING: Kept unreadable metadata file aside as ") + dir.filePath(aside[0])), 1);
-        QCOMPARE(readJson(file).value(QStringLiteral("tags")).toObject().value(QStringLiteral("m")).toArray(), QJsonArray({5}));
+        const QJsonObject top = readJson(file);
+        QCOMPARE(top.value(QStringLiteral("tags")).toObject().value(QStringLiteral("m")).toArray(), QJsonArray({5}));
+        tagged.append(QStringLiteral("m"));
+        tagged.sort();
+        QCOMPARE(top.value(QStringLiteral("tags")).toObject().keys(), tagged);
+        QCOMPARE(top.value(QStringLiteral("annotations")).toObject().keys(), annotated);
 
         // Only the first write keeps a copy: the file is ours now.
         store->addTagIdToMessageId(6, QStringLiteral("m"));
@@ -265,7 +280,7 @@ private Q_SLOTS:
         QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
 
-    void vanishedProjectDirectoryKeepsTheChangeInMemory()
+    void vanishedProjectDirectoryKeepsTheChangesUntilTheyAreWritten()
     {
         auto dir = std::make_unique<QTemporaryDir>();
         const QString path = dir->path();
@@ -279,6 +294,25 @@ private Q_SLOTS:
         // The next change still holds both marks.
         store->addTagIdToMessageId(4, QStringLiteral("m"));
         QCOMPARE(store->tagIdsForMessageId(QStringLiteral("m")), QList<quint64>({3, 4}));
+
+        // Another writer makes the directory again, with its own file: the next change writes
+        // all of this store's unwritten marks on top of theirs.
+        QVERIFY(QDir().mkpath(path));
+        const QString file = store->metadataFilePath();
+        writeAll(file, R"({"annotations":{"o":"theirs"},"tags":{"o":[2]}})");
+        store->setAnnotationForMessageId(QStringLiteral("mine"), QStringLiteral("m"));
+        QJsonObject top = readJson(file);
+        QCOMPARE(top.value(QStringLiteral("tags")).toObject(),
+                 QJsonObject({{"m", QJsonArray({3, 4})}, {"o", QJsonArray({2})}}));
+        QCOMPARE(top.value(QStringLiteral("annotations")).toObject(), QJsonObject({{"m", "mine"}, {"o", "theirs"}}));
+
+        // Once written, they are not applied again over the other writer's later changes.
+        writeAll(file, R"({"tags":{"o":[2]}})");
+        store->addTagIdToMessageId(1, QStringLiteral("o"));
+        top = readJson(file);
+        QCOMPARE(top.value(QStringLiteral("tags")).toObject(), QJsonObject({{"o", QJsonArray({2, 1})}}));
+        QVERIFY(top.value(QStringLiteral("annotations")).toObject().isEmpty());
+        QDir(path).removeRecursively();
     }
 
     void changesByAnotherWriterAreKeptUnderTheNextMutation()
@@ -364,7 +398,8 @@ private Q_SLOTS:
                                                           nullptr, [&](const HVXNotification &) { ++changes; });
         TVLTag *tag = TVLTag::tagWithId(7);
         tag->setName(QStringLiteral("Röview, \"later\""));
-        tag->setColor(HVXColor::fromRgb(0x12 / 255.0, 0x34 / 255.0, 0x56 / 255.0));
+        // Kept as the setting stores it: opaque, 8 bits per channel.
+        tag->setColor(HVXColor::fromRgb(0.123, 0.456, 0.789, 0.5));
         QCOMPARE(changes, 2);
 
         HVXDefaults::standard().sync();
@@ -374,7 +409,7 @@ private Q_SLOTS:
         const QJsonObject entry = list.at(6).toObject();
         QCOMPARE(entry.value(QStringLiteral("tagId")).toInt(), 7);
         QCOMPARE(entry.value(QStringLiteral("name")).toString(), QStringLiteral("Röview, \"later\""));
-        QCOMPARE(entry.value(QStringLiteral("color")).toString(), QStringLiteral("#123456"));
+        QCOMPARE(entry.value(QStringLiteral("color")).toString(), QStringLiteral("#1f74c9"));
 
         // A fresh settings object on the same file reads back the same list.
         QSettings reread(HVXDefaults::standard().storePath(), QSettings::IniFormat);
@@ -382,7 +417,7 @@ private Q_SLOTS:
         QVERIFY(decoded);
         QCOMPARE(decoded->size(), 9);
         QCOMPARE(decoded->at(6)->name(), QStringLiteral("Röview, \"later\""));
-        QCOMPARE(decoded->at(6)->color().hexString(), QStringLiteral("#123456"));
+        QCOMPARE(decoded->at(6)->color(), tag->color());
         QCOMPARE(decoded->at(0)->color(), TVLTag::tagWithId(1)->color());
 
         HVXDefaults::standard().remove(QStringLiteral("TVLTags"));
