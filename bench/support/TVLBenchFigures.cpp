@@ -19,7 +19,7 @@ QTextStream &out()
 
 void figure(const QString &name, double value, const QString &unit, int decimals)
 {
-    out() << name << ": " << QString::number(value, 'f', decimals) << " " << unit << "\n";
+    out() << name << ": " << QString::number(value, 'f', decimals) << (unit.isEmpty() ? "" : " ") << unit << "\n";
     out().flush();
 }
 
