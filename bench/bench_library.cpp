@@ -253,6 +253,44 @@ void benchLiveUpdate(TVLCorpusGenerator &generator)
     figure(QStringLiteral("append to model update, worst"), *std::max_element(delays.begin(), delays.end()),
            QStringLiteral("ms"));
 }
+// What one appended line costs the model, without the watcher's batching, as sessions grow:
+// the re-read after the append, median of 20 appends.
+void benchAppendCostBySize(TVLCorpusGenerator &generator, bool huge)
+{
+    std::vector<qint64> sizes{qint64(20) << 20, qint64(100) << 20};
+    if (huge)
+        sizes.push_back(qint64(1) << 30);
+    for (const qint64 size : sizes) {
+        TVLCorpusShape shape;
+        shape.targetBytes = size;
+        TVLCorpusStats stats;
+        const QString name = TVLCorpusGenerator::sizeName(size);
+        const QString source = generator.ensureSession(QStringLiteral("library-append-") + name, shape, &stats);
+        QTemporaryDir temp;
+        const QString session = temp.filePath(QStringLiteral("append.jsonl"));
+        QFile::copy(source, session);
+        const auto model = TVLSession::initWithPath(session);
+        std::vector<double> costs;
+        for (int i = 0; i < 20; ++i) {
+            QFile file(session);
+            file.open(QIODevice::Append);
+            file.write(QStringLiteral(R"({"type":"user","uuid":"append-%1","timestamp":"2025-06-01T10:00:00.000Z",)"
+                                      R"("message":{"role":"user","content":"Appended prompt %1"}})"
+                                      "\n")
+                           .arg(i)
+                           .toUtf8());
+            file.close();
+            QElapsedTimer timer;
+            timer.start();
+            model->updateMessages();
+            costs.push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
+        out() << "corpus: one session of " << QString::number(double(QFileInfo(session).size()) / (1 << 20), 'f', 1)
+              << " MB, " << model->exchanges().size() << " exchanges after 20 appended prompts\n";
+        figure(QStringLiteral("re-read after one appended line, %1 session, median").arg(name), median(costs),
+               QStringLiteral("ms"));
+    }
+}
 } // namespace
 
 int main(int argc, char **argv)
@@ -261,7 +299,8 @@ int main(int argc, char **argv)
     QTemporaryDir settings;
     HVXDefaults::useStoreAtPath(settings.filePath(QStringLiteral("settings.ini")));
     TVLCorpusGenerator generator;
-    const QStringList only = app.arguments().mid(1);
+    QStringList only = app.arguments().mid(1);
+    const bool huge = only.removeAll(QStringLiteral("--huge")) > 0;
     auto wanted = [&](const char *name) { return only.isEmpty() || only.contains(QLatin1String(name)); };
     if (wanted("listing"))
         benchListing(generator);
@@ -269,5 +308,7 @@ int main(int argc, char **argv)
         benchProjectLoad(generator);
     if (wanted("live"))
         benchLiveUpdate(generator);
+    if (wanted("append"))
+        benchAppendCostBySize(generator, huge);
     return 0;
 }

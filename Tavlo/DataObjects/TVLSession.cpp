@@ -104,13 +104,14 @@ void parseChunk(LineChunk &chunk, const std::shared_ptr<const QByteArray> &buffe
     chunk.toolUseIds = parser.takeToolUseIds();
 }
 
-// Chunks of about equal size that begin and end at line breaks.
-std::vector<LineChunk> splitIntoChunks(const QByteArray &bytes, int count)
+// Chunks of [from, end of the buffer) of about equal size that begin and end at line breaks.
+std::vector<LineChunk> splitIntoChunks(const QByteArray &bytes, qsizetype from, int count)
 {
     std::vector<LineChunk> chunks;
-    qsizetype begin = 0;
+    qsizetype begin = from;
+    const qsizetype span = bytes.size() - from;
     for (int i = 1; i <= count && begin < bytes.size(); ++i) {
-        qsizetype end = i == count ? bytes.size() : qMax(begin, bytes.size() * i / count);
+        qsizetype end = i == count ? bytes.size() : qMax(begin, from + span * i / count);
         if (end < bytes.size()) {
             const qsizetype newline = bytes.indexOf('\n', end);
             end = newline < 0 ? bytes.size() : newline + 1;
@@ -122,13 +123,13 @@ std::vector<LineChunk> splitIntoChunks(const QByteArray &bytes, int count)
 }
 
 // Lines are independent until they are grouped, so a big file is parsed on several threads;
-// the messages come out in file order either way.
-void parseLines(TVLSessionRead &read, const QString &fileName)
+// the messages come out in file order either way, after those already in `read`.
+void parseLines(TVLSessionRead &read, const QString &fileName, qsizetype from)
 {
     constexpr qsizetype kBytesPerThread = 16 * 1024 * 1024;
-    const qsizetype wanted = read.contents->size() / kBytesPerThread;
+    const qsizetype wanted = (read.contents->size() - from) / kBytesPerThread;
     const int threads = int(qBound(qsizetype(1), wanted, qsizetype(qMax(1, QThread::idealThreadCount()))));
-    std::vector<LineChunk> chunks = splitIntoChunks(*read.contents, threads);
+    std::vector<LineChunk> chunks = splitIntoChunks(*read.contents, from, threads);
     std::vector<std::thread> workers;
     for (size_t i = 1; i < chunks.size(); ++i)
         workers.emplace_back([&, i] { parseChunk(chunks[i], read.contents, fileName); });
@@ -148,6 +149,17 @@ void parseLines(TVLSessionRead &read, const QString &fileName)
 }
 
 qint64 totalOf(const std::optional<TVLTokenUsage> &usage) { return usage ? usage->totalTokens() : 0; }
+
+// Where the complete lines of the last read end, when the file has only grown since: its old
+// bytes are all still there, unchanged. 0 when everything has to be read anew.
+qsizetype endOfLinesKept(const QByteArray &now, const std::shared_ptr<const QByteArray> &before)
+{
+    if (!before || before->isEmpty() || now.size() <= before->size())
+        return 0;
+    if (std::memcmp(now.constData(), before->constData(), size_t(before->size())) != 0)
+        return 0;
+    return before->lastIndexOf('\n') + 1;
+}
 
 } // namespace
 
@@ -177,7 +189,8 @@ std::shared_ptr<TVLSession> TVLSession::initWithPath(const QString &path)
 
 // MARK: - Reading
 
-TVLSessionRead TVLSession::readFile(const QString &path, const std::shared_ptr<const QByteArray> &previous)
+TVLSessionRead TVLSession::readFile(const QString &path, const std::shared_ptr<const QByteArray> &previous,
+                                    const TVLSession *grownFrom)
 {
     TVLSessionRead read;
     std::shared_ptr<QByteArray> buffer = readPadded(path);
@@ -189,7 +202,12 @@ TVLSessionRead TVLSession::readFile(const QString &path, const std::shared_ptr<c
         return read;
     read.contents = buffer;
 
-    parseLines(read, QFileInfo(path).fileName());
+    // A live transcript only grows: the lines it had are parsed already. A half line at the old
+    // end is read again, now that it may be complete.
+    const qsizetype kept = grownFrom && grownFrom->m_lastContents == previous ? endOfLinesKept(*buffer, previous) : 0;
+    if (kept > 0)
+        grownFrom->carryOverMessagesBefore(kept, read);
+    parseLines(read, QFileInfo(path).fileName(), kept);
 
     // Duplicate groups: only the last line of a message.id counts.
     QHash<QString, TVLMessage *> latestByMessageId;
@@ -236,7 +254,22 @@ TVLSessionRead TVLSession::readFile(const QString &path, const std::shared_ptr<c
     return read;
 }
 
-bool TVLSession::updateMessages() { return applyRead(readFile(path(), m_lastContents)); }
+bool TVLSession::updateMessages() { return applyRead(readFile(path(), m_lastContents, this)); }
+
+void TVLSession::carryOverMessagesBefore(qsizetype end, TVLSessionRead &read) const
+{
+    for (const auto &child : children()) {
+        auto message = std::static_pointer_cast<TVLMessage>(child);
+        if (message->fileOffset() >= end)
+            break;
+        message->carryOverToBuffer(read.contents);
+        read.messages.push_back(std::move(message));
+    }
+    const int carried = int(read.messages.size());
+    for (auto it = m_toolUseLineById.constBegin(); it != m_toolUseLineById.constEnd(); ++it)
+        if (it.value() < carried)
+            read.toolUseLineById.insert(it.key(), it.value());
+}
 
 bool TVLSession::applyRead(TVLSessionRead read)
 {

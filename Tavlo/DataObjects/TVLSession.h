@@ -31,8 +31,11 @@ public:
 
     // A session for a .jsonl file (read at once), or nullptr for anything else.
     static std::shared_ptr<TVLSession> initWithPath(const QString &path);
-    // Reads and parses the file; `previous` is the last read's bytes (may be null).
-    static TVLSessionRead readFile(const QString &path, const std::shared_ptr<const QByteArray> &previous);
+    // Reads and parses the file; `previous` is the last read's bytes (may be null). With the
+    // session that made that read (main thread only), a file that has only grown keeps the
+    // messages of its complete lines and parses just the lines after them.
+    static TVLSessionRead readFile(const QString &path, const std::shared_ptr<const QByteArray> &previous,
+                                   const TVLSession *grownFrom = nullptr);
 
     TVLSession();
     ~TVLSession() override;
@@ -104,6 +107,9 @@ private:
 
     std::vector<std::shared_ptr<TVLExchange>> m_exchanges;
     std::vector<std::shared_ptr<TVLSubagent>> m_subagents;
+    // Moves the messages of the lines before `end` of the last read into a read of the grown file.
+    void carryOverMessagesBefore(qsizetype end, TVLSessionRead &read) const;
+
     std::shared_ptr<const QByteArray> m_lastContents;
     QHash<QString, int> m_toolUseLineById;
     // Built on first use after each read, so anchoring many sub-agents stays linear.

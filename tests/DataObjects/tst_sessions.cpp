@@ -169,6 +169,68 @@ private Q_SLOTS:
         QCOMPARE(exchangeIds(*session), (QStringList{"p1", "p2"}));
     }
 
+    // A file that grows keeps the messages of its complete lines; what comes out must be exactly
+    // what reading the whole file anew gives, step after step.
+    void aGrowingFileReadsAsIfReadAnew()
+    {
+        const QString path = write(sessionPath("live"), QList<QJsonObject>{assistant("pre", "before any prompt")});
+        const auto live = TVLSession::initWithPath(path);
+        QJsonObject compact = prompt("c1", "summary");
+        compact.insert("isCompactSummary", true);
+        compact.insert("promptId", "P");
+        const QByteArray halfThenRest = line(assistant("a3", "streamed", "m2", usage(30, 9))).toUtf8();
+        const QList<QByteArray> appends{
+            line(prompt("p1", "first")).toUtf8() + "\n",
+            line(toolCall("t1", "toolu_1", "m1", usage(10, 1))).toUtf8() + "\n",
+            line(assistant("a1", "same message, more usage", "m1", usage(10, 4))).toUtf8() + "\r\n\n",
+            line(toolResult("r1", "toolu_1", QJsonObject{{"agentId", "task"}})).toUtf8() + "\n{broken\n",
+            line(prompt("p2", "second")).toUtf8() + "\n" + halfThenRest.left(25),
+            halfThenRest.mid(25) + "\n" + line(assistant("a4", "last of m2", "m2", usage(30, 12))).toUtf8() + "\n",
+            line(compact).toUtf8() + "\n",
+        };
+        // What a reader of the model sees; lines that don't parse get made-up ids, so those are left out.
+        auto describe = [](TVLSession &session) {
+            QStringList rows{session.markdown(), QString::number(session.tokenUsage()->totalTokens()),
+                             session.firstUserPrompt().value_or("-"), session.lastUserPrompt().value_or("-")};
+            for (const auto &exchange : session.exchanges()) {
+                rows << QStringLiteral("exchange %1 %2 %3").arg(exchange->isPreamble() ? "preamble" : exchange->uuid(),
+                                                                exchange->displayTitle(),
+                                                                QString::number(exchange->tokenUsage()->totalTokens()));
+                for (const auto &child : exchange->children()) {
+                    auto *message = static_cast<TVLMessage *>(child.get());
+                    rows << QStringLiteral("  %1 %2 %3%4%5 %6")
+                                .arg(message->hasJson() ? message->uuid() : "?", message->type(),
+                                     QString::number(message->exchangeStarter()), QString::number(message->usageDuplicate()),
+                                     QString::number(message->inDuplicateGroup()),
+                                     QString::number(message->tokenUsage() ? message->tokenUsage()->totalTokens() : -1));
+                    rows << message->markdown();
+                }
+            }
+            return rows;
+        };
+        for (const QByteArray &bytes : appends) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(bytes);
+            file.close();
+            QVERIFY(live->updateMessages());
+            const auto fresh = TVLSession::initWithPath(path);
+            QCOMPARE(describe(*live), describe(*fresh));
+            // Every message, kept or new, reads from the one buffer of the latest read.
+            const QByteArrayView all(*live->lastContents());
+            for (TVLMessage *message : live->messages())
+                QVERIFY(message->rawBytes().data() >= all.data() && message->rawBytes().data() < all.data() + all.size());
+        }
+        QCOMPARE(exchangeIds(*live), (QStringList{"preamble", "p1", "p2"}));  // a compact summary opens no exchange
+
+        // A file rewritten, not grown, is read anew even when it has become longer.
+        write(path, QList<QJsonObject>{prompt("n1", "a different first line, longer than before so the file grows"),
+                                       prompt("n2", "x"), prompt("n3", "y"), prompt("n4", "z"), prompt("n5", "w"),
+                                       prompt("n6", "v"), prompt("n7", "u"), prompt("n8", "t"), prompt("n9", "s")});
+        QVERIFY(live->updateMessages());
+        QCOMPARE(describe(*live), describe(*TVLSession::initWithPath(path)));
+    }
+
     void pathDidUpdatePostsTheNotification()
     {
         const QString path = write(sessionPath("notify"), QList<QJsonObject>{prompt("p1", "one")});
