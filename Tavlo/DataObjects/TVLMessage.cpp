@@ -336,14 +336,6 @@ void TVLMessage::markInDuplicateGroup()
     announce(TVLProperty::DisplayTitle);
 }
 
-void TVLMessage::carryOverToBuffer(const std::shared_ptr<const QByteArray> &buffer)
-{
-    Q_ASSERT(buffer && buffer->size() >= m_offset + m_length
-             && QByteArrayView(buffer->constData() + m_offset, m_length) == rawBytes());
-    m_buffer = buffer;
-    m_compactionUsage.reset();
-}
-
 void TVLMessage::injectCompactionUsage(std::optional<TVLTokenUsage> usage)
 {
     m_compactionUsage = usage ? std::make_unique<TVLTokenUsage>(*usage) : nullptr;

@@ -67,12 +67,7 @@ public:
     void markUsageDuplicate();
     void markInDuplicateGroup();
     void injectCompactionUsage(std::optional<TVLTokenUsage> usage);
-    // Where the line starts in the file.
-    qsizetype fileOffset() const { return m_offset; }
-    // A message kept from an earlier read of a file that has grown: it moves to the new read's
-    // buffer, which holds the same bytes at the same place, and forgets what the session's
-    // sub-agents told it, as a message read anew would.
-    void carryOverToBuffer(const std::shared_ptr<const QByteArray> &buffer);
+
     bool usageDuplicate() const { return m_flags.usageDuplicate; }
     bool inDuplicateGroup() const { return m_flags.inDuplicateGroup; }
 

@@ -34,8 +34,9 @@ constexpr DisplayMode kDisplayModes[] = {
     {0, "Show File Name"}, {1, "Show Start Date"}, {2, "Show Last Changed"}, {3, "Show First Prompt"}, {4, "Show Last Prompt"},
 };
 
-// The whole file in one buffer with readable padding after it, so lines can be parsed in place.
-std::shared_ptr<QByteArray> readPadded(const QString &path)
+// The file from `from` to its end in one buffer with readable padding after it, so lines can be
+// parsed in place.
+std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0)
 {
     const QFileInfo info(path);
     if (info.isDir()) {
@@ -47,9 +48,11 @@ std::shared_ptr<QByteArray> readPadded(const QString &path)
         HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
         return nullptr;
     }
-    // Allocated at exactly the file's size: growing an empty array by resize() would round the
+    if (from > 0 && !file.seek(from))
+        return nullptr;
+    // Allocated at exactly the size to read: growing an empty array by resize() would round the
     // block up to the next power of two and hold up to twice the transcript.
-    qsizetype capacity = qMax<qsizetype>(file.size(), 0) + TVLLineParser::kPadding;
+    qsizetype capacity = qMax<qsizetype>(file.size() - from, 0) + TVLLineParser::kPadding;
     auto buffer = std::make_shared<QByteArray>(capacity, Qt::Uninitialized);
     qsizetype filled = 0;
     for (;;) {
@@ -124,17 +127,18 @@ std::vector<LineChunk> splitIntoChunks(const QByteArray &bytes, qsizetype from, 
 
 // Lines are independent until they are grouped, so a big file is parsed on several threads;
 // the messages come out in file order either way, after those already in `read`.
-void parseLines(TVLSessionRead &read, const QString &fileName, qsizetype from)
+void parseLines(TVLSessionRead &read, const std::shared_ptr<const QByteArray> &buffer, qsizetype from,
+                const QString &fileName)
 {
     constexpr qsizetype kBytesPerThread = 16 * 1024 * 1024;
-    const qsizetype wanted = (read.contents->size() - from) / kBytesPerThread;
+    const qsizetype wanted = (buffer->size() - from) / kBytesPerThread;
     const int threads = int(qBound(qsizetype(1), wanted, qsizetype(qMax(1, QThread::idealThreadCount()))));
-    std::vector<LineChunk> chunks = splitIntoChunks(*read.contents, from, threads);
+    std::vector<LineChunk> chunks = splitIntoChunks(*buffer, from, threads);
     std::vector<std::thread> workers;
     for (size_t i = 1; i < chunks.size(); ++i)
-        workers.emplace_back([&, i] { parseChunk(chunks[i], read.contents, fileName); });
+        workers.emplace_back([&, i] { parseChunk(chunks[i], buffer, fileName); });
     if (!chunks.empty())
-        parseChunk(chunks[0], read.contents, fileName);
+        parseChunk(chunks[0], buffer, fileName);
     for (std::thread &worker : workers)
         worker.join();
 
@@ -150,15 +154,12 @@ void parseLines(TVLSessionRead &read, const QString &fileName, qsizetype from)
 
 qint64 totalOf(const std::optional<TVLTokenUsage> &usage) { return usage ? usage->totalTokens() : 0; }
 
-// Where the complete lines of the last read end, when the file has only grown since: its old
-// bytes are all still there, unchanged. 0 when everything has to be read anew.
-qsizetype endOfLinesKept(const QByteArray &now, const std::shared_ptr<const QByteArray> &before)
+// Where the complete lines of `bytes`, read from `offset` of the file, end; `atLeast` when no
+// line ends in them after it.
+qsizetype endOfCompleteLines(const QByteArray &bytes, qsizetype offset, qsizetype atLeast)
 {
-    if (!before || before->isEmpty() || now.size() <= before->size())
-        return 0;
-    if (std::memcmp(now.constData(), before->constData(), size_t(before->size())) != 0)
-        return 0;
-    return before->lastIndexOf('\n') + 1;
+    const qsizetype newline = bytes.lastIndexOf('\n');
+    return newline >= 0 ? qMax(atLeast, offset + newline + 1) : atLeast;
 }
 
 } // namespace
@@ -189,29 +190,45 @@ std::shared_ptr<TVLSession> TVLSession::initWithPath(const QString &path)
 
 // MARK: - Reading
 
-TVLSessionRead TVLSession::readFile(const QString &path, const std::shared_ptr<const QByteArray> &previous,
-                                    const TVLSession *grownFrom)
+bool TVLSessionBytes::matches(const char *data, qsizetype begin, qsizetype end) const
+{
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const qsizetype pieceBegin = pieces[i].fileOffset;
+        const qsizetype pieceEnd = i + 1 < pieces.size() ? pieces[i + 1].fileOffset : size;
+        const qsizetype from = qMax(begin, pieceBegin), to = qMin(end, pieceEnd);
+        if (from < to
+            && std::memcmp(data + (from - begin), pieces[i].bytes->constData() + (from - pieceBegin), size_t(to - from)) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool TVLSessionBytes::sameAs(const QByteArray &file) const
+{
+    return !pieces.empty() && file.size() == size && matches(file.constData(), 0, size);
+}
+
+TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previous)
 {
     TVLSessionRead read;
-    std::shared_ptr<QByteArray> buffer = readPadded(path);
-    if (buffer && previous && *buffer == *previous) {
-        read.unchanged = true;
-        return read;
+    const QString fileName = QFileInfo(path).fileName();
+    if (!previous || !previous->readAppendedLines(path, read)) {
+        std::shared_ptr<QByteArray> buffer = readPadded(path);
+        if (!buffer)
+            return read;
+        if (previous && previous->m_bytes.sameAs(*buffer)) {
+            read.unchanged = true;
+            return read;
+        }
+        read.bytes.pieces = {{0, buffer}};
+        read.bytes.size = buffer->size();
+        read.bytes.linesEnd = endOfCompleteLines(*buffer, 0, 0);
+        parseLines(read, buffer, 0, fileName);
     }
-    if (!buffer)
-        return read;
-    read.contents = buffer;
-
-    // A live transcript only grows: the lines it had are parsed already. A half line at the old
-    // end is read again, now that it may be complete.
-    const qsizetype kept = grownFrom && grownFrom->m_lastContents == previous ? endOfLinesKept(*buffer, previous) : 0;
-    if (kept > 0)
-        grownFrom->carryOverMessagesBefore(kept, read);
-    parseLines(read, QFileInfo(path).fileName(), kept);
 
     // Duplicate groups: only the last line of a message.id counts.
     QHash<QString, TVLMessage *> latestByMessageId;
-    const QString fileName = QFileInfo(path).fileName();
+    latestByMessageId.reserve(qsizetype(read.messages.size()));
     for (const auto &message : read.messages) {
         if (message->messageId().isEmpty())
             continue;
@@ -254,28 +271,53 @@ TVLSessionRead TVLSession::readFile(const QString &path, const std::shared_ptr<c
     return read;
 }
 
-bool TVLSession::updateMessages() { return applyRead(readFile(path(), m_lastContents, this)); }
+bool TVLSession::updateMessages() { return applyRead(readFile(path(), this)); }
 
-void TVLSession::carryOverMessagesBefore(qsizetype end, TVLSessionRead &read) const
+// A live transcript only grows, so after the first read only what was appended is read: from
+// the end of the last complete line on (a half line there may be complete now). The last 64 KB
+// it had are read again and compared, so that a file written anew is read anew. The messages
+// of the complete lines stay as they are; the result is that of reading the whole file.
+bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) const
 {
-    for (const auto &child : children()) {
-        auto message = std::static_pointer_cast<TVLMessage>(child);
-        if (message->fileOffset() >= end)
-            break;
-        message->carryOverToBuffer(read.contents);
+    constexpr qsizetype kComparedBytes = 64 * 1024;
+    const TVLSessionBytes &before = m_bytes;
+    const QFileInfo info(path);
+    if (before.pieces.empty() || !info.isFile() || info.size() <= before.size)
+        return false;
+    QFile file(path);
+    const qsizetype comparedFrom = qMax<qsizetype>(0, before.size - kComparedBytes);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(comparedFrom))
+        return false;
+    const QByteArray again = file.read(before.size - comparedFrom);
+    if (again.size() != before.size - comparedFrom || !before.matches(again.constData(), comparedFrom, before.size))
+        return false;
+    const std::shared_ptr<QByteArray> appended = readPadded(path, before.linesEnd);
+    if (!appended || before.linesEnd + appended->size() <= before.size)
+        return false;
+
+    read.bytes = before;
+    read.bytes.pieces.push_back({before.linesEnd, appended});
+    read.bytes.size = before.linesEnd + appended->size();
+    read.bytes.linesEnd = endOfCompleteLines(*appended, before.linesEnd, before.linesEnd);
+
+    // Every message but a half line at the old end is kept, without what sub-agents told it.
+    const size_t kept = children().size() - (before.linesEnd < before.size ? 1 : 0);
+    for (size_t i = 0; i < kept; ++i) {
+        auto message = std::static_pointer_cast<TVLMessage>(children()[i]);
+        message->injectCompactionUsage(std::nullopt);
         read.messages.push_back(std::move(message));
     }
-    const int carried = int(read.messages.size());
-    for (auto it = m_toolUseLineById.constBegin(); it != m_toolUseLineById.constEnd(); ++it)
-        if (it.value() < carried)
-            read.toolUseLineById.insert(it.key(), it.value());
+    read.toolUseLineById = m_toolUseLineById;
+    read.toolUseLineById.removeIf([&](const auto &entry) { return entry.value() >= int(kept); });
+    parseLines(read, appended, 0, info.fileName());
+    return true;
 }
 
 bool TVLSession::applyRead(TVLSessionRead read)
 {
     if (read.unchanged)
         return false;
-    m_lastContents = read.contents;
+    m_bytes = std::move(read.bytes);
     m_toolUseLineById = std::move(read.toolUseLineById);
     m_lineByResultAgentId.reset();
     m_latestLineByPromptId.reset();

@@ -2,8 +2,8 @@
 // One transcript file (.jsonl): its lines become messages, grouped into exchanges at every
 // prompt, with duplicate message.id groups marked, the values the outline shows (start, last
 // change, first and last prompt, title) and the Markdown of the page. Sub-agent transcripts
-// beside it are loaded at the end of every read. The file is read whole, kept once as bytes,
-// and read again on every change; an unchanged file costs one read and one comparison.
+// beside it are loaded at the end of every read. The file's bytes are kept once; on a change
+// only what was appended is read, and a file that did not just grow is read whole again.
 
 #include "TVLObject.h"
 
@@ -13,12 +13,31 @@ class TVLExchange;
 class TVLMessage;
 class TVLSubagent;
 
+// The bytes of a read, in the buffers its messages point into: one for a file read whole, and
+// one more for every later read of what was appended. Each buffer begins at a line start and
+// stands for the file up to where the next one begins.
+struct TVLSessionBytes
+{
+    struct Piece
+    {
+        qsizetype fileOffset = 0;
+        std::shared_ptr<const QByteArray> bytes;
+    };
+    std::vector<Piece> pieces;  // empty when the file could not be read
+    qsizetype size = 0;         // the file's size at the read
+    qsizetype linesEnd = 0;     // where its last complete line ends, after the "\n"
+
+    // Whether `data` holds what this read had at [begin, end) of the file.
+    bool matches(const char *data, qsizetype begin, qsizetype end) const;
+    bool sameAs(const QByteArray &file) const;
+};
+
 // The result of reading and parsing a transcript file, made without touching any tree, so it
 // can be built on a worker thread and applied on the main thread.
 struct TVLSessionRead
 {
-    bool unchanged = false;          // the file's bytes equal the last read's
-    std::shared_ptr<const QByteArray> contents;  // null when the file could not be read
+    bool unchanged = false;  // the file's bytes equal the last read's
+    TVLSessionBytes bytes;
     std::vector<std::shared_ptr<TVLMessage>> messages;
     std::vector<std::shared_ptr<TVLExchange>> exchanges;
     QHash<QString, int> toolUseLineById;  // tool_use item id -> index of the first message carrying it
@@ -31,11 +50,10 @@ public:
 
     // A session for a .jsonl file (read at once), or nullptr for anything else.
     static std::shared_ptr<TVLSession> initWithPath(const QString &path);
-    // Reads and parses the file; `previous` is the last read's bytes (may be null). With the
-    // session that made that read (main thread only), a file that has only grown keeps the
-    // messages of its complete lines and parses just the lines after them.
-    static TVLSessionRead readFile(const QString &path, const std::shared_ptr<const QByteArray> &previous,
-                                   const TVLSession *grownFrom = nullptr);
+    // Reads and parses the file. With the session of the last read (main thread only), an
+    // unchanged file reads as unchanged, and a file that has only grown keeps the messages of
+    // its complete lines and parses just what was appended.
+    static TVLSessionRead readFile(const QString &path, const TVLSession *previous = nullptr);
 
     TVLSession();
     ~TVLSession() override;
@@ -51,7 +69,7 @@ public:
     const std::vector<std::shared_ptr<TVLExchange>> &exchanges() const { return m_exchanges; }
     const std::vector<std::shared_ptr<TVLSubagent>> &subagents() const { return m_subagents; }
     std::vector<TVLMessage *> messages() const;
-    const std::shared_ptr<const QByteArray> &lastContents() const { return m_lastContents; }
+    const TVLSessionBytes &lastReadBytes() const { return m_bytes; }
 
     const QDateTime &firstTimestamp() const { return m_firstTimestamp; }
     const std::optional<QString> &firstUserPrompt() const { return m_firstUserPrompt; }
@@ -107,10 +125,12 @@ private:
 
     std::vector<std::shared_ptr<TVLExchange>> m_exchanges;
     std::vector<std::shared_ptr<TVLSubagent>> m_subagents;
-    // Moves the messages of the lines before `end` of the last read into a read of the grown file.
-    void carryOverMessagesBefore(qsizetype end, TVLSessionRead &read) const;
+    // Compaction transcripts read for their usage but not shown; kept so that the next read of
+    // the folder finds them already read.
+    std::vector<std::shared_ptr<TVLSubagent>> m_hiddenCompactions;
+    bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
 
-    std::shared_ptr<const QByteArray> m_lastContents;
+    TVLSessionBytes m_bytes;
     QHash<QString, int> m_toolUseLineById;
     // Built on first use after each read, so anchoring many sub-agents stays linear.
     mutable std::optional<QHash<QString, int>> m_lineByResultAgentId;

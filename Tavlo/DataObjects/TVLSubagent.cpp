@@ -104,6 +104,7 @@ void TVLSession::loadSubagents()
     const QString directory = subagentsDirectory();
     const QFileInfo directoryInfo(directory);
     if (!directoryInfo.isDir()) {
+        m_hiddenCompactions.clear();
         if (!m_subagents.empty())
             setSubagents({});
         return;
@@ -111,10 +112,13 @@ void TVLSession::loadSubagents()
     QHash<QString, std::shared_ptr<TVLSubagent>> current;
     for (const auto &subagent : m_subagents)
         current.insert(subagent->path(), subagent);
+    for (const auto &subagent : m_hiddenCompactions)
+        current.insert(subagent->path(), subagent);
 
     QDir dir(directory);
     if (!dir.isReadable()) {
         HVXLogError(QStringLiteral("Failed to get contents of '%1': %2").arg(directory, QStringLiteral("Permission denied")));
+        m_hiddenCompactions.clear();
         if (!m_subagents.empty())
             setSubagents({});
         return;
@@ -141,9 +145,10 @@ void TVLSession::loadSubagents()
     attachCompactionUsageFromSubagents(loaded);
 
     std::vector<std::shared_ptr<TVLSubagent>> visible;
+    m_hiddenCompactions.clear();
     for (const auto &subagent : loaded)
-        if (subagent->kind() != TVLSubagent::Compaction || subagent->hasNonTrivialUsage())
-            visible.push_back(subagent);
+        (subagent->kind() != TVLSubagent::Compaction || subagent->hasNonTrivialUsage() ? visible : m_hiddenCompactions)
+            .push_back(subagent);
     if (visible != m_subagents)
         setSubagents(std::move(visible));
 }

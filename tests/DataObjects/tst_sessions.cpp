@@ -174,6 +174,11 @@ private Q_SLOTS:
     void aGrowingFileReadsAsIfReadAnew()
     {
         const QString path = write(sessionPath("live"), QList<QJsonObject>{assistant("pre", "before any prompt")});
+        // A compaction beside it, whose usage goes to the compact summary once that line is there.
+        QJsonObject compactionPrompt = prompt("cp1", "compact please");
+        compactionPrompt.insert("promptId", "P");
+        write(path.chopped(6) + "/subagents/agent-acompact-z.jsonl",
+              QList<QJsonObject>{compactionPrompt, assistant("cpa", "summary text", "cm1", usage(500, 70))});
         const auto live = TVLSession::initWithPath(path);
         QJsonObject compact = prompt("c1", "summary");
         compact.insert("isCompactSummary", true);
@@ -203,7 +208,7 @@ private Q_SLOTS:
                                      QString::number(message->exchangeStarter()), QString::number(message->usageDuplicate()),
                                      QString::number(message->inDuplicateGroup()),
                                      QString::number(message->tokenUsage() ? message->tokenUsage()->totalTokens() : -1));
-                    rows << message->markdown();
+                    rows << message->raw() << message->markdown();
                 }
             }
             return rows;
@@ -216,12 +221,12 @@ private Q_SLOTS:
             QVERIFY(live->updateMessages());
             const auto fresh = TVLSession::initWithPath(path);
             QCOMPARE(describe(*live), describe(*fresh));
-            // Every message, kept or new, reads from the one buffer of the latest read.
-            const QByteArrayView all(*live->lastContents());
-            for (TVLMessage *message : live->messages())
-                QVERIFY(message->rawBytes().data() >= all.data() && message->rawBytes().data() < all.data() + all.size());
+            // Only what was appended was read: one piece more per step.
+            QCOMPARE(live->lastReadBytes().pieces.size(), size_t(&bytes - &appends.front()) + 2);
+            QVERIFY(!live->updateMessages());  // and the pieces together are the file
         }
         QCOMPARE(exchangeIds(*live), (QStringList{"preamble", "p1", "p2"}));  // a compact summary opens no exchange
+        QCOMPARE(live->messages().back()->tokenUsage()->totalTokens(), 570);  // the compaction's usage
 
         // A file rewritten, not grown, is read anew even when it has become longer.
         write(path, QList<QJsonObject>{prompt("n1", "a different first line, longer than before so the file grows"),
@@ -229,6 +234,7 @@ private Q_SLOTS:
                                        prompt("n6", "v"), prompt("n7", "u"), prompt("n8", "t"), prompt("n9", "s")});
         QVERIFY(live->updateMessages());
         QCOMPARE(describe(*live), describe(*TVLSession::initWithPath(path)));
+        QCOMPARE(live->lastReadBytes().pieces.size(), size_t(1));
     }
 
     void pathDidUpdatePostsTheNotification()
