@@ -67,7 +67,6 @@ public:
     void markUsageDuplicate();
     void markInDuplicateGroup();
     void injectCompactionUsage(std::optional<TVLTokenUsage> usage);
-
     bool usageDuplicate() const { return m_flags.usageDuplicate; }
     bool inDuplicateGroup() const { return m_flags.inDuplicateGroup; }
 

@@ -252,10 +252,11 @@ void TVLProject::rescan()
     }
     updateSessions();
     for (const auto &session : std::as_const(m_sessionLookup)) {
-        const bool changed = session->updateMessages();
-        session->loadSubagents();
-        if (changed)
+        // A read that finds changes loads the sub-agents itself; otherwise they may have changed alone.
+        if (session->updateMessages())
             HVXNotificationCenter::defaultCenter().post(TVLSession::didUpdateNotification, session.get());
+        else
+            session->loadSubagents();
     }
     for (const auto &subproject : m_subprojects)
         subproject->rescan();

@@ -304,7 +304,8 @@ bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) co
     const size_t kept = children().size() - (before.linesEnd < before.size ? 1 : 0);
     for (size_t i = 0; i < kept; ++i) {
         auto message = std::static_pointer_cast<TVLMessage>(children()[i]);
-        message->injectCompactionUsage(std::nullopt);
+        if (message->compactionUsage())
+            message->injectCompactionUsage(std::nullopt);
         read.messages.push_back(std::move(message));
     }
     read.toolUseLineById = m_toolUseLineById;

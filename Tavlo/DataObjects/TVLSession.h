@@ -118,6 +118,7 @@ protected:
     const QHash<QString, int> &latestLineByPromptId() const;
 
 private:
+    bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
     QDateTime computeFirstTimestamp() const;
     QDateTime computeLastChangedAt() const;
     std::optional<QString> computeFirstUserPrompt() const;
@@ -128,8 +129,6 @@ private:
     // Compaction transcripts read for their usage but not shown; kept so that the next read of
     // the folder finds them already read.
     std::vector<std::shared_ptr<TVLSubagent>> m_hiddenCompactions;
-    bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
-
     TVLSessionBytes m_bytes;
     QHash<QString, int> m_toolUseLineById;
     // Built on first use after each read, so anchoring many sub-agents stays linear.

@@ -146,9 +146,12 @@ void TVLSession::loadSubagents()
 
     std::vector<std::shared_ptr<TVLSubagent>> visible;
     m_hiddenCompactions.clear();
-    for (const auto &subagent : loaded)
-        (subagent->kind() != TVLSubagent::Compaction || subagent->hasNonTrivialUsage() ? visible : m_hiddenCompactions)
-            .push_back(subagent);
+    for (const auto &subagent : loaded) {
+        if (subagent->kind() != TVLSubagent::Compaction || subagent->hasNonTrivialUsage())
+            visible.push_back(subagent);
+        else
+            m_hiddenCompactions.push_back(subagent);
+    }
     if (visible != m_subagents)
         setSubagents(std::move(visible));
 }
