@@ -9,6 +9,7 @@
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLRoot.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "bench/support/TVLBenchFigures.h"
 #include "bench/support/TVLCorpusGenerator.h"
 
 #include <QCoreApplication>
@@ -31,10 +32,11 @@ QTextStream &out()
     return stream;
 }
 
+// Small figures get one more decimal.
 void figure(const QString &name, double value, const QString &unit)
 {
-    out() << name << ": " << QString::number(value, 'f', value < 10 ? 2 : 1) << " " << unit << "\n";
     out().flush();
+    TVLBenchFigures::figure(name, value, unit, value < 10 ? 2 : 1);
 }
 
 // Bytes this process has read through read(2) and friends so far (Linux); -1 elsewhere.
@@ -49,51 +51,22 @@ qint64 bytesReadSoFar()
     return -1;
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : (n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
-}
-
-// A corpus piece made once: the directory holds a stamp with the recipe it was made from.
-bool corpusIsCurrent(const QString &directory, const QString &recipe)
-{
-    QFile stamp(QDir(directory).filePath(QStringLiteral(".bench-stamp")));
-    return stamp.open(QIODevice::ReadOnly) && QString::fromUtf8(stamp.readAll()) == recipe;
-}
-
-void stampCorpus(const QString &directory, const QString &recipe)
-{
-    QFile stamp(QDir(directory).filePath(QStringLiteral(".bench-stamp")));
-    if (stamp.open(QIODevice::WriteOnly))
-        stamp.write(recipe.toUtf8());
-}
+using TVLBenchFigures::median;
 
 QString ensureRoot(TVLCorpusGenerator &generator, int projects, int sessions)
 {
     const QString directory = QDir(TVLCorpusGenerator::defaultDirectory()).filePath(QStringLiteral("library-root/projects"));
     const QString recipe = QStringLiteral("root %1 projects %2 sessions 4096 bytes").arg(projects).arg(sessions);
-    if (!corpusIsCurrent(directory, recipe)) {
-        QDir(directory).removeRecursively();
-        QDir().mkpath(directory);
-        generator.writeRoot(directory, projects, sessions);
-        stampCorpus(directory, recipe);
-    }
-    return directory;
+    return TVLCorpusGenerator::ensureDirectory(directory, recipe,
+                                               [&] { generator.writeRoot(directory, projects, sessions); });
 }
 
 QString ensureProject(TVLCorpusGenerator &generator, int sessions, qint64 bytes)
 {
     const QString directory = QDir(TVLCorpusGenerator::defaultDirectory()).filePath(QStringLiteral("library-project/-bench-big-project"));
     const QString recipe = QStringLiteral("project %1 sessions %2 bytes").arg(sessions).arg(bytes);
-    if (!corpusIsCurrent(directory, recipe)) {
-        QDir(directory).removeRecursively();
-        QDir().mkpath(directory);
-        generator.writeProject(directory, sessions, bytes);
-        stampCorpus(directory, recipe);
-    }
-    return directory;
+    return TVLCorpusGenerator::ensureDirectory(directory, recipe,
+                                               [&] { generator.writeProject(directory, sessions, bytes); });
 }
 
 qint64 directoryBytes(const QString &directory, int *files)

@@ -47,16 +47,8 @@ QString ensureRoot(TVLCorpusGenerator &generator, int projects, int sessions)
 {
     const QString directory = QDir(TVLCorpusGenerator::defaultDirectory()).filePath(QStringLiteral("viewer-root/projects"));
     const QString recipe = QStringLiteral("root %1 projects %2 sessions").arg(projects).arg(sessions);
-    QFile stamp(QDir(directory).filePath(QStringLiteral(".bench-stamp")));
-    if (stamp.open(QIODevice::ReadOnly) && QString::fromUtf8(stamp.readAll()) == recipe)
-        return directory;
-    stamp.close();
-    QDir(directory).removeRecursively();
-    QDir().mkpath(directory);
-    generator.writeRoot(directory, projects, sessions);
-    if (stamp.open(QIODevice::WriteOnly))
-        stamp.write(recipe.toUtf8());
-    return directory;
+    return TVLCorpusGenerator::ensureDirectory(directory, recipe,
+                                               [&] { generator.writeRoot(directory, projects, sessions); });
 }
 
 TVLViewerViewController *present(const QString &path)

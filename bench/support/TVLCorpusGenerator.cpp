@@ -1098,3 +1098,18 @@ QString TVLCorpusGenerator::sizeName(qint64 bytes)
     }
     return QString::number(bytes);
 }
+
+QString TVLCorpusGenerator::ensureDirectory(const QString &directory, const QString &recipe,
+                                            const std::function<void()> &write)
+{
+    QFile stamp(QDir(directory).filePath(QStringLiteral(".bench-stamp")));
+    if (stamp.open(QIODevice::ReadOnly) && QString::fromUtf8(stamp.readAll()) == recipe)
+        return directory;
+    stamp.close();
+    QDir(directory).removeRecursively();
+    QDir().mkpath(directory);
+    write();
+    if (stamp.open(QIODevice::WriteOnly))
+        stamp.write(recipe.toUtf8());
+    return directory;
+}

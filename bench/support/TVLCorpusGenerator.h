@@ -9,6 +9,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // What one session looks like.
 struct TVLCorpusShape
@@ -66,6 +67,10 @@ public:
     // The session <defaultDirectory()>/<name>/<id>.jsonl, written unless a previous run made it with
     // the same seed and shape (a stamp file beside it records both). Returns its path; fills stats.
     QString ensureSession(const QString &name, const TVLCorpusShape &shape, TVLCorpusStats *stats);
+
+    // A corpus directory made once: `write` fills it (emptied first) unless a stamp in it says it
+    // was made from this recipe already. Returns the directory.
+    static QString ensureDirectory(const QString &directory, const QString &recipe, const std::function<void()> &write);
 
     // <directory>/<a UUID that follows from the seed and `name`>.jsonl, as session files are named.
     QString sessionPathIn(const QString &directory, const QString &name) const;
