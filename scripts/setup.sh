@@ -10,6 +10,9 @@ packages=(
   libqt6opengl6-dev libgl-dev
   libcmark-gfm-dev libcmark-gfm-extensions-dev libsimdjson-dev
   xvfb xauth fonts-dejavu-core fonts-symbola
+  libglib2.0-dev libsqlite3-dev libqt6sql6-sqlite
+  clang libclang-rt-14-dev
+  desktop-file-utils appstream
 )
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 
@@ -23,8 +26,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root=(env DEBIAN_FRONTEND=noninteractive)
   [ "$(id -u)" -eq 0 ] || as_root=(sudo "${as_root[@]}")
   echo "Installing: ${missing[*]}"
-  "${as_root[@]}" apt-get update -qq
-  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+  "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # highlight.js for the session page, pinned by package-lock.json.
