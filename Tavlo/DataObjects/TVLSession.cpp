@@ -515,6 +515,8 @@ void TVLSession::updateFilters()
 
 void TVLSession::addAdditionalTokenUsage(TVLTokenUsage &usage)
 {
+    if (m_unpairedCompactionUsage)
+        usage.addUsage(*m_unpairedCompactionUsage);
     for (const auto &subagent : m_subagents)
         if (const auto subagentUsage = subagent->tokenUsage())
             usage.addUsage(*subagentUsage);
