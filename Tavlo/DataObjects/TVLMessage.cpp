@@ -270,8 +270,10 @@ QString TVLMessage::toolStepsHtml() const
     if (!m_flags.parsed || m_flags.compactSummary
         || (m_type.startsWith(QStringLiteral("user \u2013 ")) && !m_flags.sourceToolAssistant))
         return {};
-    const std::optional<QString> patch =
-        m_flags.sourceToolAssistant && m_lineType == QLatin1String("user") ? markdownForStructuredPatch() : std::nullopt;
+    // Looking for the key first spares a second parse of a line of megabytes of image data.
+    const bool mayHavePatch = m_flags.sourceToolAssistant && m_lineType == QLatin1String("user")
+                              && rawBytes().contains(QByteArrayView("\"structuredPatch\""));
+    const std::optional<QString> patch = mayHavePatch ? markdownForStructuredPatch() : std::nullopt;
     const ParsedLine parsed(rawBytes());
     return parsed.ok() ? TVLToolSteps::htmlForLine(parsed.line(), patch) : QString();
 }
