@@ -373,7 +373,10 @@ bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) co
         read.messages.push_back(std::move(message));
     }
     read.toolUseLineById = m_toolUseLineById;
-    read.toolUseLineById.removeIf([&](const auto &entry) { return entry.value() >= int(kept); });
+    // Shared with the session's until a line is dropped: copying the ids of a long session at
+    // every append would cost more than the append.
+    if (kept < children().size())
+        read.toolUseLineById.removeIf([&](const auto &entry) { return entry.value() >= int(kept); });
     read.keptMessages = kept;
     // The indexes hold pointers to the kept messages; a dropped half line that took part in a
     // duplicate group has them built again.

@@ -159,11 +159,11 @@
         reportScheduled = true;
         requestAnimationFrame(function () {
             reportScheduled = false;
-            const ids = [];
-            document.querySelectorAll('.exchange-wrapper').forEach(function (wrapper) {
-                if (inView.has(wrapper) && wrapper.isConnected) ids.push(wrapper.getAttribute('data-section-id'));
-            });
+            // Only the sections in view are looked at, in page order: a long page has thousands.
             for (const wrapper of Array.from(inView)) if (!wrapper.isConnected) inView.delete(wrapper);
+            const ids = Array.from(inView).sort(function (a, b) {
+                return a.compareDocumentPosition(b) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1;
+            }).map(function (wrapper) { return wrapper.getAttribute('data-section-id'); });
             const key = JSON.stringify(ids);
             if (key !== lastReported) {
                 lastReported = key;
@@ -359,7 +359,10 @@
         document.body.insertBefore(fragment, before);
         const made = wrapLooseNodes(first, before);
         highlightCodeIn(made);
-        if (topBefore > 0) window.scrollTo(0, topBefore + doc.scrollHeight - heightBefore);
+        // A glide to an exchange still under way was aimed before this part moved it down:
+        // it is aimed again.
+        if (scrollTarget && scrollTarget.isConnected) scrollTarget.scrollIntoView({behavior: 'smooth', block: 'start'});
+        else if (topBefore > 0) window.scrollTo(0, topBefore + doc.scrollHeight - heightBefore);
         return made.length;
     }
     window.prependSections = prependSections;
@@ -385,10 +388,16 @@
     window.finishLoad = finishLoad;
 
     // The exchange's first message glides to the top; an open popover closes.
+    let scrollTarget = null;
+    let scrollTargetTimer = 0;
     function scrollToExchange(exchangeId) {
         hidePopover();
         const element = document.getElementById(exchangeId);
-        if (element) element.scrollIntoView({behavior: 'smooth', block: 'start'});
+        if (!element) return;
+        element.scrollIntoView({behavior: 'smooth', block: 'start'});
+        scrollTarget = element;
+        clearTimeout(scrollTargetTimer);
+        scrollTargetTimer = setTimeout(function () { scrollTarget = null; }, 2000);
     }
     window.scrollToExchange = scrollToExchange;
 

@@ -335,8 +335,7 @@ void TVLPageController::didFinishNavigation()
 
     updateAllTagBadges();
     Q_EMIT pageLoaded();
-    if (m_parts.hasEarlier())
-        sendEarlierParts(m_loadGeneration);
+    sendEarlierParts(m_loadGeneration);
 }
 
 // One part at a time, the next one once the page has taken the last, so that the reader's

@@ -116,7 +116,7 @@ public:
 Q_SIGNALS:
     // A load finished and its after-load work ran.
     void pageLoaded();
-    // A long page got the last of its earlier parts.
+    // The page holds all it shows: after the load, or once a long page got its last part.
     void allPartsShown();
     // The replace-and-append script of a live update was sent to the page.
     void incrementalUpdateSent();
