@@ -170,6 +170,9 @@ std::optional<QString> TVLMessage::rawMarkdown() const
         return std::nullopt;
     if (!m_flags.parsed)
         return QString();
+    // Known empty from the first parse; the line is not parsed again for nothing.
+    if (m_flags.contentWithoutText && !m_flags.sourceToolAssistant && m_lineType != QLatin1String("attachment"))
+        return QString();
     const ParsedLine parsed(rawBytes());
     if (!parsed.ok())
         return QString();

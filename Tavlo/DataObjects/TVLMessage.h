@@ -94,6 +94,9 @@ private:
         bool sourceToolAssistant : 1 = false;
         bool usageDuplicate : 1 = false;
         bool inDuplicateGroup : 1 = false;
+        // The content is a list of objects none of which has a text: the line's text is empty
+        // without parsing it again (tool results of a megabyte are such lines).
+        bool contentWithoutText : 1 = false;
     };
 
     std::shared_ptr<const QByteArray> m_buffer;

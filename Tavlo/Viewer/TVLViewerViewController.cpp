@@ -121,7 +121,7 @@ void TVLViewerViewController::buildViews()
 
     m_splitter = new QSplitter(Qt::Horizontal);
     m_splitter->addWidget(left);
-    m_splitter->addWidget(m_page->webView());
+    m_splitter->addWidget(m_page);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({540, 660});
