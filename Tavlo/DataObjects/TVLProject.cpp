@@ -192,6 +192,9 @@ void TVLProject::updateSessions()
         for (const auto &session : created)
             if (session)
                 session->sendFilterNotifications();
+        for (const auto &subproject : m_subprojects)
+            if (!subproject->isLoaded())
+                subproject->updateFilters();
         updateFilters();
         updateFiltersOfAncestors();
     }
