@@ -15,12 +15,13 @@ TVLSearchEngine::Matches matchesOf(const TVLSearchJob &job, size_t sessionsDone,
     matches.complete = complete;
     for (size_t s = 0; s < sessionsDone && s < job.sessions.size(); ++s) {
         const TVLSearchJob::Session &session = job.sessions[s];
-        if (!session.matched)
+        if (!session.anyMatched)
             continue;
         matches.sessions.push_back(session.session);
-        for (const TVLSearchJob::Exchange &entry : session.exchanges)
-            if (entry.matched)
-                matches.exchangeIds.insert(entry.exchange->uuid());
+        const auto &exchanges = session.texts().exchanges;
+        for (size_t i = 0; i < exchanges.size(); ++i)
+            if (session.matched[i])
+                matches.exchangeIds.insert(exchanges[i]->uuid());
     }
     return matches;
 }
