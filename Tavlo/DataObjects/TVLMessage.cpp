@@ -160,7 +160,14 @@ QString TVLMessage::attributionSkill() const
 
 // MARK: - Page content
 
+qint64 TVLMessage::patchLineLimit() { return HVXDefaults::standard().integerForKey(kPatchLinesKey); }
+
 std::optional<QString> TVLMessage::rawMarkdown() const
+{
+    return rawMarkdownWithPatchLineLimit(m_flags.sourceToolAssistant ? patchLineLimit() : 0);
+}
+
+std::optional<QString> TVLMessage::rawMarkdownWithPatchLineLimit(qint64 patchLineLimit) const
 {
     if (m_flags.compactSummary)
         return compactionBoundaryMarkdown();
@@ -178,7 +185,7 @@ std::optional<QString> TVLMessage::rawMarkdown() const
         return prompt ? toQString(*prompt) : QString();
     }
     if (m_flags.sourceToolAssistant)
-        if (auto patch = markdownForStructuredPatch())
+        if (auto patch = markdownForStructuredPatchWithLimit(patchLineLimit))
             return patch;
     const auto modelMessage = objectAt(line, "message");
     element content;
@@ -206,6 +213,11 @@ std::optional<QString> TVLMessage::rawMarkdown() const
 }
 
 std::optional<QString> TVLMessage::markdownForStructuredPatch() const
+{
+    return markdownForStructuredPatchWithLimit(patchLineLimit());
+}
+
+std::optional<QString> TVLMessage::markdownForStructuredPatchWithLimit(qint64 limit) const
 {
     if (!m_flags.parsed)
         return std::nullopt;
@@ -252,7 +264,7 @@ std::optional<QString> TVLMessage::markdownForStructuredPatch() const
             diff += QLatin1Char('\n');
         }
     }
-    const bool folded = startsFolded(total, kPatchLinesKey);
+    const bool folded = limit == 0 || total > limit;
     return QStringLiteral("<p class=\"tool-use-header\"><span class=\"fold-toggle\">%1</span> Update(%2)</p>\n")
                .arg(folded ? kFoldedGlyph : kUnfoldedGlyph, escapeHtmlAttribute(shownPath))
         + QStringLiteral("<p class=\"tool-use-stats\">&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;Added %1 lines, removed %2 lines</p>\n")

@@ -56,6 +56,11 @@ public:
     // Page content.
     std::optional<QString> rawMarkdown() const;
     std::optional<QString> markdownForStructuredPatch() const;
+    // The same with the fold limit of file edits given instead of read from the settings, so
+    // that search can read lines on other threads. (A compact summary still needs the main
+    // thread: its text comes from usage that reads of sub-agents set.)
+    std::optional<QString> rawMarkdownWithPatchLineLimit(qint64 patchLineLimit) const;
+    static qint64 patchLineLimit();
     QString htmlBlock() const;
     QString markdown() const override;
     QString compactionBoundaryMarkdown() const;
@@ -77,6 +82,7 @@ public:
 
 private:
     friend class TVLLineParser;
+    std::optional<QString> markdownForStructuredPatchWithLimit(qint64 limit) const;
     static constexpr qint64 kNoTimestamp = std::numeric_limits<qint64>::min();
 
     struct Extra

@@ -30,23 +30,23 @@ bool TVLSearchQuery::narrows(const TVLSearchQuery &older) const
 // MARK: - Exchange text
 
 namespace {
-// Lines whose text is made from state the main thread changes (compaction usage, fold
-// settings) are read there; every other line only from its own bytes.
-bool readsOnMainThread(const TVLMessage &message)
-{
-    return message.isCompactSummary() || message.hasSourceToolAssistantUuid();
-}
+// A compact summary's text is made from usage the main thread sets; every other line's text
+// comes from its own bytes (and the fold limit, which the job carries).
+bool readsOnMainThread(const TVLMessage &message) { return message.isCompactSummary(); }
 } // namespace
 
 std::shared_ptr<const TVLExchangeText> TVLExchangeText::make(const TVLExchange &exchange,
-                                                             const QHash<int, QString> &mainThreadTexts)
+                                                             const QHash<int, QString> &mainThreadTexts,
+                                                             qint64 patchLineLimit)
 {
     auto result = std::make_shared<TVLExchangeText>();
     int position = 0;
     for (const TVLObject::Ptr &child : exchange.children()) {
         const auto *message = static_cast<const TVLMessage *>(child.get());
         const auto given = mainThreadTexts.constFind(position++);
-        const QString line = given != mainThreadTexts.constEnd() ? *given : message->rawMarkdown().value_or(QString());
+        const QString line = given != mainThreadTexts.constEnd()
+                                 ? *given
+                                 : message->rawMarkdownWithPatchLineLimit(patchLineLimit).value_or(QString());
         if (line.isEmpty())
             continue;
         if (!result->m_text.isEmpty())
@@ -87,8 +87,9 @@ public:
         size_t exchange;
     };
 
-    TextReaders(std::vector<Slot> pending, const std::function<bool()> &cancelled)
+    TextReaders(std::vector<Slot> pending, qint64 patchLineLimit, const std::function<bool()> &cancelled)
         : m_slots(std::move(pending))
+        , m_patchLineLimit(patchLineLimit)
         , m_states(m_slots.size())
         , m_cancelled(cancelled)
     {
@@ -138,12 +139,14 @@ private:
         const size_t i = m_slots[k].exchange;
         const auto given = session.mainThreadTexts.constFind(i);
         session.built->texts[i] = TVLExchangeText::make(
-            *session.built->exchanges[i], given != session.mainThreadTexts.constEnd() ? *given : QHash<int, QString>());
+            *session.built->exchanges[i], given != session.mainThreadTexts.constEnd() ? *given : QHash<int, QString>(),
+            m_patchLineLimit);
         m_states[k].store(kRead, std::memory_order_release);
         return true;
     }
 
     std::vector<Slot> m_slots;
+    qint64 m_patchLineLimit = 0;
     std::vector<std::atomic<quint8>> m_states;
     std::function<bool()> m_cancelled;
     std::atomic<size_t> m_cursor{0};
@@ -161,7 +164,7 @@ bool TVLSearchJob::run(const std::function<bool()> &cancelled, const std::functi
             for (size_t i = 0; i < session.built->texts.size(); ++i)
                 if (!session.built->texts[i])
                     pending.push_back({&session, i});
-    TextReaders readers(std::move(pending), cancelled);
+    TextReaders readers(std::move(pending), patchLineLimit, cancelled);
     size_t nextSlot = 0;
 
     QElapsedTimer sinceProgress;
@@ -225,6 +228,7 @@ TVLSearchJob TVLSearchIndex::makeJob(const std::vector<std::shared_ptr<TVLSessio
 {
     TVLSearchJob job;
     job.query = query;
+    job.patchLineLimit = TVLMessage::patchLineLimit();
     const bool narrows = m_lastQueryNumber != 0 && query.narrows(m_lastQuery);
     job.sessions.resize(sessions.size());
     for (size_t s = 0; s < sessions.size(); ++s) {

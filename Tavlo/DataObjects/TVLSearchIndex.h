@@ -42,9 +42,10 @@ class TVLExchangeText final
 {
 public:
     // Lines that cannot be read on another thread (their text depends on state the main thread
-    // changes) are given as `mainThreadTexts`, by line position; the rest are read here.
+    // changes) are given as `mainThreadTexts`, by line position; the rest are read here, file
+    // edits folded as `patchLineLimit` says.
     static std::shared_ptr<const TVLExchangeText> make(const TVLExchange &exchange,
-                                                       const QHash<int, QString> &mainThreadTexts);
+                                                       const QHash<int, QString> &mainThreadTexts, qint64 patchLineLimit);
 
     bool contains(const TVLSearchQuery &query) const;
     const QString &text() const { return m_text; }
@@ -83,6 +84,7 @@ struct TVLSearchJob
 
     TVLSearchQuery query;
     std::vector<Session> sessions;
+    qint64 patchLineLimit = 0;  // the setting, read on the main thread
 
     // Runs the search until it is done or `cancelled` says to stop; `progress` is called (on
     // this thread) after the first match and then every `progressInterval` ms, with the number

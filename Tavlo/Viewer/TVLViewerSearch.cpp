@@ -38,6 +38,11 @@ QList<QKeySequence> shortcutsWith(QKeySequence::StandardKey standard, const QLis
     return keys;
 }
 
+QString exchangeCount(qsizetype count)
+{
+    return count == 1 ? TVLViewerSearch::tr("1 exchange") : TVLViewerSearch::tr("%1 exchanges").arg(count);
+}
+
 void insertPathsOfSessionAndAncestors(QSet<QString> &paths, TVLObject *session)
 {
     for (TVLObject *node = session; node; node = node->parent())
@@ -456,7 +461,7 @@ void TVLViewerSearch::applyMarks(const TVLSearchEngine::Matches &matches)
     for (const auto &session : matches.sessions)
         insertPathsOfSessionAndAncestors(m_matchingObjectPaths, session.get());
     if (!matches.complete)
-        m_outlineStatus = tr("Searching\u2026 %n exchange(s)", nullptr, int(m_matchingExchangeIds.size()));
+        m_outlineStatus = tr("Searching\u2026 %1").arg(exchangeCount(m_matchingExchangeIds.size()));
     m_viewer->refreshAllRowHighlights();
     updateStatus();
 }
@@ -476,11 +481,12 @@ void TVLViewerSearch::finishSearch(bool matched, bool alert)
     else if (noMatch)
         m_outlineStatus = tr("No matches");
     else if (!matched)
-        m_outlineStatus = tr("None in the open projects; %n not searched", nullptr, m_unsearchedProjects);
+        m_outlineStatus = m_unsearchedProjects == 1 ? tr("None in the open projects; 1 project not searched")
+                                                    : tr("None in the open projects; %1 projects not searched").arg(m_unsearchedProjects);
     else if (m_searchDoesFilter)
         m_outlineStatus.clear();
     else
-        m_outlineStatus = tr("%n exchange(s)", nullptr, int(m_matchingExchangeIds.size()));
+        m_outlineStatus = exchangeCount(m_matchingExchangeIds.size());
     updateStatus();
     Q_EMIT searchFinished(matched);
 }
@@ -518,8 +524,12 @@ void TVLViewerSearch::applyFilters(const QString &text, quint64 tags)
         return;
     const std::optional<QString> anchor = filterScrollAnchor();
     content->setFilters(text, tags, m_searchIsCaseSensitive);
-    if (const auto session = shownSession())
+    if (const auto session = shownSession()) {
         m_viewer->page()->reloadFilteredContentWithSession(session, anchor);
+        // The page's matches were counted in the page that is going.
+        m_pageStatus.clear();
+        updateStatus();
+    }
 }
 
 std::optional<QString> TVLViewerSearch::filterScrollAnchor() const
