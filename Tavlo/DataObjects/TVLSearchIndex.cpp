@@ -215,12 +215,11 @@ bool sameExchanges(const std::vector<std::shared_ptr<TVLExchange>> &a, const std
     return true;
 }
 
-// A growing session's exchanges are made anew at every read, but one that holds the same lines
-// as before has the same text.
+// An exchange of a growing session may be made anew at a read, but one that holds the same
+// line objects as before has the same text. (A half line at the end comes back as a new one.)
 bool sameLines(const TVLExchange &a, const TVLExchange &b)
 {
-    const TVLObject::List &left = a.children(), &right = b.children();
-    return left.size() == right.size() && (left.empty() ? a.isPreamble() && b.isPreamble() : left.front() == right.front());
+    return &a == &b || (!a.children().empty() && tvlSameNodes(a.children(), b.children()));
 }
 } // namespace
 

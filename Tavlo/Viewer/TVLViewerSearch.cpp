@@ -259,16 +259,9 @@ void TVLViewerSearch::findTagWithBackwards(bool backwards)
 
 void TVLViewerSearch::scrollToExchangeSection(const QString &exchangeId)
 {
-    if (exchangeId.isEmpty())
-        return;
-    // By its section, which every exchange has, rather than by the id of its first message,
-    // which an exchange whose first line shows nothing lacks. The id goes in as a literal.
-    m_viewer->page()->runScript(
-        QStringLiteral("(function(id){if(typeof hidePopover==='function')hidePopover();"
-                       "var el=null;document.querySelectorAll('.exchange-wrapper').forEach(function(w){"
-                       "if(!el&&w.dataset.sectionId===id)el=w;});if(!el)el=document.getElementById(id);"
-                       "if(el)el.scrollIntoView({behavior:'smooth',block:'start'});})(%1)")
-            .arg(TVLPageController::jsStringLiteral(exchangeId)));
+    // The page scrolls to the exchange's section (and brings it in first when a long page has
+    // not received it yet); the id is data to the page, never script.
+    m_viewer->page()->scrollToExchangeId(exchangeId);
 }
 
 QString TVLViewerSearch::searchTextFromSelection(const QString &selection)
