@@ -387,8 +387,8 @@
     // The exchange's first message glides to the top; an open popover closes.
     function scrollToExchange(exchangeId) {
         hidePopover();
-        // The section first: an exchange whose first line shows nothing has no element of its id.
-        const element = wrapperFor(exchangeId) || document.getElementById(exchangeId);
+        // An exchange whose first line shows nothing has no element of its id; its section does.
+        const element = document.getElementById(exchangeId) || wrapperFor(exchangeId);
         if (element) element.scrollIntoView({behavior: 'smooth', block: 'start'});
     }
     window.scrollToExchange = scrollToExchange;
