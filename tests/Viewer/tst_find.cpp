@@ -271,7 +271,9 @@ private Q_SLOTS:
         metadata->addTagIdToMessageId(2, "a-p4");
         metadata->addTagIdToMessageId(2, "a-a5");
         metadata->setAnnotationForMessageId("seen", "b-p3");
+        QVERIFY(search->hasSearchMarks());
         search->hideFindField();
+        QVERIFY(!search->hasSearchMarks());  // the text's marks go with the bar
         viewer->setFilterTags(quint64(1) << 2);
         QCOMPARE(sorted(search->searchMatchingExchangeIds()), (QStringList{"a-p2", "a-p4"}));
         struct Step { bool backwards; qint64 index; };
