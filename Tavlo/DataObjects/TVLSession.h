@@ -139,6 +139,7 @@ private:
     bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
     static void groupIntoExchanges(TVLSessionRead &read, const TVLSession *previous);
     void extendIndexes(const TVLSessionRead &read);
+    void refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange>> &previous);
     QDateTime computeFirstTimestamp() const;
     QDateTime computeLastChangedAt() const;
     std::optional<QString> computeFirstUserPrompt() const;

@@ -392,7 +392,8 @@
     let scrollTargetTimer = 0;
     function scrollToExchange(exchangeId) {
         hidePopover();
-        const element = document.getElementById(exchangeId);
+        // An exchange whose first line shows nothing has no element of its id; its section does.
+        const element = document.getElementById(exchangeId) || wrapperFor(exchangeId);
         if (!element) return;
         element.scrollIntoView({behavior: 'smooth', block: 'start'});
         scrollTarget = element;

@@ -2,10 +2,12 @@
 
 #include "Tavlo/DataObjects/TVLToolSteps.h"
 
+#include "TVLFindBar.h"
 #include "TVLHighlightableRowView.h"
 #include "TVLOutlineModel.h"
 #include "TVLPageController.h"
 #include "TVLViewerFlagsViewController.h"
+#include "TVLViewerSearch.h"
 
 #include "Halvex/AppKit/HVXAttributedTextDelegate.h"
 #include "Halvex/AppKit/HVXOutlineView.h"
@@ -107,6 +109,10 @@ void TVLViewerViewController::buildViews()
         m_page->showTagMenuForMessageIdAtXY(messageId, point.x(), point.y());
     });
 
+    m_search = new TVLViewerSearch(this);
+    connect(m_search, &TVLViewerSearch::selectedTagMaskChanged, this, &TVLViewerViewController::selectedTagMaskChanged);
+    m_search->installActions(this);
+
     m_loadingLabel = new QLabel;
     m_loadingLabel->setObjectName(QStringLiteral("TVLLoadingLabel"));
     m_loadingLabel->setContentsMargins(8, 3, 8, 3);
@@ -120,8 +126,15 @@ void TVLViewerViewController::buildViews()
     leftLayout->addWidget(m_loadingLabel);
 
     m_splitter = new QSplitter(Qt::Horizontal);
+    auto *right = new QWidget;
+    auto *rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->setSpacing(0);
+    rightLayout->addWidget(m_search->findBar());
+    rightLayout->addWidget(m_page, 1);
+
     m_splitter->addWidget(left);
-    m_splitter->addWidget(m_page);
+    m_splitter->addWidget(right);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({540, 660});
@@ -391,7 +404,14 @@ QMenu *TVLViewerViewController::hvxContextMenuForTableHeaderView()
 
 bool TVLViewerViewController::shouldHighlightRowAtIndex(const QModelIndex &index) const
 {
-    const auto *exchange = dynamic_cast<const TVLExchange *>(m_model->objectForIndex(index));
+    const TVLObject *object = m_model->objectForIndex(index);
+    const auto *exchange = dynamic_cast<const TVLExchange *>(object);
+    // Search marks, while a search has produced any, take the place of the visible exchanges.
+    if (m_search->hasSearchMarks()) {
+        if (exchange)
+            return m_search->searchMatchingExchangeIds().contains(exchange->uuid());
+        return object && m_search->searchMatchingObjectPaths().contains(object->path());
+    }
     return exchange && m_lastVisibleExchangeIds.contains(exchange->uuid());
 }
 
@@ -412,6 +432,12 @@ void TVLViewerViewController::refreshAllRowHighlights()
     // Marks are painted with the rows; only the rows on screen need drawing again.
     m_outline->viewport()->update();
 }
+
+// MARK: - Tags
+
+quint64 TVLViewerViewController::selectedTagMask() const { return m_search->selectedTagMask(); }
+
+void TVLViewerViewController::setFilterTags(quint64 mask) { m_search->setFilterTags(mask); }
 
 // MARK: - Token columns, titles, timer
 
