@@ -161,6 +161,9 @@ void TVLPageController::observeNotifications()
                        [this](const HVXNotification &notification) {
                            metadataDidChange(static_cast<const TVLProjectMetadata *>(notification.object));
                        });
+    // Badges carry the tags' names and colours.
+    center.addObserver(this, QStringLiteral("TVLTagsDidChangeNotification"), nullptr,
+                       [this](const HVXNotification &) { updateAllTagBadges(); });
 }
 
 // ---- Loading
@@ -535,10 +538,10 @@ void TVLPageController::updateAllTagBadges()
     if (const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject)) {
         QStringList ids;
         for (const auto &exchange : session->exchanges())
-            ids << exchange->uuid();
+            ids << exchange->sectionId();
         runBadgeScriptsForMessageIds(ids);
     } else if (const auto exchange = std::dynamic_pointer_cast<TVLExchange>(m_displayedObject)) {
-        runBadgeScriptsForMessageIds({exchange->uuid()});
+        runBadgeScriptsForMessageIds({exchange->sectionId()});
     }
 }
 
@@ -582,9 +585,9 @@ void TVLPageController::invalidateAllTagSummaries()
 {
     if (const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject)) {
         for (const auto &exchange : session->exchanges())
-            exchange->invalidateTagSummaryForMessageId(exchange->uuid());
+            exchange->invalidateTagSummaryForMessageId(exchange->sectionId());
     } else if (const auto exchange = std::dynamic_pointer_cast<TVLExchange>(m_displayedObject)) {
-        exchange->invalidateTagSummaryForMessageId(exchange->uuid());
+        exchange->invalidateTagSummaryForMessageId(exchange->sectionId());
     }
 }
 
