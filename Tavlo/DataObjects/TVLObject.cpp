@@ -364,6 +364,29 @@ void TVLObject::setSearchIsCaseSensitive(bool caseSensitive)
     sendFilterNotifications();
 }
 
+void TVLObject::setFilters(const QString &filter, quint64 tags, bool caseSensitive)
+{
+    RootState &state = rootState();
+    state.filterString = filter;
+    state.filterTags = tags;
+    state.searchIsCaseSensitive = caseSensitive;
+    sendFilterNotifications();
+}
+
+void TVLObject::reapplyActiveFilters()
+{
+    if (!isFilterActive())
+        return;
+    sendFilterNotifications();
+    updateFiltersOfAncestors();
+}
+
+void TVLObject::updateFiltersOfAncestors()
+{
+    for (TVLObject *node = m_parent; node; node = node->parent())
+        node->updateFilters();
+}
+
 void TVLObject::sendFilterNotifications()
 {
     const List children = m_children;

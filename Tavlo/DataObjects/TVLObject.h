@@ -110,7 +110,14 @@ public:
     void setFilterString(const QString &filter);
     void setFilterTags(quint64 tags);
     void setSearchIsCaseSensitive(bool caseSensitive);
+    // All three at once, with one pass over the tree instead of one per value.
+    void setFilters(const QString &filter, quint64 tags, bool caseSensitive);
     virtual void sendFilterNotifications();
+    // After this node's subtree was read again or loaded under an active filter: its nodes
+    // are new and unfiltered, so they are matched and the ancestors updated to agree.
+    void reapplyActiveFilters();
+    // Every node above this one matches again from its children (leaves first, top last).
+    void updateFiltersOfAncestors();
     virtual void updateFilters();
 
     // File watching: one watcher on the path from start to stop; events go to pathDidUpdate.

@@ -256,8 +256,9 @@ void TVLPageController::sessionDidUpdate(TVLSession *session)
     const auto shown = std::static_pointer_cast<TVLSession>(m_displayedObject);
     const unsigned count = unsigned(shown->exchanges().size());
     const unsigned shownCount = m_lastDisplayedExchangeCount;
-    // Unsigned on purpose: a page that shows no exchange (0 - 1 wraps) is reloaded too.
-    if (shownCount - 1 >= count)
+    // Unsigned on purpose: a page that shows no exchange (0 - 1 wraps) is reloaded too. Under
+    // a filter the page holds only the matching exchanges, which appending would not respect.
+    if (shownCount - 1 >= count || shown->isFilterActive())
         fullReloadSession(shown);
     else
         appendNewExchangesFrom(shownCount, shown);

@@ -1,5 +1,6 @@
 #include "TVLViewerViewController.h"
 
+#include "TVLFindBar.h"
 #include "TVLHighlightableRowView.h"
 #include "TVLOutlineModel.h"
 #include "TVLPageController.h"
@@ -8,6 +9,7 @@
 #include "TVLTagsSummaryDelegate.h"
 #include "TVLTagsSummaryView.h"
 #include "TVLViewerFlagsViewController.h"
+#include "TVLViewerSearch.h"
 
 #include "Halvex/AppKit/HVXAttributedTextDelegate.h"
 #include "Halvex/AppKit/HVXOutlineView.h"
@@ -111,6 +113,10 @@ void TVLViewerViewController::buildViews()
         m_page->showTagMenuForMessageIdAtXY(messageId, point.x(), point.y());
     });
 
+    m_search = new TVLViewerSearch(this);
+    connect(m_search, &TVLViewerSearch::selectedTagMaskChanged, this, &TVLViewerViewController::selectedTagMaskChanged);
+    m_search->installActions(this);
+
     m_loadingLabel = new QLabel;
     m_loadingLabel->setObjectName(QStringLiteral("TVLLoadingLabel"));
     m_loadingLabel->setContentsMargins(8, 3, 8, 3);
@@ -124,8 +130,15 @@ void TVLViewerViewController::buildViews()
     leftLayout->addWidget(m_loadingLabel);
 
     m_splitter = new QSplitter(Qt::Horizontal);
+    auto *right = new QWidget;
+    auto *rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->setSpacing(0);
+    rightLayout->addWidget(m_search->findBar());
+    rightLayout->addWidget(m_page->webView(), 1);
+
     m_splitter->addWidget(left);
-    m_splitter->addWidget(m_page->webView());
+    m_splitter->addWidget(right);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({540, 660});
@@ -153,6 +166,10 @@ void TVLViewerViewController::installTagsColumn()
 QWidget *TVLViewerViewController::buildTagBar()
 {
     m_tagFilterView = new TVLTagFilterView;
+    // The viewer owns the mask: the bar reports clicks and shows what the viewer holds.
+    connect(m_tagFilterView, &TVLTagFilterView::filterTagsChanged, this, &TVLViewerViewController::setFilterTags);
+    connect(this, &TVLViewerViewController::selectedTagMaskChanged, m_tagFilterView, &TVLTagFilterView::setFilterTags);
+    m_tagFilterView->setFilterTags(selectedTagMask());
     auto *editTags = new QToolButton;
     editTags->setObjectName(QStringLiteral("TVLEditTagsButton"));
     editTags->setText(tr("Edit Tags…"));
@@ -426,7 +443,14 @@ QMenu *TVLViewerViewController::hvxContextMenuForTableHeaderView()
 
 bool TVLViewerViewController::shouldHighlightRowAtIndex(const QModelIndex &index) const
 {
-    const auto *exchange = dynamic_cast<const TVLExchange *>(m_model->objectForIndex(index));
+    const TVLObject *object = m_model->objectForIndex(index);
+    const auto *exchange = dynamic_cast<const TVLExchange *>(object);
+    // Search marks, while a search has produced any, take the place of the visible exchanges.
+    if (m_search->hasSearchMarks()) {
+        if (exchange)
+            return m_search->searchMatchingExchangeIds().contains(exchange->uuid());
+        return object && m_search->searchMatchingObjectPaths().contains(object->path());
+    }
     return exchange && m_lastVisibleExchangeIds.contains(exchange->uuid());
 }
 
@@ -447,6 +471,12 @@ void TVLViewerViewController::refreshAllRowHighlights()
     // Marks are painted with the rows; only the rows on screen need drawing again.
     m_outline->viewport()->update();
 }
+
+// MARK: - Tags
+
+quint64 TVLViewerViewController::selectedTagMask() const { return m_search->selectedTagMask(); }
+
+void TVLViewerViewController::setFilterTags(quint64 mask) { m_search->setFilterTags(mask); }
 
 // MARK: - Token columns, titles, timer
 

@@ -24,6 +24,7 @@ class TVLExchange;
 class TVLOutlineModel;
 class TVLPageController;
 class TVLTagFilterView;
+class TVLViewerSearch;
 
 
 class TVLViewerViewController final : public HVXViewController
@@ -77,12 +78,22 @@ public:
     void refreshAllRowHighlights();
     bool shouldHighlightRowAtIndex(const QModelIndex &index) const;
 
+    // The tag bits chosen in the tag filter bar (bit 0: annotated; bit n: tag n). Setting them
+    // starts tag navigation afresh and marks (or, in filter mode, filters) the tagged exchanges.
+    quint64 selectedTagMask() const;
+    void setFilterTags(quint64 mask);
+    // Find, search marks and filters, and tag navigation; the find bar and the find commands.
+    TVLViewerSearch *search() const { return m_search; }
+
     void toggleTokenUsageVisibility();
     bool tokenColumnsHidden() const;
     void updateSessionTitles();
     void updateRelativeTimeRefreshTimer();
     void relativeTimeRefreshTimerFired();
     void printCustom();
+
+Q_SIGNALS:
+    void selectedTagMaskChanged(quint64 mask);
 
 protected:
     void viewDidAppear() override;
@@ -112,6 +123,7 @@ private:
     TVLOutlineModel *m_model = nullptr;
     HVXOutlineView *m_outline = nullptr;
     TVLPageController *m_page = nullptr;
+    TVLViewerSearch *m_search = nullptr;
     QSplitter *m_splitter = nullptr;
     QLabel *m_loadingLabel = nullptr;
     TVLTagFilterView *m_tagFilterView = nullptr;
