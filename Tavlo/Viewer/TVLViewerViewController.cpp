@@ -176,6 +176,8 @@ QWidget *TVLViewerViewController::buildTagBar()
     editTags->setAutoRaise(true);
     connect(editTags, &QToolButton::clicked, this, [] { TVLSettingsViewController::showSettingsWindow(); });
     auto *bar = new QWidget;
+    bar->setObjectName(QStringLiteral("TVLTagBar"));
+    bar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto *row = new QHBoxLayout(bar);
     row->setContentsMargins(6, 4, 6, 4);
     row->setSpacing(8);
