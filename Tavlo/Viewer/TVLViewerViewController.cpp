@@ -135,7 +135,7 @@ void TVLViewerViewController::buildViews()
     rightLayout->setContentsMargins(0, 0, 0, 0);
     rightLayout->setSpacing(0);
     rightLayout->addWidget(m_search->findBar());
-    rightLayout->addWidget(m_page->webView(), 1);
+    rightLayout->addWidget(m_page, 1);
 
     m_splitter->addWidget(left);
     m_splitter->addWidget(right);

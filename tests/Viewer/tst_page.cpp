@@ -121,8 +121,8 @@ class TestPage : public QObject
     static std::unique_ptr<TVLPageController> makePage()
     {
         auto page = std::make_unique<TVLPageController>();
-        page->webView()->resize(900, 600);
-        page->webView()->show();
+        page->resize(900, 600);
+        page->show();
         return page;
     }
 
