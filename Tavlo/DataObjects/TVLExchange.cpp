@@ -33,6 +33,23 @@ std::shared_ptr<TVLExchange> TVLExchange::initAsPreamble()
     return exchange;
 }
 
+QString TVLExchange::sectionId() const
+{
+    if (!m_isPreamble)
+        return m_uuid;
+    if (!m_sectionId.isEmpty())
+        return m_sectionId;
+    for (const Ptr &child : children()) {
+        const auto *message = static_cast<const TVLMessage *>(child.get());
+        const std::optional<QString> fragment = message->rawMarkdown();
+        // Kept once found: lines appended later come after it. Until then every call looks
+        // again, since an appended line may be the first that shows.
+        if (fragment && !fragment->isEmpty())
+            return m_sectionId = message->uuid();
+    }
+    return m_uuid;
+}
+
 std::vector<TVLMessage *> TVLExchange::messages() const
 {
     std::vector<TVLMessage *> result;
@@ -103,17 +120,18 @@ quint16 TVLExchange::tagSummary()
     TVLProjectMetadata *store = metadata();
     if (!store)
         return 0;
+    const QString id = sectionId();
     quint16 summary = 0;
-    if (!store->annotationForMessageId(m_uuid).isEmpty())
+    if (!store->annotationForMessageId(id).isEmpty())
         summary |= 1;
-    for (quint64 tagId : store->tagIdsForMessageId(m_uuid))
+    for (quint64 tagId : store->tagIdsForMessageId(id))
         summary |= TVLTag::bitMaskForTagId(tagId);
     return summary;
 }
 
 void TVLExchange::invalidateTagSummaryForMessageId(const QString &messageId)
 {
-    if (messageId == m_uuid)
+    if (messageId == m_uuid || (m_isPreamble && messageId == sectionId()))
         invalidateTagSummary();
 }
 

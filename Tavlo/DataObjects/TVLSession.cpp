@@ -464,6 +464,7 @@ void TVLSession::setExchanges(std::vector<std::shared_ptr<TVLExchange>> exchange
     m_exchanges = std::move(exchanges);
     announce(TVLProperty::Exchanges);
     announce(TVLProperty::DisplayChildren);
+    dropCachedTagSummaries();
 }
 
 std::vector<TVLMessage *> TVLSession::messages() const
@@ -580,11 +581,14 @@ TVLObject::List TVLSession::displayChildren()
 
 quint16 TVLSession::tagSummary()
 {
+    if (const auto cached = cachedTagSummary())
+        return *cached;
     quint16 summary = 0;
     for (const auto &exchange : m_exchanges)
         summary |= exchange->tagSummary();
     for (const auto &subagent : m_subagents)
         summary |= subagent->tagSummary();
+    setCachedTagSummary(summary);
     return summary;
 }
 

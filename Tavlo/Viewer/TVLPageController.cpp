@@ -123,6 +123,9 @@ void TVLPageController::observeNotifications()
                        [this](const HVXNotification &notification) {
                            metadataDidChange(static_cast<const TVLProjectMetadata *>(notification.object));
                        });
+    // Badges carry the tags' names and colours.
+    center.addObserver(this, QStringLiteral("TVLTagsDidChangeNotification"), nullptr,
+                       [this](const HVXNotification &) { updateAllTagBadges(); });
 }
 
 // ---- Loading
@@ -273,7 +276,7 @@ void TVLPageController::appendNewExchangesFrom(unsigned firstNewIndex, const std
 
         QStringList touched;
         for (size_t index = firstNewIndex - 1; index < exchanges.size(); ++index)
-            touched << exchanges[index]->uuid();
+            touched << exchanges[index]->sectionId();
         sendBadgesForMessageIds(touched);
         Q_EMIT incrementalUpdateSent();
     });
@@ -483,10 +486,10 @@ void TVLPageController::updateAllTagBadges()
     if (const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject)) {
         QStringList ids;
         for (const auto &exchange : session->exchanges())
-            ids << exchange->uuid();
+            ids << exchange->sectionId();
         sendBadgesForMessageIds(ids);
     } else if (const auto exchange = std::dynamic_pointer_cast<TVLExchange>(m_displayedObject)) {
-        sendBadgesForMessageIds({exchange->uuid()});
+        sendBadgesForMessageIds({exchange->sectionId()});
     }
 }
 
@@ -530,9 +533,9 @@ void TVLPageController::invalidateAllTagSummaries()
 {
     if (const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject)) {
         for (const auto &exchange : session->exchanges())
-            exchange->invalidateTagSummaryForMessageId(exchange->uuid());
+            exchange->invalidateTagSummaryForMessageId(exchange->sectionId());
     } else if (const auto exchange = std::dynamic_pointer_cast<TVLExchange>(m_displayedObject)) {
-        exchange->invalidateTagSummaryForMessageId(exchange->uuid());
+        exchange->invalidateTagSummaryForMessageId(exchange->sectionId());
     }
 }
 

@@ -84,6 +84,6 @@ QStringList TVLPageParts::shownIds() const
 {
     QStringList ids;
     for (size_t i = size_t(m_firstShown); i < m_exchanges.size(); ++i)
-        ids << m_exchanges[i]->uuid();
+        ids << m_exchanges[i]->sectionId();
     return ids;
 }

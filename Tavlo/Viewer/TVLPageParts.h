@@ -38,7 +38,7 @@ public:
 
     // Whether the exchange is one of the page's and not on it yet.
     bool isStillToCome(const QString &exchangeId) const;
-    // The ids of the exchanges on the page so far, in order.
+    // The section ids (the ids badges are kept under) of the exchanges on the page so far, in order.
     QStringList shownIds() const;
 
 private:

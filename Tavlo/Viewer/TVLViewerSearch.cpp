@@ -254,7 +254,7 @@ void TVLViewerSearch::findTagWithBackwards(bool backwards)
         chosen = next != tagged.begin() ? *std::prev(next) : tagged.back();
     }
     m_currentTagMatchIndex = chosen;
-    scrollToExchangeSection(exchanges[size_t(chosen)]->uuid());
+    scrollToExchangeSection(exchanges[size_t(chosen)]->sectionId());
 }
 
 void TVLViewerSearch::scrollToExchangeSection(const QString &exchangeId)
@@ -558,7 +558,7 @@ void TVLViewerSearch::treeDidChange()
 
 bool TVLViewerSearch::exchangeMatchesTagMask(const TVLExchange &exchange, quint64 mask, TVLProjectMetadata *metadata)
 {
-    const QString &id = exchange.uuid();
+    const QString id = exchange.sectionId();
     if (id.isEmpty() || !metadata)
         return false;
     if ((mask & 1) && !metadata->annotationForMessageId(id).isEmpty())

@@ -6,6 +6,10 @@
 #include "TVLHighlightableRowView.h"
 #include "TVLOutlineModel.h"
 #include "TVLPageController.h"
+#include "TVLSettingsViewController.h"
+#include "TVLTagFilterView.h"
+#include "TVLTagsSummaryDelegate.h"
+#include "TVLTagsSummaryView.h"
 #include "TVLViewerFlagsViewController.h"
 #include "TVLViewerSearch.h"
 
@@ -28,6 +32,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QSplitter>
+#include <QToolButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineView>
@@ -78,7 +83,7 @@ void TVLViewerViewController::buildViews()
     m_outline->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_outline->header()->setStretchLastSection(false);
     m_outline->header()->setSectionResizeMode(TVLOutlineModel::TitleColumn, QHeaderView::Stretch);
-    for (int column = TVLOutlineModel::InputTokensColumn; column < TVLOutlineModel::ColumnCount; ++column) {
+    for (int column = TVLOutlineModel::InputTokensColumn; TVLOutlineModel::isTokenColumn(column); ++column) {
         m_outline->header()->setSectionResizeMode(column, QHeaderView::Interactive);
         // Wide enough for its title and for counts in the millions.
         const QString title = m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
@@ -86,6 +91,7 @@ void TVLViewerViewController::buildViews()
         m_outline->setColumnWidth(column, std::max({66, metrics.horizontalAdvance(title) + 16,
                                                     metrics.horizontalAdvance(QStringLiteral("99,999,999")) + 12}));
     }
+    installTagsColumn();
     m_outline->setRowMenuProvider([this](const QModelIndex &index) { return hvxContextMenuForTableView(index); });
     m_outline->setHeaderMenuProvider([this] { return hvxContextMenuForTableHeaderView(); });
     m_outline->setRowBackgroundPainter([this](QPainter *painter, const QRect &rect, const QModelIndex &index, bool selected) {
@@ -141,7 +147,46 @@ void TVLViewerViewController::buildViews()
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(buildTagBar());
     layout->addWidget(m_splitter);
+}
+
+void TVLViewerViewController::installTagsColumn()
+{
+    m_outline->setItemDelegateForColumn(TVLOutlineModel::TagsColumn,
+                                        new TVLTagsSummaryDelegate(TVLOutlineModel::TagSummaryRole, m_outline));
+    QHeaderView *header = m_outline->header();
+    header->setSectionResizeMode(TVLOutlineModel::TagsColumn, QHeaderView::Fixed);
+    const QString title = m_model->headerData(TVLOutlineModel::TagsColumn, Qt::Horizontal).toString();
+    m_outline->setColumnWidth(TVLOutlineModel::TagsColumn,
+                              std::max(TVLTagsSummaryView::badgeSize + 8, header->fontMetrics().horizontalAdvance(title) + 16));
+    // Beside the titles, before the token counts.
+    header->moveSection(header->visualIndex(TVLOutlineModel::TagsColumn), TVLOutlineModel::TitleColumn + 1);
+}
+
+QWidget *TVLViewerViewController::buildTagBar()
+{
+    m_tagFilterView = new TVLTagFilterView;
+    // The viewer owns the mask: the bar reports clicks and shows what the viewer holds.
+    connect(m_tagFilterView, &TVLTagFilterView::filterTagsChanged, this, &TVLViewerViewController::setFilterTags);
+    connect(this, &TVLViewerViewController::selectedTagMaskChanged, m_tagFilterView, &TVLTagFilterView::setFilterTags);
+    m_tagFilterView->setFilterTags(selectedTagMask());
+    auto *editTags = new QToolButton;
+    editTags->setObjectName(QStringLiteral("TVLEditTagsButton"));
+    editTags->setText(tr("Edit Tags…"));
+    editTags->setAutoRaise(true);
+    connect(editTags, &QToolButton::clicked, this, [] { TVLSettingsViewController::showSettingsWindow(); });
+    auto *bar = new QWidget;
+    bar->setObjectName(QStringLiteral("TVLTagBar"));
+    bar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(6, 4, 6, 4);
+    row->setSpacing(8);
+    row->addWidget(m_tagFilterView);
+    row->addWidget(editTags);
+    row->addStretch(1);
+    return bar;
 }
 
 // MARK: - Opening

@@ -23,6 +23,7 @@ class QTimer;
 class TVLExchange;
 class TVLOutlineModel;
 class TVLPageController;
+class TVLTagFilterView;
 class TVLViewerSearch;
 
 
@@ -51,6 +52,7 @@ public:
     HVXOutlineView *outlineView() const { return m_outline; }
     TVLPageController *page() const { return m_page; }
     TVLViewerFlagsViewController *flagsViewController() const { return m_flags; }
+    TVLTagFilterView *tagFilterView() const { return m_tagFilterView; }
     QString displayModelName() const { return m_displayModelName; }
     QStringList lastVisibleExchangeIds() const { return m_lastVisibleExchangeIds; }
     bool hasRelativeTimeRefreshTimer() const { return m_relativeTimeRefreshTimer != nullptr; }
@@ -99,6 +101,8 @@ protected:
 
 private:
     void buildViews();
+    void installTagsColumn();
+    QWidget *buildTagBar();
     void installObservers();
     void outlineSelectionChanged();
     void applySelectionToOutline(const QList<HVXIndexPath> &paths);
@@ -122,6 +126,7 @@ private:
     TVLViewerSearch *m_search = nullptr;
     QSplitter *m_splitter = nullptr;
     QLabel *m_loadingLabel = nullptr;
+    TVLTagFilterView *m_tagFilterView = nullptr;
     QPointer<TVLViewerFlagsViewController> m_flags;
     QTimer *m_relativeTimeRefreshTimer = nullptr;
 };
