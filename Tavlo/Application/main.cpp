@@ -1,7 +1,9 @@
 #include "TVLAppDelegate.h"
 #include "TVLApplication.h"
 #include "TVLCommandLine.h"
+#include "TVLMainMenu.h"
 #include "TVLQtDesktop.h"
+#include "TVLUpdater.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -26,8 +28,10 @@ int main(int argc, char **argv)
     TVLApplication app(argc, argv);
     TVLDesktop::install(std::make_shared<TVLQtDesktop>());
     TVLAppDelegate delegate;
+    TVLMainMenu::install(&delegate);
     delegate.applicationOpenURLs(arguments);
     delegate.applicationDidFinishLaunching();
+    TVLUpdater::shared().checkInBackgroundIfEnabled();
     const int exitCode = app.exec();
     TVLDesktop::install(nullptr);
     return exitCode;
