@@ -330,7 +330,7 @@ QString TVLMessage::compactionBoundaryMarkdown() const
 
 std::optional<TVLTokenUsage> TVLMessage::tokenUsage()
 {
-    if (m_flags.usageDuplicate)
+    if (m_marks.usageDuplicate)
         return std::nullopt;
     if (m_flags.compactSummary)
         return m_compactionUsage ? std::optional<TVLTokenUsage>(*m_compactionUsage) : std::nullopt;
@@ -339,17 +339,17 @@ std::optional<TVLTokenUsage> TVLMessage::tokenUsage()
 
 void TVLMessage::markUsageDuplicate()
 {
-    if (m_flags.usageDuplicate)
+    if (m_marks.usageDuplicate)
         return;
-    m_flags.usageDuplicate = true;
+    m_marks.usageDuplicate = true;
     announce(TVLProperty::DisplayTitle);
 }
 
 void TVLMessage::markInDuplicateGroup()
 {
-    if (m_flags.inDuplicateGroup)
+    if (m_marks.inDuplicateGroup)
         return;
-    m_flags.inDuplicateGroup = true;
+    m_marks.inDuplicateGroup = true;
     announce(TVLProperty::DisplayTitle);
 }
 
@@ -373,8 +373,8 @@ QString TVLMessage::displayTitle() const
         if (name.isEmpty())
             name = line.value(QLatin1String("messageId")).toString();
     }
-    const QString marker = m_flags.usageDuplicate ? QStringLiteral("\u2502 ")
-                         : m_flags.inDuplicateGroup ? QStringLiteral("\u2514 ")
+    const QString marker = m_marks.usageDuplicate ? QStringLiteral("\u2502 ")
+                         : m_marks.inDuplicateGroup ? QStringLiteral("\u2514 ")
                                                     : QStringLiteral("  ");
     return QStringLiteral("[F:monospacedSystemFontOfSize:weight:|13.0|%1]%2[F:systemFontOfSize:weight:|13.0|%1]%3")
         .arg(QString::number(0.0, 'f', 6), marker, name);

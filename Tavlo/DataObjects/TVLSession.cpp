@@ -326,6 +326,7 @@ bool TVLSession::applyRead(TVLSessionRead read)
         exchange->setParent(this);
     List messages(read.messages.begin(), read.messages.end());
     setChildren(std::move(messages));
+    const std::vector<std::shared_ptr<TVLExchange>> previous = m_exchanges;
     setExchanges(std::move(read.exchanges));
     loadSubagents();
     m_firstTimestamp = computeFirstTimestamp();
@@ -333,7 +334,29 @@ bool TVLSession::applyRead(TVLSessionRead read)
     m_firstUserPrompt = computeFirstUserPrompt();
     m_lastUserPrompt = computeLastUserPrompt();
     updateDisplayTitle();
+    refilterAfterRead(previous);
     return true;
+}
+
+// Every read makes new exchanges, which start out unmatched. Under an active filter they are
+// matched before anyone sees them; an exchange that holds the same lines as before keeps its
+// earlier answer, so a live session under a filter costs only its changed end per read.
+void TVLSession::refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange>> &previous)
+{
+    if (!isFilterActive())
+        return;
+    for (size_t i = 0; i < m_exchanges.size(); ++i) {
+        TVLExchange &exchange = *m_exchanges[i];
+        if (i < previous.size() && previous[i]->children().size() == exchange.children().size()
+            && !exchange.children().empty() && previous[i]->children().front() == exchange.children().front())
+            exchange.setMatchesFilter(previous[i]->matchesFilter());
+        else
+            exchange.updateFilters();
+    }
+    for (const auto &subagent : m_subagents)
+        subagent->sendFilterNotifications();
+    updateFilters();
+    updateFiltersOfAncestors();
 }
 
 void TVLSession::pathDidUpdate(const QString &changedPath)
@@ -361,6 +384,7 @@ void TVLSession::setExchanges(std::vector<std::shared_ptr<TVLExchange>> exchange
     m_exchanges = std::move(exchanges);
     announce(TVLProperty::Exchanges);
     announce(TVLProperty::DisplayChildren);
+    dropCachedTagSummaries();
 }
 
 std::vector<TVLMessage *> TVLSession::messages() const
@@ -477,11 +501,14 @@ TVLObject::List TVLSession::displayChildren()
 
 quint16 TVLSession::tagSummary()
 {
+    if (const auto cached = cachedTagSummary())
+        return *cached;
     quint16 summary = 0;
     for (const auto &exchange : m_exchanges)
         summary |= exchange->tagSummary();
     for (const auto &subagent : m_subagents)
         summary |= subagent->tagSummary();
+    setCachedTagSummary(summary);
     return summary;
 }
 

@@ -122,6 +122,7 @@ protected:
 
 private:
     bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
+    void refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange>> &previous);
     QDateTime computeFirstTimestamp() const;
     QDateTime computeLastChangedAt() const;
     std::optional<QString> computeFirstUserPrompt() const;

@@ -349,4 +349,5 @@ void TVLSession::setSubagents(std::vector<std::shared_ptr<TVLSubagent>> subagent
     announce(TVLProperty::Subagents);
     announce(TVLProperty::DisplayChildren);
     invalidateTokenUsage();
+    dropCachedTagSummaries();
 }
