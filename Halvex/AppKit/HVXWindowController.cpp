@@ -18,6 +18,12 @@ QList<QPointer<HVXWindowController>> &openWindows()
     return windows;
 }
 
+HVXWindowController::Decorator &windowDecorator()
+{
+    static HVXWindowController::Decorator decorator;
+    return decorator;
+}
+
 QString frameKey(const QString &name) { return QStringLiteral("HVXWindowFrame %1").arg(name); }
 
 } // namespace
@@ -72,11 +78,15 @@ HVXWindowController::~HVXWindowController()
 HVXWindowController *HVXWindowController::presentViewController(HVXViewController *viewController)
 {
     auto *window = new HVXWindowController(viewController);
+    if (windowDecorator())
+        windowDecorator()(window);
     window->show();
     window->raise();
     window->activateWindow();
     return window;
 }
+
+void HVXWindowController::setWindowDecorator(Decorator decorator) { windowDecorator() = std::move(decorator); }
 
 QString HVXWindowController::hvxIdentifier() const
 {

@@ -5,6 +5,7 @@
 // controller names none). A presented window lives until it is closed.
 
 #include <QMainWindow>
+#include <functional>
 
 class HVXViewController;
 class QToolBar;
@@ -18,6 +19,11 @@ public:
 
     // Makes the window for the controller, shows it and keeps it until it closes.
     static HVXWindowController *presentViewController(HVXViewController *viewController);
+
+    // Called for every new window before it is shown: the application gives each window its
+    // menu bar this way (Linux desktops have no application-wide menu).
+    using Decorator = std::function<void(HVXWindowController *)>;
+    static void setWindowDecorator(Decorator decorator);
 
     HVXViewController *viewController() const { return m_viewController; }
     QToolBar *titleBar() const { return m_titleBar; }

@@ -8,6 +8,7 @@
 #include "Tavlo/DataObjects/TVLUrlRequest.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -41,17 +42,21 @@ void TVLAppDelegate::openURLs(const QStringList &urls)
 void TVLAppDelegate::openURL(const QString &text)
 {
     const TVLUrlRequest request = TVLUrlRequest::fromText(text);
-    if (request.kind == TVLUrlRequest::PlainPath) {
-        // A plain path from the command line.
-        HVXWindows::presentViewControllerOfClass(kViewerClass,
-                                                 {{QStringLiteral("path"), QFileInfo(request.path).absoluteFilePath()}});
+    switch (request.kind) {
+    case TVLUrlRequest::PlainPath:
+        // A plain path from the command line, or a file manager's file:// URL.
+        openPath(QFileInfo(request.path).absoluteFilePath(), {});
         return;
-    }
-    if (request.kind == TVLUrlRequest::UnknownScheme) {
+    case TVLUrlRequest::UnknownScheme:
         HVXLogError(QStringLiteral("Unknown scheme in URL '%1'").arg(text));
         return;
+    case TVLUrlRequest::Refused:
+        HVXLogError(request.problem);
+        return;
+    case TVLUrlRequest::TavloUrl:
+        break;
     }
-    QVariantMap values{{QStringLiteral("path"), request.path}};
+    QVariantMap values;
     if (!request.exchangeUuid.isEmpty())
         values.insert(QStringLiteral("exchangeUuid"), request.exchangeUuid);
     if (request.dataDebugMode) {
@@ -60,6 +65,24 @@ void TVLAppDelegate::openURL(const QString &text)
         if (request.path.isEmpty())
             return;
     }
+    if (request.path.isEmpty()) {
+        values.insert(QStringLiteral("path"), request.path);
+        HVXWindows::presentViewControllerOfClass(kViewerClass, values);
+        return;
+    }
+    openPath(request.path, values);
+}
+
+void TVLAppDelegate::openPath(const QString &path, QVariantMap values)
+{
+    const QString cleaned = QDir::cleanPath(path);
+    // Only what a viewer can read: a FIFO would block the program, a device fill its memory.
+    const QFileInfo info(cleaned);
+    if (!info.isDir() && !info.isFile()) {
+        HVXLogError(QStringLiteral("Not opening '%1': it is neither a directory nor a regular file").arg(cleaned));
+        return;
+    }
+    values.insert(QStringLiteral("path"), cleaned);
     HVXWindows::presentViewControllerOfClass(kViewerClass, values);
 }
 

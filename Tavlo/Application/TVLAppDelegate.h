@@ -2,10 +2,13 @@
 // Start-up and the tvl:// URL scheme: paths and URLs given before launch completes are queued
 // and opened when it does; then, when no window is open, one viewer on the default roots.
 // "tvl:///abs/path" opens a viewer on the path; "?exchange=UUID" on that exchange;
-// "?dataDebugMode=yes" switches the data debug mode (and ends reading the query).
+// "?dataDebugMode=yes" switches the data debug mode (and ends reading the query). A URL with a
+// host or a relative path is refused; file:// URLs open as paths. Only directories and regular
+// files are opened.
 
 #include <QObject>
 #include <QStringList>
+#include <QVariantMap>
 
 class TVLAppDelegate final : public QObject
 {
@@ -25,6 +28,9 @@ public:
     void openViewer();
 
 private:
+    // A viewer on a directory or a regular file (nothing else), with further property values.
+    void openPath(const QString &path, QVariantMap values);
+
     bool m_didFinishLaunching = false;
     QStringList m_urlsToOpen;
 };

@@ -667,8 +667,9 @@ QString TVLSession::formatDateRelative(const QDateTime &date, bool relative) con
     if (relative)
         return hvxRelativeTimeString(date);
     const QDateTime local = date.toLocalTime();
+    // The locale's medium date and short time, in the order and words of the user's language.
     const QLocale locale;
-    return locale.toString(local.date(), QStringLiteral("MMM d, yyyy")) + QStringLiteral(", ")
+    return locale.toString(local.date(), hvxMediumDatePattern(locale)) + QStringLiteral(", ")
         + locale.toString(local.time(), QLocale::ShortFormat);
 }
 

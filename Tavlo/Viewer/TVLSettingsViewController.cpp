@@ -146,8 +146,23 @@ void TVLSettingsViewController::tagsDidChange()
     }
 }
 
+namespace {
+TVLSettingsViewController::WindowPresenter &settingsWindowPresenter()
+{
+    static TVLSettingsViewController::WindowPresenter presenter;
+    return presenter;
+}
+} // namespace
+
+void TVLSettingsViewController::setSettingsWindowPresenter(WindowPresenter presenter)
+{
+    settingsWindowPresenter() = std::move(presenter);
+}
+
 TVLSettingsViewController *TVLSettingsViewController::showSettingsWindow()
 {
+    if (settingsWindowPresenter())
+        return settingsWindowPresenter()();
     static QPointer<TVLSettingsViewController> window;
     if (!window) {
         window = new TVLSettingsViewController;

@@ -7,6 +7,7 @@
 #include "Halvex/AppKit/HVXViewController.h"
 
 #include <QList>
+#include <functional>
 
 class QLineEdit;
 class QToolButton;
@@ -24,7 +25,10 @@ public:
     static const QList<TVLTag *> &tags();
 
     // Opens the settings in a small window of their own, or brings the open one to the front.
+    // With a presenter set (the application's settings window, which holds these), that window.
     static TVLSettingsViewController *showSettingsWindow();
+    using WindowPresenter = std::function<TVLSettingsViewController *()>;
+    static void setSettingsWindowPresenter(WindowPresenter presenter);
 
     // The editors of the tag at a palette position; nullptr past the end.
     QLineEdit *nameEditorAt(int position) const;

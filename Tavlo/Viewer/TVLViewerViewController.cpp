@@ -221,6 +221,7 @@ QWidget *TVLViewerViewController::hvxTitlebarAccessory()
         connect(m_flags, &TVLViewerFlagsViewController::toggleTokenUsageVisibility, this,
                 &TVLViewerViewController::toggleTokenUsageVisibility);
         m_flags->setTokenColumnsShown(!tokenColumnsHidden());
+        m_flags->setModelName(m_displayModelName);
     }
     return m_flags;
 }
@@ -339,6 +340,8 @@ void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<H
 
     // 4.
     m_displayModelName = object ? object->displayModelName() : QString();
+    if (m_flags)
+        m_flags->setModelName(m_displayModelName);
 
     // 5. An exchange scrolls its session's page to it (with Option it is shown on its own).
     auto *exchange = dynamic_cast<TVLExchange *>(object.get());

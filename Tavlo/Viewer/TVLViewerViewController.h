@@ -63,6 +63,7 @@ public:
     bool hvxAutoRestore() const override { return true; }
     QString hvxWindowTitle() const override;
     QString hvxRecentsMenuTitle() const override { return hvxWindowTitle(); }
+    QString helpSectionID() const override { return QStringLiteral("viewer"); }
     QWidget *hvxTitlebarAccessory() override;
 
     // Shows the selected object; the outline's selection becomes these paths.

@@ -199,7 +199,8 @@ private Q_SLOTS:
         QVERIFY(app->shiftKeyDown() && !app->alternateKeyDown());
         app->updateModifiersFromFlags(0);
         QCOMPARE(shift.count(), 2);
-        QCOMPARE(HVXDefaults::standard().integerForKey(QStringLiteral("NSInitialToolTipDelay")), 100);
+        // Nothing on Linux reads the AppKit tool-tip delay, so it is no longer written.
+        QVERIFY(!HVXDefaults::standard().contains(QStringLiteral("NSInitialToolTipDelay")));
     }
 };
 
