@@ -3,6 +3,7 @@
 #include "TVLApplication.h"
 
 #include "Halvex/AppKit/HVXWindowController.h"
+#include "Halvex/AppKit/HVXWindowRestoration.h"
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
@@ -31,6 +32,8 @@ bool looksLikeUrl(const QString &text)
 void TVLAppDelegate::applicationDidFinishLaunching()
 {
     m_didFinishLaunching = true;
+    HVXWindowRestoration::shared().install();
+    HVXWindowRestoration::shared().restoreWindows();
     if (!m_urlsToOpen.isEmpty())
         openURLs(std::exchange(m_urlsToOpen, {}));
     if (HVXWindows::windowControllers().isEmpty())
@@ -85,4 +88,9 @@ void TVLAppDelegate::openURL(const QString &text)
     HVXWindows::presentViewControllerOfClass(kViewerClass, values);
 }
 
-void TVLAppDelegate::openViewer() { HVXWindows::presentViewControllerOfClass(kViewerClass, {}); }
+void TVLAppDelegate::openViewer()
+{
+    HVXWindows::presentViewControllerOfClass(kViewerClass, {{QStringLiteral("path"), QString(QLatin1String(""))}});
+}
+
+void TVLAppDelegate::terminate() { HVXWindowRestoration::shared().terminate(); }

@@ -1,6 +1,7 @@
 #pragma once
-// Start-up and the tvl:// URL scheme: paths and URLs given before launch completes are queued
-// and opened when it does; then, when no window is open, one viewer on the default roots.
+// Start-up and the tvl:// URL scheme: paths and URLs given before launch completes are queued.
+// When launch completes the windows of the last run come back, then the queued URLs are opened,
+// then, when no window is open, one viewer on the default roots.
 // "tvl:///abs/path" opens a viewer on the path; "?exchange=UUID" on that exchange;
 // "?dataDebugMode=yes" switches the data debug mode (and ends reading the query).
 
@@ -22,7 +23,11 @@ public:
     void openURLs(const QStringList &urls);
     // One URL (or a plain path, which opens like tvl:// with that path).
     void openURL(const QString &url);
+    // A viewer on the default roots, {"path": ""}: its identifier is its own, not one that any
+    // viewer would match.
     void openViewer();
+    // Quit: the open windows are kept for the next launch, then closed.
+    void terminate();
 
 private:
     bool m_didFinishLaunching = false;

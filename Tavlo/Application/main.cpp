@@ -3,6 +3,8 @@
 #include "TVLCommandLine.h"
 #include "TVLQtDesktop.h"
 
+#include "Halvex/Foundation/HVXTerminationSignals.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -26,6 +28,8 @@ int main(int argc, char **argv)
     TVLApplication app(argc, argv);
     TVLDesktop::install(std::make_shared<TVLQtDesktop>());
     TVLAppDelegate delegate;
+    // A logout or Ctrl+C in the terminal quits as the Quit command does.
+    HVXTerminationSignals::install([&delegate] { delegate.terminate(); });
     delegate.applicationOpenURLs(arguments);
     delegate.applicationDidFinishLaunching();
     const int exitCode = app.exec();

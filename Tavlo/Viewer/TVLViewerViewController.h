@@ -57,9 +57,13 @@ public:
 
     // HVXViewController
     void hvxAllSet() override;
-    bool hvxAutoRestore() const override { return true; }
+    // A window whose path has gone shows the default roots; it is neither restored nor listed
+    // under the old path.
+    bool hvxAutoRestore() const override { return !m_showsFallback; }
     QString hvxWindowTitle() const override;
-    QString hvxRecentsMenuTitle() const override { return hvxWindowTitle(); }
+    QString hvxRecentsMenuTitle() const override { return m_showsFallback ? QString() : hvxWindowTitle(); }
+    QByteArray hvxRestorableState() const override;
+    void hvxRestoreState(const QByteArray &state) override;
     QWidget *hvxTitlebarAccessory() override;
 
     // Shows the selected object; the outline's selection becomes these paths.
@@ -103,6 +107,7 @@ private:
     QString m_displayModelName;
     QStringList m_lastVisibleExchangeIds;
     bool m_didSetupWebView = false;
+    bool m_showsFallback = false;
     bool m_applyingSelection = false;
 
     TVLOutlineModel *m_model = nullptr;
