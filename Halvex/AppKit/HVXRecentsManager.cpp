@@ -9,6 +9,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -59,12 +61,12 @@ QList<HVXRecentsManager::Entry> HVXRecentsManager::readList(const QString &key)
     QList<Entry> entries;
     for (const QVariant &value : HVXDefaults::standard().listForKey(key)) {
         std::optional<Entry> entry;
-        if (value.typeId() == QMetaType::QVariantMap) {
-            const QVariantMap fields = value.toMap();
+        const QString text = value.toString();
+        const QJsonObject fields = text.startsWith(QLatin1Char('{')) ? QJsonDocument::fromJson(text.toUtf8()).object() : QJsonObject();
+        if (!fields.isEmpty())
             entry = Entry{fields.value(kTitle).toString(), fields.value(kIdentifier).toString()};
-        } else {
-            entry = entryFromOldForm(value.toString());
-        }
+        else
+            entry = entryFromOldForm(text);
         if (!entry || entry->title.isEmpty() || entry->identifier.isEmpty()) {
             HVXLogError(QStringLiteral("Failed to parse recents entry: '%1'").arg(hvxLogValue(value.toString())));
             continue;
@@ -79,9 +81,11 @@ QList<HVXRecentsManager::Entry> HVXRecentsManager::readList(const QString &key)
 
 void HVXRecentsManager::writeList(const QString &key, const QList<Entry> &entries)
 {
-    QVariantList values;
+    // Compact JSON text per entry keeps the settings file readable.
+    QStringList values;
     for (const Entry &entry : entries)
-        values << QVariantMap{{kTitle, entry.title}, {kIdentifier, entry.identifier}};
+        values << QString::fromUtf8(QJsonDocument(QJsonObject{{kTitle, entry.title}, {kIdentifier, entry.identifier}})
+                                        .toJson(QJsonDocument::Compact));
     HVXDefaults::standard().setValue(key, values);
 }
 

@@ -9,6 +9,8 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 const QString kIdentifier = QStringLiteral("identifier");
@@ -69,7 +71,7 @@ int HVXWindowRestoration::restoreWindows()
     m_restoring = true;
     int restored = 0;
     for (const QVariant &entry : entries) {
-        const QVariantMap fields = entry.toMap();
+        const QJsonObject fields = QJsonDocument::fromJson(entry.toString().toUtf8()).object();
         const QString identifier = fields.value(kIdentifier).toString();
         if (identifier.isEmpty()) {
             HVXLogError(QStringLiteral("Restorable window entry without identifier: %1").arg(hvxLogValue(entry.toString())));
@@ -77,8 +79,8 @@ int HVXWindowRestoration::restoreWindows()
         }
         const qsizetype before = HVXWindows::windowControllers().size();
         HVXViewController *controller =
-            restoreWindowWithIdentifier(identifier, QByteArray::fromBase64(fields.value(kGeometry).toByteArray()),
-                                        QByteArray::fromBase64(fields.value(kState).toByteArray()));
+            restoreWindowWithIdentifier(identifier, QByteArray::fromBase64(fields.value(kGeometry).toString().toLatin1()),
+                                        QByteArray::fromBase64(fields.value(kState).toString().toLatin1()));
         if (controller && HVXWindows::windowControllers().size() > before)
             ++restored;
     }
@@ -145,21 +147,22 @@ void HVXWindowRestoration::takeSnapshot() { writeSnapshot(nullptr); }
 
 void HVXWindowRestoration::writeSnapshot(const HVXWindowController *leaving)
 {
-    QVariantList entries;
+    // Compact JSON text per window keeps the settings file readable.
+    QStringList entries;
     for (HVXWindowController *window : HVXWindows::windowControllers()) {
         if (window == leaving || !window->isRestorable() || !window->isVisible())
             continue;
-        QVariantMap entry{{kIdentifier, window->windowIdentifier()},
+        QJsonObject entry{{kIdentifier, window->windowIdentifier()},
                           {kGeometry, QString::fromLatin1(window->saveGeometry().toBase64())}};
         if (HVXViewController *controller = window->viewController()) {
             const QByteArray state = controller->hvxRestorableState();
             if (!state.isEmpty())
                 entry.insert(kState, QString::fromLatin1(state.toBase64()));
         }
-        entries << entry;
+        entries << QString::fromUtf8(QJsonDocument(entry).toJson(QJsonDocument::Compact));
     }
     HVXDefaults &defaults = HVXDefaults::standard();
-    if (defaults.listForKey(settingsKey) != entries)
+    if (defaults.value(settingsKey).toStringList() != entries)
         defaults.setValue(settingsKey, entries);
 }
 

@@ -108,7 +108,7 @@ private Q_SLOTS:
         QVariantList stored = HVXDefaults::standard().listForKey(HVXWindowRestoration::settingsKey);
         // The path that showed nothing is not kept.
         QCOMPARE(stored.size(), 5);
-        stored << QVariantMap{{"identifier", "Unknown|{}"}} << QVariantMap{{"identifier", "TVLViewerViewController|[1]"}};
+        stored << R"({"identifier":"Unknown|{}"})" << R"({"identifier":"TVLViewerViewController|[1]"})";
         HVXDefaults::standard().setValue(HVXWindowRestoration::settingsKey, stored);
 
         LogCapture log;
