@@ -62,10 +62,12 @@ void HVXTerminationSignals::install(std::function<void()> handler)
 {
     currentHandler() = std::move(handler);
 #ifdef Q_OS_UNIX
-    if (!QCoreApplication::instance() || !openSignalSockets())
+    // Without a handler the signals end the process again, as they do by default.
+    const bool catching = bool(currentHandler());
+    if (catching && (!QCoreApplication::instance() || !openSignalSockets()))
         return;
     struct sigaction action = {};
-    action.sa_handler = writeSignalByte;
+    action.sa_handler = catching ? writeSignalByte : SIG_DFL;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int signalNumber : {SIGTERM, SIGINT})

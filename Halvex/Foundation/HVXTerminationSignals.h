@@ -7,6 +7,7 @@
 #include <functional>
 
 namespace HVXTerminationSignals {
-// Replaces any handler installed before. Needs the application object.
+// Replaces any handler installed before; an empty one gives the signals their default effect.
+// Needs the application object.
 void install(std::function<void()> handler);
 } // namespace HVXTerminationSignals

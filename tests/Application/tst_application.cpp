@@ -133,6 +133,13 @@ private Q_SLOTS:
         // What did not come back is dropped; the recents list has the windows, newest first.
         QCOMPARE(HVXDefaults::standard().listForKey(HVXWindowRestoration::settingsKey).size(), 4);
         QCOMPARE(HVXRecentsManager::sharedInstance().recents().first().identifier, identifiers[5]);
+
+        // Closing windows forgets them, except the last one: closing it quits.
+        for (int i = 0; i < 4; ++i)
+            windows[i]->close();
+        const QStringList kept = HVXDefaults::standard().value(HVXWindowRestoration::settingsKey).toStringList();
+        QCOMPARE(kept.size(), 1);
+        QVERIFY(kept.first().contains(R"(\"path\":\"\")"));
     }
 
     void urlsBeforeLaunchAreOpenedAfterIt()
