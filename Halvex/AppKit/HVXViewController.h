@@ -30,6 +30,8 @@ public:
     virtual QString hvxWindowTitle() const { return {}; }
     // The name the window frame is saved under; empty uses the window title.
     virtual QString hvxWindowAutoSaveName() const { return {}; }
+    // The help section for this window (the page "html.<section>"); empty for the main help.
+    virtual QString helpSectionID() const { return {}; }
     // A widget for the right-hand end of the window's top toolbar; none by default.
     virtual QWidget *hvxTitlebarAccessory() { return nullptr; }
 

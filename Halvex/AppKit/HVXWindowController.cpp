@@ -20,6 +20,12 @@ QList<QPointer<HVXWindowController>> &openWindows()
     return windows;
 }
 
+HVXWindowController::Decorator &windowDecorator()
+{
+    static HVXWindowController::Decorator decorator;
+    return decorator;
+}
+
 QString frameKey(const QString &name) { return QStringLiteral("HVXWindowFrame %1").arg(name); }
 
 } // namespace
@@ -75,6 +81,8 @@ HVXWindowController *HVXWindowController::presentViewController(HVXViewControlle
                                                                 const std::function<void(HVXWindowController *)> &prepare)
 {
     auto *window = new HVXWindowController(viewController);
+    if (windowDecorator())
+        windowDecorator()(window);
     if (prepare)
         prepare(window);
     window->show();
@@ -82,6 +90,8 @@ HVXWindowController *HVXWindowController::presentViewController(HVXViewControlle
     window->activateWindow();
     return window;
 }
+
+void HVXWindowController::setWindowDecorator(Decorator decorator) { windowDecorator() = std::move(decorator); }
 
 QString HVXWindowController::hvxIdentifier() const
 {

@@ -22,6 +22,11 @@ public:
     static HVXWindowController *presentViewController(HVXViewController *viewController,
                                                       const std::function<void(HVXWindowController *)> &prepare = {});
 
+    // Called for every new window before it is shown: the application gives each window its
+    // menu bar this way (Linux desktops have no application-wide menu).
+    using Decorator = std::function<void(HVXWindowController *)>;
+    static void setWindowDecorator(Decorator decorator);
+
     HVXViewController *viewController() const { return m_viewController; }
     QToolBar *titleBar() const { return m_titleBar; }
 

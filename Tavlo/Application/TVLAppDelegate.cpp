@@ -8,6 +8,7 @@
 #include "Halvex/Foundation/HVXLog.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 #include <QUrlQuery>
@@ -59,17 +60,36 @@ void TVLAppDelegate::openURL(const QString &text)
 {
     if (!looksLikeUrl(text)) {
         // A plain path from the command line.
-        HVXWindows::presentViewControllerOfClass(kViewerClass,
-                                                 {{QStringLiteral("path"), QFileInfo(text).absoluteFilePath()}});
+        openPath(QFileInfo(text).absoluteFilePath(), {});
         return;
     }
-    if (writtenScheme(text) != QLatin1String("tvl")) {
+    const QString scheme = writtenScheme(text);
+    if (scheme == QLatin1String("file")) {
+        // File managers hand over file:// URLs.
+        const QUrl url(text);
+        if (!url.isLocalFile() || !url.host().isEmpty()) {
+            HVXLogError(QStringLiteral("Not a local file URL: '%1'").arg(text));
+            return;
+        }
+        openPath(url.toLocalFile(), {});
+        return;
+    }
+    if (scheme != QLatin1String("tvl")) {
         HVXLogError(QStringLiteral("Unknown scheme in URL '%1'").arg(text));
         return;
     }
     const QUrl url(text);
+    // "tvl://home/x.jsonl" names the host "home"; only "tvl:///absolute/path" is ours.
+    if (!url.host().isEmpty() || !url.userInfo().isEmpty() || url.port() != -1) {
+        HVXLogError(QStringLiteral("A tvl URL names an absolute path after three slashes, not a host: '%1'").arg(text));
+        return;
+    }
     const QString path = url.path(QUrl::FullyDecoded);
-    QVariantMap values{{QStringLiteral("path"), path}};
+    if (!path.isEmpty() && !path.startsWith(QLatin1Char('/'))) {
+        HVXLogError(QStringLiteral("A tvl URL needs an absolute path: '%1'").arg(text));
+        return;
+    }
+    QVariantMap values;
     const auto items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
     for (const auto &[name, value] : items) {
         if (name == QLatin1String("exchange")) {
@@ -85,6 +105,24 @@ void TVLAppDelegate::openURL(const QString &text)
             break;
         }
     }
+    if (path.isEmpty()) {
+        values.insert(QStringLiteral("path"), path);
+        HVXWindows::presentViewControllerOfClass(kViewerClass, values);
+        return;
+    }
+    openPath(path, values);
+}
+
+void TVLAppDelegate::openPath(const QString &path, QVariantMap values)
+{
+    const QString cleaned = QDir::cleanPath(path);
+    // Only what a viewer can read: a FIFO would block the program, a device fill its memory.
+    const QFileInfo info(cleaned);
+    if (!info.isDir() && !info.isFile()) {
+        HVXLogError(QStringLiteral("Not opening '%1': it is neither a directory nor a regular file").arg(cleaned));
+        return;
+    }
+    values.insert(QStringLiteral("path"), cleaned);
     HVXWindows::presentViewControllerOfClass(kViewerClass, values);
 }
 

@@ -3,10 +3,13 @@
 // When launch completes the windows of the last run come back, then the queued URLs are opened,
 // then, when no window is open, one viewer on the default roots.
 // "tvl:///abs/path" opens a viewer on the path; "?exchange=UUID" on that exchange;
-// "?dataDebugMode=yes" switches the data debug mode (and ends reading the query).
+// "?dataDebugMode=yes" switches the data debug mode (and ends reading the query). A URL with a
+// host or a relative path is refused; file:// URLs open as paths. Only directories and regular
+// files are opened.
 
 #include <QObject>
 #include <QStringList>
+#include <QVariantMap>
 
 class TVLAppDelegate final : public QObject
 {
@@ -30,6 +33,9 @@ public:
     void terminate();
 
 private:
+    // A viewer on a directory or a regular file (nothing else), with further property values.
+    void openPath(const QString &path, QVariantMap values);
+
     bool m_didFinishLaunching = false;
     QStringList m_urlsToOpen;
 };

@@ -1,11 +1,15 @@
 #include "TVLAppDelegate.h"
 #include "TVLApplication.h"
 #include "TVLCommandLine.h"
+#include "TVLMainMenu.h"
 #include "TVLQtDesktop.h"
+#include "TVLSingleInstance.h"
+#include "TVLUpdater.h"
 
 #include "Halvex/Foundation/HVXTerminationSignals.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTextStream>
 
 int main(int argc, char **argv)
@@ -14,6 +18,10 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
 
+    // A process of its own, not handing its arguments to the running one.
+    const bool newInstance = arguments.removeAll(QStringLiteral("--new-instance")) > 0;
+    const QString activationToken = qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
+
     // Commands answer without a display, so they run before any window system is touched.
     {
         QCoreApplication app(argc, argv);
@@ -21,6 +29,11 @@ int main(int argc, char **argv)
         QTextStream err(stderr);
         if (const auto exitCode = TVLCommandLine::run(arguments, out, err))
             return *exitCode;
+        if (!newInstance
+            && TVLSingleInstance::forwardToRunningInstance(
+                TVLSingleInstance::socketPath(),
+                TVLSingleInstance::resolvedArguments(arguments, QDir::currentPath()), activationToken))
+            return 0;
     }
 
     // The web engine shares its GL contexts with the widgets; this must precede the application.
@@ -30,8 +43,21 @@ int main(int argc, char **argv)
     TVLAppDelegate delegate;
     // A logout or Ctrl+C in the terminal quits as the Quit command does.
     HVXTerminationSignals::install([&delegate] { delegate.terminate(); });
+    TVLMainMenu::install(&delegate);
+    TVLSingleInstance instance;
+    if (!newInstance)
+        instance.listen(TVLSingleInstance::socketPath(), [&delegate](const TVLSingleInstance::Request &request) {
+            // The desktop's activation token lets the raised window take the focus.
+            if (!request.activationToken.isEmpty())
+                qputenv("XDG_ACTIVATION_TOKEN", request.activationToken.toUtf8());
+            if (request.arguments.isEmpty())
+                delegate.openViewer();
+            else
+                delegate.applicationOpenURLs(request.arguments);
+        });
     delegate.applicationOpenURLs(arguments);
     delegate.applicationDidFinishLaunching();
+    TVLUpdater::shared().checkInBackgroundIfEnabled();
     const int exitCode = app.exec();
     TVLDesktop::install(nullptr);
     return exitCode;

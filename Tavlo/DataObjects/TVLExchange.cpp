@@ -6,6 +6,7 @@
 #include "TVLMessage.h"
 #include "TVLProjectMetadata.h"
 #include "TVLTag.h"
+#include "TVLURL.h"
 
 #include <QUrl>
 #include <QUuid>
@@ -158,16 +159,16 @@ bool TVLExchange::isLeaf() const { return !TVLDesktop::current().dataDebugMode()
 QString TVLExchange::urlString() const
 {
     const QString sessionPath = parent() ? parent()->path() : QString();
-    return QStringLiteral("tvl://%1?exchange=%2").arg(sessionPath, m_uuid);
+    return TVLURL::urlStringForPath(sessionPath, m_uuid);
 }
 
 void TVLExchange::addToContextMenu(HVXMenu &menu)
 {
     const QString text = urlString();
     menu.addItemWithTitle(QStringLiteral("Copy URL"), [text] {
-        const QUrl url(text, QUrl::StrictMode);
-        if (url.isValid())
-            TVLDesktop::current().copyToPasteboard(url.toString());
+        // Copied as built: a decoded form would turn "%20" back into a space.
+        if (QUrl(text, QUrl::StrictMode).isValid())
+            TVLDesktop::current().copyToPasteboard(text);
     });
     if (TVLObject *session = parent())
         session->addToContextMenu(menu.addMenuWithTitle(QStringLiteral("Session")));

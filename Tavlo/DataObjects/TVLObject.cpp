@@ -1,5 +1,6 @@
 #include "TVLObject.h"
 
+#include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXFileWatcher.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXMenu.h"
@@ -7,6 +8,7 @@
 #include "TVLExchange.h"
 #include "TVLProjectMetadata.h"
 #include "TVLSession.h"
+#include "TVLURL.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -115,20 +117,13 @@ constexpr KnownRoot kKnownRoots[] = {
 };
 const QString kTitleSeparator = QStringLiteral(" \u23F5 ");
 
-QString abbreviateHome(const QString &path)
-{
-    const QString home = QDir::homePath();
-    if (path.startsWith(home))
-        return QStringLiteral("~") + path.mid(home.size());
-    return path;
-}
 } // namespace
 
 QString TVLObject::titleForWindow() const
 {
     if (m_path.isEmpty())
         return QStringLiteral("Claude");
-    QString rest = abbreviateHome(m_path);
+    QString rest = hvxAddTilde(m_path);
     QStringList parts;
     for (const KnownRoot &root : kKnownRoots) {
         const QString prefix = QString::fromUtf8(root.path);
@@ -211,7 +206,7 @@ void TVLObject::addToContextMenu(HVXMenu &menu)
     menu.addItemWithTitle(QStringLiteral("Open in new Window"), [path] { TVLDesktop::current().openPathInNewWindow(path); });
     menu.addItemWithTitle(QStringLiteral("Reveal in Finder"), [path] { TVLDesktop::current().showInFileManager(path); });
     menu.addItemWithTitle(QStringLiteral("Copy URL"), [path] {
-        TVLDesktop::current().copyToPasteboard(QStringLiteral("tvl://%1").arg(path));
+        TVLDesktop::current().copyToPasteboard(TVLURL::urlStringForPath(path));
     });
 }
 
