@@ -132,9 +132,14 @@ void HVXWindowRestoration::windowWillClose(HVXWindowController *window)
 {
     if (m_quitting || m_restoring)
         return;
+    // Any window that keeps the program running counts (a help or settings window too), as Qt counts.
     bool othersOpen = false;
-    for (HVXWindowController *other : HVXWindows::windowControllers())
-        othersOpen = othersOpen || (other != window && other->isVisible());
+    for (QWidget *other : QApplication::topLevelWidgets()) {
+        const Qt::WindowType type = other->windowType();
+        othersOpen = othersOpen
+                     || (other != window && other->isVisible() && !other->parentWidget()
+                         && other->testAttribute(Qt::WA_QuitOnClose) && (type == Qt::Window || type == Qt::Dialog));
+    }
     // Closing the last window quits the program, and it comes back with that window.
     if (!othersOpen && QGuiApplication::quitOnLastWindowClosed()) {
         beginQuitting();
