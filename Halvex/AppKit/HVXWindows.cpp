@@ -159,12 +159,13 @@ HVXWindows::OpenResult HVXWindows::openWindowWithIdentifier(const QString &ident
     if (!parsed)
         return {nullptr, OpenFailure::Unreadable, reason};
     for (HVXWindowController *window : windowControllers()) {
-        if (window->windowIdentifier() == parsed->identifier && window->viewController()) {
+        // A closed window waits for its deletion; it is not brought back.
+        if (window->windowIdentifier() == parsed->identifier && window->isVisible() && window->viewController()) {
             bringToFront(window->viewController());
             return {window->viewController(), OpenFailure::None, {}};
         }
     }
-    if (const AvailabilityCheck &check = registeredClasses().value(parsed->className).check) {
+    if (const AvailabilityCheck check = registeredClasses().value(parsed->className).check) {
         const QString gone = check(parsed->keyPathsAndObjects);
         if (!gone.isEmpty())
             return {nullptr, OpenFailure::Gone, gone};

@@ -108,8 +108,10 @@ private Q_SLOTS:
         QVERIFY(HVXWindows::windowControllers().isEmpty());
         QDir(doomed).removeRecursively();
         QVariantList stored = HVXDefaults::standard().listForKey(HVXWindowRestoration::settingsKey);
-        // The path that showed nothing is not kept.
+        // The path that showed nothing is neither kept nor listed.
         QCOMPARE(stored.size(), 5);
+        for (const auto &entry : HVXRecentsManager::sharedInstance().recents())
+            QVERIFY(!entry.identifier.contains("notes.txt"));
         stored << R"({"identifier":"Unknown|{}"})" << R"({"identifier":"TVLViewerViewController|[1]"})";
         HVXDefaults::standard().setValue(HVXWindowRestoration::settingsKey, stored);
 
