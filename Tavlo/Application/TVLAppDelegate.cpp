@@ -3,6 +3,7 @@
 #include "TVLApplication.h"
 
 #include "Halvex/AppKit/HVXWindowController.h"
+#include "Halvex/AppKit/HVXWindowRestoration.h"
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Tavlo/DataObjects/TVLUrlRequest.h"
@@ -18,6 +19,8 @@ const QString kViewerClass = QString::fromLatin1(TVLViewerViewController::classN
 void TVLAppDelegate::applicationDidFinishLaunching()
 {
     m_didFinishLaunching = true;
+    HVXWindowRestoration::shared().install();
+    HVXWindowRestoration::shared().restoreWindows();
     if (!m_urlsToOpen.isEmpty())
         openURLs(std::exchange(m_urlsToOpen, {}));
     if (HVXWindows::windowControllers().isEmpty())
@@ -86,4 +89,9 @@ void TVLAppDelegate::openPath(const QString &path, QVariantMap values)
     HVXWindows::presentViewControllerOfClass(kViewerClass, values);
 }
 
-void TVLAppDelegate::openViewer() { HVXWindows::presentViewControllerOfClass(kViewerClass, {}); }
+void TVLAppDelegate::openViewer()
+{
+    HVXWindows::presentViewControllerOfClass(kViewerClass, {{QStringLiteral("path"), QString(QLatin1String(""))}});
+}
+
+void TVLAppDelegate::terminate() { HVXWindowRestoration::shared().terminate(); }

@@ -8,6 +8,8 @@
 #include "TVLUpdater.h"
 
 #include "Halvex/AppKit/HVXOutlineView.h"
+#include "Halvex/AppKit/HVXRecentsManager.h"
+#include "Halvex/AppKit/HVXWindowRestoration.h"
 #include "Halvex/AppKit/HVXWindowController.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLSession.h"
@@ -109,6 +111,11 @@ void buildFileMenu(QMenuBar *bar, HVXWindowController *window)
     // Filled by the recents manager with the recent windows and the favorites.
     QMenu *recent = file->addMenu(QObject::tr("Open Recent"));
     recent->setObjectName(QStringLiteral("TVLOpenRecentMenu"));
+    HVXRecentsManager &recents = HVXRecentsManager::sharedInstance();
+    recents.attachMenu(recent);
+    QAction *favorite = recents.addToFavoritesAction(window, file);
+    favorite->setObjectName(QStringLiteral("TVLAddToFavoritesAction"));
+    file->addAction(favorite);
     file->addSeparator();
     QAction *print = addAction(file, QObject::tr("Print\u2026"), "TVLPrintAction", QKeySequence::Print, [target] {
         if (TVLViewerViewController *viewer = viewerOf(target))
@@ -121,11 +128,8 @@ void buildFileMenu(QMenuBar *bar, HVXWindowController *window)
             target->close();
     });
     addAction(file, QObject::tr("Quit"), "TVLQuitAction", standardOr(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)),
-              [] {
-                  // Each window saves its frame as it closes.
-                  QApplication::closeAllWindows();
-                  QCoreApplication::quit();
-              })
+              // The open windows are kept for the next launch before they close.
+              [] { HVXWindowRestoration::shared().terminate(); })
         ->setMenuRole(QAction::QuitRole);
 }
 

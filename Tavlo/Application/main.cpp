@@ -6,6 +6,8 @@
 #include "TVLSingleInstance.h"
 #include "TVLUpdater.h"
 
+#include "Halvex/Foundation/HVXTerminationSignals.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QTextStream>
@@ -40,6 +42,8 @@ int main(int argc, char **argv)
     TVLApplication app(argc, argv);
     TVLDesktop::install(std::make_shared<TVLQtDesktop>());
     TVLAppDelegate delegate;
+    // A logout or Ctrl+C in the terminal quits as the Quit command does.
+    HVXTerminationSignals::install([&delegate] { delegate.terminate(); });
     TVLMainMenu::install(&delegate);
     TVLSingleInstance instance;
     if (!viewer.newInstance)

@@ -28,6 +28,7 @@
 #include "Tavlo/DataObjects/TVLSession.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
@@ -48,8 +49,12 @@ constexpr int kScrollToExchangeDelayMilliseconds = 100;
 void TVLViewerViewController::registerClass()
 {
     HVXDefaults::standard().registerDefaults({{kScrollToBottomKey, true}});
-    HVXWindows::registerViewControllerClass(QString::fromLatin1(className),
-                                            [] { return new TVLViewerViewController; });
+    HVXWindows::registerViewControllerClass(
+        QString::fromLatin1(className), [] { return new TVLViewerViewController; },
+        [](const QVariantMap &values) {
+            const QString path = values.value(QStringLiteral("path")).toString();
+            return path.isEmpty() || QFileInfo::exists(path) ? QString() : QStringLiteral("%1 no longer exists").arg(path);
+        });
 }
 
 TVLViewerViewController::TVLViewerViewController(QWidget *parent)
@@ -198,6 +203,7 @@ void TVLViewerViewController::hvxAllSet()
     if (!m_contentObject) {
         if (!m_path.isEmpty())
             HVXLogWarning(QStringLiteral("Nothing to show at %1; showing the default roots").arg(m_path));
+        m_showsFallback = !m_path.isEmpty();
         auto roots = std::make_shared<TVLRoots>();
         roots->addDefaultRoots();
         m_contentObject = roots;
@@ -205,6 +211,14 @@ void TVLViewerViewController::hvxAllSet()
     m_contentObject->startMonitoring();
     m_model->setContentObject(m_contentObject);
     Q_EMIT hvxWindowTitleChanged();
+}
+
+QByteArray TVLViewerViewController::hvxRestorableState() const { return m_splitter->saveState(); }
+
+void TVLViewerViewController::hvxRestoreState(const QByteArray &state)
+{
+    if (!m_splitter->restoreState(state))
+        HVXLogWarning(QStringLiteral("Ignoring an unreadable splitter state of %1 bytes").arg(state.size()));
 }
 
 TVLObject::List TVLViewerViewController::displayContent() const { return m_model->displayContent(); }

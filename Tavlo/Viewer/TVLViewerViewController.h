@@ -60,10 +60,14 @@ public:
 
     // HVXViewController
     void hvxAllSet() override;
-    bool hvxAutoRestore() const override { return true; }
+    // A window whose path has gone shows the default roots; it is neither restored nor listed
+    // under the old path.
+    bool hvxAutoRestore() const override { return !m_showsFallback; }
     QString hvxWindowTitle() const override;
-    QString hvxRecentsMenuTitle() const override { return hvxWindowTitle(); }
+    QString hvxRecentsMenuTitle() const override { return m_showsFallback ? QString() : hvxWindowTitle(); }
     QString helpSectionID() const override { return QStringLiteral("viewer"); }
+    QByteArray hvxRestorableState() const override;
+    void hvxRestoreState(const QByteArray &state) override;
     QWidget *hvxTitlebarAccessory() override;
 
     // Shows the selected object; the outline's selection becomes these paths.
@@ -119,6 +123,7 @@ private:
     QString m_displayModelName;
     QStringList m_lastVisibleExchangeIds;
     bool m_didSetupWebView = false;
+    bool m_showsFallback = false;
     bool m_applyingSelection = false;
 
     TVLOutlineModel *m_model = nullptr;

@@ -122,7 +122,22 @@ private Q_SLOTS:
             QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Help"}));
             auto *recent = window->menuBar()->findChild<QMenu *>(QStringLiteral("TVLOpenRecentMenu"));
             QVERIFY(recent);
+            // Both windows listed, newest first, in every window's menu.
+            QCOMPARE(recent->actions().at(1)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_1));
+            QCOMPARE(recent->actions().at(1)->data().toString(), second->windowIdentifier());
+            QCOMPARE(recent->actions().at(2)->data().toString(), first->windowIdentifier());
         }
+        // Add to Favorites marks the window's object; the other window's menu lists it too.
+        QAction *favorite = menuAction(first, "TVLAddToFavoritesAction");
+        QCOMPARE(favorite->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_D));
+        favorite->trigger();
+        QVERIFY(favorite->isChecked() && first->hvxIsFavorite() && !menuAction(second, "TVLAddToFavoritesAction")->isChecked());
+        auto *secondRecent = second->menuBar()->findChild<QMenu *>(QStringLiteral("TVLOpenRecentMenu"));
+        const QList<QAction *> items = secondRecent->actions();
+        QCOMPARE(items.at(items.size() - 3)->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_1));
+        QCOMPARE(items.at(items.size() - 3)->data().toString(), first->windowIdentifier());
+        favorite->trigger();
+        QVERIFY(!first->hvxIsFavorite());
         QCOMPARE(menuAction(first, "TVLPrintAction")->shortcut(), QKeySequence(QKeySequence::Print));
         QCOMPARE(menuAction(first, "TVLCloseWindowAction")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
         QCOMPARE(menuAction(first, "TVLSettingsAction")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
