@@ -4,6 +4,8 @@
 
 #include "Halvex/cmark/HVXMarkDown.h"
 #include "TVLInspectCommand.h"
+#include "TVLSearchCommand.h"
+#include "TVLUsageCommand.h"
 #include "TVLTreeCommand.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubproject.h"
@@ -97,6 +99,9 @@ QString TVLCommandLine::usageText()
         "Usage: tavlo [PATH | tvl://URL]...\n"
         "       tavlo export SESSION.jsonl [-o FILE]\n"
         "       tavlo usage PROJECT_DIR [--per-message] [--html]\n"
+        "       tavlo usage PATH --by day|month|project|session|model [--since DATE] [--until DATE]\n"
+        "                   [--json] [--no-cost] [--prices FILE]\n"
+        "       tavlo search QUERY [PATH] [--limit N] [--json]\n"
         "       tavlo inspect SESSION.jsonl --json\n"
         "       tavlo tree [PATH] [--depth N] [--json]\n"
         "\n"
@@ -156,6 +161,8 @@ int TVLCommandLine::runExport(const QStringList &givenArguments, QTextStream &ou
 
 int TVLCommandLine::runUsage(const QStringList &givenArguments, QTextStream &out, QTextStream &err)
 {
+    if (TVLUsageCommand::wantsSummary(givenArguments))
+        return TVLUsageCommand::run(givenArguments, out, err);
     QStringList arguments = givenArguments;
     const bool perMessage = hasFlag(arguments, QStringLiteral("--per-message"));
     const bool asHtml = hasFlag(arguments, QStringLiteral("--html"));
@@ -222,6 +229,8 @@ std::optional<int> TVLCommandLine::run(const QStringList &arguments, QTextStream
         return runUsage(rest, out, err);
     if (command == QLatin1String("inspect"))
         return runInspect(rest, out, err);
+    if (command == QLatin1String("search"))
+        return TVLSearchCommand::run(rest, out, err);
     if (command == QLatin1String("tree"))
         return runTreeCommand(rest, out, err);
     return std::nullopt;

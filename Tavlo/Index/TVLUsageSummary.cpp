@@ -1,0 +1,122 @@
+#include "TVLUsageSummary.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+// Local dates change on quarter hours at most, so one conversion serves a quarter of an hour.
+class LocalDays
+{
+public:
+    const QString &dayFor(qint64 msecs)
+    {
+        const qint64 quarter = msecs >= 0 ? msecs / kQuarter : (msecs - kQuarter + 1) / kQuarter;
+        auto it = m_days.constFind(quarter);
+        if (it == m_days.constEnd())
+            it = m_days.insert(quarter, QDateTime::fromMSecsSinceEpoch(quarter * kQuarter).date().toString(Qt::ISODate));
+        return it.value();
+    }
+
+private:
+    static constexpr qint64 kQuarter = 15 * 60 * 1000;
+    QHash<qint64, QString> m_days;
+};
+
+struct Accumulator
+{
+    TVLUsageSummary::Row row;
+    QSet<QString> models;
+    QSet<QString> unpriced;
+    QSet<int> sessions;
+
+    void add(const TVLLibraryIndex::UsageRecord &record, const TVLPriceTable &prices)
+    {
+        row.usage.addUsage(record.usage);
+        models.insert(record.model);
+        sessions.insert(record.file);
+        if (const auto price = prices.priceForModel(record.model))
+            row.costUSD += TVLPriceTable::cost(*price, record.usage);
+        else
+            unpriced.insert(record.model);
+    }
+    TVLUsageSummary::Row finish()
+    {
+        row.models = QStringList(models.begin(), models.end());
+        row.models.sort();
+        row.unpricedModels = QStringList(unpriced.begin(), unpriced.end());
+        row.unpricedModels.sort();
+        row.sessions = int(sessions.size());
+        return std::move(row);
+    }
+};
+} // namespace
+
+std::optional<TVLUsageSummary::Grouping> TVLUsageSummary::groupingForName(const QString &name)
+{
+    static const QHash<QString, Grouping> names = {{QStringLiteral("day"), Grouping::Day},
+                                                   {QStringLiteral("month"), Grouping::Month},
+                                                   {QStringLiteral("project"), Grouping::Project},
+                                                   {QStringLiteral("session"), Grouping::Session},
+                                                   {QStringLiteral("model"), Grouping::Model}};
+    const auto it = names.constFind(name);
+    if (it == names.constEnd())
+        return std::nullopt;
+    return it.value();
+}
+
+TVLUsageSummary::Summary TVLUsageSummary::summarize(const TVLLibraryIndex::UsageRecords &records, Grouping grouping,
+                                                    const TVLPriceTable &prices)
+{
+    LocalDays days;
+    QHash<QString, Accumulator> groups;
+    Accumulator totals;
+    for (const auto &record : records.records) {
+        QString key;
+        switch (grouping) {
+        case Grouping::Day:
+            key = record.timestamp ? days.dayFor(record.timestamp) : QStringLiteral("(no date)");
+            break;
+        case Grouping::Month:
+            key = record.timestamp ? days.dayFor(record.timestamp).left(7) : QStringLiteral("(no date)");
+            break;
+        case Grouping::Project:
+            key = QFileInfo(records.files[record.file].project).fileName();
+            break;
+        case Grouping::Session:
+            key = records.files[record.file].session;
+            break;
+        case Grouping::Model:
+            key = record.model.isEmpty() ? QStringLiteral("(no model)") : record.model;
+            break;
+        }
+        Accumulator &group = groups[key];
+        group.add(record, prices);
+        totals.add(record, prices);
+    }
+    Summary summary;
+    summary.totals = totals.finish();
+    summary.totals.key = QStringLiteral("Total");
+    for (auto it = groups.begin(); it != groups.end(); ++it) {
+        Row row = it.value().finish();
+        row.key = it.key();
+        summary.rows.push_back(std::move(row));
+    }
+    const bool byTime = grouping == Grouping::Day || grouping == Grouping::Month;
+    std::sort(summary.rows.begin(), summary.rows.end(), [byTime](const Row &a, const Row &b) {
+        if (byTime || a.usage.totalTokens() == b.usage.totalTokens())
+            return a.key < b.key;
+        return a.usage.totalTokens() > b.usage.totalTokens();
+    });
+    return summary;
+}
+
+std::optional<QDate> TVLUsageSummary::dayFromText(const QString &text)
+{
+    QDate day = QDate::fromString(text, Qt::ISODate);
+    if (!day.isValid())
+        day = QDate::fromString(text, QStringLiteral("yyyyMMdd"));
+    if (!day.isValid())
+        return std::nullopt;
+    return day;
+}
