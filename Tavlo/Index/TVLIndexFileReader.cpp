@@ -164,6 +164,7 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
             TVLIndexedExchange exchange;
             exchange.uuid = message->uuid();
             exchange.timestamp = message->hasTimestamp() ? message->timestampMSecs() : 0;
+            exchange.offset = start + lineStart;
             const std::optional<QString> prompt = message->rawMarkdown();
             exchange.prompt = prompt.value_or(QString()).left(kPromptLength).replace(QLatin1Char('\n'), QLatin1Char(' '));
             appendText(exchange.text, prompt);
@@ -183,4 +184,40 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
         content.tail = (tail + buffer->left(linesEnd)).right(tailLength);
     }
     return content;
+}
+
+TVLIndexedExchange TVLIndexFileReader::readExchange(const QString &path, qint64 offset, qint64 end, qint64 maxBytes)
+{
+    TVLIndexedExchange exchange;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(offset))
+        return exchange;
+    auto buffer = std::make_shared<QByteArray>();
+    buffer->resize(qMax<qint64>(0, qMin(end - offset, maxBytes)) + TVLLineParser::kPadding);
+    const qint64 got = file.read(buffer->data(), buffer->size() - TVLLineParser::kPadding);
+    buffer->resize(qMax<qint64>(0, got));
+    buffer->reserve(buffer->size() + TVLLineParser::kPadding);
+    TVLLineParser parser;
+    const char *data = buffer->constData();
+    const qsizetype size = buffer->size();
+    for (qsizetype at = 0; at < size;) {
+        const char *newline = static_cast<const char *>(memchr(data + at, '\n', size_t(size - at)));
+        if (!newline)
+            break;  // a line cut by maxBytes
+        const qsizetype length = qsizetype(newline - data) - at;
+        const qsizetype lineStart = at;
+        at += length + 1;
+        if (length == 0)
+            continue;
+        const auto message = TVLMessage::fromBuffer(parser, buffer, lineStart, length);
+        if (lineStart == 0) {
+            exchange.uuid = message->uuid();
+            const std::optional<QString> prompt = message->rawMarkdown();
+            exchange.prompt = prompt.value_or(QString()).left(kPromptLength).replace(QLatin1Char('\n'), QLatin1Char(' '));
+            appendText(exchange.text, prompt);
+        } else if (message->type() == kAssistantText) {
+            appendText(exchange.text, message->rawMarkdown());
+        }
+    }
+    return exchange;
 }

@@ -23,8 +23,9 @@ struct TVLIndexedExchange
 {
     QString uuid;
     qint64 timestamp = 0;
-    QString prompt;  // the first prompt, cut for display
-    QString text;    // prompt and assistant text, for the full-text index
+    qint64 offset = 0;  // where its prompt line begins in the file
+    QString prompt;     // the first prompt, cut for display
+    QString text;       // prompt and assistant text, for the full-text index
 };
 
 struct TVLIndexFileContent
@@ -55,6 +56,10 @@ TVLIndexFileContent::Kind kindForPath(const QString &path);
 // credits it to the compact summary line.
 TVLIndexFileContent read(const QString &path, TVLIndexFileContent::Kind kind, qint64 offset = 0,
                          const QByteArray &tail = {});
+
+// The exchange whose prompt line begins at `offset`, read again from the file up to `end`
+// (the next exchange's start): its prompt and its searchable text. At most `maxBytes` are read.
+TVLIndexedExchange readExchange(const QString &path, qint64 offset, qint64 end, qint64 maxBytes = 8 << 20);
 
 // The key of a model call. Lines without a message id count on their own: their key is made
 // from the file and the line's position.

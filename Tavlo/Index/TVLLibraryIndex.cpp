@@ -2,6 +2,7 @@
 
 #include "Halvex/Foundation/HVXLog.h"
 #include "TVLIndexFileReader.h"
+#include "TVLSearchSnippet.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -50,14 +51,27 @@ CREATE TABLE usage(
     cache_1h INTEGER NOT NULL);
 CREATE INDEX usage_file ON usage(file_id);
 CREATE TABLE exchanges(
-    id INTEGER PRIMARY KEY,
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
     file_id INTEGER NOT NULL,
     uuid TEXT NOT NULL,
     ts INTEGER NOT NULL,
-    prompt TEXT NOT NULL);
-CREATE INDEX exchanges_file ON exchanges(file_id);
-CREATE VIRTUAL TABLE exchange_text USING fts5(text, tokenize = 'unicode61 remove_diacritics 2');
+    offset INTEGER NOT NULL,
+    parts INTEGER NOT NULL DEFAULT 1);
+CREATE INDEX exchanges_file ON exchanges(file_id, offset);
+CREATE TABLE state(key TEXT PRIMARY KEY, value INTEGER NOT NULL);
+INSERT INTO state VALUES('dead_parts', 0);
+CREATE VIRTUAL TABLE exchange_text USING fts5(text, content = '', columnsize = 0,
+                                              tokenize = 'unicode61 remove_diacritics 2');
 )sql";
+
+// The full-text table keeps no text, only its index: the text is in the transcripts, and the
+// snippet of a result is made from there. A row of it is one part of an exchange's text (the
+// first read, then what each later read appended), numbered exchange id << kPartBits | part.
+// Exchange ids are never reused, so the rows of a forgotten exchange, which a table without
+// its text can't delete, match nothing; when they become too many the index starts over.
+constexpr int kPartBits = 16;
+constexpr qint64 kMaxPart = (1 << kPartBits) - 1;
+constexpr qint64 kDeadPartsBeforeRebuild = 200000;
 
 struct FileStat
 {
@@ -302,7 +316,7 @@ bool TVLLibraryIndex::open()
     m_db = db;
     sqlite3_busy_timeout(m_db, 10000);
     // Any read of a damaged or foreign file fails here, before anything is trusted.
-    if (!exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = OFF;"))
+    if (!exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;"))
         return false;
     if (hasCurrentSchema())
         return true;
@@ -422,6 +436,7 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     if (!m_db)
         return result;
 
+    startOverIfMostlyDead();
     // What changed: compare the files on disk with what the index holds for them.
     std::vector<DiscoveredFile> discovered = discover(path);
     std::vector<FileRow> known = filesInScope(path);
@@ -456,7 +471,8 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
                                "last_exchange = ?7 WHERE id = ?1");
     Statement deleteFile(m_db, "DELETE FROM files WHERE id = ?1");
     Statement deleteUsage(m_db, "DELETE FROM usage WHERE file_id = ?1");
-    Statement deleteText(m_db, "DELETE FROM exchange_text WHERE rowid IN (SELECT id FROM exchanges WHERE file_id = ?1)");
+    Statement countDeadParts(m_db, "UPDATE state SET value = value + (SELECT coalesce(sum(parts), 0) FROM exchanges "
+                                   "WHERE file_id = ?1) WHERE key = 'dead_parts'");
     Statement deleteExchanges(m_db, "DELETE FROM exchanges WHERE file_id = ?1");
     // A model call already counted in another file keeps its place there: the file with the
     // smaller path owns it, so the answer doesn't depend on the order files were read in.
@@ -468,11 +484,11 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
                                 "cache_5m = excluded.cache_5m, cache_1h = excluded.cache_1h "
                                 "WHERE usage.file_id = excluded.file_id OR (SELECT path FROM files WHERE id = excluded.file_id) "
                                 "< (SELECT path FROM files WHERE id = usage.file_id)");
-    Statement insertExchange(m_db, "INSERT INTO exchanges(file_id, uuid, ts, prompt) VALUES(?1, ?2, ?3, ?4)");
+    Statement insertExchange(m_db, "INSERT INTO exchanges(file_id, uuid, ts, offset) VALUES(?1, ?2, ?3, ?4)");
     Statement insertText(m_db, "INSERT INTO exchange_text(rowid, text) VALUES(?1, ?2)");
-    Statement appendText(m_db, "UPDATE exchange_text SET text = text || char(10) || ?2 WHERE rowid = ?1");
-    for (const Statement *statement : {&insertFile, &updateFile, &deleteFile, &deleteUsage, &deleteText, &deleteExchanges,
-                                       &upsertUsage, &insertExchange, &insertText, &appendText})
+    Statement addPart(m_db, "UPDATE exchanges SET parts = parts + 1 WHERE id = ?1 AND parts <= ?2 RETURNING parts - 1");
+    for (const Statement *statement : {&insertFile, &updateFile, &deleteFile, &deleteUsage, &countDeadParts, &deleteExchanges,
+                                       &upsertUsage, &insertExchange, &insertText, &addPart})
         if (!statement->ok()) {
             logError(QStringLiteral("can't prepare its statements"));
             return result;
@@ -480,7 +496,7 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
 
     auto forgetContent = [&](qint64 id) {
         deleteUsage.bind(1, id).run();
-        deleteText.bind(1, id).run();
+        countDeadParts.bind(1, id).run();
         deleteExchanges.bind(1, id).run();
     };
 
@@ -568,13 +584,23 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
             upsertUsage.bind(8, u.cacheReadInputTokens).bind(9, u.ephemeral5mInputTokens).bind(10, u.ephemeral1hInputTokens);
             check(upsertUsage.run(), "can't store usage");
         }
-        if (!content.continuedText.isEmpty() && item.lastExchange != 0)
-            check(appendText.bind(1, item.lastExchange).bind(2, content.continuedText).run(), "can't extend an exchange");
+        if (!content.continuedText.isEmpty() && item.lastExchange != 0) {
+            // Past kMaxPart appended parts an exchange's further text is not searchable.
+            addPart.bind(1, item.lastExchange).bind(2, kMaxPart - 1);
+            if (addPart.step() == SQLITE_ROW) {
+                const qint64 part = sqlite3_column_int64(addPart.get(), 0);
+                addPart.reset();
+                check(insertText.bind(1, item.lastExchange << kPartBits | part).bind(2, content.continuedText).run(),
+                      "can't extend an exchange");
+            } else {
+                addPart.reset();
+            }
+        }
         for (const TVLIndexedExchange &exchange : content.exchanges) {
-            check(insertExchange.bind(1, item.id).bind(2, exchange.uuid).bind(3, exchange.timestamp).bind(4, exchange.prompt).run(),
+            check(insertExchange.bind(1, item.id).bind(2, exchange.uuid).bind(3, exchange.timestamp).bind(4, exchange.offset).run(),
                   "can't store an exchange");
             item.lastExchange = sqlite3_last_insert_rowid(m_db);
-            check(insertText.bind(1, item.lastExchange).bind(2, exchange.text).run(), "can't store an exchange's text");
+            check(insertText.bind(1, item.lastExchange << kPartBits).bind(2, exchange.text).run(), "can't store an exchange's text");
         }
         updateFile.bind(1, item.id).bind(2, content.size).bind(3, content.modified).bind(4, content.inode);
         updateFile.bind(5, content.indexedTo).bindBlob(6, content.tail);
@@ -613,6 +639,20 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     }
     result.ok = exec("COMMIT");
     return result;
+}
+
+void TVLLibraryIndex::startOverIfMostlyDead()
+{
+    Statement dead(m_db, "SELECT (SELECT value FROM state WHERE key = 'dead_parts'), (SELECT coalesce(sum(parts), 0) FROM exchanges)");
+    if (!dead.ok() || dead.step() != SQLITE_ROW)
+        return;
+    const qint64 deadParts = sqlite3_column_int64(dead.get(), 0);
+    const qint64 liveParts = sqlite3_column_int64(dead.get(), 1);
+    if (deadParts < kDeadPartsBeforeRebuild || deadParts < liveParts / 4)
+        return;
+    // Every file is read again: the text of the live exchanges is only in the transcripts.
+    exec("BEGIN IMMEDIATE; DELETE FROM files; DELETE FROM usage; DELETE FROM exchanges; "
+         "INSERT INTO exchange_text(exchange_text) VALUES('delete-all'); UPDATE state SET value = 0 WHERE key = 'dead_parts'; COMMIT;");
 }
 
 // MARK: - Answers
@@ -679,11 +719,12 @@ std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(c
         return std::nullopt;
     }
     const Scope scope = scopeForPath(path);
-    const QByteArray sql = QByteArray("SELECT f.project, f.path, e.uuid, e.ts, e.prompt, "
-                                      "snippet(exchange_text, 0, char(2), char(3), '\u2026', 16), rank "
-                                      "FROM exchange_text JOIN exchanges e ON e.id = exchange_text.rowid "
-                                      "JOIN files f ON f.id = e.file_id WHERE exchange_text MATCH ?5 AND ")
-                         + scopeCondition(scope) + " ORDER BY rank LIMIT ?6";
+    const QByteArray sql =
+        QByteArray("SELECT f.project, f.path, e.uuid, e.ts, e.offset, coalesce((SELECT min(n.offset) FROM exchanges n "
+                   "WHERE n.file_id = e.file_id AND n.offset > e.offset), f.indexed_to), m.r "
+                   "FROM (SELECT rowid >> 16 AS exchange, min(rank) AS r FROM exchange_text WHERE exchange_text MATCH ?5 "
+                   "GROUP BY exchange) m JOIN exchanges e ON e.id = m.exchange JOIN files f ON f.id = e.file_id WHERE ")
+        + scopeCondition(scope) + " ORDER BY m.r LIMIT ?6";
     Statement select(m_db, sql.constData());
     if (!select.ok()) {
         logError(QStringLiteral("can't search"));
@@ -696,8 +737,17 @@ std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(c
     int code;
     while ((code = select.step()) == SQLITE_ROW) {
         sqlite3_stmt *s = select.get();
-        hits.push_back({textAt(s, 0), textAt(s, 1), textAt(s, 2), sqlite3_column_int64(s, 3), textAt(s, 4), textAt(s, 5),
-                        sqlite3_column_double(s, 6)});
+        SearchHit hit;
+        hit.project = textAt(s, 0);
+        hit.session = textAt(s, 1);
+        hit.exchangeUuid = textAt(s, 2);
+        hit.timestamp = sqlite3_column_int64(s, 3);
+        hit.rank = sqlite3_column_double(s, 6);
+        const TVLIndexedExchange exchange = TVLIndexFileReader::readExchange(hit.session, sqlite3_column_int64(s, 4),
+                                                                             sqlite3_column_int64(s, 5));
+        hit.prompt = exchange.prompt;
+        hit.snippet = TVLSearchSnippet::snippet(exchange.text, query, QString(kMatchStart), QString(kMatchEnd));
+        hits.push_back(std::move(hit));
     }
     if (code != SQLITE_DONE) {
         if (error)

@@ -24,7 +24,7 @@ struct sqlite3;
 class TVLLibraryIndex final
 {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     // $TAVLO_CACHE_DIR/library.sqlite when set, else library.sqlite in the user's cache
     // directory for Tavlo (~/.cache/Tavlo on Linux).
@@ -110,6 +110,7 @@ private:
     UpdateResult updateOnce(const QString &path, const std::function<void(const Progress &)> &progress,
                             const std::atomic<bool> *cancel);
     void noteFailure(int code);
+    void startOverIfMostlyDead();
     bool open();
     bool createSchema();
     bool hasCurrentSchema();
