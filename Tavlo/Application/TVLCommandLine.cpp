@@ -4,8 +4,6 @@
 
 #include "Halvex/cmark/HVXMarkDown.h"
 #include "TVLInspectCommand.h"
-#include "TVLSearchCommand.h"
-#include "TVLUsageCommand.h"
 #include "TVLTreeCommand.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubproject.h"
@@ -99,9 +97,6 @@ QString TVLCommandLine::usageText()
         "Usage: tavlo [PATH | tvl://URL]...\n"
         "       tavlo export SESSION.jsonl [-o FILE]\n"
         "       tavlo usage PROJECT_DIR [--per-message] [--html]\n"
-        "       tavlo usage PATH --by day|month|project|session|model [--since DATE] [--until DATE]\n"
-        "                   [--json] [--no-cost] [--prices FILE]\n"
-        "       tavlo search QUERY [PATH] [--limit N] [--json]\n"
         "       tavlo inspect SESSION.jsonl --json\n"
         "       tavlo tree [PATH] [--depth N] [--json]\n"
         "\n"
@@ -161,8 +156,6 @@ int TVLCommandLine::runExport(const QStringList &givenArguments, QTextStream &ou
 
 int TVLCommandLine::runUsage(const QStringList &givenArguments, QTextStream &out, QTextStream &err)
 {
-    if (TVLUsageCommand::wantsSummary(givenArguments))
-        return TVLUsageCommand::run(givenArguments, out, err);
     QStringList arguments = givenArguments;
     const bool perMessage = hasFlag(arguments, QStringLiteral("--per-message"));
     const bool asHtml = hasFlag(arguments, QStringLiteral("--html"));
@@ -229,8 +222,6 @@ std::optional<int> TVLCommandLine::run(const QStringList &arguments, QTextStream
         return runUsage(rest, out, err);
     if (command == QLatin1String("inspect"))
         return runInspect(rest, out, err);
-    if (command == QLatin1String("search"))
-        return TVLSearchCommand::run(rest, out, err);
     if (command == QLatin1String("tree"))
         return runTreeCommand(rest, out, err);
     return std::nullopt;

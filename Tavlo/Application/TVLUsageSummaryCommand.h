@@ -5,9 +5,9 @@
 #include <QStringList>
 #include <QTextStream>
 
-namespace TVLUsageCommand {
+namespace TVLUsageSummaryCommand {
 // Whether the arguments of `usage` ask for the index's answer rather than one project's report.
 bool wantsSummary(const QStringList &arguments);
 int run(const QStringList &arguments, QTextStream &out, QTextStream &err);
 QString helpText();
-} // namespace TVLUsageCommand
+} // namespace TVLUsageSummaryCommand

@@ -1,4 +1,4 @@
-#include "TVLUsageCommand.h"
+#include "TVLUsageSummaryCommand.h"
 
 #include "Halvex/Foundation/Categories/HVXString.h"
 #include "TVLCommandLine.h"
@@ -142,7 +142,7 @@ QJsonObject rowJson(const TVLUsageSummary::Row &row, bool withCost)
 }
 } // namespace
 
-QString TVLUsageCommand::helpText()
+QString TVLUsageSummaryCommand::helpText()
 {
     return QStringLiteral(
         "Usage: tavlo usage PATH --by day|month|project|session|model [--since DATE] [--until DATE]\n"
@@ -152,7 +152,7 @@ QString TVLUsageCommand::helpText()
         "to date first. Without --by, a project directory gets its per-exchange report.\n");
 }
 
-bool TVLUsageCommand::wantsSummary(const QStringList &arguments)
+bool TVLUsageSummaryCommand::wantsSummary(const QStringList &arguments)
 {
     for (const QString &argument : arguments) {
         const QString name = argument.section(QLatin1Char('='), 0, 0);
@@ -163,7 +163,7 @@ bool TVLUsageCommand::wantsSummary(const QStringList &arguments)
     return false;
 }
 
-int TVLUsageCommand::run(const QStringList &arguments, QTextStream &out, QTextStream &err)
+int TVLUsageSummaryCommand::run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     QCommandLineParser parser;
     addOptions(parser);
