@@ -56,6 +56,7 @@ public:
     // Page content.
     std::optional<QString> rawMarkdown() const;
     std::optional<QString> markdownForStructuredPatch() const;
+    // The line's fragment of the page; with tool steps shown, its calls, results and images too.
     QString htmlBlock() const;
     QString markdown() const override;
     QString compactionBoundaryMarkdown() const;
@@ -78,6 +79,7 @@ public:
 private:
     friend class TVLLineParser;
     static constexpr qint64 kNoTimestamp = std::numeric_limits<qint64>::min();
+    QString toolStepsHtml() const;
 
     struct Extra
     {

@@ -1,5 +1,7 @@
 #include "TVLViewerViewController.h"
 
+#include "Tavlo/DataObjects/TVLToolSteps.h"
+
 #include "TVLHighlightableRowView.h"
 #include "TVLOutlineModel.h"
 #include "TVLPageController.h"
@@ -204,6 +206,8 @@ void TVLViewerViewController::installObservers()
         updateSessionTitles();
         updateRelativeTimeRefreshTimer();
     });
+    // The page is the model's HTML, so showing tool steps or not takes a new page.
+    defaults.observe(TVLToolSteps::settingKey, this, [this] { m_page->reloadFilteredContent(); });
     HVXNotificationCenter::defaultCenter().addObserver(this, dataDebugModeDidChangeNotification, nullptr,
                                                        [this](const HVXNotification &) { m_model->refreshAllRows(); });
 }
