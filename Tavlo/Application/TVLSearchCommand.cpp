@@ -1,6 +1,7 @@
 #include "TVLSearchCommand.h"
 
 #include "Halvex/Foundation/Categories/HVXString.h"
+#include "TVLCommandLine.h"
 #include "TVLIndexProgress.h"
 #include "Tavlo/DataObjects/TVLRoots.h"
 
@@ -49,38 +50,17 @@ bool stdoutIsTerminal()
     return false;
 #endif
 }
-} // namespace
 
-QString TVLSearchCommand::helpText()
+int runSearch(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
-    return QStringLiteral(
-        "Usage: tavlo search QUERY [PATH] [--limit N] [--json]\n"
-        "The exchanges whose prompts and answers match QUERY, best first, under PATH (a log root, a\n"
-        "project or a session) or in the default log roots. QUERY is full-text query syntax: words\n"
-        "(all must match), \"phrases\", prefix*, OR, NOT; case doesn't matter. The library index is\n"
-        "brought up to date first.\n");
-}
-
-int TVLSearchCommand::run(const QStringList &arguments, QTextStream &out, QTextStream &err)
-{
-    QCommandLineParser parser;
-    parser.addOptions({{kLimit, QStringLiteral("At most N results (20)."), QStringLiteral("N"), QStringLiteral("20")},
-                       {kJson, QStringLiteral("Print JSON.")}});
-    if (!parser.parse(QStringList{QStringLiteral("tavlo search")} + arguments)) {
-        err << "tavlo search: " << parser.errorText() << "\n" << helpText();
-        return 2;
-    }
     const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty() || positional.size() > 2 || positional.first().trimmed().isEmpty()) {
-        err << helpText();
-        return 2;
-    }
+    if (positional.isEmpty() || positional.size() > 2 || positional.first().trimmed().isEmpty())
+        return TVLCommandLine::usageError(QStringLiteral("search"), QStringLiteral("give a query and at most one path"), err);
     bool limitOk = false;
     const int limit = parser.value(kLimit).toInt(&limitOk);
-    if (!limitOk || limit < 1) {
-        err << "tavlo search: --limit takes a positive number, not \"" << parser.value(kLimit) << "\"\n";
-        return 2;
-    }
+    if (!limitOk || limit < 1)
+        return TVLCommandLine::usageError(QStringLiteral("search"),
+                                          QStringLiteral("--limit takes a positive number, not \"%1\"").arg(parser.value(kLimit)), err);
     QStringList scopes;
     if (positional.size() == 2) {
         const QFileInfo info(positional.at(1));
@@ -147,4 +127,17 @@ int TVLSearchCommand::run(const QStringList &arguments, QTextStream &out, QTextS
             << "   " << exchangeUrl(hit) << "\n";
     }
     return 0;
+}
+} // namespace
+
+TVLCommand TVLSearchCommand::command()
+{
+    return {QStringLiteral("search"),
+            QStringLiteral("QUERY [PATH]"),
+            QStringLiteral("Finds the exchanges whose prompts and answers match QUERY, best first, under PATH (a log root,\n"
+                           "a project or a session) or in the default log roots. QUERY is full-text query syntax: words\n"
+                           "(all must match), \"phrases\", prefix*, OR, NOT; case doesn't matter."),
+            {QCommandLineOption(kLimit, QStringLiteral("At most N results (20)."), QStringLiteral("N"), QStringLiteral("20")),
+             QCommandLineOption(kJson, QStringLiteral("Print JSON."))},
+            runSearch};
 }

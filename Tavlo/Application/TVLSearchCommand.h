@@ -2,10 +2,8 @@
 // `tavlo search QUERY [PATH]`: the exchanges whose prompts and answers match a full-text query,
 // best first, across the default log roots or under PATH, from the library index.
 
-#include <QStringList>
-#include <QTextStream>
+#include "TVLCommand.h"
 
 namespace TVLSearchCommand {
-int run(const QStringList &arguments, QTextStream &out, QTextStream &err);
-QString helpText();
+TVLCommand command();
 } // namespace TVLSearchCommand

@@ -21,16 +21,6 @@ const QString kJson = QStringLiteral("json");
 const QString kNoCost = QStringLiteral("no-cost");
 const QString kPrices = QStringLiteral("prices");
 
-void addOptions(QCommandLineParser &parser)
-{
-    parser.addOptions({{kBy, QStringLiteral("Group by day, month, project, session or model."), QStringLiteral("GROUP")},
-                       {kSince, QStringLiteral("Only usage on or after this day (YYYY-MM-DD)."), QStringLiteral("DATE")},
-                       {kUntil, QStringLiteral("Only usage on or before this day (YYYY-MM-DD)."), QStringLiteral("DATE")},
-                       {kJson, QStringLiteral("Print JSON.")},
-                       {kNoCost, QStringLiteral("Leave out the cost.")},
-                       {kPrices, QStringLiteral("Use the price table in FILE (JSON)."), QStringLiteral("FILE")}});
-}
-
 QString costText(const TVLUsageSummary::Row &row)
 {
     const bool anyPriced = row.unpricedModels.size() < row.models.size();
@@ -142,43 +132,36 @@ QJsonObject rowJson(const TVLUsageSummary::Row &row, bool withCost)
 }
 } // namespace
 
-QString TVLUsageSummaryCommand::helpText()
+QList<QCommandLineOption> TVLUsageSummaryCommand::options()
 {
-    return QStringLiteral(
-        "Usage: tavlo usage PATH --by day|month|project|session|model [--since DATE] [--until DATE]\n"
-        "                   [--json] [--no-cost] [--prices FILE]\n"
-        "Token usage and cost of a log root, a project directory or a session, summed by GROUP. Each\n"
-        "model call counts once, however many transcripts repeat it. The library index is brought up\n"
-        "to date first. Without --by, a project directory gets its per-exchange report.\n");
+    return {{kBy, QStringLiteral("Sum a log root, project or session (PATH) by day, month, project, session or model."),
+             QStringLiteral("GROUP")},
+            {kSince, QStringLiteral("With --by: only usage on or after this day (YYYY-MM-DD)."), QStringLiteral("DATE")},
+            {kUntil, QStringLiteral("With --by: only usage on or before this day (YYYY-MM-DD)."), QStringLiteral("DATE")},
+            {kJson, QStringLiteral("With --by: print JSON.")},
+            {kNoCost, QStringLiteral("With --by: leave out the cost.")},
+            {kPrices, QStringLiteral("With --by: use the price table in FILE (JSON) instead of the built-in one."),
+             QStringLiteral("FILE")}};
 }
 
-bool TVLUsageSummaryCommand::wantsSummary(const QStringList &arguments)
+bool TVLUsageSummaryCommand::wantsSummary(const QCommandLineParser &parser)
 {
-    for (const QString &argument : arguments) {
-        const QString name = argument.section(QLatin1Char('='), 0, 0);
-        if (name == QLatin1String("--by") || name == QLatin1String("--since") || name == QLatin1String("--until")
-            || name == QLatin1String("--json") || name == QLatin1String("--no-cost") || name == QLatin1String("--prices"))
+    for (const QString &name : {kBy, kSince, kUntil, kJson, kNoCost, kPrices})
+        if (parser.isSet(name))
             return true;
-    }
     return false;
 }
 
-int TVLUsageSummaryCommand::run(const QStringList &arguments, QTextStream &out, QTextStream &err)
+int TVLUsageSummaryCommand::run(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
-    QCommandLineParser parser;
-    addOptions(parser);
-    if (!parser.parse(QStringList{QStringLiteral("tavlo usage")} + arguments)) {
-        err << "tavlo usage: " << parser.errorText() << "\n" << helpText();
-        return 2;
-    }
-    if (parser.positionalArguments().size() != 1) {
-        err << helpText();
-        return 2;
-    }
+    if (parser.positionalArguments().size() != 1)
+        return TVLCommandLine::usageError(QStringLiteral("usage"), QStringLiteral("give one log root, project or session"), err);
     const auto grouping = TVLUsageSummary::groupingForName(parser.value(kBy).isEmpty() ? QStringLiteral("day") : parser.value(kBy));
     if (!grouping) {
-        err << "tavlo usage: --by takes day, month, project, session or model, not \"" << parser.value(kBy) << "\"\n";
-        return 2;
+        return TVLCommandLine::usageError(QStringLiteral("usage"),
+                                          QStringLiteral("--by takes day, month, project, session or model, not \"%1\"")
+                                              .arg(parser.value(kBy)),
+                                          err);
     }
     std::optional<qint64> since, until;
     for (const auto &[option, bound, lastDay] : {std::tuple{kSince, &since, false}, std::tuple{kUntil, &until, true}}) {
@@ -186,8 +169,9 @@ int TVLUsageSummaryCommand::run(const QStringList &arguments, QTextStream &out, 
             continue;
         const auto day = TVLUsageSummary::dayFromText(parser.value(option));
         if (!day) {
-            err << "tavlo usage: --" << option << " takes a day as YYYY-MM-DD, not \"" << parser.value(option) << "\"\n";
-            return 2;
+            return TVLCommandLine::usageError(QStringLiteral("usage"),
+                                              QStringLiteral("--%1 takes a day as YYYY-MM-DD, not \"%2\"").arg(option, parser.value(option)),
+                                              err);
         }
         // --until names the last day that counts.
         *bound = (lastDay ? day->addDays(1) : *day).startOfDay().toMSecsSinceEpoch();

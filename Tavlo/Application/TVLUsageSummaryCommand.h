@@ -1,13 +1,15 @@
 #pragma once
 // `tavlo usage PATH --by day|month|project|session|model`: token usage and cost of a log root,
-// a project or a session, from the library index, as a table or as JSON.
+// a project or a session, from the library index, as a table or as JSON. Part of the `usage`
+// command (TVLUsageCommand), which gives its options to the parser.
 
-#include <QStringList>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QTextStream>
 
 namespace TVLUsageSummaryCommand {
-// Whether the arguments of `usage` ask for the index's answer rather than one project's report.
-bool wantsSummary(const QStringList &arguments);
-int run(const QStringList &arguments, QTextStream &out, QTextStream &err);
-QString helpText();
+QList<QCommandLineOption> options();
+// Whether the parsed arguments ask for the index's answer rather than one project's report.
+bool wantsSummary(const QCommandLineParser &parser);
+int run(const QCommandLineParser &parser, QTextStream &out, QTextStream &err);
 } // namespace TVLUsageSummaryCommand
