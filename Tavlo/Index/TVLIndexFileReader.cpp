@@ -128,6 +128,7 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
     std::optional<TVLIndexedUsage> compactionUsage;
     TVLIndexedExchange *current = nullptr;
     bool inPreamble = content.fromStart;
+    qint64 lastTimestamp = 0;
     const char *data = buffer->constData();
     for (qsizetype at = 0; at < linesEnd;) {
         const qsizetype end = qsizetype(static_cast<const char *>(memchr(data + at, '\n', size_t(linesEnd - at))) - data);
@@ -139,6 +140,9 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
         const auto message = TVLMessage::fromBuffer(parser, buffer, lineStart, length);
         if (!message->hasJson())
             continue;
+        // A line without a time of its own counts at the time of the line before it.
+        if (message->hasTimestamp())
+            lastTimestamp = message->timestampMSecs();
 
         const TVLTokenUsage *usage = message->lineUsage();
         if (usage && !usage->isEmpty() && !message->isCompactSummary()) {
@@ -146,7 +150,7 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
             const QByteArray messageId = message->messageId().toUtf8();
             row.key = messageId.isEmpty() ? lineKey(path, start + lineStart)
                                           : usageKey(messageId, requestIdOf(message->rawBytes()));
-            row.timestamp = message->hasTimestamp() ? message->timestampMSecs() : 0;
+            row.timestamp = lastTimestamp;
             row.model = message->model();
             row.usage = *usage;
             if (kind == TVLIndexFileContent::Compaction) {
