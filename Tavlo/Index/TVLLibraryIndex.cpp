@@ -664,49 +664,68 @@ TVLLibraryIndex::UsageRecords TVLLibraryIndex::usageRecords(const QString &path,
     if (!m_db)
         return answer;
     const Scope scope = scopeForPath(path);
-    const QByteArray sql = QByteArray("SELECT u.file_id, f.project, f.session, u.ts, u.model, u.input, u.output, u.cache_create, "
-                                      "u.cache_read, u.cache_5m, u.cache_1h FROM usage u JOIN files f ON f.id = u.file_id WHERE ")
-                         + scopeCondition(scope) + " AND u.ts >= ?3 AND u.ts < ?4 ORDER BY u.file_id";
-    Statement select(m_db, sql.constData());
-    if (!select.ok()) {
+    // The files first, then their usage without a join, which keeps the rows plain numbers.
+    const QByteArray filesSql = QByteArray("SELECT f.id, f.project, f.session FROM files f WHERE ") + scopeCondition(scope);
+    const QByteArray usageSql = QByteArray("SELECT file_id, ts, model, input, output, cache_create, cache_read, cache_5m, cache_1h "
+                                           "FROM usage WHERE ts >= ?3 AND ts < ?4 AND file_id IN (SELECT f.id FROM files f WHERE ")
+                              + scopeCondition(scope) + ")";
+    Statement files(m_db, filesSql.constData());
+    Statement select(m_db, usageSql.constData());
+    if (!files.ok() || !select.ok()) {
         logError(QStringLiteral("can't read usage"));
         return answer;
+    }
+    QHash<qint64, int> fileById;
+    QHash<QString, int> fileBySession;
+    files.bind(1, scope.value);
+    if (!scope.session)
+        files.bind(2, scope.upper);
+    while (files.step() == SQLITE_ROW) {
+        const QString session = textAt(files.get(), 2);
+        auto it = fileBySession.constFind(session);
+        if (it == fileBySession.constEnd()) {
+            it = fileBySession.insert(session, int(answer.files.size()));
+            answer.files.push_back({textAt(files.get(), 1), session});
+        }
+        fileById.insert(sqlite3_column_int64(files.get(), 0), it.value());
     }
     select.bind(1, scope.value);
     if (!scope.session)
         select.bind(2, scope.upper);
     select.bind(3, since.value_or(std::numeric_limits<qint64>::min()));
     select.bind(4, until.value_or(std::numeric_limits<qint64>::max()));
-    qint64 lastFile = -1;
     QHash<QByteArray, QString> models;
-    QHash<QString, int> fileBySession;
-    int file = -1;
     while (select.step() == SQLITE_ROW) {
         sqlite3_stmt *s = select.get();
-        const qint64 fileId = sqlite3_column_int64(s, 0);
-        if (fileId != lastFile) {
-            lastFile = fileId;
-            const QString session = textAt(s, 2);
-            auto it = fileBySession.constFind(session);
-            if (it == fileBySession.constEnd()) {
-                it = fileBySession.insert(session, int(answer.files.size()));
-                answer.files.push_back({textAt(s, 1), session});
-            }
-            file = it.value();
-        }
         UsageRecord record;
-        record.file = file;
-        record.timestamp = sqlite3_column_int64(s, 3);
-        const QByteArray model(reinterpret_cast<const char *>(sqlite3_column_text(s, 4)), sqlite3_column_bytes(s, 4));
+        record.file = fileById.value(sqlite3_column_int64(s, 0));
+        record.timestamp = sqlite3_column_int64(s, 1);
+        const QByteArray model = QByteArray::fromRawData(reinterpret_cast<const char *>(sqlite3_column_text(s, 2)),
+                                                         sqlite3_column_bytes(s, 2));
         auto found = models.constFind(model);
         if (found == models.constEnd())
-            found = models.insert(model, QString::fromUtf8(model));
+            found = models.insert(QByteArray(model.constData(), model.size()), QString::fromUtf8(model));
         record.model = found.value();
-        record.usage = {sqlite3_column_int64(s, 5), sqlite3_column_int64(s, 6), sqlite3_column_int64(s, 7),
-                        sqlite3_column_int64(s, 8), sqlite3_column_int64(s, 9), sqlite3_column_int64(s, 10)};
+        record.usage = {sqlite3_column_int64(s, 3), sqlite3_column_int64(s, 4), sqlite3_column_int64(s, 5),
+                        sqlite3_column_int64(s, 6), sqlite3_column_int64(s, 7), sqlite3_column_int64(s, 8)};
         answer.records.push_back(std::move(record));
     }
     return answer;
+}
+
+QString TVLLibraryIndex::firstPrompt(const QString &sessionPath)
+{
+    if (!m_db)
+        return {};
+    Statement select(m_db, "SELECT e.offset, coalesce((SELECT min(n.offset) FROM exchanges n WHERE n.file_id = e.file_id "
+                           "AND n.offset > e.offset), f.indexed_to) FROM files f JOIN exchanges e ON e.file_id = f.id "
+                           "WHERE f.path = ?1 ORDER BY e.offset LIMIT 1");
+    if (!select.ok() || select.bind(1, sessionPath).step() != SQLITE_ROW)
+        return {};
+    const qint64 offset = sqlite3_column_int64(select.get(), 0);
+    // The prompt line is all that's needed; an exchange may be long.
+    const qint64 end = qMin(sqlite3_column_int64(select.get(), 1), offset + (1 << 20));
+    return TVLIndexFileReader::readExchange(sessionPath, offset, end).prompt;
 }
 
 std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(const QString &query, const QString &path,
@@ -743,8 +762,9 @@ std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(c
         hit.exchangeUuid = textAt(s, 2);
         hit.timestamp = sqlite3_column_int64(s, 3);
         hit.rank = sqlite3_column_double(s, 6);
+        // The snippet comes from the exchange's first MB: long tool output is no place for it.
         const TVLIndexedExchange exchange = TVLIndexFileReader::readExchange(hit.session, sqlite3_column_int64(s, 4),
-                                                                             sqlite3_column_int64(s, 5));
+                                                                             sqlite3_column_int64(s, 5), 1 << 20);
         hit.prompt = exchange.prompt;
         hit.snippet = TVLSearchSnippet::snippet(exchange.text, query, QString(kMatchStart), QString(kMatchEnd));
         hits.push_back(std::move(hit));

@@ -99,6 +99,9 @@ public:
     std::optional<std::vector<SearchHit>> search(const QString &query, const QString &path, int limit,
                                                  QString *error = nullptr);
 
+    // The first prompt of a session in the index, read from the transcript; empty when none.
+    QString firstPrompt(const QString &sessionPath);
+
     // Counts for tests and benchmarks.
     qint64 countRows(const char *table);
 

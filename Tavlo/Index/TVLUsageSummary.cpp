@@ -3,24 +3,43 @@
 #include <QDateTime>
 #include <QFileInfo>
 #include <QSet>
+#include <ctime>
 
 namespace {
-// Local dates change on quarter hours at most, so one conversion serves a quarter of an hour.
+// Local dates change on quarter hours at most, so one conversion serves a quarter of an hour;
+// the C library's conversion is used, which is many times cheaper than QDateTime's.
 class LocalDays
 {
 public:
     const QString &dayFor(qint64 msecs)
     {
         const qint64 quarter = msecs >= 0 ? msecs / kQuarter : (msecs - kQuarter + 1) / kQuarter;
+        if (quarter == m_lastQuarter)
+            return *m_lastDay;
         auto it = m_days.constFind(quarter);
         if (it == m_days.constEnd())
-            it = m_days.insert(quarter, QDateTime::fromMSecsSinceEpoch(quarter * kQuarter).date().toString(Qt::ISODate));
+            it = m_days.insert(quarter, localDate(quarter * kQuarter / 1000));
+        m_lastQuarter = quarter;
+        m_lastDay = &it.value();
         return it.value();
     }
 
 private:
+    static QString localDate(qint64 seconds)
+    {
+#ifdef Q_OS_UNIX
+        const time_t time = time_t(seconds);
+        struct tm local;
+        if (localtime_r(&time, &local))
+            return QString::asprintf("%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+#endif
+        return QDateTime::fromSecsSinceEpoch(seconds).date().toString(Qt::ISODate);
+    }
+
     static constexpr qint64 kQuarter = 15 * 60 * 1000;
     QHash<qint64, QString> m_days;
+    qint64 m_lastQuarter = std::numeric_limits<qint64>::min();
+    const QString *m_lastDay = nullptr;
 };
 
 struct Accumulator

@@ -25,6 +25,8 @@ class TVLOutlineModel;
 class TVLPageController;
 
 
+class TVLLibrarySummaryPage;
+
 class TVLViewerViewController final : public HVXViewController
 {
     Q_OBJECT
@@ -108,6 +110,7 @@ private:
     TVLOutlineModel *m_model = nullptr;
     HVXOutlineView *m_outline = nullptr;
     TVLPageController *m_page = nullptr;
+    TVLLibrarySummaryPage *m_summaryPage = nullptr;
     QSplitter *m_splitter = nullptr;
     QLabel *m_loadingLabel = nullptr;
     QPointer<TVLViewerFlagsViewController> m_flags;
