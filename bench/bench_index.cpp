@@ -44,16 +44,17 @@ qint64 transcriptBytes(const QString &root, int *files)
     return total;
 }
 
-QString ensureRoot(TVLCorpusGenerator &generator)
+// Each project from a seed of its own, so that no two share model calls.
+QString ensureRoot()
 {
     const QString directory = QDir(TVLCorpusGenerator::defaultDirectory()).filePath(QStringLiteral("index-root/projects"));
-    const QString recipe = QStringLiteral("root of %1 projects, %2 sessions and %3 bytes each")
+    const QString recipe = QStringLiteral("root of %1 projects, %2 sessions and %3 bytes each, seeds from 20251103 on")
                                .arg(kProjects)
                                .arg(kSessionsPerProject)
                                .arg(kBytesPerProject);
-    return TVLCorpusGenerator::ensureDirectory(directory, recipe, [&] {
+    return TVLCorpusGenerator::ensureDirectory(directory, recipe, [&directory] {
         for (int i = 0; i < kProjects; ++i)
-            generator.writeProject(QStringLiteral("%1/-home-bench-src-project%2").arg(directory).arg(i, 3, 10, QLatin1Char('0')),
+            TVLCorpusGenerator(20251103 + quint64(i)).writeProject(QStringLiteral("%1/-home-bench-src-project%2").arg(directory).arg(i, 3, 10, QLatin1Char('0')),
                                    kSessionsPerProject, kBytesPerProject);
     });
 }
@@ -90,9 +91,8 @@ int main(int argc, char **argv)
     QString root;
     if (const qsizetype at = arguments.indexOf(QStringLiteral("--root")); at >= 0 && at + 1 < arguments.size())
         root = QFileInfo(arguments.at(at + 1)).absoluteFilePath();
-    TVLCorpusGenerator generator;
     if (root.isEmpty())
-        root = ensureRoot(generator);
+        root = ensureRoot();
     int files = 0;
     const qint64 bytes = transcriptBytes(root, &files);
     TVLBenchFigures::line(QStringLiteral("corpus: log root %1: %2 projects, %3 transcript files (sessions and sub-agents), %4 MB")

@@ -49,16 +49,26 @@ struct Accumulator
     QSet<QString> unpriced;
     QSet<int> sessions;
 
-    void add(const TVLLibraryIndex::UsageRecord &record, const TVLPriceTable &prices)
+    // `cost` is nothing when the record's model has no price. Consecutive records mostly share
+    // model and session, so the sets are only touched when those change.
+    void add(const TVLLibraryIndex::UsageRecord &record, std::optional<double> cost)
     {
         row.usage.addUsage(record.usage);
-        models.insert(record.model);
-        sessions.insert(record.file);
-        if (const auto price = prices.priceForModel(record.model))
-            row.costUSD += TVLPriceTable::cost(*price, record.usage);
+        if (!lastModel || *lastModel != record.model) {
+            models.insert(record.model);
+            lastModel = &record.model;
+        }
+        if (record.file != lastFile) {
+            sessions.insert(record.file);
+            lastFile = record.file;
+        }
+        if (cost)
+            row.costUSD += *cost;
         else
             unpriced.insert(record.model);
     }
+    const QString *lastModel = nullptr;
+    int lastFile = -1;
     TVLUsageSummary::Row finish()
     {
         row.models = QStringList(models.begin(), models.end());
@@ -90,7 +100,16 @@ TVLUsageSummary::Summary TVLUsageSummary::summarize(const TVLLibraryIndex::Usage
     LocalDays days;
     QHash<QString, Accumulator> groups;
     Accumulator totals;
+    QString lastKey;
+    Accumulator *lastGroup = nullptr;
+    const QString *lastModel = nullptr;
+    std::optional<TVLPriceTable::Price> price;
     for (const auto &record : records.records) {
+        if (!lastModel || *lastModel != record.model) {
+            price = prices.priceForModel(record.model);
+            lastModel = &record.model;
+        }
+        const std::optional<double> cost = price ? std::optional<double>(TVLPriceTable::cost(*price, record.usage)) : std::nullopt;
         QString key;
         switch (grouping) {
         case Grouping::Day:
@@ -109,9 +128,12 @@ TVLUsageSummary::Summary TVLUsageSummary::summarize(const TVLLibraryIndex::Usage
             key = record.model.isEmpty() ? QStringLiteral("(no model)") : record.model;
             break;
         }
-        Accumulator &group = groups[key];
-        group.add(record, prices);
-        totals.add(record, prices);
+        if (!lastGroup || key != lastKey) {
+            lastGroup = &groups[key];
+            lastKey = key;
+        }
+        lastGroup->add(record, cost);
+        totals.add(record, cost);
     }
     Summary summary;
     summary.totals = totals.finish();
