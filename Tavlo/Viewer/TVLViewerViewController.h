@@ -25,7 +25,7 @@ class TVLOutlineModel;
 class TVLPageController;
 class TVLTagFilterView;
 class TVLViewerSearch;
-
+class TVLLibrarySummaryPage;
 
 class TVLViewerViewController final : public HVXViewController
 {
@@ -130,6 +130,7 @@ private:
     HVXOutlineView *m_outline = nullptr;
     TVLPageController *m_page = nullptr;
     TVLViewerSearch *m_search = nullptr;
+    TVLLibrarySummaryPage *m_summaryPage = nullptr;
     QSplitter *m_splitter = nullptr;
     QLabel *m_loadingLabel = nullptr;
     TVLTagFilterView *m_tagFilterView = nullptr;
