@@ -5,27 +5,13 @@
 #include "Halvex/AppKit/HVXWindowController.h"
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXLog.h"
+#include "Tavlo/DataObjects/TVLUrlRequest.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 
 #include <QFileInfo>
-#include <QUrl>
-#include <QUrlQuery>
 
 namespace {
 const QString kViewerClass = QString::fromLatin1(TVLViewerViewController::className);
-
-// The scheme as written: QUrl lower-cases it, but only "tvl" exactly is ours.
-QString writtenScheme(const QString &text)
-{
-    const qsizetype colon = text.indexOf(QLatin1Char(':'));
-    return colon < 0 ? QString() : text.left(colon);
-}
-
-bool looksLikeUrl(const QString &text)
-{
-    const QString scheme = writtenScheme(text);
-    return !scheme.isEmpty() && text.mid(scheme.size()).startsWith(QLatin1String("://"));
-}
 } // namespace
 
 void TVLAppDelegate::applicationDidFinishLaunching()
@@ -54,33 +40,25 @@ void TVLAppDelegate::openURLs(const QStringList &urls)
 
 void TVLAppDelegate::openURL(const QString &text)
 {
-    if (!looksLikeUrl(text)) {
+    const TVLUrlRequest request = TVLUrlRequest::fromText(text);
+    if (request.kind == TVLUrlRequest::PlainPath) {
         // A plain path from the command line.
         HVXWindows::presentViewControllerOfClass(kViewerClass,
-                                                 {{QStringLiteral("path"), QFileInfo(text).absoluteFilePath()}});
+                                                 {{QStringLiteral("path"), QFileInfo(request.path).absoluteFilePath()}});
         return;
     }
-    if (writtenScheme(text) != QLatin1String("tvl")) {
+    if (request.kind == TVLUrlRequest::UnknownScheme) {
         HVXLogError(QStringLiteral("Unknown scheme in URL '%1'").arg(text));
         return;
     }
-    const QUrl url(text);
-    const QString path = url.path(QUrl::FullyDecoded);
-    QVariantMap values{{QStringLiteral("path"), path}};
-    const auto items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
-    for (const auto &[name, value] : items) {
-        if (name == QLatin1String("exchange")) {
-            if (!value.isEmpty())
-                values.insert(QStringLiteral("exchangeUuid"), value);
-        } else if (name == QLatin1String("dataDebugMode")) {
-            const QString lowered = value.toLower();
-            const bool on = lowered == QLatin1String("true") || lowered == QLatin1String("yes") || lowered == QLatin1String("1");
-            if (TVLApplication *app = TVLApplication::instance())
-                app->setDataDebugMode(on);
-            if (path.isEmpty())
-                return;
-            break;
-        }
+    QVariantMap values{{QStringLiteral("path"), request.path}};
+    if (!request.exchangeUuid.isEmpty())
+        values.insert(QStringLiteral("exchangeUuid"), request.exchangeUuid);
+    if (request.dataDebugMode) {
+        if (TVLApplication *app = TVLApplication::instance())
+            app->setDataDebugMode(*request.dataDebugMode);
+        if (request.path.isEmpty())
+            return;
     }
     HVXWindows::presentViewControllerOfClass(kViewerClass, values);
 }

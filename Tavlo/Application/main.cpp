@@ -26,7 +26,7 @@ int main(int argc, char **argv)
     TVLApplication app(argc, argv);
     TVLDesktop::install(std::make_shared<TVLQtDesktop>());
     TVLAppDelegate delegate;
-    delegate.applicationOpenURLs(arguments);
+    delegate.applicationOpenURLs(TVLCommandLine::viewerArguments(arguments).pathsAndUrls);
     delegate.applicationDidFinishLaunching();
     const int exitCode = app.exec();
     TVLDesktop::install(nullptr);

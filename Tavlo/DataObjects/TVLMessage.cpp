@@ -5,6 +5,7 @@
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "TVLLineParser.h"
+#include "TVLToolSteps.h"
 
 #include <QJsonDocument>
 #include <QLocale>
@@ -26,6 +27,7 @@ void registerMessageDefaults()
 {
     static const bool registered = [] {
         HVXDefaults::standard().registerDefaults({{kPatchLinesKey, 16}, {kAttachmentLinesKey, 16}});
+        TVLToolSteps::registerDefaults();
         return true;
     }();
     Q_UNUSED(registered);
@@ -274,12 +276,27 @@ std::optional<QString> TVLMessage::markdownForStructuredPatchWithLimit(qint64 li
         + QStringLiteral("```diff\n") + diff + QStringLiteral("```\n\n") + QStringLiteral("</div>\n");
 }
 
+QString TVLMessage::toolStepsHtml() const
+{
+    // Meta, command and summary lines stay hidden; prompts, answers and tool results have steps.
+    if (!m_flags.parsed || m_flags.compactSummary
+        || (m_type.startsWith(QStringLiteral("user \u2013 ")) && !m_flags.sourceToolAssistant))
+        return {};
+    // Looking for the key first spares a second parse of a line of megabytes of image data.
+    const bool mayHavePatch = m_flags.sourceToolAssistant && m_lineType == QLatin1String("user")
+                              && rawBytes().contains(QByteArrayView("\"structuredPatch\""));
+    const std::optional<QString> patch = mayHavePatch ? markdownForStructuredPatch() : std::nullopt;
+    const ParsedLine parsed(rawBytes());
+    return parsed.ok() ? TVLToolSteps::htmlForLine(parsed.line(), patch) : QString();
+}
+
 QString TVLMessage::htmlBlock() const
 {
     const std::optional<QString> markdown = rawMarkdown();
-    if (!markdown || markdown->isEmpty())
+    const QString steps = TVLToolSteps::shown() ? toolStepsHtml() : QString();
+    if ((!markdown || markdown->isEmpty()) && steps.isEmpty())
         return {};
-    QString body = *markdown;
+    QString body = markdown.value_or(QString());
     QString cssClass;
     if (m_flags.sourceToolAssistant) {
         cssClass = QStringLiteral("tool-use");
@@ -287,10 +304,10 @@ QString TVLMessage::htmlBlock() const
         cssClass = QStringLiteral("compact-boundary");
     } else {
         cssClass = m_lineType.isNull() ? QStringLiteral("unknown") : m_lineType;
-        if (m_lineType == QLatin1String("user")) {
+        if (!body.isEmpty() && m_lineType == QLatin1String("user")) {
             body.replace(QLatin1Char('\n'), QLatin1String("\n\t"));
             body = QStringLiteral("\n\n---\n\n\t") + body + QStringLiteral("\n\n");
-        } else if (m_lineType == QLatin1String("attachment")) {
+        } else if (!body.isEmpty() && m_lineType == QLatin1String("attachment")) {
             const qint64 lineCount = body.count(QLatin1Char('\n')) + 1;
             const bool folded = startsFolded(lineCount, kAttachmentLinesKey);
             body = QStringLiteral("<p class=\"attachment-header\"><span class=\"fold-toggle\">%1</span> Attachment</p>"
@@ -299,6 +316,8 @@ QString TVLMessage::htmlBlock() const
                             escapeHtml(body));
         }
     }
+    if (!steps.isEmpty())
+        body += QStringLiteral("\n\n") + steps;
     return QStringLiteral("\n<div id=\"%1\" class=\"%2\">\n\n").arg(escapeHtmlAttribute(m_uuid), escapeHtmlAttribute(cssClass))
         + body + QStringLiteral("\n\n</div>\n\n");
 }

@@ -61,6 +61,7 @@ public:
     // thread: its text comes from usage that reads of sub-agents set.)
     std::optional<QString> rawMarkdownWithPatchLineLimit(qint64 patchLineLimit) const;
     static qint64 patchLineLimit();
+    // The line's fragment of the page; with tool steps shown, its calls, results and images too.
     QString htmlBlock() const;
     QString markdown() const override;
     QString compactionBoundaryMarkdown() const;
@@ -84,6 +85,7 @@ private:
     friend class TVLLineParser;
     std::optional<QString> markdownForStructuredPatchWithLimit(qint64 limit) const;
     static constexpr qint64 kNoTimestamp = std::numeric_limits<qint64>::min();
+    QString toolStepsHtml() const;
 
     struct Extra
     {

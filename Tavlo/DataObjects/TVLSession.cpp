@@ -615,6 +615,8 @@ void TVLSession::updateFilters()
 
 void TVLSession::addAdditionalTokenUsage(TVLTokenUsage &usage)
 {
+    if (m_unpairedCompactionUsage)
+        usage.addUsage(*m_unpairedCompactionUsage);
     for (const auto &subagent : m_subagents)
         if (const auto subagentUsage = subagent->tokenUsage())
             usage.addUsage(*subagentUsage);
@@ -698,15 +700,16 @@ void TVLSession::addToContextMenu(HVXMenu &menu)
     menu.addSeparator();
     const QUrl fileUrl = QUrl::fromLocalFile(path());
     const auto applications = TVLDesktop::current().applicationsForUrl(fileUrl);
-    if (!applications.isEmpty()) {
-        HVXMenu &openIn = menu.addMenuWithTitle(QStringLiteral("Open in"));
-        for (const auto &application : applications) {
-            const QString identifier = application.identifier;
-            openIn.addItemWithTitle(application.name, [fileUrl, identifier] {
-                TVLDesktop::current().openUrlWithApplication(fileUrl, identifier);
-            });
-        }
+    HVXMenu &openIn = menu.addMenuWithTitle(QStringLiteral("Open in"));
+    for (const auto &application : applications) {
+        const QString identifier = application.identifier;
+        openIn.addItemWithTitle(application.name, [fileUrl, identifier] {
+            TVLDesktop::current().openUrlWithApplication(fileUrl, identifier);
+        });
     }
+    // An empty submenu would look broken; this says why there is nothing to choose.
+    if (applications.isEmpty())
+        openIn.addItemWithTitle(QStringLiteral("No Application"), {}).enabled = false;
     if (TVLDesktop::current().enableDeveloperHacks()) {
         const QString file = path();
         for (const char *name : {"OK JSON", "Textmate", "Zed"}) {

@@ -2,6 +2,7 @@
 
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/DataObjects/TVLToolSteps.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,9 +22,11 @@ TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     , m_tokens(new QToolButton(this))
     , m_titleMode(new QComboBox(this))
     , m_relativeTime(new QCheckBox(tr("Relative Time"), this))
+    , m_toolSteps(new QCheckBox(tr("Show Tool Steps"), this))
 {
     setObjectName(QStringLiteral("TVLViewerFlags"));
     TVLSession::registerDefaults();
+    TVLToolSteps::registerDefaults();
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 4, 0);
     layout->setSpacing(10);
@@ -43,12 +46,18 @@ TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     connect(m_relativeTime, &QCheckBox::toggled, this,
             [](bool on) { HVXDefaults::standard().setBool(kRelativeTimeKey, on); });
 
+    m_toolSteps->setToolTip(tr("Show tool calls, their results and images on the page"));
+    connect(m_toolSteps, &QCheckBox::toggled, this,
+            [](bool on) { HVXDefaults::standard().setBool(TVLToolSteps::settingKey, on); });
+
     layout->addWidget(m_titleMode);
     layout->addWidget(m_relativeTime);
+    layout->addWidget(m_toolSteps);
     layout->addWidget(m_tokens);
 
     HVXDefaults::standard().observe(kDisplayModeKey, this, [this] { syncFromSettings(); });
     HVXDefaults::standard().observe(kRelativeTimeKey, this, [this] { syncFromSettings(); });
+    HVXDefaults::standard().observe(TVLToolSteps::settingKey, this, [this] { syncFromSettings(); });
     syncFromSettings();
 }
 
@@ -62,6 +71,8 @@ void TVLViewerFlagsViewController::syncFromSettings()
 {
     const QSignalBlocker modeBlocker(m_titleMode);
     const QSignalBlocker relativeBlocker(m_relativeTime);
+    const QSignalBlocker toolStepsBlocker(m_toolSteps);
     m_titleMode->setCurrentIndex(int(std::clamp<qint64>(HVXDefaults::standard().integerForKey(kDisplayModeKey), 0, 4)));
     m_relativeTime->setChecked(HVXDefaults::standard().boolForKey(kRelativeTimeKey));
+    m_toolSteps->setChecked(HVXDefaults::standard().boolForKey(TVLToolSteps::settingKey));
 }

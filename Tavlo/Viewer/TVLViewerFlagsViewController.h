@@ -1,7 +1,7 @@
 #pragma once
 // The controls at the right end of a viewer's title bar: token columns on or off, what session
-// rows are titled by ("TVLSessionDisplayMode"), and relative times ("TVLSessionUseRelativeTime").
-// The two settings are shared by every window, so the controls follow the settings.
+// rows are titled by ("TVLSessionDisplayMode"), relative times ("TVLSessionUseRelativeTime") and
+// tool steps on the page ("TVLShowToolSteps"). The settings are shared by every window, so the controls follow the settings.
 
 #include <QWidget>
 
@@ -18,6 +18,7 @@ public:
     QToolButton *tokenColumnsButton() const { return m_tokens; }
     QComboBox *sessionTitleModeBox() const { return m_titleMode; }
     QCheckBox *relativeTimeBox() const { return m_relativeTime; }
+    QCheckBox *toolStepsBox() const { return m_toolSteps; }
 
     // Shows whether the token columns are visible now.
     void setTokenColumnsShown(bool shown);
@@ -31,4 +32,5 @@ private:
     QToolButton *m_tokens;
     QComboBox *m_titleMode;
     QCheckBox *m_relativeTime;
+    QCheckBox *m_toolSteps;
 };

@@ -20,6 +20,7 @@
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLRoots.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/DataObjects/TVLToolSteps.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -217,6 +218,8 @@ void TVLViewerViewController::installObservers()
         updateSessionTitles();
         updateRelativeTimeRefreshTimer();
     });
+    // The page is the model's HTML, so showing tool steps or not takes a new page.
+    defaults.observe(TVLToolSteps::settingKey, this, [this] { m_page->reloadFilteredContent(); });
     HVXNotificationCenter::defaultCenter().addObserver(this, dataDebugModeDidChangeNotification, nullptr,
                                                        [this](const HVXNotification &) { m_model->refreshAllRows(); });
 }

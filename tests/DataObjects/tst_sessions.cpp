@@ -451,6 +451,13 @@ private Q_SLOTS:
         QCOMPARE(exchangeMenu.titles(), (QStringList{"Copy URL", "Session"}));
         exchangeMenu.items()[0].action();
         QCOMPARE(desktop->copiedTexts.last(), "tvl://" + path + "?exchange=p1");
+
+        // Without an application for the file, the submenu says so and launches nothing.
+        desktop->applications.clear();
+        HVXMenu bare;
+        session->addToContextMenu(bare);
+        const HVXMenuItem *none = bare.itemWithTitle("No Application");
+        QVERIFY(none && !none->enabled && !none->action);
         TVLDesktop::install(nullptr);
     }
 

@@ -1,0 +1,20 @@
+#pragma once
+// What a path or a tvl:// URL given to the program asks for: the path to open, the exchange to
+// show, and the data debug mode to switch. "tvl:///abs/path" names the path; "?exchange=UUID"
+// the exchange (the last non-empty one counts); "?dataDebugMode=yes" the mode, and reading the
+// query ends there. Text without "scheme://" is a plain path. Parsing touches nothing.
+
+#include <QString>
+#include <optional>
+
+struct TVLUrlRequest
+{
+    enum Kind { PlainPath, TavloUrl, UnknownScheme };
+
+    Kind kind = PlainPath;
+    QString path;  // decoded; a plain path as given
+    QString exchangeUuid;
+    std::optional<bool> dataDebugMode;
+
+    static TVLUrlRequest fromText(const QString &text);
+};
