@@ -2,9 +2,6 @@
 
 #include "TVLLibrarySummaryPage.h"
 #include "TVLSearchAllLogsWindow.h"
-
-#include "Tavlo/DataObjects/TVLToolSteps.h"
-
 #include "TVLFindBar.h"
 #include "TVLHighlightableRowView.h"
 #include "TVLOutlineModel.h"
@@ -29,6 +26,7 @@
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLRoots.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/DataObjects/TVLToolSteps.h"
 
 #include <QApplication>
 #include <QFileInfo>
