@@ -6,28 +6,14 @@
 #include "Halvex/AppKit/HVXWindowRestoration.h"
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXLog.h"
+#include "Tavlo/DataObjects/TVLUrlRequest.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QUrl>
-#include <QUrlQuery>
 
 namespace {
 const QString kViewerClass = QString::fromLatin1(TVLViewerViewController::className);
-
-// The scheme as written: QUrl lower-cases it, but only "tvl" exactly is ours.
-QString writtenScheme(const QString &text)
-{
-    const qsizetype colon = text.indexOf(QLatin1Char(':'));
-    return colon < 0 ? QString() : text.left(colon);
-}
-
-bool looksLikeUrl(const QString &text)
-{
-    const QString scheme = writtenScheme(text);
-    return !scheme.isEmpty() && text.mid(scheme.size()).startsWith(QLatin1String("://"));
-}
 } // namespace
 
 void TVLAppDelegate::applicationDidFinishLaunching()
@@ -58,59 +44,36 @@ void TVLAppDelegate::openURLs(const QStringList &urls)
 
 void TVLAppDelegate::openURL(const QString &text)
 {
-    if (!looksLikeUrl(text)) {
-        // A plain path from the command line.
-        openPath(QFileInfo(text).absoluteFilePath(), {});
+    const TVLUrlRequest request = TVLUrlRequest::fromText(text);
+    switch (request.kind) {
+    case TVLUrlRequest::PlainPath:
+        // A plain path from the command line, or a file manager's file:// URL.
+        openPath(QFileInfo(request.path).absoluteFilePath(), {});
         return;
-    }
-    const QString scheme = writtenScheme(text);
-    if (scheme == QLatin1String("file")) {
-        // File managers hand over file:// URLs.
-        const QUrl url(text);
-        if (!url.isLocalFile() || !url.host().isEmpty()) {
-            HVXLogError(QStringLiteral("Not a local file URL: '%1'").arg(text));
-            return;
-        }
-        openPath(url.toLocalFile(), {});
-        return;
-    }
-    if (scheme != QLatin1String("tvl")) {
+    case TVLUrlRequest::UnknownScheme:
         HVXLogError(QStringLiteral("Unknown scheme in URL '%1'").arg(text));
         return;
-    }
-    const QUrl url(text);
-    // "tvl://home/x.jsonl" names the host "home"; only "tvl:///absolute/path" is ours.
-    if (!url.host().isEmpty() || !url.userInfo().isEmpty() || url.port() != -1) {
-        HVXLogError(QStringLiteral("A tvl URL names an absolute path after three slashes, not a host: '%1'").arg(text));
+    case TVLUrlRequest::Refused:
+        HVXLogError(request.problem);
         return;
-    }
-    const QString path = url.path(QUrl::FullyDecoded);
-    if (!path.isEmpty() && !path.startsWith(QLatin1Char('/'))) {
-        HVXLogError(QStringLiteral("A tvl URL needs an absolute path: '%1'").arg(text));
-        return;
+    case TVLUrlRequest::TavloUrl:
+        break;
     }
     QVariantMap values;
-    const auto items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
-    for (const auto &[name, value] : items) {
-        if (name == QLatin1String("exchange")) {
-            if (!value.isEmpty())
-                values.insert(QStringLiteral("exchangeUuid"), value);
-        } else if (name == QLatin1String("dataDebugMode")) {
-            const QString lowered = value.toLower();
-            const bool on = lowered == QLatin1String("true") || lowered == QLatin1String("yes") || lowered == QLatin1String("1");
-            if (TVLApplication *app = TVLApplication::instance())
-                app->setDataDebugMode(on);
-            if (path.isEmpty())
-                return;
-            break;
-        }
+    if (!request.exchangeUuid.isEmpty())
+        values.insert(QStringLiteral("exchangeUuid"), request.exchangeUuid);
+    if (request.dataDebugMode) {
+        if (TVLApplication *app = TVLApplication::instance())
+            app->setDataDebugMode(*request.dataDebugMode);
+        if (request.path.isEmpty())
+            return;
     }
-    if (path.isEmpty()) {
-        values.insert(QStringLiteral("path"), path);
+    if (request.path.isEmpty()) {
+        values.insert(QStringLiteral("path"), request.path);
         HVXWindows::presentViewControllerOfClass(kViewerClass, values);
         return;
     }
-    openPath(path, values);
+    openPath(request.path, values);
 }
 
 void TVLAppDelegate::openPath(const QString &path, QVariantMap values)

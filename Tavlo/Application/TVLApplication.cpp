@@ -10,6 +10,7 @@
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "Halvex/AppKit/HVXWindows.h"
+#include "Tavlo/Viewer/TVLSettingsViewController.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 
 #include <QIcon>
@@ -34,6 +35,11 @@ TVLApplication::TVLApplication(int &argc, char **argv)
     });
     TVLViewerViewController::registerClass();
     TVLSettingsWindow::registerClass();
+    // The viewer's "Edit Tags…" opens the one settings window, which holds the tag editors.
+    TVLSettingsViewController::setSettingsWindowPresenter([] {
+        TVLSettingsWindow *window = TVLSettingsWindow::present();
+        return window ? window->tagSettings() : nullptr;
+    });
     applyRequestedAppearance();
 }
 
@@ -61,12 +67,17 @@ void TVLApplication::applyRequestedAppearance()
 void TVLApplication::applyAppearance(const QString &appearance)
 {
     if (appearance != QStringLiteral("dark") && appearance != QStringLiteral("light")) {
-        // The desktop's own choice, as it was at start.
+        // The desktop's own choice, as it was at start; untouched when it was never overridden,
+        // so the desktop's later changes still arrive.
+        if (!m_appearanceOverridden)
+            return;
+        m_appearanceOverridden = false;
         if (style()->name() != m_desktopStyleName)
             setStyle(QStyleFactory::create(m_desktopStyleName));
         setPalette(m_desktopPalette);
         return;
     }
+    m_appearanceOverridden = true;
     // Fusion draws every palette faithfully, whatever the platform style would do with it.
     setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     if (appearance == QStringLiteral("light")) {
@@ -97,6 +108,7 @@ TVLApplication::~TVLApplication()
 {
     hvxSetModifierFlagsProvider({});
     hvxSetBeepHandler({});
+    TVLSettingsViewController::setSettingsWindowPresenter({});
 }
 
 quint64 TVLApplication::modifierFlagsFromQt(Qt::KeyboardModifiers modifiers)

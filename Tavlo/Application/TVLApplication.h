@@ -67,6 +67,7 @@ private:
 
     QString m_desktopStyleName;
     QPalette m_desktopPalette;
+    bool m_appearanceOverridden = false;
 
     bool m_alternateKeyDown = false;
     bool m_controlKeyDown = false;

@@ -1,107 +1,146 @@
 #include "TVLCommandLine.h"
 
-#include "Tavlo/Viewer/TVLPageTemplate.h"
-
-#include "Halvex/cmark/HVXMarkDown.h"
+#include "TVLExportCommand.h"
 #include "TVLInspectCommand.h"
 #include "TVLTreeCommand.h"
-#include "Tavlo/DataObjects/TVLSession.h"
-#include "Tavlo/DataObjects/TVLSubproject.h"
-#include "Tavlo/DataObjects/TVLUsageReport.h"
+#include "TVLUsageCommand.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QLocale>
-#include <QSaveFile>
+#include <QRegularExpression>
 
 namespace {
-bool hasFlag(QStringList &arguments, const QString &flag) { return arguments.removeAll(flag) > 0; }
+const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
+const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show Tavlo's version."));
+const QCommandLineOption newInstanceOption(QStringLiteral("new-instance"),
+                                           QStringLiteral("Open the paths in a viewer of its own, even when one is "
+                                                          "running already."));
 
-std::optional<QString> takeOption(QStringList &arguments, const QString &option, bool &missingValue)
+QList<QCommandLineOption> viewerOptions() { return {versionOption, newInstanceOption}; }
+
+bool isOptionName(const QString &argument, const QList<QCommandLineOption> &options)
 {
-    const qsizetype at = arguments.indexOf(option);
-    if (at < 0)
-        return std::nullopt;
-    if (at + 1 >= arguments.size()) {
-        missingValue = true;
-        arguments.removeAt(at);
-        return std::nullopt;
-    }
-    const QString value = arguments.at(at + 1);
-    arguments.remove(at, 2);
-    return value;
+    const QString name = argument.section(QLatin1Char('='), 0, 0).remove(QRegularExpression(QStringLiteral("^--?")));
+    for (const QCommandLineOption &option : options)
+        if (option.names().contains(name))
+            return true;
+    return false;
 }
 
-std::shared_ptr<TVLSession> openSession(const QString &argument, QTextStream &err)
+// Project directories are named like "-home-me-app", so an argument that looks like an option but is
+// none and names an existing file is taken as that file.
+QStringList withPathsKeptFromOptions(const QStringList &arguments, const QList<QCommandLineOption> &options)
 {
-    const auto path = TVLCommandLine::checkedPath(argument, false, err);
-    if (!path)
-        return nullptr;
-    if (QFileInfo(*path).suffix() != QLatin1String("jsonl")) {
-        err << "tavlo: " << argument << " is not a session transcript (a .jsonl file)\n";
-        return nullptr;
+    QStringList kept;
+    for (const QString &argument : arguments) {
+        const bool pathLikeOption = argument.startsWith(QLatin1Char('-')) && argument != QLatin1String("--")
+                                    && !isOptionName(argument, options) && QFileInfo::exists(argument);
+        kept.append(pathLikeOption ? QStringLiteral("./") + argument : argument);
     }
-    auto session = TVLSession::initWithPath(*path);
-    if (!session)
-        err << "tavlo: can't read the session " << argument << "\n";
-    return session;
+    return kept;
 }
 
-// The name the outline shows: a subproject's after its "--", a project's after its last "-".
-QString projectNameForDirectory(const QString &directory)
+// Options are recognised wherever they stand; "--" ends them.
+bool parse(QCommandLineParser &parser, const QList<QCommandLineOption> &commandOptions, const QStringList &arguments)
 {
-    return TVLSubproject::extractSubprojectNameFromPath(directory).value_or(
-        QFileInfo(directory).fileName().split(QLatin1Char('-')).last());
+    const QList<QCommandLineOption> options = commandOptions + QList<QCommandLineOption>{helpOption};
+    parser.addOptions(options);
+    // The parser's first argument is the program's name.
+    return parser.parse(QStringList{QStringLiteral("tavlo")} + withPathsKeptFromOptions(arguments, options));
 }
 
-QString alignedTable(const std::vector<TVLUsageReport::Row> &rows)
+QString optionNames(const QCommandLineOption &option)
 {
-    const QLocale locale;
-    const QStringList header = {QStringLiteral("Exchange / Skill"), QStringLiteral("Input"), QStringLiteral("Output"),
-                                QStringLiteral("Cache create"), QStringLiteral("Cache read")};
-    QList<QStringList> lines;
-    for (const auto &row : rows) {
-        if (row.kind == TVLUsageReport::Row::ExchangeHeader)
-            lines.append({row.name});
-        else
-            lines.append({QStringLiteral("  ") + row.name, locale.toString(row.input), locale.toString(row.output),
-                          locale.toString(row.cacheCreate), locale.toString(row.cacheRead)});
+    QStringList names;
+    for (const QString &name : option.names())
+        names.append((name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name);
+    QString text = names.join(QStringLiteral(", "));
+    if (!option.valueName().isEmpty())
+        text += QLatin1Char(' ') + option.valueName();
+    return text;
+}
+
+QString optionsText(const QList<QCommandLineOption> &options)
+{
+    qsizetype width = 0;
+    for (const QCommandLineOption &option : options)
+        width = qMax(width, optionNames(option).size());
+    QString text = QStringLiteral("Options:\n");
+    for (const QCommandLineOption &option : options)
+        text += QStringLiteral("  ") + optionNames(option).leftJustified(width) + QStringLiteral("  ")
+                + option.description() + QLatin1Char('\n');
+    return text;
+}
+
+QString viewerHelpText()
+{
+    QString text = QStringLiteral("Usage: tavlo [OPTIONS] [PATH | tvl://URL]...\n"
+                                  "       tavlo COMMAND [OPTIONS] ARGUMENTS\n"
+                                  "\n"
+                                  "Without a command, opens a viewer window on each path or URL (on the default log\n"
+                                  "roots when there is none).\n\n");
+    text += optionsText(viewerOptions() + QList<QCommandLineOption>{helpOption});
+    text += QStringLiteral("\nCommands:\n");
+    qsizetype width = 0;
+    for (const TVLCommand &command : TVLCommandLine::commands())
+        width = qMax(width, command.name.size());
+    for (const TVLCommand &command : TVLCommandLine::commands())
+        text += QStringLiteral("  ") + command.name.leftJustified(width) + QStringLiteral("  ") + command.description
+                + QLatin1Char('\n');
+    text += QStringLiteral("\n\"tavlo COMMAND --help\" describes a command and its options.\n");
+    return text;
+}
+
+int runCommand(const TVLCommand &command, const QStringList &arguments, QTextStream &out, QTextStream &err)
+{
+    QCommandLineParser parser;
+    if (!parse(parser, command.options, arguments))
+        return TVLCommandLine::usageError(command.name, parser.errorText(), err);
+    if (parser.isSet(helpOption)) {
+        out << TVLCommandLine::helpTextForCommand(command);
+        return 0;
     }
-    QList<qsizetype> widths;
-    for (const QString &title : header)
-        widths.append(title.size());
-    for (const QStringList &line : lines)
-        if (line.size() == header.size())
-            for (qsizetype i = 0; i < line.size(); ++i)
-                widths[i] = qMax(widths[i], line[i].size());
-    auto format = [&](const QStringList &line) {
-        if (line.size() == 1)
-            return line.first();
-        QString text = line[0].leftJustified(widths[0]);
-        for (qsizetype i = 1; i < line.size(); ++i)
-            text += QStringLiteral("  ") + line[i].rightJustified(widths[i]);
-        return text;
-    };
-    QString table = format(header) + QLatin1Char('\n');
-    for (const QStringList &line : lines)
-        table += format(line) + QLatin1Char('\n');
-    return table;
+    return command.run(parser, out, err);
 }
 } // namespace
 
-QString TVLCommandLine::usageText()
+const QList<TVLCommand> &TVLCommandLine::commands()
 {
-    return QStringLiteral(
-        "Usage: tavlo [PATH | tvl://URL]...\n"
-        "       tavlo export SESSION.jsonl [-o FILE]\n"
-        "       tavlo usage PROJECT_DIR [--per-message] [--html]\n"
-        "       tavlo inspect SESSION.jsonl --json\n"
-        "       tavlo tree [PATH] [--depth N] [--json]\n"
-        "\n"
-        "Without a command, opens a viewer window on each path or URL (on the default log roots when\n"
-        "there is none).\n");
+    static const QList<TVLCommand> table = {
+        TVLExportCommand::command(),
+        TVLUsageCommand::command(),
+        TVLInspectCommand::command(),
+        TVLTreeCommand::command(),
+    };
+    return table;
+}
+
+const TVLCommand *TVLCommandLine::commandNamed(const QString &name)
+{
+    for (const TVLCommand &command : commands())
+        if (command.name == name)
+            return &command;
+    return nullptr;
+}
+
+QString TVLCommandLine::usageText() { return viewerHelpText(); }
+
+QString TVLCommandLine::helpTextForCommand(const TVLCommand &command)
+{
+    QString text = QStringLiteral("Usage: tavlo ") + command.name + QStringLiteral(" [OPTIONS]");
+    if (!command.arguments.isEmpty())
+        text += QLatin1Char(' ') + command.arguments;
+    text += QStringLiteral("\n\n") + command.description + QStringLiteral("\n\n");
+    return text + optionsText(command.options + QList<QCommandLineOption>{helpOption});
+}
+
+int TVLCommandLine::usageError(const QString &commandName, const QString &message, QTextStream &err)
+{
+    err << "tavlo" << (commandName.isEmpty() ? QString() : QLatin1Char(' ') + commandName) << ": " << message << "\n\n";
+    if (const TVLCommand *command = commandNamed(commandName))
+        err << helpTextForCommand(*command);
+    else
+        err << viewerHelpText();
+    return 2;
 }
 
 std::optional<QString> TVLCommandLine::checkedPath(const QString &path, bool wantDirectory, QTextStream &err)
@@ -126,103 +165,38 @@ std::optional<QString> TVLCommandLine::checkedPath(const QString &path, bool wan
     return info.absoluteFilePath();
 }
 
-int TVLCommandLine::runExport(const QStringList &givenArguments, QTextStream &out, QTextStream &err)
-{
-    QStringList arguments = givenArguments;
-    bool missingValue = false;
-    const auto outputPath = takeOption(arguments, QStringLiteral("-o"), missingValue);
-    if (missingValue || arguments.size() != 1) {
-        err << usageText();
-        return 2;
-    }
-    const auto session = openSession(arguments.first(), err);
-    if (!session)
-        return 1;
-    // The page the viewer shows, with its scripts and styles inlined so that any browser opens it alone.
-    const QString markdown = session->markdown();
-    const QString body = markdown.isEmpty() ? QString() : HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString());
-    const QString html = TVLPageTemplate::shared().standaloneDocumentWithBody(body);
-    if (!outputPath) {
-        out << html;
-        return 0;
-    }
-    QSaveFile file(*outputPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(html.toUtf8()) < 0 || !file.commit()) {
-        err << "tavlo: can't write " << *outputPath << ": " << file.errorString() << "\n";
-        return 1;
-    }
-    return 0;
-}
-
-int TVLCommandLine::runUsage(const QStringList &givenArguments, QTextStream &out, QTextStream &err)
-{
-    QStringList arguments = givenArguments;
-    const bool perMessage = hasFlag(arguments, QStringLiteral("--per-message"));
-    const bool asHtml = hasFlag(arguments, QStringLiteral("--html"));
-    if (arguments.size() != 1) {
-        err << usageText();
-        return 2;
-    }
-    const auto directory = checkedPath(arguments.first(), true, err);
-    if (!directory)
-        return 1;
-    std::vector<std::shared_ptr<TVLSession>> sessions;
-    const QFileInfoList entries = QDir(*directory).entryInfoList({QStringLiteral("*.jsonl")}, QDir::Files | QDir::Hidden);
-    if (entries.isEmpty()) {
-        err << "tavlo: " << arguments.first() << " holds no session transcripts (.jsonl files); is it a project directory?\n";
-        return 1;
-    }
-    for (const QFileInfo &entry : entries)
-        if (auto session = TVLSession::initWithPath(entry.absoluteFilePath()))
-            sessions.push_back(session);
-    std::vector<TVLSession *> plain;
-    for (const auto &session : sessions)
-        plain.push_back(session.get());
-    const auto rows = TVLUsageReport::rowsForSessions(plain, perMessage);
-    const QString name = projectNameForDirectory(*directory);
-    if (asHtml)
-        out << HVXMarkDown::htmlDocFromMarkdown(TVLUsageReport::htmlForRows(name, rows));
-    else
-        out << name << " \u2014 token usage\n\n" << alignedTable(rows);
-    return 0;
-}
-
-int TVLCommandLine::runInspect(const QStringList &givenArguments, QTextStream &out, QTextStream &err)
-{
-    QStringList arguments = givenArguments;
-    const bool asJson = hasFlag(arguments, QStringLiteral("--json"));
-    if (!asJson || arguments.size() != 1) {
-        err << usageText();
-        return 2;
-    }
-    const auto session = openSession(arguments.first(), err);
-    if (!session)
-        return 1;
-    out << QJsonDocument(TVLInspectCommand::sessionAsJson(*session)).toJson(QJsonDocument::Indented);
-    return 0;
-}
-
 std::optional<int> TVLCommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream &err)
 {
     if (arguments.isEmpty())
         return std::nullopt;
-    const QString command = arguments.first();
-    const QStringList rest = arguments.mid(1);
-    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
-        out << usageText();
+    const QString &first = arguments.first();
+    if (first == QLatin1String("help")) {
+        const TVLCommand *command = arguments.size() > 1 ? commandNamed(arguments[1]) : nullptr;
+        if (arguments.size() > 1 && !command)
+            return usageError(QString(), QStringLiteral("no command named ") + arguments[1], err);
+        out << (command ? helpTextForCommand(*command) : viewerHelpText());
         return 0;
     }
-    if (command == QLatin1String("--version")) {
+    if (const TVLCommand *command = commandNamed(first))
+        return runCommand(*command, arguments.mid(1), out, err);
+
+    QCommandLineParser parser;
+    if (!parse(parser, viewerOptions(), arguments))
+        return usageError(QString(), parser.errorText(), err);
+    if (parser.isSet(helpOption)) {
+        out << viewerHelpText();
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
         out << "Tavlo " << TAVLO_VERSION << "\n";
         return 0;
     }
-    if (command == QLatin1String("export"))
-        return runExport(rest, out, err);
-    if (command == QLatin1String("usage"))
-        return runUsage(rest, out, err);
-    if (command == QLatin1String("inspect"))
-        return runInspect(rest, out, err);
-    if (command == QLatin1String("tree"))
-        return runTreeCommand(rest, out, err);
     return std::nullopt;
+}
+
+TVLViewerArguments TVLCommandLine::viewerArguments(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parse(parser, viewerOptions(), arguments);
+    return {parser.positionalArguments(), parser.isSet(newInstanceOption)};
 }

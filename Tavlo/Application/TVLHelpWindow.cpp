@@ -43,6 +43,7 @@ TVLHelpWindow::TVLHelpWindow(const QString &pageName, const QString &title)
         else
             openLink(url);
     });
+    document()->setDocumentMargin(14);
     loadPage(pageName);
     resize(720, 640);
 }

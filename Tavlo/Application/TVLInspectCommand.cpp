@@ -1,11 +1,15 @@
 #include "TVLInspectCommand.h"
 
+#include "TVLCommandLine.h"
+#include "TVLExportCommand.h"
+
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubagent.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 
 namespace {
 QJsonValue dateOrNull(const QDateTime &date)
@@ -103,4 +107,28 @@ QJsonObject TVLInspectCommand::sessionAsJson(TVLSession &session)
         {QStringLiteral("subagents"), subagents},
         {QStringLiteral("displayChildren"), displayChildren},
     };
+}
+
+TVLCommand TVLInspectCommand::command()
+{
+    const QString jsonOption = QStringLiteral("json");
+    auto run = [jsonOption](const QCommandLineParser &parser, QTextStream &out, QTextStream &err) {
+        const QStringList arguments = parser.positionalArguments();
+        if (!parser.isSet(jsonOption))
+            return TVLCommandLine::usageError(QStringLiteral("inspect"), QStringLiteral("--json is required"), err);
+        if (arguments.size() != 1)
+            return TVLCommandLine::usageError(QStringLiteral("inspect"), QStringLiteral("give one session transcript"),
+                                              err);
+        const auto session = TVLExportCommand::openSession(arguments.first(), err);
+        if (!session)
+            return 1;
+        out << QJsonDocument(sessionAsJson(*session)).toJson(QJsonDocument::Indented);
+        return 0;
+    };
+    return {QStringLiteral("inspect"),
+            QStringLiteral("SESSION.jsonl"),
+            QStringLiteral("Prints the model of a session as JSON: exchanges, messages, duplicate groups, token usage, "
+                           "sub-agents."),
+            {QCommandLineOption(jsonOption, QStringLiteral("Write JSON (the only form there is; required)."))},
+            run};
 }

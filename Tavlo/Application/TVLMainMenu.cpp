@@ -266,9 +266,7 @@ void buildHelpMenu(QMenuBar *bar, HVXWindowController *window)
 
 void TVLMainMenu::registerDefaults()
 {
-    HVXDefaults &defaults = HVXDefaults::standard();
-    if (!defaults.registeredValue(showToolStepsKey).isValid())
-        defaults.registerDefaults({{showToolStepsKey, false}});
+    TVLToolSteps::registerDefaults();
     TVLSession::registerDefaults();
 }
 

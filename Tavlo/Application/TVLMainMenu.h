@@ -6,6 +6,8 @@
 // Object names that other parts of the program rely on: "TVLOpenRecentMenu" (File > Open Recent,
 // filled by the recents manager) and the actions' names set below.
 
+#include "Tavlo/DataObjects/TVLToolSteps.h"
+
 #include <QString>
 
 class HVXWindowController;
@@ -25,6 +27,6 @@ inline const char *const findActionNames[] = {"TVLFindAction", "TVLFindNextActio
                                               "TVLUseSelectionForFindAction"};
 
 // The setting that shows a tool call's steps in the page.
-inline const QString showToolStepsKey = QStringLiteral("TVLShowToolSteps");
+inline const QString &showToolStepsKey = TVLToolSteps::settingKey;
 void registerDefaults();
 } // namespace TVLMainMenu

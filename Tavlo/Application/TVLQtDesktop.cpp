@@ -1,6 +1,7 @@
 #include "TVLQtDesktop.h"
 
 #include "TVLApplication.h"
+#include "TVLGioApplications.h"
 
 #include "Halvex/Foundation/HVXLog.h"
 
@@ -48,6 +49,29 @@ void TVLQtDesktop::showInformationalAlert(const QString &message, const QString 
     QMessageBox box(QMessageBox::Information, QStringLiteral("Tavlo"), message, QMessageBox::Ok);
     box.setInformativeText(informativeText);
     box.exec();
+}
+
+QList<TVLDesktop::Application> TVLQtDesktop::applicationsForUrl(const QUrl &url)
+{
+    if (!url.isLocalFile())
+        return {};
+    return TVLGioApplications::applicationsForPath(url.toLocalFile());
+}
+
+void TVLQtDesktop::openUrlWithApplication(const QUrl &url, const QString &applicationIdentifier)
+{
+    if (const auto failure = TVLGioApplications::launch(applicationIdentifier, url))
+        HVXLogWarning(QStringLiteral("Could not open %1 with %2: %3").arg(url.toString(), applicationIdentifier, *failure));
+}
+
+void TVLQtDesktop::openPathWithApplicationNamed(const QString &path, const QString &applicationName)
+{
+    const auto identifier = TVLGioApplications::identifierForApplicationNamed(applicationName);
+    if (!identifier) {
+        HVXLogWarning(QStringLiteral("Beep: No application named %1 to open %2").arg(applicationName, path));
+        return;
+    }
+    openUrlWithApplication(QUrl::fromLocalFile(path), *identifier);
 }
 
 bool TVLQtDesktop::dataDebugMode() const

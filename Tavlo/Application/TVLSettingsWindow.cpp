@@ -7,6 +7,7 @@
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/Viewer/TVLSettingsViewController.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -43,7 +44,13 @@ TVLSettingsWindow *TVLSettingsWindow::present()
 {
     if (!HVXWindows::knowsViewControllerClass(QString::fromLatin1(className)))
         registerClass();
-    return qobject_cast<TVLSettingsWindow *>(HVXWindows::presentViewControllerOfClass(QString::fromLatin1(className)));
+    const QString name = QString::fromLatin1(className);
+    const bool wasOpen = HVXWindows::findViewControllerOfClass(name, {}) != nullptr;
+    auto *settings = qobject_cast<TVLSettingsWindow *>(HVXWindows::presentViewControllerOfClass(name));
+    // A first window is as large as its content needs, unless the user gave it a size before.
+    if (settings && !wasOpen && !HVXDefaults::standard().contains(QStringLiteral("HVXWindowFrame TVLSettings")))
+        settings->window()->resize(560, settings->window()->sizeHint().height());
+    return settings;
 }
 
 TVLSettingsWindow::TVLSettingsWindow(QWidget *parent)
@@ -58,6 +65,8 @@ TVLSettingsWindow::TVLSettingsWindow(QWidget *parent)
         HVXDefaults::standard().registerDefaults({{TVLApplication::appearanceKey, QStringLiteral("system")}});
 
     auto *layout = new QVBoxLayout(this);
+    m_tags = new TVLSettingsViewController(this);
+    layout->addWidget(m_tags);
     layout->addWidget(buildGeneralSection());
     if (QWidget *updates = buildUpdatesSection())
         layout->addWidget(updates);

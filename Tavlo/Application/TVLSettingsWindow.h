@@ -9,6 +9,7 @@
 class QCheckBox;
 class QComboBox;
 class QPushButton;
+class TVLSettingsViewController;
 
 class TVLSettingsWindow final : public HVXViewController
 {
@@ -25,11 +26,15 @@ public:
     QString hvxWindowAutoSaveName() const override { return QStringLiteral("TVLSettings"); }
     QString helpSectionID() const override { return QStringLiteral("settings"); }
 
+    // The tag palette's editors, the window's first section.
+    TVLSettingsViewController *tagSettings() const { return m_tags; }
+
 private:
     QWidget *buildGeneralSection();
     QWidget *buildUpdatesSection();
     void syncFromSettings();
 
+    TVLSettingsViewController *m_tags = nullptr;
     QComboBox *m_appearance = nullptr;
     QComboBox *m_titleMode = nullptr;
     QCheckBox *m_relativeTime = nullptr;

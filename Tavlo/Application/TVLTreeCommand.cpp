@@ -1,5 +1,7 @@
 #include "TVLTreeCommand.h"
 
+#include "TVLCommandLine.h"
+
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
 #include "Tavlo/DataObjects/TVLProject.h"
@@ -89,29 +91,29 @@ struct TreeArguments
     bool json = false;
 };
 
-std::optional<TreeArguments> parseArguments(const QStringList &args, QTextStream &err)
+const QString depthOption = QStringLiteral("depth");
+const QString jsonOption = QStringLiteral("json");
+
+std::optional<TreeArguments> parseArguments(const QCommandLineParser &parser, QTextStream &err)
 {
     TreeArguments parsed;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString &arg = args[i];
-        if (arg == QLatin1String("--json")) {
-            parsed.json = true;
-        } else if (arg == QLatin1String("--depth")) {
-            bool ok = false;
-            parsed.depth = i + 1 < args.size() ? args[i + 1].toInt(&ok) : -1;
-            if (!ok || parsed.depth < 1) {
-                err << "tavlo tree: --depth needs a number of levels, 1 or more\n";
-                return std::nullopt;
-            }
-            ++i;
-        } else if (arg.startsWith(QLatin1String("--")) || !parsed.path.isEmpty()) {
-            err << "tavlo tree: unexpected argument " << arg << "\n"
-                << "Usage: tavlo tree [PATH] [--depth N] [--json]\n";
+    parsed.json = parser.isSet(jsonOption);
+    if (parser.isSet(depthOption)) {
+        bool ok = false;
+        parsed.depth = parser.value(depthOption).toInt(&ok);
+        if (!ok || parsed.depth < 1) {
+            TVLCommandLine::usageError(QStringLiteral("tree"), QStringLiteral("--depth needs a number of levels, 1 or more"),
+                                       err);
             return std::nullopt;
-        } else {
-            parsed.path = arg;
         }
     }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1) {
+        TVLCommandLine::usageError(QStringLiteral("tree"), QStringLiteral("unexpected argument ") + positional[1], err);
+        return std::nullopt;
+    }
+    if (!positional.isEmpty())
+        parsed.path = positional.first();
     return parsed;
 }
 
@@ -183,7 +185,13 @@ QString TVLTreeCommand::outlineAsText(TVLObject &content, int depth)
 
 int runTreeCommand(const QStringList &args, QTextStream &out, QTextStream &err)
 {
-    const auto parsed = parseArguments(args, err);
+    return TVLCommandLine::run(QStringList{QStringLiteral("tree")} + args, out, err).value_or(2);
+}
+
+namespace {
+int runTree(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
+{
+    const auto parsed = parseArguments(parser, err);
     if (!parsed)
         return 2;
 
@@ -213,4 +221,17 @@ int runTreeCommand(const QStringList &args, QTextStream &out, QTextStream &err)
     else
         out << TVLTreeCommand::outlineAsText(*content, parsed->depth);
     return 0;
+}
+} // namespace
+
+TVLCommand TVLTreeCommand::command()
+{
+    return {QStringLiteral("tree"),
+            QStringLiteral("[PATH]"),
+            QStringLiteral("Prints the outline the viewer shows for PATH (a log root, project or session; the default "
+                           "log roots when none is given)."),
+            {QCommandLineOption(depthOption, QStringLiteral("Show N levels below PATH (all of them by default)."),
+                                QStringLiteral("N")),
+             QCommandLineOption(jsonOption, QStringLiteral("Write the outline as nested JSON objects."))},
+            runTree};
 }

@@ -18,10 +18,9 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
 
-    // A process of its own, not handing its arguments to the running one.
-    const bool newInstance = arguments.removeAll(QStringLiteral("--new-instance")) > 0;
     const QString activationToken = qEnvironmentVariable("XDG_ACTIVATION_TOKEN");
 
+    TVLViewerArguments viewer;
     // Commands answer without a display, so they run before any window system is touched.
     {
         QCoreApplication app(argc, argv);
@@ -29,10 +28,12 @@ int main(int argc, char **argv)
         QTextStream err(stderr);
         if (const auto exitCode = TVLCommandLine::run(arguments, out, err))
             return *exitCode;
-        if (!newInstance
+        // A process of its own (--new-instance) doesn't hand its arguments to the running one.
+        viewer = TVLCommandLine::viewerArguments(arguments);
+        if (!viewer.newInstance
             && TVLSingleInstance::forwardToRunningInstance(
                 TVLSingleInstance::socketPath(),
-                TVLSingleInstance::resolvedArguments(arguments, QDir::currentPath()), activationToken))
+                TVLSingleInstance::resolvedArguments(viewer.pathsAndUrls, QDir::currentPath()), activationToken))
             return 0;
     }
 
@@ -45,7 +46,7 @@ int main(int argc, char **argv)
     HVXTerminationSignals::install([&delegate] { delegate.terminate(); });
     TVLMainMenu::install(&delegate);
     TVLSingleInstance instance;
-    if (!newInstance)
+    if (!viewer.newInstance)
         instance.listen(TVLSingleInstance::socketPath(), [&delegate](const TVLSingleInstance::Request &request) {
             // The desktop's activation token lets the raised window take the focus.
             if (!request.activationToken.isEmpty())
@@ -55,7 +56,7 @@ int main(int argc, char **argv)
             else
                 delegate.applicationOpenURLs(request.arguments);
         });
-    delegate.applicationOpenURLs(arguments);
+    delegate.applicationOpenURLs(viewer.pathsAndUrls);
     delegate.applicationDidFinishLaunching();
     TVLUpdater::shared().checkInBackgroundIfEnabled();
     const int exitCode = app.exec();

@@ -34,6 +34,19 @@ std::shared_ptr<TVLExchange> TVLExchange::initAsPreamble()
     return exchange;
 }
 
+QString TVLExchange::sectionId() const
+{
+    if (!m_isPreamble)
+        return m_uuid;
+    for (const Ptr &child : children()) {
+        const auto *message = static_cast<const TVLMessage *>(child.get());
+        const std::optional<QString> fragment = message->rawMarkdown();
+        if (fragment && !fragment->isEmpty())
+            return message->uuid();
+    }
+    return m_uuid;
+}
+
 std::vector<TVLMessage *> TVLExchange::messages() const
 {
     std::vector<TVLMessage *> result;
@@ -104,17 +117,18 @@ quint16 TVLExchange::tagSummary()
     TVLProjectMetadata *store = metadata();
     if (!store)
         return 0;
+    const QString id = sectionId();
     quint16 summary = 0;
-    if (!store->annotationForMessageId(m_uuid).isEmpty())
+    if (!store->annotationForMessageId(id).isEmpty())
         summary |= 1;
-    for (quint64 tagId : store->tagIdsForMessageId(m_uuid))
+    for (quint64 tagId : store->tagIdsForMessageId(id))
         summary |= TVLTag::bitMaskForTagId(tagId);
     return summary;
 }
 
 void TVLExchange::invalidateTagSummaryForMessageId(const QString &messageId)
 {
-    if (messageId == m_uuid)
+    if (messageId == m_uuid || (m_isPreamble && messageId == sectionId()))
         invalidateTagSummary();
 }
 

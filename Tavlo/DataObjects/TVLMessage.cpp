@@ -5,6 +5,7 @@
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "TVLLineParser.h"
+#include "TVLToolSteps.h"
 
 #include <QJsonDocument>
 #include <QLocale>
@@ -26,6 +27,7 @@ void registerMessageDefaults()
 {
     static const bool registered = [] {
         HVXDefaults::standard().registerDefaults({{kPatchLinesKey, 16}, {kAttachmentLinesKey, 16}});
+        TVLToolSteps::registerDefaults();
         return true;
     }();
     Q_UNUSED(registered);
@@ -262,12 +264,25 @@ std::optional<QString> TVLMessage::markdownForStructuredPatch() const
         + QStringLiteral("```diff\n") + diff + QStringLiteral("```\n\n") + QStringLiteral("</div>\n");
 }
 
+QString TVLMessage::toolStepsHtml() const
+{
+    // Meta, command and summary lines stay hidden; prompts, answers and tool results have steps.
+    if (!m_flags.parsed || m_flags.compactSummary
+        || (m_type.startsWith(QStringLiteral("user \u2013 ")) && !m_flags.sourceToolAssistant))
+        return {};
+    const std::optional<QString> patch =
+        m_flags.sourceToolAssistant && m_lineType == QLatin1String("user") ? markdownForStructuredPatch() : std::nullopt;
+    const ParsedLine parsed(rawBytes());
+    return parsed.ok() ? TVLToolSteps::htmlForLine(parsed.line(), patch) : QString();
+}
+
 QString TVLMessage::htmlBlock() const
 {
     const std::optional<QString> markdown = rawMarkdown();
-    if (!markdown || markdown->isEmpty())
+    const QString steps = TVLToolSteps::shown() ? toolStepsHtml() : QString();
+    if ((!markdown || markdown->isEmpty()) && steps.isEmpty())
         return {};
-    QString body = *markdown;
+    QString body = markdown.value_or(QString());
     QString cssClass;
     if (m_flags.sourceToolAssistant) {
         cssClass = QStringLiteral("tool-use");
@@ -275,10 +290,10 @@ QString TVLMessage::htmlBlock() const
         cssClass = QStringLiteral("compact-boundary");
     } else {
         cssClass = m_lineType.isNull() ? QStringLiteral("unknown") : m_lineType;
-        if (m_lineType == QLatin1String("user")) {
+        if (!body.isEmpty() && m_lineType == QLatin1String("user")) {
             body.replace(QLatin1Char('\n'), QLatin1String("\n\t"));
             body = QStringLiteral("\n\n---\n\n\t") + body + QStringLiteral("\n\n");
-        } else if (m_lineType == QLatin1String("attachment")) {
+        } else if (!body.isEmpty() && m_lineType == QLatin1String("attachment")) {
             const qint64 lineCount = body.count(QLatin1Char('\n')) + 1;
             const bool folded = startsFolded(lineCount, kAttachmentLinesKey);
             body = QStringLiteral("<p class=\"attachment-header\"><span class=\"fold-toggle\">%1</span> Attachment</p>"
@@ -287,6 +302,8 @@ QString TVLMessage::htmlBlock() const
                             escapeHtml(body));
         }
     }
+    if (!steps.isEmpty())
+        body += QStringLiteral("\n\n") + steps;
     return QStringLiteral("\n<div id=\"%1\" class=\"%2\">\n\n").arg(escapeHtmlAttribute(m_uuid), escapeHtmlAttribute(cssClass))
         + body + QStringLiteral("\n\n</div>\n\n");
 }
@@ -313,7 +330,7 @@ QString TVLMessage::compactionBoundaryMarkdown() const
 
 std::optional<TVLTokenUsage> TVLMessage::tokenUsage()
 {
-    if (m_flags.usageDuplicate)
+    if (m_marks.usageDuplicate)
         return std::nullopt;
     if (m_flags.compactSummary)
         return m_compactionUsage ? std::optional<TVLTokenUsage>(*m_compactionUsage) : std::nullopt;
@@ -322,17 +339,17 @@ std::optional<TVLTokenUsage> TVLMessage::tokenUsage()
 
 void TVLMessage::markUsageDuplicate()
 {
-    if (m_flags.usageDuplicate)
+    if (m_marks.usageDuplicate)
         return;
-    m_flags.usageDuplicate = true;
+    m_marks.usageDuplicate = true;
     announce(TVLProperty::DisplayTitle);
 }
 
 void TVLMessage::markInDuplicateGroup()
 {
-    if (m_flags.inDuplicateGroup)
+    if (m_marks.inDuplicateGroup)
         return;
-    m_flags.inDuplicateGroup = true;
+    m_marks.inDuplicateGroup = true;
     announce(TVLProperty::DisplayTitle);
 }
 
@@ -356,8 +373,8 @@ QString TVLMessage::displayTitle() const
         if (name.isEmpty())
             name = line.value(QLatin1String("messageId")).toString();
     }
-    const QString marker = m_flags.usageDuplicate ? QStringLiteral("\u2502 ")
-                         : m_flags.inDuplicateGroup ? QStringLiteral("\u2514 ")
+    const QString marker = m_marks.usageDuplicate ? QStringLiteral("\u2502 ")
+                         : m_marks.inDuplicateGroup ? QStringLiteral("\u2514 ")
                                                     : QStringLiteral("  ");
     return QStringLiteral("[F:monospacedSystemFontOfSize:weight:|13.0|%1]%2[F:systemFontOfSize:weight:|13.0|%1]%3")
         .arg(QString::number(0.0, 'f', 6), marker, name);

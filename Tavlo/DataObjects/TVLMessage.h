@@ -56,6 +56,7 @@ public:
     // Page content.
     std::optional<QString> rawMarkdown() const;
     std::optional<QString> markdownForStructuredPatch() const;
+    // The line's fragment of the page; with tool steps shown, its calls, results and images too.
     QString htmlBlock() const;
     QString markdown() const override;
     QString compactionBoundaryMarkdown() const;
@@ -67,8 +68,8 @@ public:
     void markUsageDuplicate();
     void markInDuplicateGroup();
     void injectCompactionUsage(std::optional<TVLTokenUsage> usage);
-    bool usageDuplicate() const { return m_flags.usageDuplicate; }
-    bool inDuplicateGroup() const { return m_flags.inDuplicateGroup; }
+    bool usageDuplicate() const { return m_marks.usageDuplicate; }
+    bool inDuplicateGroup() const { return m_marks.inDuplicateGroup; }
 
     QString displayTitle() const override;
     bool isLeaf() const override { return true; }
@@ -78,6 +79,7 @@ public:
 private:
     friend class TVLLineParser;
     static constexpr qint64 kNoTimestamp = std::numeric_limits<qint64>::min();
+    QString toolStepsHtml() const;
 
     struct Extra
     {
@@ -90,8 +92,13 @@ private:
         bool exchangeStarter : 1 = false;
         bool compactSummary : 1 = false;
         bool sourceToolAssistant : 1 = false;
-        bool usageDuplicate : 1 = false;
-        bool inDuplicateGroup : 1 = false;
+    };
+    // Set by later reads of a growing file while searches may read the line on a worker
+    // thread; kept apart from the line's own flags so the two never share a memory location.
+    struct Marks
+    {
+        bool usageDuplicate = false;
+        bool inDuplicateGroup = false;
     };
 
     std::shared_ptr<const QByteArray> m_buffer;
@@ -108,4 +115,5 @@ private:
     std::unique_ptr<TVLTokenUsage> m_compactionUsage;
     std::unique_ptr<Extra> m_extra;
     Flags m_flags;
+    Marks m_marks;
 };

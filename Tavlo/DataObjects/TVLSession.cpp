@@ -326,6 +326,7 @@ bool TVLSession::applyRead(TVLSessionRead read)
         exchange->setParent(this);
     List messages(read.messages.begin(), read.messages.end());
     setChildren(std::move(messages));
+    const std::vector<std::shared_ptr<TVLExchange>> previous = m_exchanges;
     setExchanges(std::move(read.exchanges));
     loadSubagents();
     m_firstTimestamp = computeFirstTimestamp();
@@ -333,7 +334,29 @@ bool TVLSession::applyRead(TVLSessionRead read)
     m_firstUserPrompt = computeFirstUserPrompt();
     m_lastUserPrompt = computeLastUserPrompt();
     updateDisplayTitle();
+    refilterAfterRead(previous);
     return true;
+}
+
+// Every read makes new exchanges, which start out unmatched. Under an active filter they are
+// matched before anyone sees them; an exchange that holds the same lines as before keeps its
+// earlier answer, so a live session under a filter costs only its changed end per read.
+void TVLSession::refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange>> &previous)
+{
+    if (!isFilterActive())
+        return;
+    for (size_t i = 0; i < m_exchanges.size(); ++i) {
+        TVLExchange &exchange = *m_exchanges[i];
+        if (i < previous.size() && previous[i]->children().size() == exchange.children().size()
+            && !exchange.children().empty() && previous[i]->children().front() == exchange.children().front())
+            exchange.setMatchesFilter(previous[i]->matchesFilter());
+        else
+            exchange.updateFilters();
+    }
+    for (const auto &subagent : m_subagents)
+        subagent->sendFilterNotifications();
+    updateFilters();
+    updateFiltersOfAncestors();
 }
 
 void TVLSession::pathDidUpdate(const QString &changedPath)
@@ -361,6 +384,7 @@ void TVLSession::setExchanges(std::vector<std::shared_ptr<TVLExchange>> exchange
     m_exchanges = std::move(exchanges);
     announce(TVLProperty::Exchanges);
     announce(TVLProperty::DisplayChildren);
+    dropCachedTagSummaries();
 }
 
 std::vector<TVLMessage *> TVLSession::messages() const
@@ -477,11 +501,14 @@ TVLObject::List TVLSession::displayChildren()
 
 quint16 TVLSession::tagSummary()
 {
+    if (const auto cached = cachedTagSummary())
+        return *cached;
     quint16 summary = 0;
     for (const auto &exchange : m_exchanges)
         summary |= exchange->tagSummary();
     for (const auto &subagent : m_subagents)
         summary |= subagent->tagSummary();
+    setCachedTagSummary(summary);
     return summary;
 }
 
@@ -515,6 +542,8 @@ void TVLSession::updateFilters()
 
 void TVLSession::addAdditionalTokenUsage(TVLTokenUsage &usage)
 {
+    if (m_unpairedCompactionUsage)
+        usage.addUsage(*m_unpairedCompactionUsage);
     for (const auto &subagent : m_subagents)
         if (const auto subagentUsage = subagent->tokenUsage())
             usage.addUsage(*subagentUsage);
@@ -558,8 +587,9 @@ QString TVLSession::formatDateRelative(const QDateTime &date, bool relative) con
     if (relative)
         return hvxRelativeTimeString(date);
     const QDateTime local = date.toLocalTime();
+    // The locale's medium date and short time, in the order and words of the user's language.
     const QLocale locale;
-    return locale.toString(local.date(), QStringLiteral("MMM d, yyyy")) + QStringLiteral(", ")
+    return locale.toString(local.date(), hvxMediumDatePattern(locale)) + QStringLiteral(", ")
         + locale.toString(local.time(), QLocale::ShortFormat);
 }
 
@@ -598,15 +628,16 @@ void TVLSession::addToContextMenu(HVXMenu &menu)
     menu.addSeparator();
     const QUrl fileUrl = QUrl::fromLocalFile(path());
     const auto applications = TVLDesktop::current().applicationsForUrl(fileUrl);
-    if (!applications.isEmpty()) {
-        HVXMenu &openIn = menu.addMenuWithTitle(QStringLiteral("Open in"));
-        for (const auto &application : applications) {
-            const QString identifier = application.identifier;
-            openIn.addItemWithTitle(application.name, [fileUrl, identifier] {
-                TVLDesktop::current().openUrlWithApplication(fileUrl, identifier);
-            });
-        }
+    HVXMenu &openIn = menu.addMenuWithTitle(QStringLiteral("Open in"));
+    for (const auto &application : applications) {
+        const QString identifier = application.identifier;
+        openIn.addItemWithTitle(application.name, [fileUrl, identifier] {
+            TVLDesktop::current().openUrlWithApplication(fileUrl, identifier);
+        });
     }
+    // An empty submenu would look broken; this says why there is nothing to choose.
+    if (applications.isEmpty())
+        openIn.addItemWithTitle(QStringLiteral("No Application"), {}).enabled = false;
     if (TVLDesktop::current().enableDeveloperHacks()) {
         const QString file = path();
         for (const char *name : {"OK JSON", "Textmate", "Zed"}) {

@@ -105,7 +105,10 @@ public:
                                                           const QHash<QString, QString> &exchangeByMessageUuid) const;
     QString resolveAcompactAnchorForPromptIdExchangeByMsgUuid(const QString &promptId,
                                                                const QHash<QString, QString> &exchangeByMessageUuid) const;
+    // Credits each compaction transcript's usage to the compact summary line it belongs to: by
+    // prompt id, else by time; one that belongs to no summary line counts for the session itself.
     void attachCompactionUsageFromSubagents(const std::vector<std::shared_ptr<TVLSubagent>> &subagents);
+    const std::optional<TVLTokenUsage> &unpairedCompactionUsage() const { return m_unpairedCompactionUsage; }
     void setSubagents(std::vector<std::shared_ptr<TVLSubagent>> subagents);
 
     static void registerDefaults();
@@ -119,16 +122,19 @@ protected:
 
 private:
     bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
+    void refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange>> &previous);
     QDateTime computeFirstTimestamp() const;
     QDateTime computeLastChangedAt() const;
     std::optional<QString> computeFirstUserPrompt() const;
     std::optional<QString> computeLastUserPrompt() const;
+    void setUnpairedCompactionUsage(const std::optional<TVLTokenUsage> &usage);
 
     std::vector<std::shared_ptr<TVLExchange>> m_exchanges;
     std::vector<std::shared_ptr<TVLSubagent>> m_subagents;
     // Compaction transcripts read for their usage but not shown; kept so that the next read of
     // the folder finds them already read.
     std::vector<std::shared_ptr<TVLSubagent>> m_hiddenCompactions;
+    std::optional<TVLTokenUsage> m_unpairedCompactionUsage;
     TVLSessionBytes m_bytes;
     QHash<QString, int> m_toolUseLineById;
     // Built on first use after each read, so anchoring many sub-agents stays linear.

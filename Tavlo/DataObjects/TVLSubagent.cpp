@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonObject>
+#include <QSet>
+
+#include <algorithm>
 
 std::shared_ptr<TVLSubagent> TVLSubagent::initWithPath(const QString &path)
 {
@@ -105,6 +108,7 @@ void TVLSession::loadSubagents()
     const QFileInfo directoryInfo(directory);
     if (!directoryInfo.isDir()) {
         m_hiddenCompactions.clear();
+        setUnpairedCompactionUsage(std::nullopt);
         if (!m_subagents.empty())
             setSubagents({});
         return;
@@ -119,6 +123,7 @@ void TVLSession::loadSubagents()
     if (!dir.isReadable()) {
         HVXLogError(QStringLiteral("Failed to get contents of '%1': %2").arg(directory, QStringLiteral("Permission denied")));
         m_hiddenCompactions.clear();
+        setUnpairedCompactionUsage(std::nullopt);
         if (!m_subagents.empty())
             setSubagents({});
         return;
@@ -252,20 +257,90 @@ QString TVLSession::resolveAcompactAnchorForPromptIdExchangeByMsgUuid(const QStr
     return map.value(static_cast<TVLMessage *>(children()[size_t(line.value())].get())->uuid());
 }
 
+namespace {
+// A compaction transcript ends just before the parent writes its compact boundary and summary
+// lines; a summary further away than this belongs to another compaction.
+constexpr qint64 kCompactionPairingWindowMSecs = 60 * 1000;
+
+std::optional<qint64> lastTimestampMSecs(TVLSubagent &compaction)
+{
+    const auto all = compaction.messages();
+    for (auto it = all.rbegin(); it != all.rend(); ++it)
+        if ((*it)->hasTimestamp())
+            return (*it)->timestampMSecs();
+    return std::nullopt;
+}
+} // namespace
+
 void TVLSession::attachCompactionUsageFromSubagents(const std::vector<std::shared_ptr<TVLSubagent>> &subagents)
 {
+    std::vector<TVLSubagent *> compactions;
     QHash<QString, TVLSubagent *> byPromptId;
-    for (const auto &subagent : subagents)
-        if (subagent->kind() == TVLSubagent::Compaction && !subagent->subPromptId().isEmpty())
-            byPromptId.insert(subagent->subPromptId(), subagent.get());
-    if (byPromptId.isEmpty())
-        return;
-    for (TVLMessage *message : messages()) {
-        if (!message->isCompactSummary() || message->promptId().isEmpty())
+    for (const auto &subagent : subagents) {
+        if (subagent->kind() != TVLSubagent::Compaction)
             continue;
-        if (TVLSubagent *compaction = byPromptId.value(message->promptId()))
-            message->injectCompactionUsage(compaction->compactionUsage());
+        compactions.push_back(subagent.get());
+        if (!subagent->subPromptId().isEmpty())
+            byPromptId.insert(subagent->subPromptId(), subagent.get());
     }
+    std::optional<TVLTokenUsage> unpaired;
+    if (compactions.empty()) {
+        setUnpairedCompactionUsage(unpaired);
+        return;
+    }
+
+    // The prompt id names the summary a compaction belongs to.
+    QSet<TVLSubagent *> paired;
+    std::vector<TVLMessage *> freeSummaries;
+    for (TVLMessage *message : messages()) {
+        if (!message->isCompactSummary())
+            continue;
+        TVLSubagent *compaction = message->promptId().isEmpty() ? nullptr : byPromptId.value(message->promptId());
+        if (compaction) {
+            // A second summary line of the same prompt would count the compaction twice.
+            if (!paired.contains(compaction))
+                message->injectCompactionUsage(compaction->compactionUsage());
+            paired.insert(compaction);
+        } else if (message->hasTimestamp()) {
+            freeSummaries.push_back(message);
+        }
+    }
+
+    // Transcripts written without prompt ids pair by time: each with the first free summary line
+    // written at or after its last line, within the window, earliest compaction first.
+    std::vector<std::pair<qint64, TVLSubagent *>> byEnd;
+    for (TVLSubagent *compaction : compactions) {
+        if (paired.contains(compaction))
+            continue;
+        if (const auto end = lastTimestampMSecs(*compaction))
+            byEnd.emplace_back(*end, compaction);
+        else if (const auto usage = compaction->compactionUsage())
+            (unpaired ? *unpaired : unpaired.emplace()).addUsage(*usage);
+    }
+    std::stable_sort(byEnd.begin(), byEnd.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(freeSummaries.begin(), freeSummaries.end(),
+                     [](const TVLMessage *a, const TVLMessage *b) { return a->timestampMSecs() < b->timestampMSecs(); });
+    size_t next = 0;
+    for (const auto &[end, compaction] : byEnd) {
+        while (next < freeSummaries.size() && freeSummaries[next]->timestampMSecs() < end)
+            ++next;
+        if (next < freeSummaries.size() && freeSummaries[next]->timestampMSecs() - end <= kCompactionPairingWindowMSecs) {
+            freeSummaries[next++]->injectCompactionUsage(compaction->compactionUsage());
+            continue;
+        }
+        // No summary line to carry it: the session still counts it, once.
+        if (const auto usage = compaction->compactionUsage())
+            (unpaired ? *unpaired : unpaired.emplace()).addUsage(*usage);
+    }
+    setUnpairedCompactionUsage(unpaired);
+}
+
+void TVLSession::setUnpairedCompactionUsage(const std::optional<TVLTokenUsage> &usage)
+{
+    if (usage == m_unpairedCompactionUsage)
+        return;
+    m_unpairedCompactionUsage = usage;
+    invalidateTokenUsage();
 }
 
 void TVLSession::setSubagents(std::vector<std::shared_ptr<TVLSubagent>> subagents)
@@ -274,4 +349,5 @@ void TVLSession::setSubagents(std::vector<std::shared_ptr<TVLSubagent>> subagent
     announce(TVLProperty::Subagents);
     announce(TVLProperty::DisplayChildren);
     invalidateTokenUsage();
+    dropCachedTagSummaries();
 }

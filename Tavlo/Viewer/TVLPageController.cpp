@@ -161,6 +161,9 @@ void TVLPageController::observeNotifications()
                        [this](const HVXNotification &notification) {
                            metadataDidChange(static_cast<const TVLProjectMetadata *>(notification.object));
                        });
+    // Badges carry the tags' names and colours.
+    center.addObserver(this, QStringLiteral("TVLTagsDidChangeNotification"), nullptr,
+                       [this](const HVXNotification &) { updateAllTagBadges(); });
 }
 
 // ---- Loading
@@ -253,8 +256,9 @@ void TVLPageController::sessionDidUpdate(TVLSession *session)
     const auto shown = std::static_pointer_cast<TVLSession>(m_displayedObject);
     const unsigned count = unsigned(shown->exchanges().size());
     const unsigned shownCount = m_lastDisplayedExchangeCount;
-    // Unsigned on purpose: a page that shows no exchange (0 - 1 wraps) is reloaded too.
-    if (shownCount - 1 >= count)
+    // Unsigned on purpose: a page that shows no exchange (0 - 1 wraps) is reloaded too. Under
+    // a filter the page holds only the matching exchanges, which appending would not respect.
+    if (shownCount - 1 >= count || shown->isFilterActive())
         fullReloadSession(shown);
     else
         appendNewExchangesFrom(shownCount, shown);
@@ -535,10 +539,10 @@ void TVLPageController::updateAllTagBadges()
     if (const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject)) {
         QStringList ids;
         for (const auto &exchange : session->exchanges())
-            ids << exchange->uuid();
+            ids << exchange->sectionId();
         runBadgeScriptsForMessageIds(ids);
     } else if (const auto exchange = std::dynamic_pointer_cast<TVLExchange>(m_displayedObject)) {
-        runBadgeScriptsForMessageIds({exchange->uuid()});
+        runBadgeScriptsForMessageIds({exchange->sectionId()});
     }
 }
 
@@ -582,9 +586,9 @@ void TVLPageController::invalidateAllTagSummaries()
 {
     if (const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject)) {
         for (const auto &exchange : session->exchanges())
-            exchange->invalidateTagSummaryForMessageId(exchange->uuid());
+            exchange->invalidateTagSummaryForMessageId(exchange->sectionId());
     } else if (const auto exchange = std::dynamic_pointer_cast<TVLExchange>(m_displayedObject)) {
-        exchange->invalidateTagSummaryForMessageId(exchange->uuid());
+        exchange->invalidateTagSummaryForMessageId(exchange->sectionId());
     }
 }
 

@@ -2,10 +2,12 @@
 
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/DataObjects/TVLToolSteps.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QSignalBlocker>
 #include <QToolButton>
 
@@ -18,12 +20,15 @@ const QString kRelativeTimeKey = QStringLiteral("TVLSessionUseRelativeTime");
 
 TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     : QWidget(parent)
+    , m_modelName(new QLabel(this))
     , m_tokens(new QToolButton(this))
     , m_titleMode(new QComboBox(this))
     , m_relativeTime(new QCheckBox(tr("Relative Time"), this))
+    , m_toolSteps(new QCheckBox(tr("Show Tool Steps"), this))
 {
     setObjectName(QStringLiteral("TVLViewerFlags"));
     TVLSession::registerDefaults();
+    TVLToolSteps::registerDefaults();
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 4, 0);
     layout->setSpacing(10);
@@ -43,13 +48,31 @@ TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     connect(m_relativeTime, &QCheckBox::toggled, this,
             [](bool on) { HVXDefaults::standard().setBool(kRelativeTimeKey, on); });
 
+    m_toolSteps->setToolTip(tr("Show tool calls, their results and images on the page"));
+    connect(m_toolSteps, &QCheckBox::toggled, this,
+            [](bool on) { HVXDefaults::standard().setBool(TVLToolSteps::settingKey, on); });
+
+    m_modelName->setObjectName(QStringLiteral("TVLModelNameLabel"));
+    m_modelName->setToolTip(tr("The model that answered the selected exchange"));
+    m_modelName->setForegroundRole(QPalette::PlaceholderText);
+    m_modelName->hide();
+
+    layout->addWidget(m_modelName);
     layout->addWidget(m_titleMode);
     layout->addWidget(m_relativeTime);
+    layout->addWidget(m_toolSteps);
     layout->addWidget(m_tokens);
 
     HVXDefaults::standard().observe(kDisplayModeKey, this, [this] { syncFromSettings(); });
     HVXDefaults::standard().observe(kRelativeTimeKey, this, [this] { syncFromSettings(); });
+    HVXDefaults::standard().observe(TVLToolSteps::settingKey, this, [this] { syncFromSettings(); });
     syncFromSettings();
+}
+
+void TVLViewerFlagsViewController::setModelName(const QString &name)
+{
+    m_modelName->setText(name);
+    m_modelName->setVisible(!name.isEmpty());
 }
 
 void TVLViewerFlagsViewController::setTokenColumnsShown(bool shown)
@@ -62,6 +85,8 @@ void TVLViewerFlagsViewController::syncFromSettings()
 {
     const QSignalBlocker modeBlocker(m_titleMode);
     const QSignalBlocker relativeBlocker(m_relativeTime);
+    const QSignalBlocker toolStepsBlocker(m_toolSteps);
     m_titleMode->setCurrentIndex(int(std::clamp<qint64>(HVXDefaults::standard().integerForKey(kDisplayModeKey), 0, 4)));
     m_relativeTime->setChecked(HVXDefaults::standard().boolForKey(kRelativeTimeKey));
+    m_toolSteps->setChecked(HVXDefaults::standard().boolForKey(TVLToolSteps::settingKey));
 }

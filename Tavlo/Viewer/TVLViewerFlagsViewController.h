@@ -1,12 +1,13 @@
 #pragma once
 // The controls at the right end of a viewer's title bar: token columns on or off, what session
-// rows are titled by ("TVLSessionDisplayMode"), and relative times ("TVLSessionUseRelativeTime").
-// The two settings are shared by every window, so the controls follow the settings.
+// rows are titled by ("TVLSessionDisplayMode"), relative times ("TVLSessionUseRelativeTime") and
+// tool steps on the page ("TVLShowToolSteps"). The settings are shared by every window, so the controls follow the settings.
 
 #include <QWidget>
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QToolButton;
 
 class TVLViewerFlagsViewController final : public QWidget
@@ -18,6 +19,11 @@ public:
     QToolButton *tokenColumnsButton() const { return m_tokens; }
     QComboBox *sessionTitleModeBox() const { return m_titleMode; }
     QCheckBox *relativeTimeBox() const { return m_relativeTime; }
+    QCheckBox *toolStepsBox() const { return m_toolSteps; }
+
+    // The model of the selected object ("claude-opus-4-…"); nothing shown when empty.
+    void setModelName(const QString &name);
+    QLabel *modelNameLabel() const { return m_modelName; }
 
     // Shows whether the token columns are visible now.
     void setTokenColumnsShown(bool shown);
@@ -28,7 +34,9 @@ Q_SIGNALS:
 private:
     void syncFromSettings();
 
+    QLabel *m_modelName;
     QToolButton *m_tokens;
     QComboBox *m_titleMode;
     QCheckBox *m_relativeTime;
+    QCheckBox *m_toolSteps;
 };

@@ -119,6 +119,53 @@ private Q_SLOTS:
         QVERIFY(html.contains("</html>"));
     }
 
+    void helpVersionAndWrongOptions_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("expectedOut");
+        QTest::addColumn<QString>("expectedErr");
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "  tree     " << "";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "Tavlo " TAVLO_VERSION "\n" << "";
+        QTest::newRow("usage help") << QStringList{"usage", "--help"} << 0
+                                    << "Usage: tavlo usage [OPTIONS] PROJECT_DIR" << "";
+        QTest::newRow("help for a command") << QStringList{"help", "export"} << 0 << "-o, --output FILE" << "";
+        QTest::newRow("help inside arguments") << QStringList{"tree", "/nowhere", "-h"} << 0 << "--depth N" << "";
+        QTest::newRow("unknown command option") << QStringList{"usage", "--bogus", "x"} << 2 << ""
+                                                << "Unknown option 'bogus'";
+        QTest::newRow("unknown viewer option") << QStringList{"--bogus"} << 2 << "" << "Commands:";
+        QTest::newRow("missing value") << QStringList{"export", "s.jsonl", "-o"} << 2 << ""
+                                       << "Usage: tavlo export";
+        QTest::newRow("unknown help topic") << QStringList{"help", "nothing"} << 2 << "" << "no command named";
+    }
+
+    void helpVersionAndWrongOptions()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, expectedOut);
+        QFETCH(QString, expectedErr);
+        const Result result = run(arguments);
+        QCOMPARE(result.exitCode, exitCode);
+        QVERIFY2(result.out.contains(expectedOut), qPrintable(result.out));
+        QVERIFY2(result.err.contains(expectedErr), qPrintable(result.err));
+        QCOMPARE(result.out.isEmpty(), exitCode != 0);  // errors go to standard error only
+    }
+
+    void viewerArgumentsAndDashNamedDirectories()
+    {
+        const TVLViewerArguments viewer = TVLCommandLine::viewerArguments({"--new-instance", "a", "tvl:///x.jsonl"});
+        QCOMPARE(viewer.pathsAndUrls, (QStringList{"a", "tvl:///x.jsonl"}));
+        QVERIFY(viewer.newInstance);
+        // Inside a log root, project directories look like options.
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        const Result result = run({"usage", "-home-me-app"});
+        QDir::setCurrent(previous);
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.out.startsWith("app \u2014 token usage"));
+    }
+
     void wrongPathsFailClearly()
     {
         Result result = run({"inspect", m_dir.filePath("missing.jsonl"), "--json"});

@@ -16,12 +16,14 @@
 #include "Tavlo/Application/TVLSingleInstance.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLURL.h"
+#include "Tavlo/Viewer/TVLSettingsViewController.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 #include "TranscriptBuilder.h"
 #include "WebEngineEnvironment.h"
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
@@ -160,14 +162,15 @@ private Q_SLOTS:
         HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 1);
 
         // Find lists the viewer's own find actions, found by name when the menu opens.
-        auto *find = new QAction(QStringLiteral("Find\u2026"), viewerAt(1));
-        find->setObjectName(QStringLiteral("TVLFindAction"));
-        viewerAt(1)->addAction(find);
         QMenu *edit = second->menuBar()->findChild<QMenu *>(QStringLiteral("TVLEditMenu"));
         Q_EMIT edit->aboutToShow();
-        QMenu *findMenu = second->menuBar()->findChild<QMenu *>(QStringLiteral("TVLFindMenu"));
-        QCOMPARE(findMenu->actions(), QList<QAction *>{find});
-        QVERIFY(first->menuBar()->findChild<QMenu *>(QStringLiteral("TVLFindMenu"))->actions().isEmpty());
+        QStringList names;
+        for (QAction *action : second->menuBar()->findChild<QMenu *>(QStringLiteral("TVLFindMenu"))->actions()) {
+            names << action->objectName();
+            QVERIFY(viewerAt(1)->findChildren<QAction *>().contains(action));
+        }
+        QCOMPARE(names, (QStringList{"TVLFindAction", "TVLFindNextAction", "TVLFindPreviousAction",
+                                     "TVLUseSelectionForFindAction"}));
 
         // Close Window closes that window alone; New Viewer opens one.
         menuAction(second, "TVLCloseWindowAction")->trigger();
@@ -183,9 +186,10 @@ private Q_SLOTS:
         HVXWindowController *viewer = windowAt(0);
         menuAction(viewer, "TVLHelpAction")->trigger();
         menuAction(viewer, "TVLHelpAction")->trigger();
+        // The viewer's own section.
         QCOMPARE(helpWindows().size(), 1);
-        QCOMPARE(helpWindows().first()->pageName(), QStringLiteral("Help"));
-        QVERIFY(helpWindows().first()->toPlainText().contains(QStringLiteral("Tavlo Help")));
+        QCOMPARE(helpWindows().first()->pageName(), QStringLiteral("html.viewer"));
+        QVERIFY(helpWindows().first()->toPlainText().contains(QStringLiteral("Session rows")));
         menuAction(viewer, "TVLReleaseNotesAction")->trigger();
         menuAction(viewer, "TVLAcknowledgementsAction")->trigger();
         QCOMPARE(helpWindows().size(), 3);
@@ -200,6 +204,7 @@ private Q_SLOTS:
             LogCapture log;
             QVERIFY(TVLHelpWindow::showHelp(QStringLiteral("nowhere")));
             QCOMPARE(log.count(QStringLiteral("ERROR: Did not find help section named nowhere (Help/index.nowhere.html)")), 1);
+            QVERIFY(TVLHelpWindow::windowForPage(QStringLiteral("Help"))->toPlainText().contains(QStringLiteral("Tavlo Help")));
         }
 
         // One settings window, brought forward when asked again; its help is its own section.
@@ -212,6 +217,10 @@ private Q_SLOTS:
                 ++settings, settingsWindow = window;
         QCOMPARE(settings, 1);
         QCOMPARE(settingsWindow->windowTitle(), QStringLiteral("Tavlo Settings"));
+        // The tag editors' own way in ("Edit Tags…") reaches the same window.
+        auto *settingsContent = qobject_cast<TVLSettingsWindow *>(settingsWindow->viewController());
+        QCOMPARE(TVLSettingsViewController::showSettingsWindow(), settingsContent->tagSettings());
+        QVERIFY(settingsContent->tagSettings()->nameEditorAt(1));
         menuAction(settingsWindow, "TVLHelpAction")->trigger();
         QVERIFY(TVLHelpWindow::windowForPage(QStringLiteral("html.settings")));
         QVERIFY(!menuAction(settingsWindow, "TVLPrintAction")->isEnabled());
@@ -223,6 +232,18 @@ private Q_SLOTS:
         QVERIFY(menuAction(viewer, "TVLShowToolStepsAction")->isChecked());
         menuAction(viewer, "TVLShowToolStepsAction")->trigger();
         QVERIFY(!toolSteps->isChecked());
+
+        // Appearance: dark and light at once, and back to the desktop's own.
+        if (qEnvironmentVariableIsEmpty("TAVLO_APPEARANCE")) {
+            const QPalette desktop = QApplication::palette();
+            auto *appearance = settingsWindow->findChild<QComboBox *>(QStringLiteral("TVLAppearanceBox"));
+            appearance->setCurrentIndex(2);
+            Q_EMIT appearance->activated(2);
+            QVERIFY(QApplication::palette().color(QPalette::Window).lightness() < 128);
+            appearance->setCurrentIndex(0);
+            Q_EMIT appearance->activated(0);
+            QCOMPARE(QApplication::palette().color(QPalette::Window), desktop.color(QPalette::Window));
+        }
     }
 
     void whatUrlsMayOpen()

@@ -3,6 +3,8 @@
 #include "LogCapture.h"
 #include "Tavlo/DataObjects/TVLLineParser.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
+#include "Tavlo/DataObjects/TVLToolSteps.h"
+#include "Halvex/cmark/HVXMarkDown.h"
 #include "TranscriptBuilder.h"
 
 #include <QJsonArray>
@@ -118,6 +120,80 @@ private Q_SLOTS:
         const auto number = TVLMessage::initWithString(R"({"type":"assistant","uuid":"n","message":{"content":42}})");
         QCOMPARE(number->rawMarkdown(), std::optional<QString>(QString()));
         QCOMPARE(capture.count("WARNING: Didn't expect: 42"), 1);
+    }
+
+    void toolStepsWhenShown_data()
+    {
+        const QString image = R"({"type":"image","source":{"type":"base64","media_type":"image/png","data":"iVBORw0KGgo="}})";
+        const QString result = R"({"type":"user","uuid":"r","sourceToolAssistantUUID":"a","message":{"content":[{"type":"tool_result","tool_use_id":"t","content":%1}]}})";
+        QTest::addColumn<QString>("json");
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("absent");
+        QTest::newRow("call") << R"({"type":"assistant","uuid":"c","message":{"content":[{"type":"tool_use","id":"t","name":"Bash","input":{"description":"list","command":"ls -la\nrm <x>"}}]}})"
+                              << QStringList{"<span class=\"tool-step-name\">Bash</span>",
+                                             "<code class=\"tool-step-argument\">ls -la rm &lt;x&gt;</code>",
+                                             "tool-step-body folded"}
+                              << QStringList{"<x>"};
+        QTest::newRow("screenshot result")
+            << result.arg("[{\"type\":\"text\",\"text\":\"Took it\"}," + image + "]")
+            << QStringList{"Result <span class=\"tool-step-length\">1 line, 7 characters</span>", "Took it",
+                           "src=\"data:image/png;base64,iVBORw0KGgo=\""}
+            << QStringList{};
+        QTest::newRow("image only") << result.arg("[" + image + "]") << QStringList{"<img class=\"tool-step-image\""}
+                                    << QStringList{"Result"};
+        QTest::newRow("not base64")
+            << result.arg(QStringLiteral("[{\"type\":\"image\",\"source\":{\"type\":\"base64\",\"media_type\":\"image/png\","
+                                         "\"data\":\"x\\\" onerror=\\\"alert(1)\"}}]"))
+            << QStringList{"Image not shown"} << QStringList{"onerror", "<img"};
+        QTest::newRow("not an image type")
+            << result.arg(R"([{"type":"image","source":{"type":"base64","media_type":"text/html","data":"PGI+"}}])")
+            << QStringList{"Image not shown"} << QStringList{"<img"};
+        QTest::newRow("error result") << result.arg(R"("<b>failed</b>")").replace("\"tool_result\"", "\"tool_result\",\"is_error\":true")
+                                      << QStringList{"tool-step-error", "&lt;b&gt;failed&lt;/b&gt;"} << QStringList{"<b>"};
+        QTest::newRow("prompt with image")
+            << R"({"type":"user","uuid":"p","message":{"content":[{"type":"text","text":"look"},)" + image + "]}}"
+            << QStringList{"\n\n---\n\n\tlook\n\n", "<div class=\"tool-step-images\"><img"} << QStringList{};
+        QTest::newRow("meta line") << R"({"type":"user","uuid":"m","isMeta":true,"message":{"content":[)" + image + "]}}"
+                                   << QStringList{} << QStringList{"<img"};
+    }
+
+    void toolStepsWhenShown()
+    {
+        QFETCH(QString, json);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, absent);
+        const auto message = TVLMessage::initWithString(json);
+        const QString hidden = message->htmlBlock();
+        TVLToolSteps::setShownOverride(true);
+        const QString html = message->htmlBlock();
+        TVLToolSteps::setShownOverride(std::nullopt);
+        for (const QString &text : present)
+            QVERIFY2(html.contains(text), qPrintable(text + " not in " + html));
+        for (const QString &text : absent)
+            QVERIFY2(!html.contains(text), qPrintable(text + " in " + html));
+        QVERIFY(!hidden.contains("tool-step"));
+        QCOMPARE(message->rawMarkdown(), TVLMessage::initWithString(json)->rawMarkdown());  // titles and search unchanged
+    }
+
+    void toolResultsAreCutAndStayOneHtmlBlock()
+    {
+        QStringList lines;
+        for (int i = 1; i <= 100; ++i)
+            lines << QStringLiteral("line %1").arg(i);
+        lines[1] = "";
+        lines[2] = "    *not emphasis*";
+        QJsonObject result = toolResult("r", "t");
+        QJsonObject message = result["message"].toObject();
+        message["content"] = QJsonArray{QJsonObject{{"type", "tool_result"}, {"tool_use_id", "t"}, {"content", lines.join('\n')}}};
+        result["message"] = message;
+        TVLToolSteps::setShownOverride(true);
+        const QString markdown = messageFor(result)->htmlBlock();
+        TVLToolSteps::setShownOverride(std::nullopt);
+        QVERIFY(markdown.contains("line 40") && !markdown.contains("line 41"));
+        QVERIFY(markdown.contains("Cut: 100 lines, "));
+        const QString html = HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString());
+        QVERIFY2(html.contains("line 1&#10;&#10;    *not emphasis*&#10;line 4"), qPrintable(html));
+        QVERIFY(!html.contains("<em>"));
     }
 
     void attachmentsFoldAfterTheLimit()

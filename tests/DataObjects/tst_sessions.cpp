@@ -337,6 +337,26 @@ private Q_SLOTS:
             QVERIFY(logLine.size() < 5000);
     }
 
+    void absoluteDatesFollowTheLocale()
+    {
+        const QString path = write(sessionPath("dated"), QList<QJsonObject>{prompt("p1", "x", "2025-03-05T14:07:00.000Z")});
+        const auto session = TVLSession::initWithPath(path);
+        HVXDefaults::standard().setInteger("TVLSessionDisplayMode", 1);
+        HVXDefaults::standard().setBool("TVLSessionUseRelativeTime", false);
+        const QLocale saved;
+        auto titleIn = [&](const QLocale &locale) {
+            QLocale::setDefault(locale);
+            session->updateDisplayTitle();
+            return session->displayTitle();
+        };
+        const QString german = titleIn(QLocale(QLocale::German, QLocale::Germany));
+        const QString american = titleIn(QLocale(QLocale::English, QLocale::UnitedStates));
+        QLocale::setDefault(saved);
+        HVXDefaults::standard().remove("TVLSessionUseRelativeTime");
+        QVERIFY2(german.startsWith(QStringLiteral("5. M\u00e4rz 2025, ")), qPrintable(german));
+        QVERIFY2(american.startsWith(QStringLiteral("Mar 5, 2025, ")), qPrintable(american));
+    }
+
     void displayTitlesFollowTheMode()
     {
         const QString longPrompt = QString(100, 'w');
@@ -438,6 +458,13 @@ private Q_SLOTS:
         QCOMPARE(exchangeMenu.titles(), (QStringList{"Copy URL", "Session"}));
         exchangeMenu.items()[0].action();
         QCOMPARE(desktop->copiedTexts.last(), "tvl://" + path + "?exchange=p1");
+
+        // Without an application for the file, the submenu says so and launches nothing.
+        desktop->applications.clear();
+        HVXMenu bare;
+        session->addToContextMenu(bare);
+        const HVXMenuItem *none = bare.itemWithTitle("No Application");
+        QVERIFY(none && !none->enabled && !none->action);
         TVLDesktop::install(nullptr);
     }
 

@@ -1,6 +1,7 @@
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
+#include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubagent.h"
 #include "TranscriptBuilder.h"
@@ -9,6 +10,7 @@
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 
 using namespace TranscriptBuilder;
 
@@ -126,6 +128,109 @@ private Q_SLOTS:
     }
 
     // The count goes after the title, even when the title itself reads like a place marker.
+    // Compaction transcripts as recent versions write them: meta lines, one request and its answer,
+    // ending just before the parent's boundary line; no line names a prompt id unless given.
+    static QList<QJsonObject> compactionLines(const QString &end, qint64 input, const QString &promptId)
+    {
+        QJsonObject meta = prompt("m-" + end, "<command-name>/compact</command-name>", end);
+        meta.insert("isMeta", true);
+        QJsonObject request = prompt("r-" + end, "Summarise the conversation", end);
+        QJsonObject answer = assistant("x-" + end, "summary", "cm-" + end, usage(input, 10), end);
+        if (!promptId.isEmpty())
+            for (QJsonObject *line : {&meta, &request, &answer})
+                line->insert("promptId", promptId);
+        return {meta, meta, request, answer};
+    }
+
+    // A session with a compact boundary and summary line at each given time ("time|promptId").
+    static QList<QJsonObject> compactedSession(const QStringList &summaries)
+    {
+        QList<QJsonObject> lines{prompt("p1", "start", "2025-06-01T09:00:00.000Z"),
+                                 assistant("a1", "ok", "m1", usage(1, 0), "2025-06-01T09:00:05.000Z")};
+        for (const QString &summary : summaries) {
+            const QString time = summary.section('|', 0, 0);
+            const QString promptId = summary.section('|', 1);
+            const qint64 msecs = QDateTime::fromString(time, Qt::ISODateWithMs).toMSecsSinceEpoch();
+            lines.append(QJsonObject{{"type", "system"},
+                                     {"subtype", "compact_boundary"},
+                                     {"uuid", "b-" + time},
+                                     {"parentUuid", QJsonValue::Null},
+                                     {"logicalParentUuid", "a1"},
+                                     {"compactMetadata", QJsonObject{{"trigger", "auto"}, {"preTokens", 150000}}},
+                                     {"timestamp", QDateTime::fromMSecsSinceEpoch(msecs - 1, Qt::UTC)
+                                                       .toString(Qt::ISODateWithMs)}});
+            QJsonObject line = prompt("s-" + time, "This session is being continued", time);
+            line.insert("isCompactSummary", true);
+            if (!promptId.isEmpty())
+                line.insert("promptId", promptId);
+            lines.append(line);
+        }
+        lines.append(prompt("p2", "go on", "2025-06-01T12:00:00.000Z"));
+        lines.append(assistant("a2", "done", "m2", usage(1, 0), "2025-06-01T12:00:05.000Z"));
+        return lines;
+    }
+
+    void compactionsCountOnce_data()
+    {
+        QTest::addColumn<QStringList>("summaries");       // "time|promptId"
+        QTest::addColumn<QStringList>("compactions");     // "end|input|promptId"
+        QTest::addColumn<QList<qint64>>("creditedInput"); // per summary line, -1 for none
+        QTest::newRow("no prompt ids") << QStringList{"2025-06-01T10:00:00.501Z"}
+                                       << QStringList{"2025-06-01T10:00:00.100Z|1000|"} << QList<qint64>{1000};
+        QTest::newRow("two compactions")
+            << QStringList{"2025-06-01T10:00:00.501Z", "2025-06-01T11:00:00.501Z"}
+            << QStringList{"2025-06-01T11:00:00.200Z|2000|", "2025-06-01T10:00:00.100Z|1000|"}
+            << QList<qint64>{1000, 2000};
+        QTest::newRow("prompt id before time")
+            << QStringList{"2025-06-01T10:00:00.501Z|P", "2025-06-01T11:00:00.501Z"}
+            << QStringList{"2025-06-01T11:00:00.200Z|1000|P", "2025-06-01T11:00:00.300Z|2000|"}
+            << QList<qint64>{1000, 2000};
+        QTest::newRow("summary too late") << QStringList{"2025-06-01T10:05:00.000Z"}
+                                          << QStringList{"2025-06-01T10:00:00.100Z|1000|"} << QList<qint64>{-1};
+        QTest::newRow("no summary line") << QStringList{} << QStringList{"2025-06-01T10:00:00.100Z|1000|"}
+                                         << QList<qint64>{};
+    }
+
+    void compactionsCountOnce()
+    {
+        QFETCH(QStringList, summaries);
+        QFETCH(QStringList, compactions);
+        QFETCH(QList<qint64>, creditedInput);
+        const QString project = m_dir.filePath(QStringLiteral("compacted/-home-me-c%1").arg(++m_counter));
+        const QString path = write(project + "/s.jsonl", compactedSession(summaries));
+        qint64 compactionInput = 0;
+        for (const QString &compaction : compactions) {
+            const QStringList fields = compaction.split('|');
+            write(subagentsDir(path) + "/agent-acompact-" + QString::number(compactionInput) + ".jsonl",
+                  compactionLines(fields[0], fields[1].toLongLong(), fields[2]));
+            compactionInput += fields[1].toLongLong();
+        }
+
+        const auto session = TVLSession::initWithPath(path);
+        auto check = [&](qint64 ownInput) {
+            QList<qint64> credited;
+            for (TVLMessage *message : session->messages())
+                if (message->isCompactSummary())
+                    credited << (message->tokenUsage() ? message->tokenUsage()->inputTokens : -1);
+            QCOMPARE(credited, creditedInput);
+            QCOMPARE(session->tokenUsage()->inputTokens, ownInput + compactionInput);
+            qint64 inExchanges = 0;
+            for (const auto &exchange : session->exchanges())
+                inExchanges += exchange->tokenUsage() ? exchange->tokenUsage()->inputTokens : 0;
+            const qint64 unpaired = session->unpairedCompactionUsage() ? session->unpairedCompactionUsage()->inputTokens : 0;
+            QCOMPARE(inExchanges + unpaired, ownInput + compactionInput);
+        };
+        check(2);
+        // Reading what was appended credits the compactions anew, not twice.
+        append(path, {line(assistant("a3", "more", "m3", usage(1, 0), "2025-06-01T12:00:06.000Z"))});
+        QVERIFY(session->updateMessages());
+        check(3);
+
+        const auto loaded = TVLProject::initWithRootDir(project);
+        loaded->loadIfNeeded();
+        QCOMPARE(loaded->tokenUsage()->inputTokens, 3 + compactionInput);
+    }
+
     void subagentCountFollowsATitleWithPercentSigns()
     {
         const QString path = write(m_dir.filePath("projects/-home-me-app/report %1 %2.jsonl"),

@@ -225,8 +225,9 @@ private Q_SLOTS:
             QVERIFY(!outline->isColumnHidden(column));
 
         QMenu *header = viewer->hvxContextMenuForTableHeaderView();
-        QCOMPARE(header->actions().size(), 5);
+        QCOMPARE(header->actions().size(), 6);
         QCOMPARE(header->actions().at(0)->text(), QStringLiteral("Columns"));
+        QCOMPARE(header->actions().last()->text(), QStringLiteral("    Tags"));
         delete header;
     }
 
