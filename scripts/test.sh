@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite under a virtual display,
-# then the unit tests again in a build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# then the unit tests again in a build with AddressSanitizer and UndefinedBehaviorSanitizer, then
+# each fuzz target for 30 seconds (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -20,4 +21,8 @@ if [ "${TAVLO_SKIP_SANITIZERS:-0}" != "1" ]; then
   cmake --build build-sanitize -j "$jobs"
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     QT_QPA_PLATFORM=offscreen ctest --test-dir build-sanitize --output-on-failure -L unit -j "$jobs"
+fi
+
+if [ "${TAVLO_SKIP_FUZZ:-0}" != "1" ]; then
+  ./scripts/fuzz.sh 30
 fi

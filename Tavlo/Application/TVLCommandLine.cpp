@@ -3,6 +3,7 @@
 #include "TVLExportCommand.h"
 #include "TVLInspectCommand.h"
 #include "TVLTreeCommand.h"
+#include "TVLSearchCommand.h"
 #include "TVLUsageCommand.h"
 
 #include <QFileInfo>
@@ -110,6 +111,7 @@ const QList<TVLCommand> &TVLCommandLine::commands()
         TVLUsageCommand::command(),
         TVLInspectCommand::command(),
         TVLTreeCommand::command(),
+        TVLSearchCommand::command(),
     };
     return table;
 }

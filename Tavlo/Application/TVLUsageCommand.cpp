@@ -1,6 +1,7 @@
 #include "TVLUsageCommand.h"
 
 #include "TVLCommandLine.h"
+#include "TVLUsageSummaryCommand.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubproject.h"
 #include "Tavlo/DataObjects/TVLUsageReport.h"
@@ -58,6 +59,8 @@ QString alignedTable(const std::vector<TVLUsageReport::Row> &rows)
 
 int runUsage(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
+    if (TVLUsageSummaryCommand::wantsSummary(parser))
+        return TVLUsageSummaryCommand::run(parser, out, err);
     const QStringList arguments = parser.positionalArguments();
     if (arguments.size() != 1)
         return TVLCommandLine::usageError(QStringLiteral("usage"), QStringLiteral("give one project directory"), err);
@@ -89,9 +92,12 @@ int runUsage(const QCommandLineParser &parser, QTextStream &out, QTextStream &er
 TVLCommand TVLUsageCommand::command()
 {
     return {QStringLiteral("usage"),
-            QStringLiteral("PROJECT_DIR"),
-            QStringLiteral("Prints the project's token usage: per exchange, by skill, with each session's total."),
-            {QCommandLineOption(perMessageOption, QStringLiteral("List every message's usage under its exchange.")),
-             QCommandLineOption(htmlOption, QStringLiteral("Write the report as an HTML document."))},
+            QStringLiteral("PROJECT_DIR | PATH --by GROUP"),
+            QStringLiteral("Prints the project's token usage: per exchange, by skill, with each session's total. With --by,\n"
+                           "the usage and cost of a log root, project or session from the library index, each model call\n"
+                           "counted once."),
+            QList<QCommandLineOption>{QCommandLineOption(perMessageOption, QStringLiteral("List every message's usage under its exchange.")),
+                                      QCommandLineOption(htmlOption, QStringLiteral("Write the report as an HTML document."))}
+                + TVLUsageSummaryCommand::options(),
             runUsage};
 }

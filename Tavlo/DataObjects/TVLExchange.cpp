@@ -38,11 +38,15 @@ QString TVLExchange::sectionId() const
 {
     if (!m_isPreamble)
         return m_uuid;
+    if (!m_sectionId.isEmpty())
+        return m_sectionId;
     for (const Ptr &child : children()) {
         const auto *message = static_cast<const TVLMessage *>(child.get());
         const std::optional<QString> fragment = message->rawMarkdown();
+        // Kept once found: lines appended later come after it. Until then every call looks
+        // again, since an appended line may be the first that shows.
         if (fragment && !fragment->isEmpty())
-            return message->uuid();
+            return m_sectionId = message->uuid();
     }
     return m_uuid;
 }

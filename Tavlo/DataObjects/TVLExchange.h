@@ -51,5 +51,7 @@ public:
 private:
     QString m_uuid;
     mutable QString m_model;
+    // A preamble's section id, found once (see sectionId).
+    mutable QString m_sectionId;
     bool m_isPreamble = false;
 };

@@ -162,13 +162,23 @@ QString TVLMessage::attributionSkill() const
 
 // MARK: - Page content
 
+qint64 TVLMessage::patchLineLimit() { return HVXDefaults::standard().integerForKey(kPatchLinesKey); }
+
 std::optional<QString> TVLMessage::rawMarkdown() const
+{
+    return rawMarkdownWithPatchLineLimit(m_flags.sourceToolAssistant ? patchLineLimit() : 0);
+}
+
+std::optional<QString> TVLMessage::rawMarkdownWithPatchLineLimit(qint64 patchLineLimit) const
 {
     if (m_flags.compactSummary)
         return compactionBoundaryMarkdown();
     if (m_type.startsWith(QStringLiteral("user \u2013 ")))
         return std::nullopt;
     if (!m_flags.parsed)
+        return QString();
+    // Known empty from the first parse; the line is not parsed again for nothing.
+    if (m_flags.contentWithoutText && !m_flags.sourceToolAssistant && m_lineType != QLatin1String("attachment"))
         return QString();
     const ParsedLine parsed(rawBytes());
     if (!parsed.ok())
@@ -180,7 +190,7 @@ std::optional<QString> TVLMessage::rawMarkdown() const
         return prompt ? toQString(*prompt) : QString();
     }
     if (m_flags.sourceToolAssistant)
-        if (auto patch = markdownForStructuredPatch())
+        if (auto patch = markdownForStructuredPatchWithLimit(patchLineLimit))
             return patch;
     const auto modelMessage = objectAt(line, "message");
     element content;
@@ -208,6 +218,11 @@ std::optional<QString> TVLMessage::rawMarkdown() const
 }
 
 std::optional<QString> TVLMessage::markdownForStructuredPatch() const
+{
+    return markdownForStructuredPatchWithLimit(patchLineLimit());
+}
+
+std::optional<QString> TVLMessage::markdownForStructuredPatchWithLimit(qint64 limit) const
 {
     if (!m_flags.parsed)
         return std::nullopt;
@@ -254,7 +269,7 @@ std::optional<QString> TVLMessage::markdownForStructuredPatch() const
             diff += QLatin1Char('\n');
         }
     }
-    const bool folded = startsFolded(total, kPatchLinesKey);
+    const bool folded = limit == 0 || total > limit;
     return QStringLiteral("<p class=\"tool-use-header\"><span class=\"fold-toggle\">%1</span> Update(%2)</p>\n")
                .arg(folded ? kFoldedGlyph : kUnfoldedGlyph, escapeHtmlAttribute(shownPath))
         + QStringLiteral("<p class=\"tool-use-stats\">&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;Added %1 lines, removed %2 lines</p>\n")
@@ -270,8 +285,10 @@ QString TVLMessage::toolStepsHtml() const
     if (!m_flags.parsed || m_flags.compactSummary
         || (m_type.startsWith(QStringLiteral("user \u2013 ")) && !m_flags.sourceToolAssistant))
         return {};
-    const std::optional<QString> patch =
-        m_flags.sourceToolAssistant && m_lineType == QLatin1String("user") ? markdownForStructuredPatch() : std::nullopt;
+    // Looking for the key first spares a second parse of a line of megabytes of image data.
+    const bool mayHavePatch = m_flags.sourceToolAssistant && m_lineType == QLatin1String("user")
+                              && rawBytes().contains(QByteArrayView("\"structuredPatch\""));
+    const std::optional<QString> patch = mayHavePatch ? markdownForStructuredPatch() : std::nullopt;
     const ParsedLine parsed(rawBytes());
     return parsed.ok() ? TVLToolSteps::htmlForLine(parsed.line(), patch) : QString();
 }

@@ -15,7 +15,6 @@
 // matched then, and those that changed since.
 
 #include <QHash>
-#include <QSet>
 #include <QString>
 #include <atomic>
 #include <functional>
@@ -43,9 +42,10 @@ class TVLExchangeText final
 {
 public:
     // Lines that cannot be read on another thread (their text depends on state the main thread
-    // changes) are given as `mainThreadTexts`, by line position; the rest are read here.
+    // changes) are given as `mainThreadTexts`, by line position; the rest are read here, file
+    // edits folded as `patchLineLimit` says.
     static std::shared_ptr<const TVLExchangeText> make(const TVLExchange &exchange,
-                                                       const QHash<int, QString> &mainThreadTexts);
+                                                       const QHash<int, QString> &mainThreadTexts, qint64 patchLineLimit);
 
     bool contains(const TVLSearchQuery &query) const;
     const QString &text() const { return m_text; }
@@ -56,34 +56,41 @@ private:
     QString m_folded;  // shares m_text's data when folding changes nothing
 };
 
+// The texts of one session's exchanges, in exchange order, as one read of the session had them.
+struct TVLSessionTexts
+{
+    std::vector<std::shared_ptr<TVLExchange>> exchanges;
+    std::vector<std::shared_ptr<const TVLExchangeText>> texts;  // null where not read yet
+};
+
 struct TVLSearchJob
 {
-    struct Exchange
-    {
-        std::shared_ptr<TVLExchange> exchange;
-        std::shared_ptr<const TVLExchangeText> text;  // null until the job has read it
-        QHash<int, QString> mainThreadTexts;
-        bool matched = false;
-    };
     struct Session
     {
         std::shared_ptr<TVLSession> session;
-        std::vector<Exchange> exchanges;
-        bool matched = false;
+        // Every text known already and the session unchanged: used as it is. Otherwise the job
+        // makes its own list, with the texts that are still valid taken over.
+        std::shared_ptr<const TVLSessionTexts> known;
+        std::shared_ptr<TVLSessionTexts> built;
+        QHash<size_t, QHash<int, QString>> mainThreadTexts;  // by exchange, then line
+        // What the previous query found, for narrowing: a text that missed then misses now.
+        std::shared_ptr<const TVLSessionTexts> previousTexts;
+        std::shared_ptr<const std::vector<char>> previousMatched;
+        std::vector<char> matched;
+        bool anyMatched = false;
+
+        const TVLSessionTexts &texts() const { return built ? *built : *known; }
     };
 
     TVLSearchQuery query;
     std::vector<Session> sessions;
-    // Texts that did not match the previous query, when this query narrows it.
-    std::shared_ptr<const QSet<const TVLExchangeText *>> previousMisses;
+    qint64 patchLineLimit = 0;  // the setting, read on the main thread
 
     // Runs the search until it is done or `cancelled` says to stop; `progress` is called (on
     // this thread) after the first match and then every `progressInterval` ms, with the number
     // of sessions completely searched so far. Answers whether it ran to the end.
     bool run(const std::function<bool()> &cancelled, const std::function<void(size_t)> &progress = {},
              int progressIntervalMilliseconds = 100);
-    // The texts that did not match, for the next job to narrow.
-    std::shared_ptr<const QSet<const TVLExchangeText *>> misses() const;
 };
 
 class TVLSearchIndex final
@@ -91,8 +98,8 @@ class TVLSearchIndex final
 public:
     // A job for the sessions, with every text the index already holds.
     TVLSearchJob makeJob(const std::vector<std::shared_ptr<TVLSession>> &sessions, const TVLSearchQuery &query);
-    // Keeps the texts a job read; when it ran to the end, also what it missed, for the next
-    // job to narrow.
+    // Keeps the texts a job read; when it ran to the end, also what it found, for the next job
+    // to narrow.
     void store(const TVLSearchJob &job, bool complete);
     // Forgets texts of sessions that are gone.
     void prune();
@@ -101,21 +108,18 @@ public:
     qsizetype textBytes() const;
 
 private:
-    struct CachedExchange
-    {
-        std::weak_ptr<TVLMessage> firstLine;
-        size_t lineCount = 0;
-        std::shared_ptr<const TVLExchangeText> text;
-    };
     struct CachedSession
     {
         std::weak_ptr<TVLSession> session;
-        std::vector<CachedExchange> exchanges;
+        std::shared_ptr<const TVLSessionTexts> texts;
+        bool textsComplete = false;
+        std::shared_ptr<const std::vector<char>> matched;  // under the query of matchedBy
+        quint64 matchedBy = 0;
     };
 
     QHash<const TVLSession *, CachedSession> m_sessions;
+    // The last query that ran to the end, and its number; 0: none to narrow from.
     TVLSearchQuery m_lastQuery;
-    std::shared_ptr<const QSet<const TVLExchangeText *>> m_lastMisses;
-    // Keeps the texts the misses point at alive, so their addresses are never reused.
-    std::vector<std::shared_ptr<const TVLExchangeText>> m_lastMissTexts;
+    quint64 m_lastQueryNumber = 0;
+    quint64 m_queriesStored = 0;
 };

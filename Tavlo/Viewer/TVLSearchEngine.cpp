@@ -4,6 +4,7 @@
 #include "Tavlo/DataObjects/TVLSession.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QThreadPool>
 
@@ -15,12 +16,13 @@ TVLSearchEngine::Matches matchesOf(const TVLSearchJob &job, size_t sessionsDone,
     matches.complete = complete;
     for (size_t s = 0; s < sessionsDone && s < job.sessions.size(); ++s) {
         const TVLSearchJob::Session &session = job.sessions[s];
-        if (!session.matched)
+        if (!session.anyMatched)
             continue;
         matches.sessions.push_back(session.session);
-        for (const TVLSearchJob::Exchange &entry : session.exchanges)
-            if (entry.matched)
-                matches.exchangeIds.insert(entry.exchange->uuid());
+        const auto &exchanges = session.texts().exchanges;
+        for (size_t i = 0; i < exchanges.size(); ++i)
+            if (session.matched[i])
+                matches.exchangeIds.insert(exchanges[i]->uuid());
     }
     return matches;
 }
@@ -39,6 +41,7 @@ void TVLSearchEngine::cancel() { ++*m_generation; }
 quint64 TVLSearchEngine::search(const std::vector<std::shared_ptr<TVLSession>> &sessions, const TVLSearchQuery &query)
 {
     const quint64 generation = ++*m_generation;
+    m_longestAnswerNanoseconds = 0;
     auto job = std::make_shared<TVLSearchJob>(m_index.makeJob(sessions, query));
     ++m_running;
     QPointer<TVLSearchEngine> self(this);
@@ -46,9 +49,16 @@ quint64 TVLSearchEngine::search(const std::vector<std::shared_ptr<TVLSession>> &
     // Answers are queued to the application object, so that the tree nodes the job holds are
     // always let go on the main thread, even when this engine is gone by then.
     auto post = [self, generation](Matches matches, std::shared_ptr<TVLSearchJob> finished) {
-        QMetaObject::invokeMethod(qApp, [self, generation, matches = std::move(matches), finished] {
+        QMetaObject::invokeMethod(qApp, [self, generation, matches = std::move(matches), finished]() mutable {
+            QElapsedTimer clock;
+            clock.start();
             if (self)
                 self->deliver(generation, matches, finished);
+            // The job's nodes are let go here, on the main thread, and that is part of the cost.
+            finished.reset();
+            matches = {};
+            if (self && generation == self->m_generation->load())
+                self->m_longestAnswerNanoseconds = qMax(self->m_longestAnswerNanoseconds, clock.nsecsElapsed());
         }, Qt::QueuedConnection);
     };
     QThreadPool::globalInstance()->start([job, current, generation, post] {

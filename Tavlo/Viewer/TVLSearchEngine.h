@@ -36,6 +36,9 @@ public:
     quint64 generation() const { return m_generation->load(); }
     bool isSearching() const { return m_running > 0; }
     TVLSearchIndex &index() { return m_index; }
+    // The longest an answer of the current search held the main thread (its texts kept, the
+    // job let go, the signal handled), in milliseconds.
+    double longestAnswerMilliseconds() const { return double(m_longestAnswerNanoseconds) / 1e6; }
 
 Q_SIGNALS:
     void matchesFound(quint64 generation, const TVLSearchEngine::Matches &matches);
@@ -46,4 +49,5 @@ private:
     TVLSearchIndex m_index;
     std::shared_ptr<std::atomic<quint64>> m_generation;
     int m_running = 0;
+    qint64 m_longestAnswerNanoseconds = 0;
 };

@@ -38,6 +38,11 @@ QList<QKeySequence> shortcutsWith(QKeySequence::StandardKey standard, const QLis
     return keys;
 }
 
+QString exchangeCount(qsizetype count)
+{
+    return count == 1 ? TVLViewerSearch::tr("1 exchange") : TVLViewerSearch::tr("%1 exchanges").arg(count);
+}
+
 void insertPathsOfSessionAndAncestors(QSet<QString> &paths, TVLObject *session)
 {
     for (TVLObject *node = session; node; node = node->parent())
@@ -254,16 +259,9 @@ void TVLViewerSearch::findTagWithBackwards(bool backwards)
 
 void TVLViewerSearch::scrollToExchangeSection(const QString &exchangeId)
 {
-    if (exchangeId.isEmpty())
-        return;
-    // By its section, which every exchange has, rather than by the id of its first message,
-    // which an exchange whose first line shows nothing lacks. The id goes in as a literal.
-    m_viewer->page()->runScript(
-        QStringLiteral("(function(id){if(typeof hidePopover==='function')hidePopover();"
-                       "var el=null;document.querySelectorAll('.exchange-wrapper').forEach(function(w){"
-                       "if(!el&&w.dataset.sectionId===id)el=w;});if(!el)el=document.getElementById(id);"
-                       "if(el)el.scrollIntoView({behavior:'smooth',block:'start'});})(%1)")
-            .arg(TVLPageController::jsStringLiteral(exchangeId)));
+    // The page scrolls to the exchange's section (and brings it in first when a long page has
+    // not received it yet); the id is data to the page, never script.
+    m_viewer->page()->scrollToExchangeId(exchangeId);
 }
 
 QString TVLViewerSearch::searchTextFromSelection(const QString &selection)
@@ -456,7 +454,7 @@ void TVLViewerSearch::applyMarks(const TVLSearchEngine::Matches &matches)
     for (const auto &session : matches.sessions)
         insertPathsOfSessionAndAncestors(m_matchingObjectPaths, session.get());
     if (!matches.complete)
-        m_outlineStatus = tr("Searching\u2026 %n exchange(s)", nullptr, int(m_matchingExchangeIds.size()));
+        m_outlineStatus = tr("Searching\u2026 %1").arg(exchangeCount(m_matchingExchangeIds.size()));
     m_viewer->refreshAllRowHighlights();
     updateStatus();
 }
@@ -476,11 +474,12 @@ void TVLViewerSearch::finishSearch(bool matched, bool alert)
     else if (noMatch)
         m_outlineStatus = tr("No matches");
     else if (!matched)
-        m_outlineStatus = tr("None in the open projects; %n not searched", nullptr, m_unsearchedProjects);
+        m_outlineStatus = m_unsearchedProjects == 1 ? tr("None in the open projects; 1 project not searched")
+                                                    : tr("None in the open projects; %1 projects not searched").arg(m_unsearchedProjects);
     else if (m_searchDoesFilter)
         m_outlineStatus.clear();
     else
-        m_outlineStatus = tr("%n exchange(s)", nullptr, int(m_matchingExchangeIds.size()));
+        m_outlineStatus = exchangeCount(m_matchingExchangeIds.size());
     updateStatus();
     Q_EMIT searchFinished(matched);
 }
@@ -518,8 +517,12 @@ void TVLViewerSearch::applyFilters(const QString &text, quint64 tags)
         return;
     const std::optional<QString> anchor = filterScrollAnchor();
     content->setFilters(text, tags, m_searchIsCaseSensitive);
-    if (const auto session = shownSession())
+    if (const auto session = shownSession()) {
         m_viewer->page()->reloadFilteredContentWithSession(session, anchor);
+        // The page's matches were counted in the page that is going.
+        m_pageStatus.clear();
+        updateStatus();
+    }
 }
 
 std::optional<QString> TVLViewerSearch::filterScrollAnchor() const

@@ -1,5 +1,8 @@
 #include "TVLViewerViewController.h"
 
+#include "TVLLibrarySummaryPage.h"
+#include "TVLSearchAllLogsWindow.h"
+
 #include "Tavlo/DataObjects/TVLToolSteps.h"
 
 #include "TVLFindBar.h"
@@ -113,6 +116,8 @@ void TVLViewerViewController::buildViews()
     connect(m_model, &TVLOutlineModel::projectDidLoad, this, &TVLViewerViewController::hideLoading);
 
     m_page = new TVLPageController(this);
+    m_summaryPage = new TVLLibrarySummaryPage(m_page, this);
+    TVLSearchAllLogsWindow::addShortcutTo(this);
     connect(m_page, &TVLPageController::visibleExchangesChanged, this,
             &TVLViewerViewController::highlightVisibleExchanges);
     connect(m_page, &TVLPageController::visibleExchangeMarksCleared, this, &TVLViewerViewController::clearHighlightedRows);
@@ -142,7 +147,7 @@ void TVLViewerViewController::buildViews()
     rightLayout->setContentsMargins(0, 0, 0, 0);
     rightLayout->setSpacing(0);
     rightLayout->addWidget(m_search->findBar());
-    rightLayout->addWidget(m_page->webView(), 1);
+    rightLayout->addWidget(m_page, 1);
 
     m_splitter->addWidget(left);
     m_splitter->addWidget(right);
@@ -408,6 +413,11 @@ void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<H
 
 void TVLViewerViewController::showObject(const TVLObject::Ptr &object)
 {
+    // A root or project shows the library summary; other nodes their own page.
+    if (TVLLibrarySummaryPage::showsSummaryFor(object.get())) {
+        m_summaryPage->show(object);
+        return;
+    }
     // The page remembers the Markdown and, for a session, its exchange count (0 otherwise).
     m_page->displayObject(object);
 }

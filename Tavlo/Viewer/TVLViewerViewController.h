@@ -25,7 +25,7 @@ class TVLOutlineModel;
 class TVLPageController;
 class TVLTagFilterView;
 class TVLViewerSearch;
-
+class TVLLibrarySummaryPage;
 
 class TVLViewerViewController final : public HVXViewController
 {
@@ -65,9 +65,9 @@ public:
     bool hvxAutoRestore() const override { return !m_showsFallback; }
     QString hvxWindowTitle() const override;
     QString hvxRecentsMenuTitle() const override { return m_showsFallback ? QString() : hvxWindowTitle(); }
+    QString helpSectionID() const override { return QStringLiteral("viewer"); }
     QByteArray hvxRestorableState() const override;
     void hvxRestoreState(const QByteArray &state) override;
-    QString helpSectionID() const override { return QStringLiteral("viewer"); }
     QWidget *hvxTitlebarAccessory() override;
 
     // Shows the selected object; the outline's selection becomes these paths.
@@ -130,6 +130,7 @@ private:
     HVXOutlineView *m_outline = nullptr;
     TVLPageController *m_page = nullptr;
     TVLViewerSearch *m_search = nullptr;
+    TVLLibrarySummaryPage *m_summaryPage = nullptr;
     QSplitter *m_splitter = nullptr;
     QLabel *m_loadingLabel = nullptr;
     TVLTagFilterView *m_tagFilterView = nullptr;

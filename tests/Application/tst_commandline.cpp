@@ -2,6 +2,8 @@
 #include "Tavlo/Application/TVLCommandLine.h"
 #include "TranscriptBuilder.h"
 
+#include <QDate>
+#include <QRegularExpression>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -41,6 +43,7 @@ private Q_SLOTS:
         HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         m_project = m_dir.filePath("-home-me-app");
+        qputenv("TAVLO_CACHE_DIR", m_dir.filePath("cache").toUtf8());
         QJsonObject skilled = assistant("a2", "more", "m2", usage(10, 5));
         skilled.insert("attributionSkill", "pdf");
         write(m_project + "/s1.jsonl", QList<QJsonObject>{prompt("p1", "first <prompt>", "2025-06-01T10:00:00.000Z"),
@@ -164,6 +167,39 @@ private Q_SLOTS:
         QDir::setCurrent(previous);
         QCOMPARE(result.exitCode, 0);
         QVERIFY(result.out.startsWith("app \u2014 token usage"));
+    }
+
+    void usageSummaryAndSearchFromTheIndex()
+    {
+        const Result byDay = run({"usage", m_dir.path(), "--by", "day", "--json"});
+        QCOMPARE(byDay.exitCode, 0);
+        const QJsonObject json = QJsonDocument::fromJson(byDay.out.toUtf8()).object();
+        const QJsonArray rows = json["rows"].toArray();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].toObject()["key"].toString(), QDate(2025, 5, 1).toString(Qt::ISODate));
+        QCOMPARE(json["totals"].toObject()["inputTokens"].toInt(), 1 + 1000 + 10);
+        // The test model has no price: its cost is unknown, not zero.
+        QVERIFY(json["totals"].toObject()["costUSD"].isNull());
+        const Result may = run({"usage", m_project, "--by", "model", "--until", "2025-05-31"});
+        QVERIFY2(may.out.contains("claude-test ") && may.out.contains(QRegularExpression("\\nTotal +1 +1 ")), qPrintable(may.out + may.err));
+
+        const Result found = run({"search", "EARLIER", m_dir.path()});
+        QCOMPARE(found.exitCode, 0);
+        QVERIFY(found.out.contains("tvl://" + m_project + "/s0.jsonl?exchange=q1"));
+        QVERIFY(found.out.contains("[earlier]"));
+
+        const struct
+        {
+            QStringList arguments;
+            const char *message;
+        } wrong[] = {{{"search", "\"unclosed", m_dir.path()}, "can't be used"},
+                     {{"usage", m_dir.path(), "--by", "week"}, "--by takes"},
+                     {{"usage", m_dir.path(), "--by", "day", "--since", "May 1"}, "--since takes"}};
+        for (const auto &test : wrong) {
+            const Result result = run(test.arguments);
+            QCOMPARE(result.exitCode, 2);
+            QVERIFY2(result.err.contains(test.message), qPrintable(result.err));
+        }
     }
 
     void wrongPathsFailClearly()

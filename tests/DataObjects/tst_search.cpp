@@ -24,9 +24,10 @@ QStringList runJob(TVLSearchIndex &index, const std::shared_ptr<TVLSession> &ses
     job.run({});
     index.store(job, true);
     QStringList ids;
-    for (const auto &entry : job.sessions.front().exchanges)
-        if (entry.matched)
-            ids << entry.exchange->uuid();
+    const TVLSearchJob::Session &searched = job.sessions.front();
+    for (size_t i = 0; i < searched.matched.size(); ++i)
+        if (searched.matched[i])
+            ids << searched.texts().exchanges[i]->uuid();
     return ids;
 }
 
@@ -107,15 +108,16 @@ private Q_SLOTS:
         TVLSearchIndex index;
         QCOMPARE(runJob(index, session, "alph"), QStringList{"p1"});
         const TVLSearchJob before = index.makeJob({session}, TVLSearchQuery::make("x", false));
-        QVERIFY(before.sessions[0].exchanges[0].text && before.sessions[0].exchanges[1].text);
+        QVERIFY(before.sessions[0].known);  // unchanged: every text kept
 
         // The last exchange grows by a line that now holds the narrower text; a new one follows.
         append(path, {line(assistant("a3", "alphabet soup")), line(prompt("p3", "alphabet again"))});
         QVERIFY(session->updateMessages());
         const TVLSearchJob after = index.makeJob({session}, TVLSearchQuery::make("alphabet", false));
-        QCOMPARE(after.sessions[0].exchanges[0].text, before.sessions[0].exchanges[0].text);  // kept
-        QVERIFY(!after.sessions[0].exchanges[1].text);                                        // read again
-        QVERIFY(after.previousMisses);  // "alphabet" narrows "alph"
+        const TVLSessionTexts &texts = after.sessions[0].texts();
+        QCOMPARE(texts.texts[0], before.sessions[0].texts().texts[0]);  // kept
+        QVERIFY(!texts.texts[1]);                                         // read again
+        QVERIFY(after.sessions[0].previousMatched);                      // "alphabet" narrows "alph"
         QCOMPARE(runJob(index, session, "alphabet"), (QStringList{"p2", "p3"}));
         // Widening again searches everything.
         QCOMPARE(runJob(index, session, "a"), matchingByLines(session, "a", false));
@@ -130,7 +132,7 @@ private Q_SLOTS:
         QVERIFY(!job.run([] { return true; }));
         index.store(job, false);
         // An incomplete job leaves nothing to narrow from.
-        QVERIFY(!index.makeJob({session}, TVLSearchQuery::make("one more", false)).previousMisses);
+        QVERIFY(!index.makeJob({session}, TVLSearchQuery::make("one more", false)).sessions[0].previousMatched);
     }
 
     void liveReadUnderAFilterMatchesTheNewExchanges()

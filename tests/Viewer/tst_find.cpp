@@ -164,16 +164,17 @@ private Q_SLOTS:
         QSignalSpy finished(search, &TVLViewerSearch::searchFinished);
         const int beeps = hvxBeepCount();
         QTest::keyClicks(search->findBar()->field(), "NEEDLE");
-        QVERIFY(finished.wait(5000));
-        QCOMPARE(sorted(search->searchMatchingExchangeIds()), QStringList{"s-p2"});
+        QTRY_COMPARE(search->searchString(), QStringLiteral("NEEDLE"));
+        QTRY_COMPARE(sorted(search->searchMatchingExchangeIds()), QStringList{"s-p2"});
         QCOMPARE(sorted(search->searchMatchingObjectPaths()), (QStringList{root, root + "/-home-me-app", app}));
         QVERIFY(viewer->shouldHighlightRowAtIndex(rowOf(viewer, root + "/-home-me-app")));
         QVERIFY(!viewer->shouldHighlightRowAtIndex(rowOf(viewer, root + "/-home-me-tool")));
         QCOMPARE(search->unsearchedProjectCount(), 2);
 
         // What only an unread project holds is "not searched", not "no match".
+        const int searches = finished.count();
         search->setSearchString("question 1 needle");
-        QTRY_COMPARE(finished.count(), 2);
+        QTRY_VERIFY(finished.count() > searches);
         QCOMPARE(finished.last().first().toBool(), false);
         QCOMPARE(hvxBeepCount(), beeps);
         QVERIFY(search->findBar()->status().contains("not searched"));
@@ -270,7 +271,9 @@ private Q_SLOTS:
         metadata->addTagIdToMessageId(2, "a-p4");
         metadata->addTagIdToMessageId(2, "a-a5");
         metadata->setAnnotationForMessageId("seen", "b-p3");
+        QVERIFY(search->hasSearchMarks());
         search->hideFindField();
+        QVERIFY(!search->hasSearchMarks());  // the text's marks go with the bar
         viewer->setFilterTags(quint64(1) << 2);
         QCOMPARE(sorted(search->searchMatchingExchangeIds()), (QStringList{"a-p2", "a-p4"}));
         struct Step { bool backwards; qint64 index; };

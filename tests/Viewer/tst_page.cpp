@@ -20,6 +20,8 @@
 #include "WebEngineEnvironment.h"
 
 #include <QApplication>
+#include <QBuffer>
+#include <QImage>
 #include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFile>
@@ -121,8 +123,8 @@ class TestPage : public QObject
     static std::unique_ptr<TVLPageController> makePage()
     {
         auto page = std::make_unique<TVLPageController>();
-        page->webView()->resize(900, 600);
-        page->webView()->show();
+        page->resize(900, 600);
+        page->show();
         return page;
     }
 
@@ -218,6 +220,30 @@ private Q_SLOTS:
         QCOMPARE(evaluate(*page, QStringLiteral("initSectionMarkers()")).toInt(), 0);
         QCOMPARE(sectionIds(*page), expected);
         QCOMPARE(evaluate(*page, QStringLiteral("document.querySelectorAll('.exchange-wrapper .exchange-wrapper').length")).toInt(), 0);
+    }
+
+    // A long page opens with its newest exchanges; the rest arrive in parts, in their places,
+    // and an exchange asked for before its part came is there at once.
+    void longPageArrivesInParts()
+    {
+        const int count = int(TVLPageParts::kExchangesOfWholePage) + 60;
+        auto session = writeSession(exchanges(1, count, 1));
+        auto page = makePage();
+        QSignalSpy complete(page.get(), &TVLPageController::allPartsShown);
+        QVERIFY(showSession(*page, session));
+        QVERIFY(sectionIds(*page).size() < count);
+        QVERIFY(sectionIds(*page).contains(uuidFor(count, 0)));
+
+        // Scrolled to at once: its part goes to the page before the scroll.
+        page->scrollToExchangeId(uuidFor(2, 0));
+        QVERIFY(evaluate(*page, QStringLiteral("!!document.getElementById('%1')").arg(uuidFor(2, 0))).toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(complete.count(), 1, 20000);
+        QStringList expected;
+        for (const auto &exchange : session->exchanges())
+            expected << exchange->uuid();
+        QCOMPARE(sectionIds(*page), expected);
+        // Every section asked for its badges as it arrived.
+        QTRY_COMPARE(evaluate(*page, QStringLiteral("document.querySelectorAll('.exchange-wrapper > .tag-badges').length")).toInt(), count);
     }
 
     void growingSessionIsUpdatedInPlace()
@@ -514,6 +540,52 @@ private Q_SLOTS:
         QTRY_COMPARE(evaluate(*page, QStringLiteral("document.querySelectorAll('.tool-use-diff .hljs-addition, .tool-use-diff .hljs-deletion').length")).toInt(), 2);
         evaluate(*page, QStringLiteral("document.querySelector('.tool-use-header').click()"));
         QCOMPARE(evaluate(*page, QStringLiteral("document.querySelector('.fold-toggle').textContent")).toString(), QStringLiteral("▶"));
+    }
+
+    void toolStepsShowCallsResultsAndScreenshots()
+    {
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(Qt::red);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        auto call = [](const QString &uuid, const QString &id) {
+            QJsonObject line = TB::toolCall(uuid, id);
+            QJsonObject message = line["message"].toObject();
+            message["content"] = QJsonArray{QJsonObject{{"type", "tool_use"}, {"id", id}, {"name", "browser_take_screenshot"},
+                                                        {"input", QJsonObject{{"url", "https://example.org/"}}}}};
+            line["message"] = message;
+            return line;
+        };
+        QJsonObject result = TB::toolResult("R-1", "t1");
+        QJsonObject message = result["message"].toObject();
+        const QJsonObject screenshot{{"type", "image"},
+                                     {"source", QJsonObject{{"type", "base64"}, {"media_type", "image/png"},
+                                                            {"data", QString::fromLatin1(png.toBase64())}}}};
+        message["content"] = QJsonArray{QJsonObject{{"type", "tool_result"}, {"tool_use_id", "t1"},
+                                                    {"content", QJsonArray{QJsonObject{{"type", "text"}, {"text", "Saved"}}, screenshot}}}};
+        result["message"] = message;
+        QList<QJsonObject> lines{TB::prompt("P-1", "Take a screenshot"), call("C-1", "t1"), result};
+
+        HVXDefaults::standard().setBool("TVLShowToolSteps", true);
+        auto session = writeSession(lines);
+        auto page = makePage();
+        QVERIFY(showSession(*page, session));
+        // The screenshot decodes from its data: URL under the page's policy.
+        QTRY_COMPARE(evaluate(*page, "(document.querySelector('img.tool-step-image') || {}).naturalWidth").toInt(), 40);
+        QCOMPARE(evaluate(*page, "document.querySelectorAll('.tool-step').length").toInt(), 2);
+        QCOMPARE(evaluate(*page, "document.querySelector('.tool-step-body').offsetHeight").toInt(), 0);
+        evaluate(*page, "document.querySelector('.tool-step-call').click()");
+        QVERIFY(evaluate(*page, "document.querySelector('.tool-step-body').offsetHeight > 0").toBool());
+
+        // A step that arrives while the session is shown appears like the others.
+        QSignalSpy updates(page.get(), &TVLPageController::incrementalUpdateSent);
+        lines << call("C-2", "t2");
+        growAndNotify(session, lines);
+        QVERIFY(updates.wait(10000));
+        QTRY_COMPARE(evaluate(*page, "document.querySelectorAll('.tool-step-call').length").toInt(), 2);
+        HVXDefaults::standard().remove("TVLShowToolSteps");
     }
 
     void linksLeaveThePage()

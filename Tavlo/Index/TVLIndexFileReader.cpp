@@ -1,0 +1,227 @@
+#include "TVLIndexFileReader.h"
+
+#include "Halvex/Foundation/HVXLog.h"
+#include "Tavlo/DataObjects/TVLLineParser.h"
+#include "Tavlo/DataObjects/TVLMessage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <simdjson.h>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace {
+const QString kAssistantText = QStringLiteral("assistant \u2013 text");
+constexpr qsizetype kPromptLength = 200;
+
+quint64 fnv1a(QByteArrayView bytes, quint64 hash = 14695981039346656037ull)
+{
+    for (const char c : bytes) {
+        hash ^= quint8(c);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+// The request id is not part of the model's message; it is read only from lines with usage,
+// which are small.
+QByteArray requestIdOf(QByteArrayView line)
+{
+    thread_local simdjson::dom::parser parser;
+    simdjson::dom::element doc;
+    if (parser.parse(line.data(), size_t(line.size()), false).get(doc) != simdjson::SUCCESS)
+        return {};
+    std::string_view value;
+    if (doc["requestId"].get_string().get(value) != simdjson::SUCCESS)
+        return {};
+    return QByteArray(value.data(), qsizetype(value.size()));
+}
+
+void appendText(QString &text, const std::optional<QString> &part)
+{
+    if (!part || part->isEmpty())
+        return;
+    if (!text.isEmpty())
+        text += QLatin1Char('\n');
+    text += *part;
+}
+
+void statFile(const QString &path, TVLIndexFileContent &content)
+{
+    const QFileInfo info(path);
+    content.size = info.size();
+    content.modified = info.lastModified().toMSecsSinceEpoch();
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
+        content.inode = qint64(status.st_ino);
+#endif
+}
+} // namespace
+
+quint64 TVLIndexFileReader::usageKey(QByteArrayView messageId, QByteArrayView requestId)
+{
+    // Keys stay below 2^63 so that SQLite stores them as they are.
+    return fnv1a(requestId, fnv1a("\x1f", fnv1a(messageId))) >> 1;
+}
+
+quint64 TVLIndexFileReader::lineKey(const QString &path, qint64 offset)
+{
+    const QByteArray where = path.toUtf8() + '@' + QByteArray::number(offset);
+    return fnv1a(where, 1469598103934665603ull) >> 1;
+}
+
+TVLIndexFileContent::Kind TVLIndexFileReader::kindForPath(const QString &path)
+{
+    if (QFileInfo(path).dir().dirName() != QLatin1String("subagents"))
+        return TVLIndexFileContent::Session;
+    return QFileInfo(path).fileName().startsWith(QLatin1String("agent-acompact-")) ? TVLIndexFileContent::Compaction
+                                                                                   : TVLIndexFileContent::Subagent;
+}
+
+TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileContent::Kind kind, qint64 offset,
+                                             const QByteArray &tail)
+{
+    TVLIndexFileContent content;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, file.errorString()));
+        return content;
+    }
+    statFile(path, content);
+    const qint64 size = file.size();
+
+    // Go on from `offset` only when the file still holds there what it held before.
+    qint64 start = 0;
+    if (kind != TVLIndexFileContent::Compaction && offset > 0 && offset <= size && tail.size() <= offset) {
+        if (file.seek(offset - tail.size()) && file.read(tail.size()) == tail)
+            start = offset;
+    }
+    content.fromStart = start == 0;
+    if (!file.seek(start)) {
+        HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, file.errorString()));
+        return content;
+    }
+    auto buffer = std::make_shared<QByteArray>();
+    buffer->resize(size - start + TVLLineParser::kPadding);
+    const qint64 got = file.read(buffer->data(), size - start);
+    if (got < 0) {
+        HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, file.errorString()));
+        return content;
+    }
+    buffer->resize(got);
+    buffer->reserve(got + TVLLineParser::kPadding);
+    content.readable = true;
+
+    const qsizetype linesEnd = buffer->lastIndexOf('\n') + 1;
+    content.indexedTo = start + linesEnd;
+    if (content.indexedTo == start && !content.fromStart) {
+        content.tail = tail;
+        return content;
+    }
+
+    TVLLineParser parser;
+    parser.setFileName(path);
+    std::optional<TVLIndexedUsage> compactionUsage;
+    TVLIndexedExchange *current = nullptr;
+    bool inPreamble = content.fromStart;
+    qint64 lastTimestamp = 0;
+    const char *data = buffer->constData();
+    for (qsizetype at = 0; at < linesEnd;) {
+        const qsizetype end = qsizetype(static_cast<const char *>(memchr(data + at, '\n', size_t(linesEnd - at))) - data);
+        const qsizetype length = end - at;
+        const qsizetype lineStart = at;
+        at = end + 1;
+        if (length == 0 || (length == 1 && data[lineStart] == '\r'))
+            continue;
+        const auto message = TVLMessage::fromBuffer(parser, buffer, lineStart, length);
+        if (!message->hasJson())
+            continue;
+        // A line without a time of its own counts at the time of the line before it.
+        if (message->hasTimestamp())
+            lastTimestamp = message->timestampMSecs();
+
+        const TVLTokenUsage *usage = message->lineUsage();
+        if (usage && !usage->isEmpty() && !message->isCompactSummary()) {
+            TVLIndexedUsage row;
+            const QByteArray messageId = message->messageId().toUtf8();
+            row.key = messageId.isEmpty() ? lineKey(path, start + lineStart)
+                                          : usageKey(messageId, requestIdOf(message->rawBytes()));
+            row.timestamp = lastTimestamp;
+            row.model = message->model();
+            row.usage = *usage;
+            if (kind == TVLIndexFileContent::Compaction) {
+                if (message->lineType() == QLatin1String("assistant"))
+                    compactionUsage = row;
+            } else {
+                content.usages.push_back(std::move(row));
+            }
+        }
+        if (kind == TVLIndexFileContent::Compaction)
+            continue;
+
+        if (message->exchangeStarter()) {
+            inPreamble = false;
+            TVLIndexedExchange exchange;
+            exchange.uuid = message->uuid();
+            exchange.timestamp = message->hasTimestamp() ? message->timestampMSecs() : 0;
+            exchange.offset = start + lineStart;
+            const std::optional<QString> prompt = message->rawMarkdown();
+            exchange.prompt = prompt.value_or(QString()).left(kPromptLength).replace(QLatin1Char('\n'), QLatin1Char(' '));
+            appendText(exchange.text, prompt);
+            content.exchanges.push_back(std::move(exchange));
+            current = &content.exchanges.back();
+        } else if (message->type() == kAssistantText && !inPreamble) {
+            appendText(current ? current->text : content.continuedText, message->rawMarkdown());
+        }
+    }
+    if (compactionUsage)
+        content.usages.push_back(std::move(*compactionUsage));
+    const qsizetype tailLength = qMin<qsizetype>(kTailBytes, content.indexedTo);
+    if (tailLength <= linesEnd) {
+        content.tail = buffer->mid(linesEnd - tailLength, tailLength);
+    } else {
+        // Fewer new bytes than the tail is long: the rest of it comes from before.
+        content.tail = (tail + buffer->left(linesEnd)).right(tailLength);
+    }
+    return content;
+}
+
+TVLIndexedExchange TVLIndexFileReader::readExchange(const QString &path, qint64 offset, qint64 end, qint64 maxBytes)
+{
+    TVLIndexedExchange exchange;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(offset))
+        return exchange;
+    auto buffer = std::make_shared<QByteArray>();
+    buffer->resize(qMax<qint64>(0, qMin(end - offset, maxBytes)) + TVLLineParser::kPadding);
+    const qint64 got = file.read(buffer->data(), buffer->size() - TVLLineParser::kPadding);
+    buffer->resize(qMax<qint64>(0, got));
+    buffer->reserve(buffer->size() + TVLLineParser::kPadding);
+    TVLLineParser parser;
+    const char *data = buffer->constData();
+    const qsizetype size = buffer->size();
+    for (qsizetype at = 0; at < size;) {
+        const char *newline = static_cast<const char *>(memchr(data + at, '\n', size_t(size - at)));
+        if (!newline)
+            break;  // a line cut by maxBytes
+        const qsizetype length = qsizetype(newline - data) - at;
+        const qsizetype lineStart = at;
+        at += length + 1;
+        if (length == 0)
+            continue;
+        const auto message = TVLMessage::fromBuffer(parser, buffer, lineStart, length);
+        if (lineStart == 0) {
+            exchange.uuid = message->uuid();
+            const std::optional<QString> prompt = message->rawMarkdown();
+            exchange.prompt = prompt.value_or(QString()).left(kPromptLength).replace(QLatin1Char('\n'), QLatin1Char(' '));
+            appendText(exchange.text, prompt);
+        } else if (message->type() == kAssistantText) {
+            appendText(exchange.text, message->rawMarkdown());
+        }
+    }
+    return exchange;
+}

@@ -1,0 +1,778 @@
+#include "TVLLibraryIndex.h"
+
+#include "Halvex/Foundation/HVXLog.h"
+#include "TVLIndexFileReader.h"
+#include "TVLSearchSnippet.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <sqlite3.h>
+#include <thread>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace {
+constexpr int kApplicationId = 0x54564c49;  // "TVLI"
+constexpr qint64 kBytesPerTransaction = 256ll * 1024 * 1024;
+constexpr int kResultsInFlight = 8;
+
+const char *const kSchema = R"sql(
+CREATE TABLE files(
+    id INTEGER PRIMARY KEY,
+    path TEXT NOT NULL UNIQUE,
+    project TEXT NOT NULL,
+    session TEXT NOT NULL,
+    kind INTEGER NOT NULL,
+    size INTEGER NOT NULL DEFAULT 0,
+    modified INTEGER NOT NULL DEFAULT 0,
+    inode INTEGER NOT NULL DEFAULT 0,
+    indexed_to INTEGER NOT NULL DEFAULT 0,
+    tail BLOB,
+    last_exchange INTEGER);
+CREATE INDEX files_session ON files(session);
+CREATE TABLE usage(
+    key INTEGER PRIMARY KEY,
+    file_id INTEGER NOT NULL,
+    ts INTEGER NOT NULL,
+    model TEXT NOT NULL,
+    input INTEGER NOT NULL,
+    output INTEGER NOT NULL,
+    cache_create INTEGER NOT NULL,
+    cache_read INTEGER NOT NULL,
+    cache_5m INTEGER NOT NULL,
+    cache_1h INTEGER NOT NULL);
+CREATE INDEX usage_file ON usage(file_id);
+CREATE TABLE exchanges(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    file_id INTEGER NOT NULL,
+    uuid TEXT NOT NULL,
+    ts INTEGER NOT NULL,
+    offset INTEGER NOT NULL,
+    parts INTEGER NOT NULL DEFAULT 1);
+CREATE INDEX exchanges_file ON exchanges(file_id, offset);
+CREATE TABLE state(key TEXT PRIMARY KEY, value INTEGER NOT NULL);
+INSERT INTO state VALUES('dead_parts', 0);
+CREATE VIRTUAL TABLE exchange_text USING fts5(text, content = '', columnsize = 0,
+                                              tokenize = 'unicode61 remove_diacritics 2');
+)sql";
+
+// The full-text table keeps no text, only its index: the text is in the transcripts, and the
+// snippet of a result is made from there. A row of it is one part of an exchange's text (the
+// first read, then what each later read appended), numbered exchange id << kPartBits | part.
+// Exchange ids are never reused, so the rows of a forgotten exchange, which a table without
+// its text can't delete, match nothing; when they become too many the index starts over.
+constexpr int kPartBits = 16;
+constexpr qint64 kMaxPart = (1 << kPartBits) - 1;
+constexpr qint64 kDeadPartsBeforeRebuild = 200000;
+
+struct FileStat
+{
+    qint64 size = -1;
+    qint64 modified = 0;
+    qint64 inode = 0;
+};
+
+FileStat statPath(const QString &path)
+{
+    FileStat result;
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISREG(status.st_mode)) {
+        result.size = status.st_size;
+        result.modified = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
+        result.inode = qint64(status.st_ino);
+    }
+#else
+    const QFileInfo info(path);
+    if (info.isFile()) {
+        result.size = info.size();
+        result.modified = info.lastModified().toMSecsSinceEpoch();
+    }
+#endif
+    return result;
+}
+
+QString textAt(sqlite3_stmt *statement, int column)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(statement, column));
+    return QString::fromUtf8(text, sqlite3_column_bytes(statement, column));
+}
+
+// Scopes: every file below a directory, or one session with its sub-agents.
+struct Scope
+{
+    bool session = false;
+    QString value;  // the session path, or the directory with a trailing "/"
+    QString upper;  // the first path after the directory's files
+};
+
+Scope scopeForPath(const QString &path)
+{
+    Scope scope;
+    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    if (QFileInfo(clean).isFile()) {
+        scope.session = true;
+        scope.value = clean;
+    } else {
+        scope.value = clean.endsWith(QLatin1Char('/')) ? clean : clean + QLatin1Char('/');
+        scope.upper = scope.value.chopped(1) + QLatin1Char('0');  // '0' follows '/'
+    }
+    return scope;
+}
+
+const char *scopeCondition(const Scope &scope)
+{
+    return scope.session ? "f.session = ?1" : "f.path >= ?1 AND f.path < ?2";
+}
+
+struct DiscoveredFile
+{
+    QString path;
+    QString project;
+    QString session;
+    TVLIndexFileContent::Kind kind = TVLIndexFileContent::Session;
+    FileStat stat;
+};
+
+void addSession(const QString &sessionPath, std::vector<DiscoveredFile> &files)
+{
+    const QFileInfo info(sessionPath);
+    const QString project = info.absolutePath();
+    DiscoveredFile session{sessionPath, project, sessionPath, TVLIndexFileContent::Session, statPath(sessionPath)};
+    if (session.stat.size < 0)
+        return;
+    files.push_back(session);
+    const QDir subagents(project + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents"));
+    if (!subagents.exists())
+        return;
+    const QStringList names = subagents.entryList({QStringLiteral("agent-*.jsonl")}, QDir::Files | QDir::Hidden, QDir::Name);
+    for (const QString &name : names) {
+        const QString path = subagents.filePath(name);
+        DiscoveredFile file{path, project, sessionPath, TVLIndexFileReader::kindForPath(path), statPath(path)};
+        if (file.stat.size >= 0)
+            files.push_back(file);
+    }
+}
+
+void addProject(const QString &directory, std::vector<DiscoveredFile> &files)
+{
+    const QDir dir(directory);
+    for (const QString &name : dir.entryList({QStringLiteral("*.jsonl")}, QDir::Files | QDir::Hidden, QDir::Name))
+        addSession(dir.filePath(name), files);
+}
+
+// A session file, a project (a directory holding transcripts), or a root of projects.
+std::vector<DiscoveredFile> discover(const QString &path)
+{
+    std::vector<DiscoveredFile> files;
+    const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    const QFileInfo info(clean);
+    if (info.isFile()) {
+        addSession(clean, files);
+        return files;
+    }
+    const QDir dir(clean);
+    if (!dir.entryList({QStringLiteral("*.jsonl")}, QDir::Files | QDir::Hidden).isEmpty()) {
+        addProject(clean, files);
+        return files;
+    }
+    for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name))
+        addProject(dir.filePath(name), files);
+    return files;
+}
+} // namespace
+
+// MARK: - Statements
+
+class TVLLibraryIndex::Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql)
+    {
+        if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_statement, nullptr) != SQLITE_OK)
+            m_statement = nullptr;
+    }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    bool ok() const { return m_statement != nullptr; }
+    sqlite3_stmt *get() const { return m_statement; }
+    Statement &bind(int index, qint64 value)
+    {
+        sqlite3_bind_int64(m_statement, index, value);
+        return *this;
+    }
+    Statement &bind(int index, const QString &text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(m_statement, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement &bindBlob(int index, const QByteArray &bytes)
+    {
+        sqlite3_bind_blob(m_statement, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    Statement &bindNull(int index)
+    {
+        sqlite3_bind_null(m_statement, index);
+        return *this;
+    }
+    // Runs a statement without rows; the result code of the step.
+    int run()
+    {
+        const int result = sqlite3_step(m_statement);
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+        return result;
+    }
+    int step() { return sqlite3_step(m_statement); }
+    void reset()
+    {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+    }
+
+private:
+    sqlite3_stmt *m_statement = nullptr;
+};
+
+struct TVLLibraryIndex::FileRow
+{
+    qint64 id = 0;
+    QString path;
+    FileStat stat;
+    qint64 indexedTo = 0;
+    QByteArray tail;
+    qint64 lastExchange = 0;
+};
+
+struct TVLLibraryIndex::WorkItem
+{
+    DiscoveredFile file;
+    qint64 id = 0;  // 0: not yet in the index
+    qint64 offset = 0;
+    QByteArray tail;
+    qint64 lastExchange = 0;
+};
+
+// MARK: - Opening
+
+QString TVLLibraryIndex::defaultDatabasePath()
+{
+    QString directory = qEnvironmentVariable("TAVLO_CACHE_DIR");
+    if (directory.isEmpty())
+        directory = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Tavlo");
+    return directory + QStringLiteral("/library.sqlite");
+}
+
+TVLLibraryIndex::TVLLibraryIndex(const QString &databasePath) : m_path(databasePath)
+{
+    if (!open())
+        moveAsideAndRecreate(QStringLiteral("it can't be read"));
+}
+
+TVLLibraryIndex::~TVLLibraryIndex() { sqlite3_close_v2(m_db); }
+
+bool TVLLibraryIndex::exec(const char *sql)
+{
+    char *message = nullptr;
+    const int code = sqlite3_exec(m_db, sql, nullptr, nullptr, &message);
+    if (code == SQLITE_OK)
+        return true;
+    noteFailure(code);
+    HVXLogError(QStringLiteral("Library index '%1': %2").arg(m_path, QString::fromUtf8(message ? message : "error")));
+    sqlite3_free(message);
+    return false;
+}
+
+void TVLLibraryIndex::logError(const QString &what)
+{
+    HVXLogError(QStringLiteral("Library index '%1': %2: %3").arg(m_path, what, QString::fromUtf8(sqlite3_errmsg(m_db))));
+}
+
+bool TVLLibraryIndex::open()
+{
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr)
+        != SQLITE_OK) {
+        HVXLogError(QStringLiteral("Can't open the library index '%1': %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(db))));
+        sqlite3_close_v2(db);
+        return false;
+    }
+    m_db = db;
+    sqlite3_busy_timeout(m_db, 10000);
+    // Any read of a damaged or foreign file fails here, before anything is trusted.
+    if (!exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;"))
+        return false;
+    if (hasCurrentSchema())
+        return true;
+    Statement count(m_db, "SELECT count(*) FROM sqlite_master");
+    if (!count.ok() || count.step() != SQLITE_ROW)
+        return false;
+    if (sqlite3_column_int(count.get(), 0) != 0)
+        return false;  // someone else's tables, or another version of ours
+    return createSchema();
+}
+
+bool TVLLibraryIndex::hasCurrentSchema()
+{
+    Statement version(m_db, "PRAGMA user_version");
+    Statement application(m_db, "PRAGMA application_id");
+    if (!version.ok() || !application.ok() || version.step() != SQLITE_ROW || application.step() != SQLITE_ROW)
+        return false;
+    return sqlite3_column_int(version.get(), 0) == kSchemaVersion
+        && sqlite3_column_int(application.get(), 0) == kApplicationId;
+}
+
+bool TVLLibraryIndex::createSchema()
+{
+    const QByteArray sql = QByteArray("BEGIN;") + kSchema + "PRAGMA user_version = " + QByteArray::number(kSchemaVersion)
+                         + "; PRAGMA application_id = " + QByteArray::number(kApplicationId) + "; COMMIT;";
+    if (exec(sql.constData()))
+        return true;
+    exec("ROLLBACK");
+    return false;
+}
+
+void TVLLibraryIndex::moveAsideAndRecreate(const QString &reason)
+{
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    const QString aside = m_path + QStringLiteral(".unusable-") + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
+    HVXLogWarning(QStringLiteral("The library index '%1' is set aside as '%2' and built again: %3").arg(m_path, aside, reason));
+    QFile::remove(aside);
+    QFile::rename(m_path, aside);
+    QFile::remove(m_path + QStringLiteral("-wal"));
+    QFile::remove(m_path + QStringLiteral("-shm"));
+    if (!open()) {
+        HVXLogError(QStringLiteral("The library index '%1' can't be created").arg(m_path));
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+    }
+}
+
+qint64 TVLLibraryIndex::countRows(const char *table)
+{
+    if (!m_db)
+        return -1;
+    Statement count(m_db, (QByteArray("SELECT count(*) FROM ") + table).constData());
+    if (!count.ok() || count.step() != SQLITE_ROW)
+        return -1;
+    return sqlite3_column_int64(count.get(), 0);
+}
+
+// MARK: - Updating
+
+std::vector<TVLLibraryIndex::FileRow> TVLLibraryIndex::filesInScope(const QString &path)
+{
+    std::vector<FileRow> rows;
+    const Scope scope = scopeForPath(path);
+    const QByteArray sql = QByteArray("SELECT id, path, size, modified, inode, indexed_to, tail, last_exchange FROM files f WHERE ")
+                         + scopeCondition(scope);
+    Statement select(m_db, sql.constData());
+    if (!select.ok())
+        return rows;
+    select.bind(1, scope.value);
+    if (!scope.session)
+        select.bind(2, scope.upper);
+    int code;
+    while ((code = select.step()) == SQLITE_ROW) {
+        sqlite3_stmt *s = select.get();
+        FileRow row;
+        row.id = sqlite3_column_int64(s, 0);
+        row.path = textAt(s, 1);
+        row.stat = {sqlite3_column_int64(s, 2), sqlite3_column_int64(s, 3), sqlite3_column_int64(s, 4)};
+        row.indexedTo = sqlite3_column_int64(s, 5);
+        row.tail = QByteArray(static_cast<const char *>(sqlite3_column_blob(s, 6)), sqlite3_column_bytes(s, 6));
+        row.lastExchange = sqlite3_column_int64(s, 7);
+        rows.push_back(std::move(row));
+    }
+    if (code != SQLITE_DONE) {
+        noteFailure(code);
+        logError(QStringLiteral("can't list its files"));
+    }
+    return rows;
+}
+
+TVLLibraryIndex::UpdateResult TVLLibraryIndex::update(const QString &path, const std::function<void(const Progress &)> &progress,
+                                                      const std::atomic<bool> *cancel)
+{
+    m_damaged = false;
+    UpdateResult result = updateOnce(path, progress, cancel);
+    if (m_damaged) {
+        // A damaged page met on the way: what the index held can't be trusted, so it starts over.
+        moveAsideAndRecreate(QStringLiteral("it is damaged"));
+        m_damaged = false;
+        result = updateOnce(path, progress, cancel);
+    }
+    return result;
+}
+
+void TVLLibraryIndex::noteFailure(int code)
+{
+    const int primary = code & 0xff;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
+        m_damaged = true;
+}
+
+TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, const std::function<void(const Progress &)> &progress,
+                                                          const std::atomic<bool> *cancel)
+{
+    UpdateResult result;
+    if (!m_db)
+        return result;
+
+    startOverIfMostlyDead();
+    // What changed: compare the files on disk with what the index holds for them.
+    std::vector<DiscoveredFile> discovered = discover(path);
+    std::vector<FileRow> known = filesInScope(path);
+    if (m_damaged)
+        return result;
+    QHash<QString, const FileRow *> knownByPath;
+    for (const FileRow &row : known)
+        knownByPath.insert(row.path, &row);
+
+    std::vector<WorkItem> work;
+    Progress done;
+    for (DiscoveredFile &file : discovered) {
+        const FileRow *row = knownByPath.take(file.path);
+        WorkItem item;
+        if (row) {
+            if (row->stat.size == file.stat.size && row->stat.modified == file.stat.modified && row->stat.inode == file.stat.inode)
+                continue;
+            item.id = row->id;
+            const bool grew = row->stat.inode == file.stat.inode && file.stat.size >= row->indexedTo;
+            item.offset = grew ? row->indexedTo : 0;
+            item.tail = grew ? row->tail : QByteArray();
+            item.lastExchange = row->lastExchange;
+        }
+        done.bytesTotal += file.stat.size - item.offset;
+        item.file = std::move(file);
+        work.push_back(std::move(item));
+    }
+    done.filesTotal = int(work.size());
+
+    Statement insertFile(m_db, "INSERT INTO files(path, project, session, kind) VALUES(?1, ?2, ?3, ?4)");
+    Statement updateFile(m_db, "UPDATE files SET size = ?2, modified = ?3, inode = ?4, indexed_to = ?5, tail = ?6, "
+                               "last_exchange = ?7 WHERE id = ?1");
+    Statement deleteFile(m_db, "DELETE FROM files WHERE id = ?1");
+    Statement deleteUsage(m_db, "DELETE FROM usage WHERE file_id = ?1");
+    Statement countDeadParts(m_db, "UPDATE state SET value = value + (SELECT coalesce(sum(parts), 0) FROM exchanges "
+                                   "WHERE file_id = ?1) WHERE key = 'dead_parts'");
+    Statement deleteExchanges(m_db, "DELETE FROM exchanges WHERE file_id = ?1");
+    // A model call already counted in another file keeps its place there: the file with the
+    // smaller path owns it, so the answer doesn't depend on the order files were read in.
+    // Within one file the last line of a streamed message has the final counts.
+    Statement upsertUsage(m_db, "INSERT INTO usage(key, file_id, ts, model, input, output, cache_create, cache_read, cache_5m, cache_1h) "
+                                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT(key) DO UPDATE SET "
+                                "file_id = excluded.file_id, ts = excluded.ts, model = excluded.model, input = excluded.input, "
+                                "output = excluded.output, cache_create = excluded.cache_create, cache_read = excluded.cache_read, "
+                                "cache_5m = excluded.cache_5m, cache_1h = excluded.cache_1h "
+                                "WHERE usage.file_id = excluded.file_id OR (SELECT path FROM files WHERE id = excluded.file_id) "
+                                "< (SELECT path FROM files WHERE id = usage.file_id)");
+    Statement insertExchange(m_db, "INSERT INTO exchanges(file_id, uuid, ts, offset) VALUES(?1, ?2, ?3, ?4)");
+    Statement insertText(m_db, "INSERT INTO exchange_text(rowid, text) VALUES(?1, ?2)");
+    Statement addPart(m_db, "UPDATE exchanges SET parts = parts + 1 WHERE id = ?1 AND parts <= ?2 RETURNING parts - 1");
+    for (const Statement *statement : {&insertFile, &updateFile, &deleteFile, &deleteUsage, &countDeadParts, &deleteExchanges,
+                                       &upsertUsage, &insertExchange, &insertText, &addPart})
+        if (!statement->ok()) {
+            logError(QStringLiteral("can't prepare its statements"));
+            return result;
+        }
+
+    auto forgetContent = [&](qint64 id) {
+        deleteUsage.bind(1, id).run();
+        countDeadParts.bind(1, id).run();
+        deleteExchanges.bind(1, id).run();
+    };
+
+    if (!exec("BEGIN IMMEDIATE"))
+        return result;
+    bool failed = false;
+    auto check = [&](int code, const char *what) {
+        if (code != SQLITE_DONE && !failed) {
+            failed = true;
+            noteFailure(code);
+            logError(QString::fromUtf8(what));
+        }
+    };
+
+    // Files that are gone.
+    for (const FileRow *row : std::as_const(knownByPath)) {
+        forgetContent(row->id);
+        check(deleteFile.bind(1, row->id).run(), "can't forget a removed file");
+        ++result.filesRemoved;
+    }
+
+    // Readers on worker threads hand their results over in the order of the work list, so the
+    // database sees the files in a fixed order.
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::optional<TVLIndexFileContent>> results(work.size());
+    size_t nextToRead = 0;
+    size_t nextToWrite = 0;
+    bool stop = false;
+    auto reader = [&] {
+        for (;;) {
+            size_t index;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || nextToRead < nextToWrite + kResultsInFlight; });
+                if (stop || nextToRead >= work.size())
+                    return;
+                index = nextToRead++;
+            }
+            const WorkItem &item = work[index];
+            TVLIndexFileContent content = TVLIndexFileReader::read(item.file.path, item.file.kind, item.offset, item.tail);
+            {
+                std::lock_guard lock(mutex);
+                results[index] = std::move(content);
+            }
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> readers;
+    const int threads = work.size() > 1 ? qBound(1, int(std::thread::hardware_concurrency()), 4) : (work.empty() ? 0 : 1);
+    for (int i = 0; i < threads; ++i)
+        readers.emplace_back(reader);
+
+    qint64 bytesInTransaction = 0;
+    for (size_t index = 0; index < work.size() && !failed; ++index) {
+        if (cancel && cancel->load()) {
+            result.cancelled = true;
+            break;
+        }
+        TVLIndexFileContent content;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return results[index].has_value(); });
+            content = std::move(*results[index]);
+            results[index].reset();
+            nextToWrite = index + 1;
+        }
+        changed.notify_all();
+
+        WorkItem &item = work[index];
+        if (!content.readable)
+            continue;
+        if (item.id == 0) {
+            check(insertFile.bind(1, item.file.path).bind(2, item.file.project).bind(3, item.file.session).bind(4, item.file.kind).run(),
+                  "can't add a file");
+            item.id = sqlite3_last_insert_rowid(m_db);
+        } else if (content.fromStart) {
+            forgetContent(item.id);
+            item.lastExchange = 0;
+        }
+        for (const TVLIndexedUsage &usage : content.usages) {
+            const TVLTokenUsage &u = usage.usage;
+            upsertUsage.bind(1, qint64(usage.key)).bind(2, item.id).bind(3, usage.timestamp).bind(4, usage.model);
+            upsertUsage.bind(5, u.inputTokens).bind(6, u.outputTokens).bind(7, u.cacheCreationInputTokens);
+            upsertUsage.bind(8, u.cacheReadInputTokens).bind(9, u.ephemeral5mInputTokens).bind(10, u.ephemeral1hInputTokens);
+            check(upsertUsage.run(), "can't store usage");
+        }
+        if (!content.continuedText.isEmpty() && item.lastExchange != 0) {
+            // Past kMaxPart appended parts an exchange's further text is not searchable.
+            addPart.bind(1, item.lastExchange).bind(2, kMaxPart - 1);
+            if (addPart.step() == SQLITE_ROW) {
+                const qint64 part = sqlite3_column_int64(addPart.get(), 0);
+                addPart.reset();
+                check(insertText.bind(1, item.lastExchange << kPartBits | part).bind(2, content.continuedText).run(),
+                      "can't extend an exchange");
+            } else {
+                addPart.reset();
+            }
+        }
+        for (const TVLIndexedExchange &exchange : content.exchanges) {
+            check(insertExchange.bind(1, item.id).bind(2, exchange.uuid).bind(3, exchange.timestamp).bind(4, exchange.offset).run(),
+                  "can't store an exchange");
+            item.lastExchange = sqlite3_last_insert_rowid(m_db);
+            check(insertText.bind(1, item.lastExchange << kPartBits).bind(2, exchange.text).run(), "can't store an exchange's text");
+        }
+        updateFile.bind(1, item.id).bind(2, content.size).bind(3, content.modified).bind(4, content.inode);
+        updateFile.bind(5, content.indexedTo).bindBlob(6, content.tail);
+        if (item.lastExchange != 0)
+            updateFile.bind(7, item.lastExchange);
+        else
+            updateFile.bindNull(7);
+        check(updateFile.run(), "can't record a file");
+
+        const qint64 bytes = content.indexedTo - (content.fromStart ? 0 : item.offset);
+        ++result.filesRead;
+        result.bytesRead += bytes;
+        ++done.filesDone;
+        done.bytesDone += content.size - item.offset;
+        bytesInTransaction += bytes;
+        if (bytesInTransaction > kBytesPerTransaction) {
+            bytesInTransaction = 0;
+            if (!exec("COMMIT") || !exec("BEGIN IMMEDIATE"))
+                failed = true;
+        }
+        if (progress)
+            progress(done);
+    }
+
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+    for (std::thread &thread : readers)
+        thread.join();
+
+    if (failed) {
+        exec("ROLLBACK");
+        return result;
+    }
+    result.ok = exec("COMMIT");
+    return result;
+}
+
+void TVLLibraryIndex::startOverIfMostlyDead()
+{
+    Statement dead(m_db, "SELECT (SELECT value FROM state WHERE key = 'dead_parts'), (SELECT coalesce(sum(parts), 0) FROM exchanges)");
+    if (!dead.ok() || dead.step() != SQLITE_ROW)
+        return;
+    const qint64 deadParts = sqlite3_column_int64(dead.get(), 0);
+    const qint64 liveParts = sqlite3_column_int64(dead.get(), 1);
+    if (deadParts < kDeadPartsBeforeRebuild || deadParts < liveParts / 4)
+        return;
+    // Every file is read again: the text of the live exchanges is only in the transcripts.
+    exec("BEGIN IMMEDIATE; DELETE FROM files; DELETE FROM usage; DELETE FROM exchanges; "
+         "INSERT INTO exchange_text(exchange_text) VALUES('delete-all'); UPDATE state SET value = 0 WHERE key = 'dead_parts'; COMMIT;");
+}
+
+// MARK: - Answers
+
+TVLLibraryIndex::UsageRecords TVLLibraryIndex::usageRecords(const QString &path, std::optional<qint64> since,
+                                                            std::optional<qint64> until)
+{
+    UsageRecords answer;
+    if (!m_db)
+        return answer;
+    const Scope scope = scopeForPath(path);
+    // The files first, then their usage without a join, which keeps the rows plain numbers.
+    const QByteArray filesSql = QByteArray("SELECT f.id, f.project, f.session FROM files f WHERE ") + scopeCondition(scope);
+    const QByteArray usageSql = QByteArray("SELECT file_id, ts, model, input, output, cache_create, cache_read, cache_5m, cache_1h "
+                                           "FROM usage WHERE ts >= ?3 AND ts < ?4 AND file_id IN (SELECT f.id FROM files f WHERE ")
+                              + scopeCondition(scope) + ")";
+    Statement files(m_db, filesSql.constData());
+    Statement select(m_db, usageSql.constData());
+    if (!files.ok() || !select.ok()) {
+        logError(QStringLiteral("can't read usage"));
+        return answer;
+    }
+    QHash<qint64, int> fileById;
+    QHash<QString, int> fileBySession;
+    files.bind(1, scope.value);
+    if (!scope.session)
+        files.bind(2, scope.upper);
+    while (files.step() == SQLITE_ROW) {
+        const QString session = textAt(files.get(), 2);
+        auto it = fileBySession.constFind(session);
+        if (it == fileBySession.constEnd()) {
+            it = fileBySession.insert(session, int(answer.files.size()));
+            answer.files.push_back({textAt(files.get(), 1), session});
+        }
+        fileById.insert(sqlite3_column_int64(files.get(), 0), it.value());
+    }
+    select.bind(1, scope.value);
+    if (!scope.session)
+        select.bind(2, scope.upper);
+    select.bind(3, since.value_or(std::numeric_limits<qint64>::min()));
+    select.bind(4, until.value_or(std::numeric_limits<qint64>::max()));
+    QHash<QByteArray, QString> models;
+    while (select.step() == SQLITE_ROW) {
+        sqlite3_stmt *s = select.get();
+        UsageRecord record;
+        record.file = fileById.value(sqlite3_column_int64(s, 0));
+        record.timestamp = sqlite3_column_int64(s, 1);
+        const QByteArray model = QByteArray::fromRawData(reinterpret_cast<const char *>(sqlite3_column_text(s, 2)),
+                                                         sqlite3_column_bytes(s, 2));
+        auto found = models.constFind(model);
+        if (found == models.constEnd())
+            found = models.insert(QByteArray(model.constData(), model.size()), QString::fromUtf8(model));
+        record.model = found.value();
+        record.usage = {sqlite3_column_int64(s, 3), sqlite3_column_int64(s, 4), sqlite3_column_int64(s, 5),
+                        sqlite3_column_int64(s, 6), sqlite3_column_int64(s, 7), sqlite3_column_int64(s, 8)};
+        answer.records.push_back(std::move(record));
+    }
+    return answer;
+}
+
+QString TVLLibraryIndex::firstPrompt(const QString &sessionPath)
+{
+    if (!m_db)
+        return {};
+    Statement select(m_db, "SELECT e.offset, coalesce((SELECT min(n.offset) FROM exchanges n WHERE n.file_id = e.file_id "
+                           "AND n.offset > e.offset), f.indexed_to) FROM files f JOIN exchanges e ON e.file_id = f.id "
+                           "WHERE f.path = ?1 ORDER BY e.offset LIMIT 1");
+    if (!select.ok() || select.bind(1, sessionPath).step() != SQLITE_ROW)
+        return {};
+    const qint64 offset = sqlite3_column_int64(select.get(), 0);
+    // The prompt line is all that's needed; an exchange may be long.
+    const qint64 end = qMin(sqlite3_column_int64(select.get(), 1), offset + (1 << 20));
+    return TVLIndexFileReader::readExchange(sessionPath, offset, end).prompt;
+}
+
+std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(const QString &query, const QString &path,
+                                                                               int limit, QString *error)
+{
+    std::vector<SearchHit> hits;
+    if (!m_db) {
+        if (error)
+            *error = QStringLiteral("the library index can't be opened");
+        return std::nullopt;
+    }
+    const Scope scope = scopeForPath(path);
+    const QByteArray sql =
+        QByteArray("SELECT f.project, f.path, e.uuid, e.ts, e.offset, coalesce((SELECT min(n.offset) FROM exchanges n "
+                   "WHERE n.file_id = e.file_id AND n.offset > e.offset), f.indexed_to), m.r "
+                   "FROM (SELECT rowid >> 16 AS exchange, min(rank) AS r FROM exchange_text WHERE exchange_text MATCH ?5 "
+                   "GROUP BY exchange) m JOIN exchanges e ON e.id = m.exchange JOIN files f ON f.id = e.file_id WHERE ")
+        + scopeCondition(scope) + " ORDER BY m.r LIMIT ?6";
+    Statement select(m_db, sql.constData());
+    if (!select.ok()) {
+        logError(QStringLiteral("can't search"));
+        return std::nullopt;
+    }
+    select.bind(1, scope.value);
+    if (!scope.session)
+        select.bind(2, scope.upper);
+    select.bind(5, query).bind(6, qint64(limit > 0 ? limit : -1));
+    int code;
+    while ((code = select.step()) == SQLITE_ROW) {
+        sqlite3_stmt *s = select.get();
+        SearchHit hit;
+        hit.project = textAt(s, 0);
+        hit.session = textAt(s, 1);
+        hit.exchangeUuid = textAt(s, 2);
+        hit.timestamp = sqlite3_column_int64(s, 3);
+        hit.rank = sqlite3_column_double(s, 6);
+        // The snippet comes from the exchange's first MB: long tool output is no place for it.
+        const TVLIndexedExchange exchange = TVLIndexFileReader::readExchange(hit.session, sqlite3_column_int64(s, 4),
+                                                                             sqlite3_column_int64(s, 5), 1 << 20);
+        hit.prompt = exchange.prompt;
+        hit.snippet = TVLSearchSnippet::snippet(exchange.text, query, QString(kMatchStart), QString(kMatchEnd));
+        hits.push_back(std::move(hit));
+    }
+    if (code != SQLITE_DONE) {
+        if (error)
+            *error = QString::fromUtf8(sqlite3_errmsg(m_db));
+        return std::nullopt;
+    }
+    return hits;
+}

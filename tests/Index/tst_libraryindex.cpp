@@ -1,0 +1,222 @@
+#include "LogCapture.h"
+#include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/Index/TVLLibraryIndex.h"
+#include "Tavlo/Index/TVLPriceTable.h"
+#include "Tavlo/Index/TVLUsageSummary.h"
+#include "TranscriptBuilder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sqlite3.h>
+
+using namespace TranscriptBuilder;
+
+namespace {
+QJsonObject call(const QString &uuid, const QString &text, const QString &messageId, const QString &requestId,
+                 const QJsonObject &counts, const QString &model = QStringLiteral("claude-sonnet-4-5-20250929"))
+{
+    QJsonObject line = assistant(uuid, text, messageId, counts, QStringLiteral("2025-06-01T10:00:05Z"));
+    QJsonObject message = line["message"].toObject();
+    message["model"] = model;
+    line["message"] = message;
+    line["requestId"] = requestId;
+    return line;
+}
+
+TVLTokenUsage sum(TVLLibraryIndex &index, const QString &path)
+{
+    TVLTokenUsage total;
+    for (const auto &record : index.usageRecords(path).records)
+        total.addUsage(record.usage);
+    return total;
+}
+
+QStringList uuidsFound(TVLLibraryIndex &index, const QString &query, const QString &path)
+{
+    QStringList uuids;
+    for (const auto &hit : index.search(query, path, 50).value_or(std::vector<TVLLibraryIndex::SearchHit>{}))
+        uuids << hit.exchangeUuid;
+    return uuids;
+}
+} // namespace
+
+class TestLibraryIndex : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_root, m_s1, m_s2, m_agent, m_compaction, m_database;
+
+private Q_SLOTS:
+    void init()
+    {
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+        m_root = m_dir.filePath("projects");
+        m_database = m_dir.filePath("cache/library.sqlite");
+        m_s1 = m_root + "/-home-a/s1.jsonl";
+        m_s2 = m_root + "/-home-b/s2.jsonl";
+        m_agent = m_root + "/-home-a/s1/subagents/agent-task1.jsonl";
+        m_compaction = m_root + "/-home-a/s1/subagents/agent-acompact-c1.jsonl";
+        QJsonObject summary = prompt("sum", "summary", "2025-06-01T11:00:00Z");
+        summary["isCompactSummary"] = true;
+        summary["promptId"] = "P1";
+        summary["message"] = QJsonObject{{"role", "user"}, {"content", "summary"}, {"usage", usage(9999, 9999)}};
+        // A message streamed as two lines (the last one's counts are final), a compact summary
+        // line whose own usage doesn't count, and what the compaction itself cost.
+        write(m_s1, QList<QJsonObject>{prompt("p1", "Where is the Parser defined?", "2025-06-01T10:00:00Z"),
+                                       call("a1", "Looking", "m1", "r1", usage(100, 10)),
+                                       call("a2", "It is in parser.cpp", "m1", "r1", usage(100, 30)), summary});
+        write(m_agent, QList<QJsonObject>{prompt("t1", "find callers"), call("t2", "three callers", "m2", "r2", usage(50, 5))});
+        QJsonObject compactionStart = prompt("c0", "compact");
+        compactionStart["promptId"] = "P1";
+        write(m_compaction, QList<QJsonObject>{compactionStart, call("c1", "draft", "m3", "r3", usage(7, 1)),
+                                               call("c2", "final", "m4", "r4", usage(20, 2))});
+        // A resumed session repeats the lines it continues.
+        write(m_s2, QList<QJsonObject>{prompt("q1", "Resume: where is the parser?", "2025-06-02T09:00:00Z"),
+                                       call("a1", "Looking", "m1", "r1", usage(100, 10)),
+                                       call("a2", "It is in parser.cpp", "m1", "r1", usage(100, 30)),
+                                       call("b1", "Done with the zebra", "m5", "r5", usage(1, 1), "claude-unknown-9")});
+    }
+
+    void countsEachModelCallOnceAsTheViewerDoes()
+    {
+        TVLLibraryIndex index(m_database);
+        QVERIFY(index.update(m_root).ok);
+        const TVLTokenUsage root = sum(index, m_root);
+        QCOMPARE(root.inputTokens, 100 + 50 + 20 + 1);
+        QCOMPARE(root.outputTokens, 30 + 5 + 2 + 1);
+        // The session with its sub-agent and its compaction, as the viewer sums it.
+        const auto session = TVLSession::initWithPath(m_s1);
+        QVERIFY(session);
+        QCOMPARE(sum(index, m_s1), *session->tokenUsage());
+        // The repeated call stays with the first file by path; the resumed session keeps its own.
+        QCOMPARE(sum(index, m_root + "/-home-b").outputTokens, 1);
+
+        const auto byModel = TVLUsageSummary::summarize(index.usageRecords(m_root), TVLUsageSummary::Grouping::Model,
+                                                        TVLPriceTable::builtIn());
+        QCOMPARE(byModel.rows.size(), size_t(2));
+        QCOMPARE(byModel.rows.back().key, QString("claude-unknown-9"));
+        QCOMPARE(byModel.rows.back().unpricedModels, QStringList{"claude-unknown-9"});
+        QCOMPARE(byModel.totals.unpricedModels, QStringList{"claude-unknown-9"});
+        // Sonnet 4.5 at $3 in and $15 out per million tokens.
+        QCOMPARE(byModel.rows.front().costUSD, (170 * 3.0 + 37 * 15.0) / 1e6);
+    }
+
+    void followsAppendsRewritesAndRemovals()
+    {
+        TVLLibraryIndex index(m_database);
+        QVERIFY(index.update(m_root).ok);
+        QCOMPARE(index.update(m_root).filesRead, 0);
+
+        // An answer appended to the last exchange, a line still being written, a new prompt.
+        const QString answer = line(call("a3", "The zebra crossing", "m6", "r6", usage(3, 3)));
+        append(m_s1, {answer});
+        QFile file(m_s1);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("{\"type\":\"user\",\"uuid\":\"p2\",\"message\":{\"role\":\"user\",\"content\":\"giraffe");
+        file.close();
+        const auto appended = index.update(m_root);
+        QCOMPARE(appended.filesRead, 1);
+        QCOMPARE(appended.bytesRead, answer.toUtf8().size() + 1);
+        QCOMPARE(uuidsFound(index, "zebra", m_root + "/-home-a"), QStringList{"p1"});
+        QCOMPARE(uuidsFound(index, "giraffe", m_root), QStringList{});
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("\"}}\n");
+        file.close();
+        QVERIFY(index.update(m_root).ok);
+        QCOMPARE(uuidsFound(index, "giraffe", m_root), QStringList{"p2"});
+        QCOMPARE(sum(index, m_s1).outputTokens, 30 + 3 + 5 + 2);
+
+        // A rewritten file is read again from its start; a removed one is forgotten.
+        write(m_s2, QList<QJsonObject>{prompt("q9", "Something else entirely")});
+        QFile::remove(m_agent);
+        const auto changed = index.update(m_root);
+        QCOMPARE(changed.filesRemoved, 1);
+        QCOMPARE(uuidsFound(index, "parser", m_root), QStringList{"p1"});
+        QCOMPARE(sum(index, m_root).outputTokens, 30 + 3 + 2);
+    }
+
+    void searchesWithQuerySyntaxWithinAScope()
+    {
+        TVLLibraryIndex index(m_database);
+        QVERIFY(index.update(m_root).ok);
+        const struct
+        {
+            const char *query;
+            QStringList uuids;
+        } cases[] = {
+            {"PARSER", {"p1", "q1"}},           // prompts and answers, any case
+            {"\"parser.cpp\"", {"p1", "q1"}},  // a phrase
+            {"gira* OR zeb*", {"q1"}},          // prefixes
+            {"callers", {"t1"}},                // sub-agents are searched too
+            {"final", {}},                      // compactions are not
+        };
+        for (const auto &test : cases) {
+            QStringList found = uuidsFound(index, test.query, m_root);
+            found.sort();
+            QCOMPARE(found, test.uuids);
+        }
+        QCOMPARE(uuidsFound(index, "parser", m_s2), QStringList{"q1"});
+        const auto hits = index.search("zebra", m_root, 5).value();
+        QCOMPARE(hits.front().session, m_s2);
+        QVERIFY(hits.front().snippet.contains(QString(TVLLibraryIndex::kMatchStart) + "zebra" + TVLLibraryIndex::kMatchEnd));
+        QString error;
+        QVERIFY(!index.search("\"unclosed", m_root, 5, &error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    void damagedOrForeignDatabasesAreBuiltAgain()
+    {
+        const auto foreign = [this] {
+            sqlite3 *db = nullptr;
+            sqlite3_open(QFile::encodeName(m_database).constData(), &db);
+            sqlite3_exec(db, "CREATE TABLE t(x); PRAGMA user_version = 99;", nullptr, nullptr, nullptr);
+            sqlite3_close(db);
+        };
+        const auto garbage = [this] {
+            QFile file(m_database);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(8192, 'x'));
+        };
+        for (const std::function<void()> &spoil : {std::function<void()>(foreign), std::function<void()>(garbage)}) {
+            QDir(m_dir.filePath("cache")).removeRecursively();
+            QDir().mkpath(m_dir.filePath("cache"));
+            spoil();
+            LogCapture log;
+            TVLLibraryIndex index(m_database);
+            QVERIFY(index.update(m_root).ok);
+            QCOMPARE(log.count("WARNING: The library index"), 1);
+            QCOMPARE(sum(index, m_root).outputTokens, 38);
+            QCOMPARE(QDir(m_dir.filePath("cache")).entryList({"library.sqlite.unusable-*"}).size(), 1);
+        }
+    }
+
+    void pricesModelsByTheirIds()
+    {
+        const TVLPriceTable &prices = TVLPriceTable::builtIn();
+        QVERIFY(!prices.date().isEmpty());
+        const struct
+        {
+            const char *model;
+            double input;
+        } cases[] = {{"claude-sonnet-4-5-20250929", 3}, {"claude-opus-4-20250514", 15}, {"claude-opus-4-5", 5},
+                     {"claude-haiku-4-5-20251001[1m]", 1}, {"claude-opus-4-9", -1}, {"<synthetic>", -1}};
+        for (const auto &test : cases) {
+            const auto price = prices.priceForModel(test.model);
+            QCOMPARE(price ? price->input : -1.0, test.input);
+        }
+        // 1,000,000 cache-write tokens of which 400,000 for an hour, at $3.75 and $6.
+        TVLTokenUsage usage;
+        usage.cacheCreationInputTokens = 1000000;
+        usage.ephemeral1hInputTokens = 400000;
+        QCOMPARE(TVLPriceTable::cost(*prices.priceForModel("claude-sonnet-4-5"), usage), 0.6 * 3.75 + 0.4 * 6);
+        QString error;
+        QVERIFY(!TVLPriceTable::fromJson("{\"date\": \"2026-01-01\", \"models\": {\"m\": {\"input\": \"x\"}}}", &error));
+        QVERIFY(error.contains("input"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibraryIndex)
+#include "tst_libraryindex.moc"

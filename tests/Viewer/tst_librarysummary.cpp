@@ -1,0 +1,105 @@
+// The library index in the viewer, with real widgets and the real web engine: the summary page of
+// a selected project and the Search All Logs window.
+
+#include "Halvex/AppKit/HVXOutlineView.h"
+#include "Halvex/AppKit/HVXWindowController.h"
+#include "Halvex/AppKit/HVXWindows.h"
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Tavlo/Viewer/TVLOutlineModel.h"
+#include "Tavlo/Viewer/TVLPageController.h"
+#include "Tavlo/Viewer/TVLSearchAllLogsWindow.h"
+#include "Tavlo/Viewer/TVLViewerViewController.h"
+#include "TranscriptBuilder.h"
+#include "WebEngineEnvironment.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace TranscriptBuilder;
+
+class TestLibrarySummary : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_root;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
+        qputenv("TAVLO_CACHE_DIR", m_dir.filePath("cache").toUtf8());
+        TVLViewerViewController::registerClass();
+        m_root = m_dir.filePath("projects");
+        for (int day = 1; day <= 3; ++day) {
+            const QString stamp = QStringLiteral("2025-03-0%1T10:00:00Z").arg(day);
+            write(QStringLiteral("%1/-home-me-app/s%2.jsonl").arg(m_root).arg(day),
+                  QList<QJsonObject>{prompt(QStringLiteral("p%1").arg(day), QStringLiteral("question about otters %1").arg(day), stamp),
+                                     assistant(QStringLiteral("a%1").arg(day), "an answer", QStringLiteral("m%1").arg(day),
+                                               usage(100 * day, 10), stamp)});
+        }
+    }
+
+    void projectRowShowsTheSummaryPage()
+    {
+        auto *viewer = qobject_cast<TVLViewerViewController *>(HVXWindows::presentViewControllerOfClass(
+            QString::fromLatin1(TVLViewerViewController::className), {{QStringLiteral("path"), m_root}}));
+        QVERIFY(viewer);
+        QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
+        QTRY_VERIFY(viewer->outlineView()->model()->rowCount() == 1);
+        viewer->outlineView()->selectionModel()->select(viewer->outlineView()->model()->index(0, 0),
+                                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        // Three days with usage in a chart of 60, and the busiest session linked first.
+        int bars = 0;
+        QString firstLink;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                viewer->page()->runScript("document.querySelectorAll('svg.usage-chart rect[height]:not([height=\"0\"])').length",
+                                          [&](const QVariant &value) { bars = value.toInt(); });
+                viewer->page()->runScript("(document.querySelector('table.usage-sessions a') || {}).href || ''",
+                                          [&](const QVariant &value) { firstLink = value.toString(); });
+                return bars == 3 && !firstLink.isEmpty();
+            }(),
+            20000);
+        QCOMPARE(firstLink, "tvl://" + m_root + "/-home-me-app/s3.jsonl");
+        for (HVXWindowController *window : HVXWindows::windowControllers())
+            window->close();
+    }
+
+    void searchWindowFindsAsYouType()
+    {
+        TVLSearchAllLogsWindow window;
+        window.setRoots({m_root});
+        window.show();
+        QSignalSpy shown(&window, &TVLSearchAllLogsWindow::resultsShown);
+        QSignalSpy chosen(&window, &TVLSearchAllLogsWindow::resultChosen);
+        window.queryField()->setText("OTTERS 2");
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty() && shown.last().first().toString() == "OTTERS 2", 20000);
+        QCOMPARE(window.resultList()->count(), 1);
+        QVERIFY(window.resultList()->item(0)->text().contains("question about otters 2"));
+        QTest::keyClick(window.queryField(), Qt::Key_Return);
+        QCOMPARE(chosen.size(), 1);
+        QCOMPARE(chosen.first().first().toString(), "tvl://" + m_root + "/-home-me-app/s2.jsonl?exchange=p2");
+        // Wrong syntax is said in the window.
+        window.queryField()->setText("\"otters");
+        QTRY_VERIFY_WITH_TIMEOUT(shown.last().first().toString() == "\"otters", 20000);
+        QVERIFY(window.statusLine()->text().contains("can't be used"));
+        QCOMPARE(window.resultList()->count(), 0);
+        for (HVXWindowController *viewer : HVXWindows::windowControllers())
+            viewer->close();
+    }
+};
+
+int main(int argc, char **argv)
+{
+    prepareWebEngineForHeadlessRuns();
+    QApplication app(argc, argv);
+    TestLibrarySummary test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_librarysummary.moc"
