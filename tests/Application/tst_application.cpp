@@ -92,8 +92,9 @@ private Q_SLOTS:
         delegate.openViewer();
         QCOMPARE(HVXWindows::windowControllers().size(), 6);
         HVXWindowController *projectWindow = HVXWindows::windowControllers()[1];
-        projectWindow->resize(700, 520);
+        projectWindow->resize(projectWindow->minimumSizeHint().expandedTo(QSize(700, 520)));
         QVERIFY(QTest::qWaitForWindowExposed(projectWindow));
+        const QSize projectSize = projectWindow->size();
         projectWindow->findChild<QSplitter *>()->setSizes({230, 470});
         const QList<int> splitterSizes = projectWindow->findChild<QSplitter *>()->sizes();
         const QStringList identifiers = [] {
@@ -126,7 +127,7 @@ private Q_SLOTS:
             QCOMPARE(windows[i]->windowIdentifier(), identifiers[i]);
         QCOMPARE(windows[3]->windowIdentifier(), identifiers[5]);
         QCOMPARE(viewerAt(3)->path(), QString());
-        QCOMPARE(windows[1]->size(), QSize(700, 520));
+        QCOMPARE(windows[1]->size(), projectSize);
         QVERIFY(QTest::qWaitForWindowExposed(windows[1]));
         QCOMPARE(windows[1]->findChild<QSplitter *>()->sizes(), splitterSizes);
         QVERIFY(QTest::qWaitForWindowExposed(windows[2]));
