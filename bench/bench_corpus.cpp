@@ -4,7 +4,7 @@
 //   bench_corpus project SESSIONS SIZE   a project directory of SESSIONS sessions, SIZE in all
 //   bench_corpus root PROJECTS FILES     a log root of PROJECTS projects holding FILES small sessions
 // Output goes below --out (default bench/corpus); --seed changes the corpus, the same seed gives
-// the same bytes.
+// the same bytes; --real shapes a session like a long agent run.
 
 #include "bench/support/TVLCorpusGenerator.h"
 
@@ -46,7 +46,11 @@ int main(int argc, char **argv)
                                          QStringLiteral("size"), QStringLiteral("4K"));
     parser.addOption(outOption);
     parser.addOption(seedOption);
+    const QCommandLineOption realOption(QStringLiteral("real"),
+                                        QStringLiteral("A session shaped like a long agent run: many tool steps, "
+                                                       "long one-line results, screenshots, code-heavy replies."));
     parser.addOption(bytesOption);
+    parser.addOption(realOption);
     parser.process(app);
 
     const QStringList args = parser.positionalArguments();
@@ -68,7 +72,9 @@ int main(int argc, char **argv)
         shape.targetBytes = TVLCorpusGenerator::parseSize(args[1]);
         if (shape.targetBytes <= 0)
             return fail(QStringLiteral("not a size: %1").arg(args[1]));
-        const QString name = QStringLiteral("session-") + TVLCorpusGenerator::sizeName(shape.targetBytes);
+        shape.realShaped = parser.isSet(realOption);
+        const QString name = (shape.realShaped ? QStringLiteral("real-session-") : QStringLiteral("session-"))
+                             + TVLCorpusGenerator::sizeName(shape.targetBytes);
         QDir(out.filePath(name)).removeRecursively();
         where = generator.sessionPathIn(out.filePath(name + QStringLiteral("/-home-dev-src-bench")), name);
         stats = generator.writeSession(where, shape);

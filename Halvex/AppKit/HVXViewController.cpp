@@ -1,13 +1,37 @@
 #include "HVXViewController.h"
 
+#include "Halvex/Foundation/HVXLog.h"
+
+#include <QMetaProperty>
+
+namespace {
+// Declared by the controller's own classes: QObject's and QWidget's properties come first.
+QMetaProperty declaredProperty(const QObject *controller, const QString &keyPath)
+{
+    const QMetaObject *meta = controller->metaObject();
+    const int index = meta->indexOfProperty(keyPath.toUtf8().constData());
+    if (index < QWidget::staticMetaObject.propertyCount())
+        return {};
+    return meta->property(index);
+}
+} // namespace
+
 QVariant HVXViewController::hvxValueForKeyPath(const QString &keyPath) const
 {
-    return property(keyPath.toUtf8().constData());
+    const QMetaProperty property = declaredProperty(this, keyPath);
+    return property.isValid() ? property.read(this) : QVariant();
 }
 
-void HVXViewController::hvxSetValueForKeyPath(const QString &keyPath, const QVariant &value)
+bool HVXViewController::hvxSetValueForKeyPath(const QString &keyPath, const QVariant &value)
 {
-    setProperty(keyPath.toUtf8().constData(), value);
+    const QMetaProperty property = declaredProperty(this, keyPath);
+    if (!property.isWritable() || !property.write(this, value)) {
+        HVXLogWarning(QStringLiteral("%1 has no property %2 that can be set to %3")
+                          .arg(QString::fromLatin1(metaObject()->className()), hvxLogValue(keyPath),
+                               hvxLogValue(value.toString())));
+        return false;
+    }
+    return true;
 }
 
 bool HVXViewController::hvxIsUnset(const QVariant &value)

@@ -1,7 +1,9 @@
 #include "HVXWindows.h"
 
+#include "HVXRecentsManager.h"
 #include "HVXViewController.h"
 #include "HVXWindowController.h"
+#include "HVXWindowRestoration.h"
 
 #include "Halvex/Foundation/Categories/HVX_JSON.h"
 #include "Halvex/Foundation/HVXLog.h"
@@ -12,9 +14,15 @@
 
 namespace {
 
-QHash<QString, HVXWindows::Factory> &factories()
+struct RegisteredClass
 {
-    static QHash<QString, HVXWindows::Factory> registered;
+    HVXWindows::Factory factory;
+    HVXWindows::AvailabilityCheck check;
+};
+
+QHash<QString, RegisteredClass> &registeredClasses()
+{
+    static QHash<QString, RegisteredClass> registered;
     return registered;
 }
 
@@ -34,12 +42,15 @@ bool matches(const HVXViewController *controller, const QVariantMap &keyPathsAnd
 
 } // namespace
 
-void HVXWindows::registerViewControllerClass(const QString &className, Factory factory)
+void HVXWindows::registerViewControllerClass(const QString &className, Factory factory, AvailabilityCheck check)
 {
-    factories().insert(className, std::move(factory));
+    registeredClasses().insert(className, {std::move(factory), std::move(check)});
 }
 
-bool HVXWindows::knowsViewControllerClass(const QString &className) { return factories().contains(className); }
+bool HVXWindows::knowsViewControllerClass(const QString &className)
+{
+    return registeredClasses().contains(className);
+}
 
 HVXViewController *HVXWindows::findViewControllerOfClass(const QString &className, const QVariantMap &keyPathsAndObjects)
 {
@@ -63,19 +74,20 @@ std::optional<QString> HVXWindows::windowIdentifier(const QString &className, co
     return QStringLiteral("%1|%2").arg(className, QString::fromUtf8(*json));
 }
 
-HVXViewController *HVXWindows::presentViewControllerOfClass(const QString &className, const QVariantMap &keyPathsAndObjects,
-                                                            bool createIfNeeded)
+namespace {
+
+void bringToFront(HVXViewController *controller)
 {
-    if (HVXViewController *found = findViewControllerOfClass(className, keyPathsAndObjects)) {
-        QWidget *window = found->window();
-        window->show();
-        window->raise();
-        window->activateWindow();
-        return found;
-    }
-    if (!createIfNeeded)
-        return nullptr;
-    const Factory factory = factories().value(className);
+    QWidget *window = controller->window();
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+HVXViewController *createViewController(const QString &className, const QVariantMap &keyPathsAndObjects,
+                                        const HVXWindows::Preparation &prepare)
+{
+    const HVXWindows::Factory factory = registeredClasses().value(className).factory;
     HVXViewController *controller = factory ? factory() : nullptr;
     if (!controller) {
         HVXLogAssertion(QStringLiteral("Failed to create view controller of class %1").arg(className));
@@ -85,10 +97,83 @@ HVXViewController *HVXWindows::presentViewControllerOfClass(const QString &class
         if (!HVXViewController::hvxIsUnset(it.value()))
             controller->hvxSetValueForKeyPath(it.key(), it.value());
     controller->hvxAllSet();
-    HVXWindowController *window = HVXWindowController::presentViewController(controller);
-    if (const auto identifier = windowIdentifier(className, keyPathsAndObjects))
-        window->setWindowIdentifier(*identifier);
+    const std::optional<QString> identifier = HVXWindows::windowIdentifier(className, keyPathsAndObjects);
+    HVXWindowController *window = HVXWindowController::presentViewController(controller, [&](HVXWindowController *made) {
+        if (identifier) {
+            made->setWindowIdentifier(*identifier);
+            made->setRestorable(controller->hvxAutoRestore());
+        }
+        if (prepare)
+            prepare(made);
+    });
+    if (identifier) {
+        const QString title = controller->hvxRecentsMenuTitle();
+        if (!title.isEmpty())
+            HVXRecentsManager::sharedInstance().addRecentWithTitle(title, *identifier);
+    }
+    HVXWindowRestoration::shared().windowDidOpen(window);
     return controller;
+}
+
+} // namespace
+
+HVXViewController *HVXWindows::presentViewControllerOfClass(const QString &className, const QVariantMap &keyPathsAndObjects,
+                                                            bool createIfNeeded)
+{
+    if (HVXViewController *found = findViewControllerOfClass(className, keyPathsAndObjects)) {
+        bringToFront(found);
+        return found;
+    }
+    if (!createIfNeeded)
+        return nullptr;
+    return createViewController(className, keyPathsAndObjects, {});
+}
+
+std::optional<HVXWindows::IdentifiedWindow> HVXWindows::parseWindowIdentifier(const QString &identifier, QString *reason)
+{
+    auto fail = [reason](const QString &why) {
+        if (reason)
+            *reason = why;
+        return std::nullopt;
+    };
+    const qsizetype bar = identifier.indexOf(QLatin1Char('|'));
+    if (bar < 0)
+        return fail(QStringLiteral("no class name"));
+    const QString className = identifier.left(bar);
+    if (!knowsViewControllerClass(className))
+        return fail(QStringLiteral("unknown class %1").arg(hvxLogValue(className)));
+    const std::optional<QJsonValue> json = hvxJSONValue(identifier.mid(bar + 1));
+    if (!json || !json->isObject())
+        return fail(QStringLiteral("the property map is not a JSON object"));
+    const QVariantMap map = json->toObject().toVariantMap();
+    const std::optional<QString> written = windowIdentifier(className, map);
+    if (!written)
+        return fail(QStringLiteral("the property map cannot be written back"));
+    return IdentifiedWindow{className, map, *written};
+}
+
+HVXWindows::OpenResult HVXWindows::openWindowWithIdentifier(const QString &identifier, const Preparation &prepare)
+{
+    QString reason;
+    const std::optional<IdentifiedWindow> parsed = parseWindowIdentifier(identifier, &reason);
+    if (!parsed)
+        return {nullptr, OpenFailure::Unreadable, reason};
+    for (HVXWindowController *window : windowControllers()) {
+        // A closed window waits for its deletion; it is not brought back.
+        if (window->windowIdentifier() == parsed->identifier && window->isVisible() && window->viewController()) {
+            bringToFront(window->viewController());
+            return {window->viewController(), OpenFailure::None, {}};
+        }
+    }
+    if (const AvailabilityCheck check = registeredClasses().value(parsed->className).check) {
+        const QString gone = check(parsed->keyPathsAndObjects);
+        if (!gone.isEmpty())
+            return {nullptr, OpenFailure::Gone, gone};
+    }
+    HVXViewController *controller = createViewController(parsed->className, parsed->keyPathsAndObjects, prepare);
+    if (!controller)
+        return {nullptr, OpenFailure::Unreadable, QStringLiteral("the view controller could not be made")};
+    return {controller, OpenFailure::None, {}};
 }
 
 void HVXWindows::closeViewControllerOfClass(const QString &className, const QVariantMap &keyPathsAndObjects)

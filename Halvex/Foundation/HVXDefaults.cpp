@@ -138,4 +138,16 @@ QMetaObject::Connection HVXDefaults::observe(const QString &key, QObject *contex
     });
 }
 
+HVXSubscription HVXDefaults::subscribe(const QStringList &keys, QObject *context, std::function<void()> callback,
+                                       bool deliverCurrentValue)
+{
+    if (deliverCurrentValue)
+        callback();
+    return HVXSubscription({connect(this, &HVXDefaults::changed, context,
+                                    [keys, callback = std::move(callback)](const QString &changedKey) {
+                                        if (keys.contains(changedKey))
+                                            callback();
+                                    })});
+}
+
 void HVXDefaults::sync() { m_settings->sync(); }

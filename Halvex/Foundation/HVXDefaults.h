@@ -3,8 +3,11 @@
 // standard place; registered defaults are kept in memory and answer for keys the user never set.
 // Every write or removal emits changed(key), so views can follow one key.
 
+#include "HVXSubscription.h"
+
 #include <QObject>
 #include <QSettings>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 #include <functional>
@@ -41,6 +44,10 @@ public:
 
     // Calls back on every change of the key until the context object is destroyed.
     QMetaObject::Connection observe(const QString &key, QObject *context, std::function<void()> callback);
+    // Calls back on every change of any of the keys, and once at once when deliverCurrentValue is
+    // set, until the context object is destroyed or the subscription is ended.
+    HVXSubscription subscribe(const QStringList &keys, QObject *context, std::function<void()> callback,
+                              bool deliverCurrentValue = false);
 
     void sync();
 

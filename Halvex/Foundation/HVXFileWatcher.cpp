@@ -25,7 +25,8 @@ public:
     virtual int watchCount() const = 0;
 
 protected:
-    void report(const QString &changedPath) { m_watcher.enqueue(changedPath); }
+    // `contentWritten`: the event is a write into a file, not a creation, removal or move.
+    void report(const QString &changedPath, bool contentWritten = false) { m_watcher.enqueue(changedPath, contentWritten); }
     int watchLimit() const { return m_watcher.watchLimit(); }
 
 private:
@@ -187,7 +188,7 @@ void InotifyBackend::handleEvent(const inotify_event &event)
 
     if (isFileWatch()) {
         if (name == m_fileName || (aboutDirectoryItself && wentAway))
-            report(watchedPath());
+            report(watchedPath(), name == m_fileName && (event.mask & IN_MODIFY));
         if (aboutDirectoryItself && wentAway)
             handleRootGone();
         return;
@@ -204,7 +205,7 @@ void InotifyBackend::handleEvent(const inotify_event &event)
         return;
     }
     const QString changed = directory + QLatin1Char('/') + name;
-    report(changed);
+    report(changed, (event.mask & IN_MODIFY) && !(event.mask & IN_ISDIR));
     if (event.mask & IN_ISDIR) {
         if (event.mask & (IN_CREATE | IN_MOVED_TO))
             watchTree(changed, Scan::WatchAndReport);
@@ -394,14 +395,17 @@ void HVXFileWatcher::setLatency(int milliseconds) { m_latencyMs = qMax(0, millis
 
 int HVXFileWatcher::watchCount() const { return m_backend ? m_backend->watchCount() : 0; }
 
-void HVXFileWatcher::enqueue(const QString &changedPath)
+void HVXFileWatcher::enqueue(const QString &changedPath, bool contentWritten)
 {
+    const bool afterQuietSpell = !m_sinceLastEvent.isValid() || m_sinceLastEvent.elapsed() >= m_latencyMs;
+    m_sinceLastEvent.start();
     if (m_pendingSet.contains(changedPath))
         return;
     m_pendingSet.insert(changedPath);
     m_pending.append(changedPath);
+    // Delivered from the event loop even when at once: the backend is still reading its events.
     if (!m_batchTimer.isActive())
-        m_batchTimer.start(m_latencyMs);
+        m_batchTimer.start(contentWritten && afterQuietSpell ? 0 : m_latencyMs);
 }
 
 void HVXFileWatcher::deliver()

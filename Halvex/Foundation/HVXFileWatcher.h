@@ -5,7 +5,9 @@
 // Every creation, change, removal or move is reported as the path it touched; the kind of event
 // is not reported. Paths are collected for a short latency (0.1 s by default) and delivered as
 // one batch on the thread that owns the watcher, in the order they were first seen, each path
-// once per batch. A watch on a file reports that file only, and keeps reporting it when the file
+// once per batch. A write into a file that comes after a quiet spell (no event for a latency)
+// is delivered at once instead, so that a log that grew by a line is seen without delay; what
+// follows it within the latency is batched again. A watch on a file reports that file only, and keeps reporting it when the file
 // is replaced by a rename (atomic saves). Symbolic links inside the tree are never followed.
 //
 // When events were lost (the system's event queue overflowed) the watched path itself is
@@ -17,6 +19,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <memory>
 
@@ -57,7 +60,7 @@ Q_SIGNALS:
 
 private:
     friend class HVXFileWatcherBackend;
-    void enqueue(const QString &changedPath);
+    void enqueue(const QString &changedPath, bool contentWritten);
     void deliver();
 
     std::unique_ptr<HVXFileWatcherBackend> m_backend;
@@ -65,6 +68,7 @@ private:
     int m_latencyMs = kDefaultLatencyMs;
     int m_watchLimit = 0;
     QTimer m_batchTimer;
+    QElapsedTimer m_sinceLastEvent;
     QStringList m_pending;
     QSet<QString> m_pendingSet;
 };

@@ -1,12 +1,19 @@
 #include "TVLApplication.h"
 
+#include "TVLApplicationResources.h"
+#include "TVLBuildInfo.h"
+#include "TVLHelpWindow.h"
+#include "TVLSettingsWindow.h"
+
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "Halvex/AppKit/HVXWindows.h"
+#include "Tavlo/Viewer/TVLSettingsViewController.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 
+#include <QIcon>
 #include <QKeyEvent>
 #include <QPalette>
 #include <QStyle>
@@ -16,8 +23,10 @@ TVLApplication::TVLApplication(int &argc, char **argv)
     : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Tavlo"));
-    setApplicationVersion(QStringLiteral(TAVLO_VERSION));
-    HVXDefaults::standard().setValue(QStringLiteral("NSInitialToolTipDelay"), 100);
+    setApplicationVersion(TVLBuildInfo::shortVersionString());
+    TVLApplicationResources::load();
+    setDesktopFileName(TVLApplicationResources::desktopFileName);
+    setWindowIcon(QIcon(TVLApplicationResources::iconPath));
     hvxSetBeepHandler([] { QApplication::beep(); });
     hvxSetModifierFlagsProvider([] { return modifierFlagsFromQt(QGuiApplication::queryKeyboardModifiers()); });
     connect(this, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
@@ -25,21 +34,53 @@ TVLApplication::TVLApplication(int &argc, char **argv)
             updateModifiers();
     });
     TVLViewerViewController::registerClass();
+    TVLSettingsWindow::registerClass();
+    // The viewer's "Edit Tags…" opens the one settings window, which holds the tag editors.
+    TVLSettingsViewController::setSettingsWindowPresenter([] {
+        TVLSettingsWindow *window = TVLSettingsWindow::present();
+        return window ? window->tagSettings() : nullptr;
+    });
     applyRequestedAppearance();
 }
 
 void TVLApplication::applyRequestedAppearance()
 {
+    m_desktopStyleName = style()->name();
+    m_desktopPalette = palette();
     const QString requested = qEnvironmentVariable("TAVLO_APPEARANCE").toLower();
-    if (requested.isEmpty())
-        return;
-    if (requested != QStringLiteral("dark") && requested != QStringLiteral("light")) {
-        HVXLogWarning(QStringLiteral("TAVLO_APPEARANCE should be dark or light, not %1").arg(hvxLogValue(requested)));
+    if (!requested.isEmpty()) {
+        if (requested != QStringLiteral("dark") && requested != QStringLiteral("light")) {
+            HVXLogWarning(QStringLiteral("TAVLO_APPEARANCE should be dark or light, not %1").arg(hvxLogValue(requested)));
+            return;
+        }
+        applyAppearance(requested);
         return;
     }
+    HVXDefaults::standard().registerDefaults({{appearanceKey, QStringLiteral("system")}});
+    applyAppearance(HVXDefaults::standard().stringForKey(appearanceKey));
+    HVXDefaults::standard().observe(appearanceKey, this, [this] {
+        if (qEnvironmentVariableIsEmpty("TAVLO_APPEARANCE"))
+            applyAppearance(HVXDefaults::standard().stringForKey(appearanceKey));
+    });
+}
+
+void TVLApplication::applyAppearance(const QString &appearance)
+{
+    if (appearance != QStringLiteral("dark") && appearance != QStringLiteral("light")) {
+        // The desktop's own choice, as it was at start; untouched when it was never overridden,
+        // so the desktop's later changes still arrive.
+        if (!m_appearanceOverridden)
+            return;
+        m_appearanceOverridden = false;
+        if (style()->name() != m_desktopStyleName)
+            setStyle(QStyleFactory::create(m_desktopStyleName));
+        setPalette(m_desktopPalette);
+        return;
+    }
+    m_appearanceOverridden = true;
     // Fusion draws every palette faithfully, whatever the platform style would do with it.
     setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    if (requested == QStringLiteral("light")) {
+    if (appearance == QStringLiteral("light")) {
         setPalette(style()->standardPalette());
         return;
     }
@@ -67,6 +108,7 @@ TVLApplication::~TVLApplication()
 {
     hvxSetModifierFlagsProvider({});
     hvxSetBeepHandler({});
+    TVLSettingsViewController::setSettingsWindowPresenter({});
 }
 
 quint64 TVLApplication::modifierFlagsFromQt(Qt::KeyboardModifiers modifiers)
@@ -126,6 +168,20 @@ void TVLApplication::setDataDebugMode(bool on)
     Q_EMIT dataDebugModeChanged(on);
     HVXNotificationCenter::defaultCenter().post(TVLViewerViewController::dataDebugModeDidChangeNotification, this);
 }
+
+QString TVLApplication::shortVersionString() { return TVLBuildInfo::shortVersionString(); }
+
+bool TVLApplication::isDevBuild() { return TVLBuildInfo::isDevBuild(); }
+
+bool TVLApplication::isDebugBuild() { return TVLBuildInfo::isDebugBuild(); }
+
+void TVLApplication::showHelp(const QString &sectionID) { TVLHelpWindow::showHelp(sectionID); }
+
+void TVLApplication::showReleaseNotes() { TVLHelpWindow::showReleaseNotes(); }
+
+void TVLApplication::showAcknowledgements() { TVLHelpWindow::showAcknowledgements(); }
+
+void TVLApplication::showSettings() { TVLSettingsWindow::present(); }
 
 void TVLApplication::openPathInNewWindow(const QString &path)
 {

@@ -4,6 +4,7 @@
 // answers, and keeps the data debug mode that a tvl:// URL can switch on.
 
 #include <QApplication>
+#include <QPalette>
 
 class TVLApplication final : public QApplication
 {
@@ -27,6 +28,25 @@ public:
     void updateModifiers();
     void updateModifiersFromFlags(quint64 flags);
 
+    // "system" (the desktop's), "light" or "dark"; TAVLO_APPEARANCE=dark|light overrides it.
+    static inline const QString appearanceKey = QStringLiteral("TVLAppearance");
+    void applyAppearance(const QString &appearance);
+
+    // The build (see TVLBuildInfo).
+    static QString shortVersionString();
+    static bool isDevBuild();
+    static bool isDebugBuild();
+    // The application's own help section: none.
+    static QString helpSectionID() { return {}; }
+
+    // Pages shown in a help window; a missing page is logged and beeps.
+    static void showHelp(const QString &sectionID = {});
+    static void showReleaseNotes();
+    static void showAcknowledgements();
+
+    // The one settings window, brought forward when it is open.
+    static void showSettings();
+
     // Opens a viewer on the path (a window that shows it already comes to the front).
     void openPathInNewWindow(const QString &path);
     void showViewer();
@@ -44,6 +64,10 @@ protected:
 private:
     // TAVLO_APPEARANCE=dark|light overrides the desktop, for desktops that don't tell Qt their choice.
     void applyRequestedAppearance();
+
+    QString m_desktopStyleName;
+    QPalette m_desktopPalette;
+    bool m_appearanceOverridden = false;
 
     bool m_alternateKeyDown = false;
     bool m_controlKeyDown = false;

@@ -6,6 +6,7 @@
 #include "TVLMessage.h"
 #include "TVLProjectMetadata.h"
 #include "TVLTag.h"
+#include "TVLURL.h"
 
 #include <QUrl>
 #include <QUuid>
@@ -31,6 +32,23 @@ std::shared_ptr<TVLExchange> TVLExchange::initAsPreamble()
     exchange->m_uuid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     exchange->m_isPreamble = true;
     return exchange;
+}
+
+QString TVLExchange::sectionId() const
+{
+    if (!m_isPreamble)
+        return m_uuid;
+    if (!m_sectionId.isEmpty())
+        return m_sectionId;
+    for (const Ptr &child : children()) {
+        const auto *message = static_cast<const TVLMessage *>(child.get());
+        const std::optional<QString> fragment = message->rawMarkdown();
+        // Kept once found: lines appended later come after it. Until then every call looks
+        // again, since an appended line may be the first that shows.
+        if (fragment && !fragment->isEmpty())
+            return m_sectionId = message->uuid();
+    }
+    return m_uuid;
 }
 
 std::vector<TVLMessage *> TVLExchange::messages() const
@@ -103,17 +121,18 @@ quint16 TVLExchange::tagSummary()
     TVLProjectMetadata *store = metadata();
     if (!store)
         return 0;
+    const QString id = sectionId();
     quint16 summary = 0;
-    if (!store->annotationForMessageId(m_uuid).isEmpty())
+    if (!store->annotationForMessageId(id).isEmpty())
         summary |= 1;
-    for (quint64 tagId : store->tagIdsForMessageId(m_uuid))
+    for (quint64 tagId : store->tagIdsForMessageId(id))
         summary |= TVLTag::bitMaskForTagId(tagId);
     return summary;
 }
 
 void TVLExchange::invalidateTagSummaryForMessageId(const QString &messageId)
 {
-    if (messageId == m_uuid)
+    if (messageId == m_uuid || (m_isPreamble && messageId == sectionId()))
         invalidateTagSummary();
 }
 
@@ -158,16 +177,16 @@ bool TVLExchange::isLeaf() const { return !TVLDesktop::current().dataDebugMode()
 QString TVLExchange::urlString() const
 {
     const QString sessionPath = parent() ? parent()->path() : QString();
-    return QStringLiteral("tvl://%1?exchange=%2").arg(sessionPath, m_uuid);
+    return TVLURL::urlStringForPath(sessionPath, m_uuid);
 }
 
 void TVLExchange::addToContextMenu(HVXMenu &menu)
 {
     const QString text = urlString();
     menu.addItemWithTitle(QStringLiteral("Copy URL"), [text] {
-        const QUrl url(text, QUrl::StrictMode);
-        if (url.isValid())
-            TVLDesktop::current().copyToPasteboard(url.toString());
+        // Copied as built: a decoded form would turn "%20" back into a space.
+        if (QUrl(text, QUrl::StrictMode).isValid())
+            TVLDesktop::current().copyToPasteboard(text);
     });
     if (TVLObject *session = parent())
         session->addToContextMenu(menu.addMenuWithTitle(QStringLiteral("Session")));

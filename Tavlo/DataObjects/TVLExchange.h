@@ -16,6 +16,11 @@ public:
 
     const QString &uuid() const { return m_uuid; }
     bool isPreamble() const { return m_isPreamble; }
+    // The id of this exchange's section on the page, which is the id its tags and annotation
+    // are stored under: the uuid, except for the preamble. Its uuid is made anew at every read
+    // and carried by no element, so the page names its section after its first element, the
+    // first message that shows anything (every message has a uuid, read or generated).
+    QString sectionId() const;
     // The messages, in file order.
     std::vector<TVLMessage *> messages() const;
     TVLMessage *firstMessage() const;
@@ -46,5 +51,7 @@ public:
 private:
     QString m_uuid;
     mutable QString m_model;
+    // A preamble's section id, found once (see sectionId).
+    mutable QString m_sectionId;
     bool m_isPreamble = false;
 };

@@ -223,10 +223,15 @@ void TVLLineParser::parse(TVLMessage &message)
         simdjson::dom::array items;
         if (hasContent && content.get_array().get(items) == simdjson::SUCCESS) {
             bool firstTypeFound = false;
+            bool anyText = false;
             for (element item : items) {
                 object itemObject;
-                if (item.get_object().get(itemObject) != simdjson::SUCCESS)
+                if (item.get_object().get(itemObject) != simdjson::SUCCESS) {
+                    anyText = true;  // the text is made the slow way, which also logs the item
                     continue;
+                }
+                if (stringAt(itemObject, "text"))
+                    anyText = true;
                 const auto itemType = stringAt(itemObject, "type");
                 if (!itemType)
                     continue;
@@ -237,6 +242,7 @@ void TVLLineParser::parse(TVLMessage &message)
                     if (const auto id = stringAt(itemObject, "id"))
                         m_toolUseIds.emplace_back(toQString(*id), lineNumber);
             }
+            message.m_flags.contentWithoutText = !anyText;
         } else if (hasContent && qualifier.isEmpty() && lineType && *lineType == "user") {
             std::string_view text;
             if (content.get_string().get(text) == simdjson::SUCCESS) {

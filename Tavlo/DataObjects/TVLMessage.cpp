@@ -162,13 +162,23 @@ QString TVLMessage::attributionSkill() const
 
 // MARK: - Page content
 
+qint64 TVLMessage::patchLineLimit() { return HVXDefaults::standard().integerForKey(kPatchLinesKey); }
+
 std::optional<QString> TVLMessage::rawMarkdown() const
+{
+    return rawMarkdownWithPatchLineLimit(m_flags.sourceToolAssistant ? patchLineLimit() : 0);
+}
+
+std::optional<QString> TVLMessage::rawMarkdownWithPatchLineLimit(qint64 patchLineLimit) const
 {
     if (m_flags.compactSummary)
         return compactionBoundaryMarkdown();
     if (m_type.startsWith(QStringLiteral("user \u2013 ")))
         return std::nullopt;
     if (!m_flags.parsed)
+        return QString();
+    // Known empty from the first parse; the line is not parsed again for nothing.
+    if (m_flags.contentWithoutText && !m_flags.sourceToolAssistant && m_lineType != QLatin1String("attachment"))
         return QString();
     const ParsedLine parsed(rawBytes());
     if (!parsed.ok())
@@ -180,7 +190,7 @@ std::optional<QString> TVLMessage::rawMarkdown() const
         return prompt ? toQString(*prompt) : QString();
     }
     if (m_flags.sourceToolAssistant)
-        if (auto patch = markdownForStructuredPatch())
+        if (auto patch = markdownForStructuredPatchWithLimit(patchLineLimit))
             return patch;
     const auto modelMessage = objectAt(line, "message");
     element content;
@@ -208,6 +218,11 @@ std::optional<QString> TVLMessage::rawMarkdown() const
 }
 
 std::optional<QString> TVLMessage::markdownForStructuredPatch() const
+{
+    return markdownForStructuredPatchWithLimit(patchLineLimit());
+}
+
+std::optional<QString> TVLMessage::markdownForStructuredPatchWithLimit(qint64 limit) const
 {
     if (!m_flags.parsed)
         return std::nullopt;
@@ -254,7 +269,7 @@ std::optional<QString> TVLMessage::markdownForStructuredPatch() const
             diff += QLatin1Char('\n');
         }
     }
-    const bool folded = startsFolded(total, kPatchLinesKey);
+    const bool folded = limit == 0 || total > limit;
     return QStringLiteral("<p class=\"tool-use-header\"><span class=\"fold-toggle\">%1</span> Update(%2)</p>\n")
                .arg(folded ? kFoldedGlyph : kUnfoldedGlyph, escapeHtmlAttribute(shownPath))
         + QStringLiteral("<p class=\"tool-use-stats\">&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;Added %1 lines, removed %2 lines</p>\n")
@@ -332,7 +347,7 @@ QString TVLMessage::compactionBoundaryMarkdown() const
 
 std::optional<TVLTokenUsage> TVLMessage::tokenUsage()
 {
-    if (m_flags.usageDuplicate)
+    if (m_marks.usageDuplicate)
         return std::nullopt;
     if (m_flags.compactSummary)
         return m_compactionUsage ? std::optional<TVLTokenUsage>(*m_compactionUsage) : std::nullopt;
@@ -341,17 +356,17 @@ std::optional<TVLTokenUsage> TVLMessage::tokenUsage()
 
 void TVLMessage::markUsageDuplicate()
 {
-    if (m_flags.usageDuplicate)
+    if (m_marks.usageDuplicate)
         return;
-    m_flags.usageDuplicate = true;
+    m_marks.usageDuplicate = true;
     announce(TVLProperty::DisplayTitle);
 }
 
 void TVLMessage::markInDuplicateGroup()
 {
-    if (m_flags.inDuplicateGroup)
+    if (m_marks.inDuplicateGroup)
         return;
-    m_flags.inDuplicateGroup = true;
+    m_marks.inDuplicateGroup = true;
     announce(TVLProperty::DisplayTitle);
 }
 
@@ -375,8 +390,8 @@ QString TVLMessage::displayTitle() const
         if (name.isEmpty())
             name = line.value(QLatin1String("messageId")).toString();
     }
-    const QString marker = m_flags.usageDuplicate ? QStringLiteral("\u2502 ")
-                         : m_flags.inDuplicateGroup ? QStringLiteral("\u2514 ")
+    const QString marker = m_marks.usageDuplicate ? QStringLiteral("\u2502 ")
+                         : m_marks.inDuplicateGroup ? QStringLiteral("\u2514 ")
                                                     : QStringLiteral("  ");
     return QStringLiteral("[F:monospacedSystemFontOfSize:weight:|13.0|%1]%2[F:systemFontOfSize:weight:|13.0|%1]%3")
         .arg(QString::number(0.0, 'f', 6), marker, name);

@@ -56,6 +56,11 @@ public:
     // Page content.
     std::optional<QString> rawMarkdown() const;
     std::optional<QString> markdownForStructuredPatch() const;
+    // The same with the fold limit of file edits given instead of read from the settings, so
+    // that search can read lines on other threads. (A compact summary still needs the main
+    // thread: its text comes from usage that reads of sub-agents set.)
+    std::optional<QString> rawMarkdownWithPatchLineLimit(qint64 patchLineLimit) const;
+    static qint64 patchLineLimit();
     // The line's fragment of the page; with tool steps shown, its calls, results and images too.
     QString htmlBlock() const;
     QString markdown() const override;
@@ -68,8 +73,8 @@ public:
     void markUsageDuplicate();
     void markInDuplicateGroup();
     void injectCompactionUsage(std::optional<TVLTokenUsage> usage);
-    bool usageDuplicate() const { return m_flags.usageDuplicate; }
-    bool inDuplicateGroup() const { return m_flags.inDuplicateGroup; }
+    bool usageDuplicate() const { return m_marks.usageDuplicate; }
+    bool inDuplicateGroup() const { return m_marks.inDuplicateGroup; }
 
     QString displayTitle() const override;
     bool isLeaf() const override { return true; }
@@ -78,6 +83,7 @@ public:
 
 private:
     friend class TVLLineParser;
+    std::optional<QString> markdownForStructuredPatchWithLimit(qint64 limit) const;
     static constexpr qint64 kNoTimestamp = std::numeric_limits<qint64>::min();
     QString toolStepsHtml() const;
 
@@ -92,8 +98,16 @@ private:
         bool exchangeStarter : 1 = false;
         bool compactSummary : 1 = false;
         bool sourceToolAssistant : 1 = false;
-        bool usageDuplicate : 1 = false;
-        bool inDuplicateGroup : 1 = false;
+        // The content is a list of objects none of which has a text: the line's text is empty
+        // without parsing it again (tool results of a megabyte are such lines).
+        bool contentWithoutText : 1 = false;
+    };
+    // Set by later reads of a growing file while searches may read the line on a worker
+    // thread; kept apart from the line's own flags so the two never share a memory location.
+    struct Marks
+    {
+        bool usageDuplicate = false;
+        bool inDuplicateGroup = false;
     };
 
     std::shared_ptr<const QByteArray> m_buffer;
@@ -110,4 +124,5 @@ private:
     std::unique_ptr<TVLTokenUsage> m_compactionUsage;
     std::unique_ptr<Extra> m_extra;
     Flags m_flags;
+    Marks m_marks;
 };

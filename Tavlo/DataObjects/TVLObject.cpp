@@ -1,5 +1,6 @@
 #include "TVLObject.h"
 
+#include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXFileWatcher.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXMenu.h"
@@ -7,6 +8,7 @@
 #include "TVLExchange.h"
 #include "TVLProjectMetadata.h"
 #include "TVLSession.h"
+#include "TVLURL.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -64,6 +66,7 @@ void TVLObject::setChildren(List children)
     announce(TVLProperty::Children);
     announce(TVLProperty::DisplayChildren);
     invalidateTokenUsage();
+    dropCachedTagSummaries();
 }
 
 void TVLObject::setLastChangedAt(const QDateTime &date)
@@ -115,20 +118,13 @@ constexpr KnownRoot kKnownRoots[] = {
 };
 const QString kTitleSeparator = QStringLiteral(" \u23F5 ");
 
-QString abbreviateHome(const QString &path)
-{
-    const QString home = QDir::homePath();
-    if (path.startsWith(home))
-        return QStringLiteral("~") + path.mid(home.size());
-    return path;
-}
 } // namespace
 
 QString TVLObject::titleForWindow() const
 {
     if (m_path.isEmpty())
         return QStringLiteral("Claude");
-    QString rest = abbreviateHome(m_path);
+    QString rest = hvxAddTilde(m_path);
     QStringList parts;
     for (const KnownRoot &root : kKnownRoots) {
         const QString prefix = QString::fromUtf8(root.path);
@@ -211,7 +207,7 @@ void TVLObject::addToContextMenu(HVXMenu &menu)
     menu.addItemWithTitle(QStringLiteral("Open in new Window"), [path] { TVLDesktop::current().openPathInNewWindow(path); });
     menu.addItemWithTitle(QStringLiteral("Reveal in Finder"), [path] { TVLDesktop::current().showInFileManager(path); });
     menu.addItemWithTitle(QStringLiteral("Copy URL"), [path] {
-        TVLDesktop::current().copyToPasteboard(QStringLiteral("tvl://%1").arg(path));
+        TVLDesktop::current().copyToPasteboard(TVLURL::urlStringForPath(path));
     });
 }
 
@@ -267,16 +263,51 @@ void TVLObject::invalidateTokenUsage()
 
 // MARK: - Tag summary
 
+namespace {
+// Bumped by every change of any metadata store; summaries kept from an older generation are
+// computed again. Starts at 1 so that 0 can mean "nothing kept".
+quint32 tagSummaryGeneration = 1;
+} // namespace
+
+std::optional<quint16> TVLObject::cachedTagSummary() const
+{
+    if (m_cachedTagSummaryGeneration != tagSummaryGeneration)
+        return std::nullopt;
+    return m_cachedTagSummary;
+}
+
+void TVLObject::setCachedTagSummary(quint16 summary)
+{
+    m_cachedTagSummary = summary;
+    m_cachedTagSummaryGeneration = tagSummaryGeneration;
+}
+
+void TVLObject::dropCachedTagSummaries()
+{
+    for (TVLObject *node = this; node; node = node->parent())
+        node->m_cachedTagSummaryGeneration = 0;
+}
+
+void TVLObject::invalidateAllTagSummaries()
+{
+    if (++tagSummaryGeneration == 0)
+        tagSummaryGeneration = 1;
+}
+
 quint16 TVLObject::tagSummary()
 {
+    if (const auto cached = cachedTagSummary())
+        return *cached;
     quint16 summary = 0;
     for (const Ptr &child : m_children)
         summary |= child->tagSummary();
+    setCachedTagSummary(summary);
     return summary;
 }
 
 void TVLObject::invalidateTagSummary()
 {
+    dropCachedTagSummaries();
     for (TVLObject *node = this; node; node = node->parent())
         node->announce(TVLProperty::TagSummary);
 }
@@ -326,6 +357,29 @@ void TVLObject::setSearchIsCaseSensitive(bool caseSensitive)
 {
     rootState().searchIsCaseSensitive = caseSensitive;
     sendFilterNotifications();
+}
+
+void TVLObject::setFilters(const QString &filter, quint64 tags, bool caseSensitive)
+{
+    RootState &state = rootState();
+    state.filterString = filter;
+    state.filterTags = tags;
+    state.searchIsCaseSensitive = caseSensitive;
+    sendFilterNotifications();
+}
+
+void TVLObject::reapplyActiveFilters()
+{
+    if (!isFilterActive())
+        return;
+    sendFilterNotifications();
+    updateFiltersOfAncestors();
+}
+
+void TVLObject::updateFiltersOfAncestors()
+{
+    for (TVLObject *node = m_parent; node; node = node->parent())
+        node->updateFilters();
 }
 
 void TVLObject::sendFilterNotifications()

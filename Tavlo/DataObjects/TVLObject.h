@@ -93,10 +93,14 @@ public:
     virtual void addAdditionalTokenUsage(TVLTokenUsage &usage);
     void invalidateTokenUsage();
 
-    // Tag bits of the subtree (bit 0: annotated; bit n: tag n).
+    // Tag bits of the subtree (bit 0: annotated; bit n: tag n). Nodes above the exchanges keep
+    // the OR of their children until it is invalidated: here and up the tree when a node's
+    // children change or invalidateTagSummary() runs, everywhere when any metadata store changes
+    // (a store can be shown by several trees, and a change says nothing about which messages).
     virtual quint16 tagSummary();
     void invalidateTagSummary();
     virtual void invalidateTagSummaryForMessageId(const QString &messageId);
+    static void invalidateAllTagSummaries();
 
     // Filters live on the top node; every other node reads them from there.
     QString filterString() const;
@@ -106,7 +110,14 @@ public:
     void setFilterString(const QString &filter);
     void setFilterTags(quint64 tags);
     void setSearchIsCaseSensitive(bool caseSensitive);
+    // All three at once, with one pass over the tree instead of one per value.
+    void setFilters(const QString &filter, quint64 tags, bool caseSensitive);
     virtual void sendFilterNotifications();
+    // After this node's subtree was read again or loaded under an active filter: its nodes
+    // are new and unfiltered, so they are matched and the ancestors updated to agree.
+    void reapplyActiveFilters();
+    // Every node above this one matches again from its children (leaves first, top last).
+    void updateFiltersOfAncestors();
     virtual void updateFilters();
 
     // File watching: one watcher on the path from start to stop; events go to pathDidUpdate.
@@ -124,6 +135,11 @@ protected:
     // The directory branch of objectForPath: a log root, a project, or nothing.
     static Ptr objectForDirectory(const QString &directory);
     void announce(TVLProperty property) { TVLChangeHub::shared().announce(this, property); }
+    // The kept summary, or nothing when it was never computed or has been invalidated since.
+    std::optional<quint16> cachedTagSummary() const;
+    void setCachedTagSummary(quint16 summary);
+    // Forgets the kept summaries of this node and its parents, without announcing anything.
+    void dropCachedTagSummaries();
 
 private:
     struct RootState;
@@ -139,6 +155,10 @@ private:
     std::unique_ptr<RootState> m_rootState;
     HVXFileWatcher *m_watcher = nullptr;
     bool m_matchesFilter = false;
+    // The generation of the metadata stores the kept summary was computed in; 0 for none.
+    // Both fit in the padding after m_matchesFilter, so messages don't grow.
+    quint16 m_cachedTagSummary = 0;
+    quint32 m_cachedTagSummaryGeneration = 0;
 };
 
 // Two child lists hold the same nodes in the same order.

@@ -187,6 +187,17 @@ void TVLProject::updateSessions()
     if (orphaned != m_hasOrphanedSubagents)
         setHasOrphanedSubagents(orphaned);
     updateDisplayChildren();
+    // New sessions were read without the filter; match them and let the tree above agree.
+    if (isFilterActive()) {
+        for (const auto &session : created)
+            if (session)
+                session->sendFilterNotifications();
+        for (const auto &subproject : m_subprojects)
+            if (!subproject->isLoaded())
+                subproject->updateFilters();
+        updateFilters();
+        updateFiltersOfAncestors();
+    }
 }
 
 std::vector<std::shared_ptr<TVLSession>> TVLProject::createSessions(const QStringList &paths)
@@ -357,6 +368,16 @@ void TVLProject::routeToSubproject(const QString &subprojectPath, const QString 
 }
 
 // MARK: - Outline
+
+void TVLProject::updateFilters()
+{
+    if (!m_isLoaded) {
+        setMatchesFilter(true);
+        announce(TVLProperty::DisplayChildren);
+        return;
+    }
+    TVLObject::updateFilters();
+}
 
 TVLObject::List TVLProject::displayChildren()
 {

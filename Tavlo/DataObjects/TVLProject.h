@@ -36,6 +36,9 @@ public:
     // Looks at everything again, as after a watch that lost events.
     void rescan();
     List displayChildren() override;
+    // A project not loaded yet has not been searched: it stays in view under a filter, and is
+    // matched for real once it loads.
+    void updateFilters() override;
     std::optional<TVLTokenUsage> tokenUsage() override;
     void addToContextMenu(HVXMenu &menu) override;
     QString projectPath() const override { return path(); }

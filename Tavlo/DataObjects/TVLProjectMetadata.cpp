@@ -1,5 +1,6 @@
 #include "TVLProjectMetadata.h"
 
+#include "TVLObject.h"
 #include "TVLTag.h"
 
 #include "Halvex/Foundation/HVXLog.h"
@@ -324,5 +325,6 @@ void TVLProjectMetadata::setTagIdsForMessageId(const QList<quint64> &tagIds, con
 
 void TVLProjectMetadata::postChangeNotification()
 {
+    TVLObject::invalidateAllTagSummaries();
     HVXNotificationCenter::defaultCenter().post(QStringLiteral("TVLProjectMetadataDidChangeNotification"), this);
 }

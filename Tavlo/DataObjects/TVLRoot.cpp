@@ -100,8 +100,17 @@ void TVLRoot::updateDisplayChildren()
         break;
     }
     List ordered(projects.begin(), projects.end());
-    if (!tvlSameNodes(ordered, children()))
-        setChildren(std::move(ordered));
+    if (tvlSameNodes(ordered, children()))
+        return;
+    setChildren(std::move(ordered));
+    // Projects that appeared under an active filter have not been matched yet.
+    if (isFilterActive()) {
+        for (const auto &project : projects)
+            if (!project->isLoaded())
+                project->updateFilters();
+        updateFilters();
+        updateFiltersOfAncestors();
+    }
 }
 
 void TVLRoot::pathDidUpdate(const QString &changedPath)

@@ -19,7 +19,9 @@
 #include <QUrl>
 #include <QThread>
 #include <cstring>
+#include <sys/stat.h>
 #include <thread>
+#include <time.h>
 
 namespace {
 const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
@@ -152,6 +154,33 @@ void parseLines(TVLSessionRead &read, const std::shared_ptr<const QByteArray> &b
     }
 }
 
+struct FileStamp
+{
+    bool exists = false;
+    qsizetype size = 0;
+    qint64 modifiedNs = 0;
+    bool modifiedWellBefore = false;
+};
+
+// File systems keep times in coarse ticks; a time this far back cannot be shared by a write
+// still to come.
+constexpr qint64 kSettledNs = 2'000'000'000;
+
+FileStamp stampOf(const QString &path)
+{
+    FileStamp stamp;
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return stamp;
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    stamp.exists = true;
+    stamp.size = qsizetype(info.st_size);
+    stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+    stamp.modifiedWellBefore = qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec - stamp.modifiedNs > kSettledNs;
+    return stamp;
+}
+
 qint64 totalOf(const std::optional<TVLTokenUsage> &usage) { return usage ? usage->totalTokens() : 0; }
 
 // Where the complete lines of `bytes`, read from `offset` of the file, end; `atLeast` when no
@@ -212,6 +241,12 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
 {
     TVLSessionRead read;
     const QString fileName = QFileInfo(path).fileName();
+    const FileStamp stamp = stampOf(path);
+    if (previous && stamp.exists && previous->m_bytes.modifiedWellBefore && !previous->m_bytes.pieces.empty()
+        && stamp.size == previous->m_bytes.size && stamp.modifiedNs == previous->m_bytes.modifiedNs) {
+        read.unchanged = true;
+        return read;
+    }
     if (!previous || !previous->readAppendedLines(path, read)) {
         std::shared_ptr<QByteArray> buffer = readPadded(path);
         if (!buffer)
@@ -225,16 +260,24 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         read.bytes.linesEnd = endOfCompleteLines(*buffer, 0, 0);
         parseLines(read, buffer, 0, fileName);
     }
+    // Taken before the bytes were read: a write during the read shows as a newer time.
+    read.bytes.modifiedNs = stamp.modifiedNs;
+    read.bytes.modifiedWellBefore = stamp.exists && stamp.modifiedWellBefore;
 
-    // Duplicate groups: only the last line of a message.id counts.
-    QHash<QString, TVLMessage *> latestByMessageId;
-    latestByMessageId.reserve(qsizetype(read.messages.size()));
-    for (const auto &message : read.messages) {
+    // Duplicate groups: only the last line of a message.id counts. A read of appended lines
+    // looks only at those, the earlier lines' latest entries taken from the last read.
+    const QHash<QString, TVLMessage *> *earlier = read.extendsPrevious ? &previous->m_latestByMessageId : nullptr;
+    const size_t firstToGroup = read.extendsPrevious ? read.keptMessages : 0;
+    read.latestByMessageId.reserve(qsizetype(read.messages.size() - firstToGroup));
+    for (size_t i = firstToGroup; i < read.messages.size(); ++i) {
+        const std::shared_ptr<TVLMessage> &message = read.messages[i];
         if (message->messageId().isEmpty())
             continue;
-        auto it = latestByMessageId.find(message->messageId());
-        if (it != latestByMessageId.end()) {
-            TVLMessage *previousLine = it.value();
+        auto it = read.latestByMessageId.find(message->messageId());
+        TVLMessage *previousLine = it != read.latestByMessageId.end() ? it.value()
+                                   : earlier                          ? earlier->value(message->messageId(), nullptr)
+                                                                      : nullptr;
+        if (previousLine) {
             const qint64 before = totalOf(previousLine->tokenUsage());
             const qint64 now = totalOf(message->tokenUsage());
             if (now < before)
@@ -244,31 +287,52 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
             previousLine->markUsageDuplicate();
             previousLine->markInDuplicateGroup();
             message->markInDuplicateGroup();
-            it.value() = message.get();
-        } else {
-            latestByMessageId.insert(message->messageId(), message.get());
         }
+        read.latestByMessageId.insert(message->messageId(), message.get());
     }
+    groupIntoExchanges(read, read.extendsPrevious ? previous : nullptr);
+    return read;
+}
 
-    // Exchanges: a new one at every prompt; lines before the first prompt form the preamble.
+// Exchanges: a new one at every prompt; lines before the first prompt form the preamble. After
+// an append only the last exchange of the last read (which may have grown) and the new ones
+// are made; the earlier ones stand as they were.
+void TVLSession::groupIntoExchanges(TVLSessionRead &read, const TVLSession *previous)
+{
+    size_t from = 0;
+    read.keptExchanges = 0;
+    read.exchanges.clear();
+    if (previous && previous->m_exchanges.size() > 1) {
+        read.keptExchanges = previous->m_exchanges.size() - 1;
+        from = qMin(previous->m_lastExchangeFirstLine, read.keptMessages);
+        // The line that began the last exchange is read again when it was the half line at the
+        // end; if it no longer begins one, the grouping starts over.
+        if (from >= read.messages.size() || !read.messages[from]->exchangeStarter())
+            return groupIntoExchanges(read, nullptr);
+        read.exchanges.assign(previous->m_exchanges.begin(), previous->m_exchanges.begin() + qsizetype(read.keptExchanges));
+    }
     std::vector<TVLObject::List> exchangeMessages;
-    for (const auto &message : read.messages) {
+    for (size_t i = from; i < read.messages.size(); ++i) {
+        const std::shared_ptr<TVLMessage> &message = read.messages[i];
         if (message->exchangeStarter()) {
             read.exchanges.push_back(TVLExchange::initWithFirstMessage(message));
             exchangeMessages.push_back({message});
+            read.lastExchangeFirstLine = i;
             continue;
         }
-        if (read.exchanges.empty()) {
+        if (exchangeMessages.empty()) {
             read.exchanges.push_back(TVLExchange::initAsPreamble());
             exchangeMessages.emplace_back();
+            read.lastExchangeFirstLine = i;
         }
         message->setParent(read.exchanges.back().get());
         exchangeMessages.back().push_back(message);
     }
-    for (size_t i = 0; i < read.exchanges.size(); ++i)
-        if (exchangeMessages[i].size() > 1 || read.exchanges[i]->isPreamble())
-            read.exchanges[i]->setChildren(std::move(exchangeMessages[i]));
-    return read;
+    for (size_t i = 0; i < exchangeMessages.size(); ++i) {
+        const auto &exchange = read.exchanges[read.keptExchanges + i];
+        if (exchangeMessages[i].size() > 1 || exchange->isPreamble())
+            exchange->setChildren(std::move(exchangeMessages[i]));
+    }
 }
 
 bool TVLSession::updateMessages() { return applyRead(readFile(path(), this)); }
@@ -309,7 +373,15 @@ bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) co
         read.messages.push_back(std::move(message));
     }
     read.toolUseLineById = m_toolUseLineById;
-    read.toolUseLineById.removeIf([&](const auto &entry) { return entry.value() >= int(kept); });
+    // Shared with the session's until a line is dropped: copying the ids of a long session at
+    // every append would cost more than the append.
+    if (kept < children().size())
+        read.toolUseLineById.removeIf([&](const auto &entry) { return entry.value() >= int(kept); });
+    read.keptMessages = kept;
+    // The indexes hold pointers to the kept messages; a dropped half line that took part in a
+    // duplicate group has them built again.
+    read.extendsPrevious = kept == children().size()
+                           || static_cast<const TVLMessage *>(children().back().get())->messageId().isEmpty();
     parseLines(read, appended, 0, info.fileName());
     return true;
 }
@@ -320,20 +392,51 @@ bool TVLSession::applyRead(TVLSessionRead read)
         return false;
     m_bytes = std::move(read.bytes);
     m_toolUseLineById = std::move(read.toolUseLineById);
-    m_lineByResultAgentId.reset();
-    m_latestLineByPromptId.reset();
-    for (const auto &exchange : read.exchanges)
-        exchange->setParent(this);
-    List messages(read.messages.begin(), read.messages.end());
+    m_lastExchangeFirstLine = read.lastExchangeFirstLine;
+    for (size_t i = read.keptExchanges; i < read.exchanges.size(); ++i)
+        read.exchanges[i]->setParent(this);
+    List messages(std::make_move_iterator(read.messages.begin()), std::make_move_iterator(read.messages.end()));
     setChildren(std::move(messages));
+    const std::vector<std::shared_ptr<TVLExchange>> previous = m_exchanges;
     setExchanges(std::move(read.exchanges));
+    if (read.extendsPrevious) {
+        extendIndexes(read);
+    } else {
+        m_latestByMessageId = std::move(read.latestByMessageId);
+        m_exchangeByMessageUuid.reset();
+        m_lineByResultAgentId.reset();
+        m_latestLineByPromptId.reset();
+    }
     loadSubagents();
     m_firstTimestamp = computeFirstTimestamp();
     setLastChangedAt(computeLastChangedAt());
     m_firstUserPrompt = computeFirstUserPrompt();
     m_lastUserPrompt = computeLastUserPrompt();
     updateDisplayTitle();
+    refilterAfterRead(previous);
     return true;
+}
+
+// Every read makes new exchanges, which start out unmatched. Under an active filter they are
+// matched before anyone sees them; an exchange that holds the same lines as before keeps its
+// earlier answer, so a live session under a filter costs only its changed end per read.
+void TVLSession::refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange>> &previous)
+{
+    if (!isFilterActive())
+        return;
+    for (size_t i = 0; i < m_exchanges.size(); ++i) {
+        TVLExchange &exchange = *m_exchanges[i];
+        // The same lines: the half line a read ended with comes back as a new message.
+        if (i < previous.size() && !exchange.children().empty()
+            && (previous[i].get() == &exchange || tvlSameNodes(previous[i]->children(), exchange.children())))
+            exchange.setMatchesFilter(previous[i]->matchesFilter());
+        else
+            exchange.updateFilters();
+    }
+    for (const auto &subagent : m_subagents)
+        subagent->sendFilterNotifications();
+    updateFilters();
+    updateFiltersOfAncestors();
 }
 
 void TVLSession::pathDidUpdate(const QString &changedPath)
@@ -361,6 +464,7 @@ void TVLSession::setExchanges(std::vector<std::shared_ptr<TVLExchange>> exchange
     m_exchanges = std::move(exchanges);
     announce(TVLProperty::Exchanges);
     announce(TVLProperty::DisplayChildren);
+    dropCachedTagSummaries();
 }
 
 std::vector<TVLMessage *> TVLSession::messages() const
@@ -477,11 +581,14 @@ TVLObject::List TVLSession::displayChildren()
 
 quint16 TVLSession::tagSummary()
 {
+    if (const auto cached = cachedTagSummary())
+        return *cached;
     quint16 summary = 0;
     for (const auto &exchange : m_exchanges)
         summary |= exchange->tagSummary();
     for (const auto &subagent : m_subagents)
         summary |= subagent->tagSummary();
+    setCachedTagSummary(summary);
     return summary;
 }
 
@@ -560,8 +667,9 @@ QString TVLSession::formatDateRelative(const QDateTime &date, bool relative) con
     if (relative)
         return hvxRelativeTimeString(date);
     const QDateTime local = date.toLocalTime();
+    // The locale's medium date and short time, in the order and words of the user's language.
     const QLocale locale;
-    return locale.toString(local.date(), QStringLiteral("MMM d, yyyy")) + QStringLiteral(", ")
+    return locale.toString(local.date(), hvxMediumDatePattern(locale)) + QStringLiteral(", ")
         + locale.toString(local.time(), QLocale::ShortFormat);
 }
 

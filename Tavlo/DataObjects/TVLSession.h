@@ -26,6 +26,10 @@ struct TVLSessionBytes
     std::vector<Piece> pieces;  // empty when the file could not be read
     qsizetype size = 0;         // the file's size at the read
     qsizetype linesEnd = 0;     // where its last complete line ends, after the "\n"
+    // The file's modification time before the read, and whether it lay well before the read:
+    // then any later write shows as a new time, and an unchanged time and size need no reading.
+    qint64 modifiedNs = 0;
+    bool modifiedWellBefore = false;
 
     // Whether `data` holds what this read had at [begin, end) of the file.
     bool matches(const char *data, qsizetype begin, qsizetype end) const;
@@ -41,6 +45,17 @@ struct TVLSessionRead
     std::vector<std::shared_ptr<TVLMessage>> messages;
     std::vector<std::shared_ptr<TVLExchange>> exchanges;
     QHash<QString, int> toolUseLineById;  // tool_use item id -> index of the first message carrying it
+    // message.id -> its latest line: of every line read whole, or of the appended lines only
+    // when the read extends the last one.
+    QHash<QString, TVLMessage *> latestByMessageId;
+    size_t lastExchangeFirstLine = 0;  // index of the first message of the last exchange
+
+    // A read of what was appended keeps the first `keptMessages` messages of the last read and
+    // the first `keptExchanges` exchanges as they were; with `extendsPrevious` the session's
+    // indexes are extended by the rest rather than built again.
+    size_t keptMessages = 0;
+    size_t keptExchanges = 0;
+    bool extendsPrevious = false;
 };
 
 class TVLSession : public TVLObject
@@ -116,12 +131,15 @@ public:
 protected:
     void setDisplayTitle(const QString &title);
     void setExchanges(std::vector<std::shared_ptr<TVLExchange>> exchanges);
-    QHash<QString, QString> exchangeByMessageUuid() const;
+    const QHash<QString, QString> &exchangeByMessageUuid() const;
     const QHash<QString, int> &lineByResultAgentId() const;
     const QHash<QString, int> &latestLineByPromptId() const;
 
 private:
     bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
+    static void groupIntoExchanges(TVLSessionRead &read, const TVLSession *previous);
+    void extendIndexes(const TVLSessionRead &read);
+    void refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange>> &previous);
     QDateTime computeFirstTimestamp() const;
     QDateTime computeLastChangedAt() const;
     std::optional<QString> computeFirstUserPrompt() const;
@@ -136,7 +154,11 @@ private:
     std::optional<TVLTokenUsage> m_unpairedCompactionUsage;
     TVLSessionBytes m_bytes;
     QHash<QString, int> m_toolUseLineById;
-    // Built on first use after each read, so anchoring many sub-agents stays linear.
+    QHash<QString, TVLMessage *> m_latestByMessageId;
+    size_t m_lastExchangeFirstLine = 0;
+    // Built on first use, so anchoring many sub-agents stays linear, and extended by the lines
+    // a live read appends.
+    mutable std::optional<QHash<QString, QString>> m_exchangeByMessageUuid;
     mutable std::optional<QHash<QString, int>> m_lineByResultAgentId;
     mutable std::optional<QHash<QString, int>> m_latestLineByPromptId;
     QDateTime m_firstTimestamp;

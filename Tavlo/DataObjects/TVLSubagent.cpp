@@ -161,20 +161,80 @@ void TVLSession::loadSubagents()
         setSubagents(std::move(visible));
 }
 
-QHash<QString, QString> TVLSession::exchangeByMessageUuid() const
+namespace {
+
+void addExchangeOfMessages(QHash<QString, QString> &map, const TVLExchange &exchange)
 {
-    QHash<QString, QString> map;
-    for (const auto &exchange : m_exchanges)
-        for (const Ptr &child : exchange->children())
-            map.insert(static_cast<TVLMessage *>(child.get())->uuid(), exchange->uuid());
-    return map;
+    for (const TVLObject::Ptr &child : exchange.children())
+        map.insert(static_cast<TVLMessage *>(child.get())->uuid(), exchange.uuid());
+}
+
+void addResultAgentIds(QHash<QString, int> &lines, const TVLObject::List &messages, size_t from)
+{
+    for (size_t i = from; i < messages.size(); ++i)
+        if (const QString agentId = static_cast<TVLMessage *>(messages[i].get())->toolUseResultAgentId();
+            !agentId.isEmpty() && !lines.contains(agentId))
+            lines.insert(agentId, int(i));
+}
+
+void addPromptIds(QHash<QString, int> &lines, const TVLObject::List &messages, size_t from)
+{
+    for (size_t i = from; i < messages.size(); ++i) {
+        const auto *message = static_cast<const TVLMessage *>(messages[i].get());
+        if (message->promptId().isEmpty() || !message->hasTimestamp())
+            continue;
+        // On equal timestamps the earlier line wins.
+        auto it = lines.find(message->promptId());
+        if (it == lines.end())
+            lines.insert(message->promptId(), int(i));
+        else if (message->timestampMSecs() > static_cast<const TVLMessage *>(messages[size_t(it.value())].get())->timestampMSecs())
+            it.value() = int(i);
+    }
+}
+
+} // namespace
+
+const QHash<QString, QString> &TVLSession::exchangeByMessageUuid() const
+{
+    if (!m_exchangeByMessageUuid) {
+        QHash<QString, QString> map;
+        for (const auto &exchange : m_exchanges)
+            addExchangeOfMessages(map, *exchange);
+        m_exchangeByMessageUuid = std::move(map);
+    }
+    return *m_exchangeByMessageUuid;
+}
+
+// After an append: the exchanges from the first one made anew are entered again (later ones
+// win, as in a whole build), and the lines from the first new one are looked at.
+void TVLSession::extendIndexes(const TVLSessionRead &read)
+{
+    for (auto it = read.latestByMessageId.constBegin(); it != read.latestByMessageId.constEnd(); ++it)
+        m_latestByMessageId.insert(it.key(), it.value());
+    if (m_exchangeByMessageUuid)
+        for (size_t i = read.keptExchanges; i < m_exchanges.size(); ++i)
+            addExchangeOfMessages(*m_exchangeByMessageUuid, *m_exchanges[i]);
+    const int kept = int(read.keptMessages);
+    if (m_lineByResultAgentId) {
+        m_lineByResultAgentId->removeIf([kept](const auto &entry) { return entry.value() >= kept; });
+        addResultAgentIds(*m_lineByResultAgentId, children(), read.keptMessages);
+    }
+    if (m_latestLineByPromptId) {
+        // A dropped half line may have been the latest of its prompt; the one before it is not known.
+        const bool lostLatest = std::any_of(m_latestLineByPromptId->cbegin(), m_latestLineByPromptId->cend(),
+                                            [kept](int line) { return line >= kept; });
+        if (lostLatest)
+            m_latestLineByPromptId.reset();
+        else
+            addPromptIds(*m_latestLineByPromptId, children(), read.keptMessages);
+    }
 }
 
 void TVLSession::resolveSubagentAnchors(const std::vector<std::shared_ptr<TVLSubagent>> &subagents)
 {
     if (subagents.empty())
         return;
-    const QHash<QString, QString> map = exchangeByMessageUuid();
+    const QHash<QString, QString> &map = exchangeByMessageUuid();
     for (const auto &subagent : subagents) {
         switch (subagent->kind()) {
         case TVLSubagent::Task:
@@ -197,10 +257,7 @@ const QHash<QString, int> &TVLSession::lineByResultAgentId() const
 {
     if (!m_lineByResultAgentId) {
         QHash<QString, int> lines;
-        const auto all = messages();
-        for (size_t i = 0; i < all.size(); ++i)
-            if (const QString agentId = all[i]->toolUseResultAgentId(); !agentId.isEmpty() && !lines.contains(agentId))
-                lines.insert(agentId, int(i));
+        addResultAgentIds(lines, children(), 0);
         m_lineByResultAgentId = std::move(lines);
     }
     return *m_lineByResultAgentId;
@@ -210,18 +267,7 @@ const QHash<QString, int> &TVLSession::latestLineByPromptId() const
 {
     if (!m_latestLineByPromptId) {
         QHash<QString, int> lines;
-        const auto all = messages();
-        for (size_t i = 0; i < all.size(); ++i) {
-            const TVLMessage *message = all[i];
-            if (message->promptId().isEmpty() || !message->hasTimestamp())
-                continue;
-            // On equal timestamps the earlier line wins.
-            auto it = lines.find(message->promptId());
-            if (it == lines.end())
-                lines.insert(message->promptId(), int(i));
-            else if (message->timestampMSecs() > all[size_t(it.value())]->timestampMSecs())
-                it.value() = int(i);
-        }
+        addPromptIds(lines, children(), 0);
         m_latestLineByPromptId = std::move(lines);
     }
     return *m_latestLineByPromptId;
@@ -235,13 +281,13 @@ QString TVLSession::resolveTaskAnchorForAgentIdExchangeByMsgUuid(const QString &
     const auto resultLine = lineByResultAgentId().constFind(agentId);
     if (resultLine == lineByResultAgentId().constEnd())
         return {};
-    const auto all = messages();
-    const TVLMessage *result = all[size_t(resultLine.value())];
+    const List &all = children();
+    const auto *result = static_cast<const TVLMessage *>(all[size_t(resultLine.value())].get());
     const QString callId = result->toolResultToolUseId();
     if (!callId.isEmpty()) {
         const auto line = m_toolUseLineById.constFind(callId);
         if (line != m_toolUseLineById.constEnd() && line.value() < int(all.size()))
-            return map.value(all[size_t(line.value())]->uuid());
+            return map.value(static_cast<const TVLMessage *>(all[size_t(line.value())].get())->uuid());
     }
     return map.value(result->uuid());
 }
@@ -292,7 +338,8 @@ void TVLSession::attachCompactionUsageFromSubagents(const std::vector<std::share
     // The prompt id names the summary a compaction belongs to.
     QSet<TVLSubagent *> paired;
     std::vector<TVLMessage *> freeSummaries;
-    for (TVLMessage *message : messages()) {
+    for (const Ptr &child : children()) {
+        auto *message = static_cast<TVLMessage *>(child.get());
         if (!message->isCompactSummary())
             continue;
         TVLSubagent *compaction = message->promptId().isEmpty() ? nullptr : byPromptId.value(message->promptId());
@@ -349,4 +396,5 @@ void TVLSession::setSubagents(std::vector<std::shared_ptr<TVLSubagent>> subagent
     announce(TVLProperty::Subagents);
     announce(TVLProperty::DisplayChildren);
     invalidateTokenUsage();
+    dropCachedTagSummaries();
 }

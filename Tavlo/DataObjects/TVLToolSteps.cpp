@@ -49,6 +49,12 @@ QString oneLine(QString text, qsizetype limit)
 
 QString count(qint64 value) { return QLocale().toString(value); }
 
+// A final line break ends the last line rather than starting another.
+qint64 lineCount(const QString &text)
+{
+    return text.isEmpty() ? 0 : text.count(QLatin1Char('\n')) + (text.endsWith(QLatin1Char('\n')) ? 0 : 1);
+}
+
 QString lengthText(qint64 lines, qint64 characters)
 {
     return (lines == 1 ? QStringLiteral("1 line") : count(lines) + QStringLiteral(" lines")) + QStringLiteral(", ")
@@ -58,7 +64,7 @@ QString lengthText(qint64 lines, qint64 characters)
 // The text cut to the shown lines and characters, with a note of the full length when cut.
 QString codeBlock(const QString &text)
 {
-    const qint64 lines = text.isEmpty() ? 0 : text.count(QLatin1Char('\n')) + (text.endsWith(QLatin1Char('\n')) ? 0 : 1);
+    const qint64 lines = lineCount(text);
     qsizetype end = qMin(text.size(), TVLToolSteps::kShownCharacters);
     qsizetype newline = -1;
     for (qsizetype i = 0; i < TVLToolSteps::kShownLines; ++i) {
@@ -70,7 +76,7 @@ QString codeBlock(const QString &text)
     }
     QString html = QStringLiteral("<pre><code class=\"nohighlight\">") + escapeHtml(text.left(end))
                    + QStringLiteral("</code></pre>");
-    if (end < text.size())
+    if (end < text.size() - (text.endsWith(QLatin1Char('\n')) ? 1 : 0))
         html += QStringLiteral("<p class=\"tool-step-cut\">Cut: %1 in all</p>").arg(lengthText(lines, text.size()));
     return html;
 }
@@ -150,7 +156,7 @@ QString htmlForResult(const object &item, const std::optional<QString> &patchBlo
     const QString word = isError ? QStringLiteral("Error") : QStringLiteral("Result");
     QString html;
     if (!text.isEmpty() || images.isEmpty()) {
-        const qint64 lines = text.isEmpty() ? 0 : text.count(QLatin1Char('\n')) + 1;
+        const qint64 lines = lineCount(text);
         html = header(isError ? QStringLiteral("tool-step-result tool-step-error") : QStringLiteral("tool-step-result"),
                       QStringLiteral("%1 <span class=\"tool-step-length\">%2</span>")
                           .arg(word, lengthText(lines, text.size())));

@@ -91,12 +91,19 @@
         return wrapper;
     }
 
-    // Wraps every element of the body that is not in a section yet. Runs any number of times:
-    // after a full load, and after the program replaced or appended sections.
-    function initSectionMarkers() {
+    // Wraps every element of the body that is not in a section yet, looking from `from` on (the
+    // whole body when not given): a live update only wraps what it inserted. Runs any number of
+    // times: after a full load, and after the program replaced or appended sections.
+    function wrapLooseNodes(from, until) {
         const marked = [];
         let current = null;
-        for (const node of Array.from(document.body.childNodes)) {
+        let node = from || document.body.firstChild;
+        if (node) {
+            const before = node.previousElementSibling;
+            if (before && before.classList.contains('exchange-wrapper')) current = before;
+        }
+        for (let next; node && node !== until; node = next) {
+            next = node.nextSibling;
             if (node.nodeType !== Node.ELEMENT_NODE) {
                 if (current && node.nodeType === Node.TEXT_NODE && node.previousSibling === current) current.appendChild(node);
                 continue;
@@ -110,15 +117,18 @@
             if (opensExchange || !current) {
                 current = newWrapper(node.id || 'preamble', node);
                 if (!opensExchange) current.classList.add('preamble');
-                marked.push(current.getAttribute('data-section-id'));
+                marked.push(current);
             }
             current.appendChild(node);
         }
         if (marked.length) {
-            observeSections();
-            post({action: 'loadTagsForSections', sectionIds: marked});
+            observeSections(marked);
+            post({action: 'loadTagsForSections', sectionIds: marked.map(function (w) { return w.getAttribute('data-section-id'); })});
         }
-        return marked.length;
+        return marked;
+    }
+    function initSectionMarkers() {
+        return wrapLooseNodes(null).length;
     }
     window.initSectionMarkers = initSectionMarkers;
 
@@ -134,9 +144,9 @@
         scheduleReport();
     }) : null;
 
-    function observeSections() {
+    function observeSections(wrappers) {
         if (!observer) return;
-        document.querySelectorAll('.exchange-wrapper').forEach(function (wrapper) {
+        wrappers.forEach(function (wrapper) {
             if (!wrapper.dataset.observed) {
                 wrapper.dataset.observed = '1';
                 observer.observe(wrapper);
@@ -149,11 +159,11 @@
         reportScheduled = true;
         requestAnimationFrame(function () {
             reportScheduled = false;
-            const ids = [];
-            document.querySelectorAll('.exchange-wrapper').forEach(function (wrapper) {
-                if (inView.has(wrapper) && wrapper.isConnected) ids.push(wrapper.getAttribute('data-section-id'));
-            });
+            // Only the sections in view are looked at, in page order: a long page has thousands.
             for (const wrapper of Array.from(inView)) if (!wrapper.isConnected) inView.delete(wrapper);
+            const ids = Array.from(inView).sort(function (a, b) {
+                return a.compareDocumentPosition(b) & Node.DOCUMENT_POSITION_FOLLOWING ? -1 : 1;
+            }).map(function (wrapper) { return wrapper.getAttribute('data-section-id'); });
             const key = JSON.stringify(ids);
             if (key !== lastReported) {
                 lastReported = key;
@@ -164,14 +174,14 @@
 
     // ---- Tag badges.
     // The host asks for sections one by one, thousands at a time after a load: found through
-    // the map kept as sections are made, the document searched only when that one is gone.
+    // the map kept as sections are made.
+    // Every section is made by newWrapper, so the map knows them all: an id it lacks has no
+    // section, and the document is not searched for it.
     function wrapperFor(sectionId) {
         const known = wrappersById.get(sectionId);
         if (known && known.isConnected) return known;
-        const found = document.querySelector('.exchange-wrapper[data-section-id="' + CSS.escape(String(sectionId)) + '"]');
-        if (found) wrappersById.set(sectionId, found);
-        else wrappersById.delete(sectionId);
-        return found;
+        wrappersById.delete(sectionId);
+        return null;
     }
 
     function setMessageTags(sectionId, tags) {
@@ -271,6 +281,135 @@
     }
     window.showPopover = showPopover;
 
+    // ---- What the program calls. It hands over data only (ids, HTML, numbers, tag records);
+    // every change of the document is made here.
+
+    // Where the reader is, as JSON text: the offset, and whether the view is within `tolerance`
+    // CSS pixels of the end.
+    function pageScrollState(tolerance) {
+        const doc = document.documentElement;
+        const scrollTop = window.pageYOffset || doc.scrollTop || document.body.scrollTop || 0;
+        const scrollHeight = doc.scrollHeight || document.body.scrollHeight;
+        const clientHeight = window.innerHeight || doc.clientHeight;
+        return JSON.stringify({scrollTop: scrollTop, atBottom: scrollTop + clientHeight >= scrollHeight - tolerance});
+    }
+    window.pageScrollState = pageScrollState;
+
+    // Code outside prompts, highlighted as it comes near the view. The sections are watched,
+    // not each block: a long page holds a hundred thousand blocks, and watching that many
+    // makes every scrolled frame slow. A section that comes near hands its blocks on.
+    const sectionsNearView = typeof IntersectionObserver !== 'undefined' ? new IntersectionObserver(function (entries) {
+        for (const entry of entries) {
+            if (!entry.isIntersecting) continue;
+            sectionsNearView.unobserve(entry.target);
+            highlightBlocksOf(entry.target);
+        }
+    }, {rootMargin: '2000px 0px'}) : null;
+    function highlightBlocksOf(element) {
+        if (typeof hljs === 'undefined') return;
+        element.querySelectorAll(':not(.user) > pre code').forEach(function (el) { hljs.highlightElement(el); });
+    }
+    function highlightCodeIn(wrappers) {
+        for (const wrapper of wrappers) {
+            if (sectionsNearView) sectionsNearView.observe(wrapper);
+            else highlightBlocksOf(wrapper);
+        }
+    }
+
+    function fragmentOf(html) {
+        const template = document.createElement('template');
+        template.innerHTML = html;
+        return template.content;
+    }
+
+    // A live update: the section of the last shown exchange gets its new HTML, the new
+    // exchanges are appended, and the view follows the end or stays at `scrollTop`.
+    function replaceLastAndAppend(sectionId, html, newHtml, followEnd, scrollTop) {
+        const wrapper = wrapperFor(sectionId);
+        let firstLoose = null;
+        if (wrapper) {
+            const fragment = fragmentOf(html);
+            firstLoose = fragment.firstChild;
+            if (firstLoose) wrapper.replaceWith(fragment);
+            else wrapper.remove();
+        }
+        if (newHtml) {
+            const fragment = fragmentOf(newHtml);
+            if (!firstLoose) firstLoose = fragment.firstChild;
+            document.body.appendChild(fragment);
+        }
+        highlightCodeIn(wrapLooseNodes(firstLoose || document.body.lastChild));
+        if (followEnd)
+            requestAnimationFrame(function () { window.scrollTo({top: document.body.scrollHeight, behavior: 'smooth'}); });
+        else
+            window.scrollTo(0, scrollTop);
+    }
+    window.replaceLastAndAppend = replaceLastAndAppend;
+
+    // A long page arrives in parts: earlier exchanges are put above the ones shown, and the view
+    // keeps showing what it showed.
+    function prependSections(html) {
+        const fragment = fragmentOf(html);
+        const before = document.body.firstChild;
+        const first = fragment.firstChild;
+        if (!first) return 0;
+        const doc = document.documentElement;
+        const heightBefore = doc.scrollHeight;
+        const topBefore = window.pageYOffset;
+        document.body.insertBefore(fragment, before);
+        const made = wrapLooseNodes(first, before);
+        highlightCodeIn(made);
+        // A glide to an exchange still under way was aimed before this part moved it down:
+        // it is aimed again.
+        if (scrollTarget && scrollTarget.isConnected) scrollTarget.scrollIntoView({behavior: 'smooth', block: 'start'});
+        else if (topBefore > 0) window.scrollTo(0, topBefore + doc.scrollHeight - heightBefore);
+        return made.length;
+    }
+    window.prependSections = prependSections;
+
+    // After a full load: highlighting, then at most one scroll, the first that applies: to an
+    // exchange, to the end, to an offset.
+    function finishLoad(scroll) {
+        highlightCodeIn(document.querySelectorAll('.exchange-wrapper'));
+        scroll = scroll || {};
+        if (scroll.exchangeId) {
+            requestAnimationFrame(function () {
+                const element = document.getElementById(scroll.exchangeId);
+                if (element) element.scrollIntoView({block: 'start'});
+            });
+        } else if (scroll.toBottom) {
+            requestAnimationFrame(function () {
+                requestAnimationFrame(function () { window.scrollTo(0, document.body.scrollHeight); });
+            });
+        } else if (scroll.scrollTop > 0) {
+            requestAnimationFrame(function () { window.scrollTo(0, scroll.scrollTop); });
+        }
+    }
+    window.finishLoad = finishLoad;
+
+    // The exchange's first message glides to the top; an open popover closes.
+    let scrollTarget = null;
+    let scrollTargetTimer = 0;
+    function scrollToExchange(exchangeId) {
+        hidePopover();
+        // An exchange whose first line shows nothing has no element of its id; its section does.
+        const element = document.getElementById(exchangeId) || wrapperFor(exchangeId);
+        if (!element) return;
+        element.scrollIntoView({behavior: 'smooth', block: 'start'});
+        scrollTarget = element;
+        clearTimeout(scrollTargetTimer);
+        scrollTargetTimer = setTimeout(function () { scrollTarget = null; }, 2000);
+    }
+    window.scrollToExchange = scrollToExchange;
+
+    // Badges of many sections at once: [[sectionId, tags], ...].
+    function setTagsOfSections(list) {
+        for (const entry of list || []) setMessageTags(entry[0], entry[1]);
+    }
+    window.setTagsOfSections = setTagsOfSections;
+
+    window.selectedText = function () { return window.getSelection().toString(); };
+
     // ---- Folding of attachments and diffs.
     function foldTarget(header) {
         for (let next = header.nextElementSibling; next; next = next.nextElementSibling)
@@ -316,9 +455,8 @@
     document.addEventListener('DOMContentLoaded', function () {
         initSectionMarkers();
         document.documentElement.classList.remove('loading');
-        // Inside the program the host highlights after the load; a browser has no host.
-        if (!insideProgram && typeof hljs !== 'undefined')
-            document.querySelectorAll(':not(.user) > pre code').forEach(function (el) { hljs.highlightElement(el); });
+        // Inside the program the host has the page highlighted after the load; a browser has no host.
+        if (!insideProgram) highlightCodeIn(document.querySelectorAll('.exchange-wrapper'));
         scheduleReport();
     });
 })();

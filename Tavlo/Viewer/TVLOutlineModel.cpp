@@ -2,6 +2,7 @@
 
 #include "Halvex/AppKit/HVXAttributedString.h"
 #include "Halvex/AppKit/HVXColorNames.h"
+#include "TVLTagsSummaryView.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
 #include "Tavlo/DataObjects/TVLProject.h"
@@ -88,6 +89,7 @@ QString TVLOutlineModel::columnIdentifier(int column)
     case OutputTokensColumn: return QStringLiteral("OutlineOutputTokensColumn");
     case CacheCreationTokensColumn: return QStringLiteral("OutlineCacheCreationTokensColumn");
     case CacheReadTokensColumn: return QStringLiteral("OutlineCacheReadTokensColumn");
+    case TagsColumn: return QStringLiteral("OutlineTagsColumn");
     default: return {};
     }
 }
@@ -581,6 +583,15 @@ QVariant TVLOutlineModel::data(const QModelIndex &index, int role) const
         default: return {};
         }
     }
+    if (column == TagsColumn) {
+        if (role == TagSummaryRole)
+            return uint(object->tagSummary());
+        if (role == Qt::ToolTipRole) {
+            const QString toolTip = TVLTagsSummaryView(object->tagSummary()).toolTip();
+            return toolTip.isEmpty() ? QVariant() : QVariant(toolTip);
+        }
+        return {};
+    }
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole)
@@ -610,6 +621,7 @@ QVariant TVLOutlineModel::headerData(int section, Qt::Orientation orientation, i
         case OutputTokensColumn: return tr("Output");
         case CacheCreationTokensColumn: return tr("Cache Write");
         case CacheReadTokensColumn: return tr("Cache Read");
+        case TagsColumn: return tr("Tags");
         default: return {};
         }
     }

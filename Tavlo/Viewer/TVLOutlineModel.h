@@ -11,7 +11,8 @@
 // their place and only report new data. Selection and expansion therefore survive a session
 // growing, a project loading and a re-sort.
 //
-// Columns: the title (styled markup in MarkupRole) and four token counts.
+// Columns: the title (styled markup in MarkupRole), four token counts and the tags badge
+// (TagSummaryRole, with the badge's tool tip).
 
 #include "Halvex/Foundation/Categories/HVXIndexPath.h"
 #include "Tavlo/DataObjects/TVLObject.h"
@@ -30,9 +31,15 @@ public:
         OutputTokensColumn,
         CacheCreationTokensColumn,
         CacheReadTokensColumn,
+        // Shown beside the title; last here so that the token columns keep their numbers.
+        TagsColumn,
         ColumnCount
     };
-    enum Role { MarkupRole = Qt::UserRole + 1 };
+    enum Role {
+        MarkupRole = Qt::UserRole + 1,
+        // The row's tag summary (bit 0 annotated, bit n tag n), in the tags column.
+        TagSummaryRole = Qt::UserRole + 2,
+    };
 
     // "OutlineInputTokensColumn", ...; empty for the title column.
     static QString columnIdentifier(int column);

@@ -1,6 +1,7 @@
 #include "TVLPageController.h"
 
 #include "TVLPageBridge.h"
+#include "TVLPagePrinter.h"
 #include "TVLPageProfile.h"
 #include "TVLPageSchemeHandler.h"
 #include "TVLPageTemplate.h"
@@ -12,66 +13,28 @@
 #include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "Halvex/cmark/HVXMarkDown.h"
 #include "Tavlo/DataObjects/TVLAnnotation.h"
-#include "Tavlo/DataObjects/TVLDesktop.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLTag.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QIcon>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMenu>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPalette>
-#include <QPixmap>
-#include <QSaveFile>
 #include <QWebChannel>
+#include <QTimer>
+#include <QVBoxLayout>
 #include <QWebEngineView>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-const QString highlightScript =
-    QStringLiteral("document.querySelectorAll(':not(.user) > pre code').forEach(el => hljs.highlightElement(el));");
-
-// Scroll state for the live update (50 pixels count as the end).
-const QString incrementalScrollStateScript = QStringLiteral(
-    "(function(){var st=window.pageYOffset||document.documentElement.scrollTop||0;var sh=document.documentElement."
-    "scrollHeight||document.body.scrollHeight;var ch=window.innerHeight||document.documentElement.clientHeight;"
-    "return JSON.stringify({scrollTop:st,atBottom:(st+ch>=sh-50)});})()");
-
-// Scroll state for the full reload (20 pixels count as the end).
-const QString reloadScrollStateScript = QStringLiteral(
-    "(function(){var scrollTop=document.documentElement.scrollTop||document.body.scrollTop;var scrollHeight="
-    "document.documentElement.scrollHeight||document.body.scrollHeight;var clientHeight=document.documentElement."
-    "clientHeight||window.innerHeight;var atBottom=(scrollTop+clientHeight>=scrollHeight-20);return JSON.stringify("
-    "{scrollTop:scrollTop,atBottom:atBottom});})()");
-
-// Replaces the wrapper of the last shown exchange and appends the new exchanges. The id is a
-// string literal matched through CSS.escape, so no id can leave its string.
-const QString replaceAndAppendScript = QStringLiteral(
-    "(function(){var wrapper=document.querySelector('.exchange-wrapper[data-section-id=\"'+CSS.escape(%1)+'\"]');"
-    "if(wrapper){wrapper.outerHTML=%2;}document.body.insertAdjacentHTML('beforeend',%3);initSectionMarkers();"
-    "document.querySelectorAll(':not(.user) > pre code').forEach(el=>{if(!el.dataset.highlighted){hljs."
-    "highlightElement(el);el.dataset.highlighted='1';}});%4})();");
-
-const QString printTrigger = QStringLiteral(
-    "window.onload=function(){requestAnimationFrame(function(){requestAnimationFrame(function(){window.print();});});}");
-
-QString scrollOffset(double offset)
-{
-    return QString::number(offset, 'f', 6);
-}
+// Within this many CSS pixels of the end the reader counts as at the end: the live update is
+// generous, the reload that rebuilds the page stricter.
+constexpr int liveUpdateEndTolerance = 50;
+constexpr int reloadEndTolerance = 20;
 
 struct ScrollState
 {
@@ -99,11 +62,6 @@ QString htmlOrEmpty(const QString &markdown)
     return markdown.isEmpty() ? QString() : HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString());
 }
 
-QString compactJSON(const QJsonArray &array)
-{
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
-}
-
 QJsonObject tagRecord(const TVLTag &tag)
 {
     return QJsonObject{{QStringLiteral("id"), double(tag.tagId())},
@@ -122,16 +80,22 @@ QStringList stringList(const QVariant &value)
 
 } // namespace
 
-TVLPageController::TVLPageController(QObject *parent)
-    : QObject(parent)
-    , m_webView(std::make_unique<QWebEngineView>())
+TVLPageController::TVLPageController(QWidget *parent)
+    : QWidget(parent)
+    , m_webView(new QWebEngineView(this))
 {
-    m_page = new TVLWebPage(m_webView.get());
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_webView);
+    setFocusProxy(m_webView);
+
+    m_page = new TVLWebPage(m_webView);
     m_webView->setPage(m_page);
     m_webView->setContextMenuPolicy(Qt::NoContextMenu);
 
-    m_bridge = new TVLPageBridge(this);
-    m_channel = new QWebChannel(this);
+    // The channel and the bridge belong to the page, so they live exactly as long as it does.
+    m_bridge = new TVLPageBridge(m_page);
+    m_channel = new QWebChannel(m_page);
     m_channel->registerObject(QStringLiteral("tavlo"), m_bridge);
     m_page->setWebChannel(m_channel);
     connect(m_bridge, &TVLPageBridge::messagePosted, this, &TVLPageController::didReceiveScriptMessage);
@@ -147,8 +111,6 @@ TVLPageController::~TVLPageController()
     HVXNotificationCenter::defaultCenter().removeObserver(this);
     if (!m_publishedUrl.isEmpty())
         TVLPageProfile::schemeHandler()->withdrawDocument(m_publishedUrl);
-    // The page goes before the channel and bridge it uses.
-    m_webView.reset();
 }
 
 void TVLPageController::observeNotifications()
@@ -161,6 +123,9 @@ void TVLPageController::observeNotifications()
                        [this](const HVXNotification &notification) {
                            metadataDidChange(static_cast<const TVLProjectMetadata *>(notification.object));
                        });
+    // Badges carry the tags' names and colours.
+    center.addObserver(this, QStringLiteral("TVLTagsDidChangeNotification"), nullptr,
+                       [this](const HVXNotification &) { updateAllTagBadges(); });
 }
 
 // ---- Loading
@@ -199,13 +164,31 @@ QString TVLPageController::currentAppearance() const
 void TVLPageController::fullLoad(const QString &markdown)
 {
     ++m_generation;
+    ++m_loadGeneration;
+    // A long session opens with its newest exchanges; the earlier ones follow after the load.
+    const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject);
+    const bool inParts = session && markdown == m_lastDisplayedMarkdown
+                         && m_parts.start(*session, m_pendingScrollToExchangeId);
+    if (!inParts)
+        m_parts.clear();
+    const QString document = inParts ? TVLPageTemplate::shared().documentWithBody(m_parts.takeNewest())
+                                     : htmlDocFromMarkdown(markdown);
     TVLPageSchemeHandler *handler = TVLPageProfile::schemeHandler();
     const QUrl previous = m_publishedUrl;
-    m_publishedUrl = handler->publishDocument(htmlDocFromMarkdown(markdown).toUtf8(),
-                                              QStringLiteral("appearance=") + currentAppearance());
+    m_publishedUrl = handler->publishDocument(document.toUtf8(), QStringLiteral("appearance=") + currentAppearance());
     m_page->load(m_publishedUrl);
     if (!previous.isEmpty())
         handler->withdrawDocument(previous);
+}
+
+void TVLPageController::callPage(const QString &function, const QJsonArray &arguments,
+                                 std::function<void(const QVariant &)> answer)
+{
+    // The arguments go as one JSON array spread into the call: JSON is a script literal, so no
+    // text that came with the data can become program text.
+    runScript(function + QStringLiteral("(...") + QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact))
+                  + QStringLiteral(")"),
+              std::move(answer));
 }
 
 void TVLPageController::runScript(const QString &script, std::function<void(const QVariant &)> answer)
@@ -253,8 +236,9 @@ void TVLPageController::sessionDidUpdate(TVLSession *session)
     const auto shown = std::static_pointer_cast<TVLSession>(m_displayedObject);
     const unsigned count = unsigned(shown->exchanges().size());
     const unsigned shownCount = m_lastDisplayedExchangeCount;
-    // Unsigned on purpose: a page that shows no exchange (0 - 1 wraps) is reloaded too.
-    if (shownCount - 1 >= count)
+    // Unsigned on purpose: a page that shows no exchange (0 - 1 wraps) is reloaded too. Under
+    // a filter the page holds only the matching exchanges, which appending would not respect.
+    if (shownCount - 1 >= count || shown->isFilterActive())
         fullReloadSession(shown);
     else
         appendNewExchangesFrom(shownCount, shown);
@@ -265,7 +249,7 @@ void TVLPageController::appendNewExchangesFrom(unsigned firstNewIndex, const std
     if (!session || firstNewIndex == 0)
         return;
     const quint64 generation = ++m_generation;
-    runScript(incrementalScrollStateScript, [this, generation, firstNewIndex, session](const QVariant &answer) {
+    callPage(QStringLiteral("pageScrollState"), {liveUpdateEndTolerance}, [this, generation, firstNewIndex, session](const QVariant &answer) {
         if (generation != m_generation)
             return;
         const auto &exchanges = session->exchanges();
@@ -283,23 +267,17 @@ void TVLPageController::appendNewExchangesFrom(unsigned firstNewIndex, const std
         for (qsizetype index = 1; index < changedMarkdown.size(); ++index)
             newHtml += htmlOrEmpty(changedMarkdown[index]);
 
-        const QString scroll =
-            state.atBottom
-                ? QStringLiteral("requestAnimationFrame(()=>window.scrollTo({top:document.body.scrollHeight,behavior:'smooth'}));")
-                : QStringLiteral("window.scrollTo(0,%1);").arg(scrollOffset(state.scrollTop));
-
         const std::shared_ptr<TVLExchange> &lastShown = exchanges[firstNewIndex - 1];
-        const QString lastShownHtml = htmlOrEmpty(changedMarkdown.first());
-        runScript(replaceAndAppendScript.arg(jsStringLiteral(lastShown->uuid()), jsStringLiteral(lastShownHtml),
-                                             jsStringLiteral(newHtml), scroll));
+        callPage(QStringLiteral("replaceLastAndAppend"), {lastShown->uuid(), htmlOrEmpty(changedMarkdown.first()), newHtml,
+                                                         state.atBottom, state.scrollTop});
 
         m_lastDisplayedExchangeCount = unsigned(exchanges.size());
         rememberAppendedMarkdown(changedMarkdown, *session);
 
         QStringList touched;
         for (size_t index = firstNewIndex - 1; index < exchanges.size(); ++index)
-            touched << exchanges[index]->uuid();
-        runBadgeScriptsForMessageIds(touched);
+            touched << exchanges[index]->sectionId();
+        sendBadgesForMessageIds(touched);
         Q_EMIT incrementalUpdateSent();
     });
 }
@@ -309,7 +287,7 @@ void TVLPageController::fullReloadSession(const std::shared_ptr<TVLSession> &ses
     if (!session)
         return;
     const quint64 generation = ++m_generation;
-    runScript(reloadScrollStateScript, [this, generation, session](const QVariant &answer) {
+    callPage(QStringLiteral("pageScrollState"), {reloadEndTolerance}, [this, generation, session](const QVariant &answer) {
         if (generation != m_generation)
             return;
         const QString markdown = session->markdown();
@@ -346,20 +324,14 @@ void TVLPageController::reloadFilteredContent()
 
 void TVLPageController::didFinishNavigation()
 {
-    runScript(highlightScript);
-
-    QString scroll;
+    QJsonObject scroll;
     if (!m_pendingScrollToExchangeId.isEmpty())
-        scroll = QStringLiteral("requestAnimationFrame(()=>{var el=document.getElementById(%1);if(el) "
-                                "el.scrollIntoView({block:'start'});});")
-                     .arg(jsStringLiteral(m_pendingScrollToExchangeId));
+        scroll.insert(QStringLiteral("exchangeId"), m_pendingScrollToExchangeId);
     else if (m_pendingScrollToBottom)
-        scroll = QStringLiteral("requestAnimationFrame(()=>requestAnimationFrame(()=>window.scrollTo(0,document.body."
-                                "scrollHeight)));");
+        scroll.insert(QStringLiteral("toBottom"), true);
     else if (m_pendingScrollTop > 0)
-        scroll = QStringLiteral("requestAnimationFrame(()=>window.scrollTo(0,%1));").arg(scrollOffset(m_pendingScrollTop));
-    if (!scroll.isEmpty())
-        runScript(scroll);
+        scroll.insert(QStringLiteral("scrollTop"), m_pendingScrollTop);
+    callPage(QStringLiteral("finishLoad"), {scroll});
 
     m_pendingScrollToExchangeId.clear();
     m_pendingScrollToBottom = false;
@@ -367,45 +339,41 @@ void TVLPageController::didFinishNavigation()
 
     updateAllTagBadges();
     Q_EMIT pageLoaded();
+    sendEarlierParts(m_loadGeneration);
+}
+
+// One part at a time, the next one once the page has taken the last, so that the reader's
+// scrolling and clicks get their turn in between.
+void TVLPageController::sendEarlierParts(quint64 load)
+{
+    if (load != m_loadGeneration)
+        return;
+    if (!m_parts.hasEarlier()) {
+        Q_EMIT allPartsShown();
+        return;
+    }
+    callPage(QStringLiteral("prependSections"), {m_parts.takeEarlier()}, [this, load](const QVariant &) {
+        QTimer::singleShot(10, this, [this, load] { sendEarlierParts(load); });
+    });
 }
 
 void TVLPageController::scrollToExchangeId(const QString &exchangeId)
 {
     if (exchangeId.isEmpty())
         return;
-    runScript(QStringLiteral("(function(){hidePopover();var el=document.getElementById(%1);if(el) "
-                             "el.scrollIntoView({behavior:'smooth',block:'start'});})()")
-                  .arg(jsStringLiteral(exchangeId)));
+    // An exchange of a long page that has not arrived yet comes first, with all after it.
+    if (m_parts.isStillToCome(exchangeId))
+        callPage(QStringLiteral("prependSections"), {m_parts.takeEarlier(exchangeId)});
+    callPage(QStringLiteral("scrollToExchange"), {exchangeId});
 }
 
 void TVLPageController::selectedText(std::function<void(const QString &)> answer)
 {
-    runScript(QStringLiteral("window.getSelection().toString()"),
+    callPage(QStringLiteral("selectedText"), {},
               [answer = std::move(answer)](const QVariant &value) { answer(value.toString()); });
 }
 
 // ---- Print
-
-std::optional<QString> TVLPageController::privatePrintDirectory()
-{
-    const QString path = QDir(QDir::tempPath()).filePath(QStringLiteral("tavlo-%1").arg(getuid()));
-    const QByteArray native = QFile::encodeName(path);
-    if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        HVXLogError(QStringLiteral("Cannot create the print directory %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno))));
-        return std::nullopt;
-    }
-    // Somebody else's directory or a link planted under our name is never used.
-    struct stat info;
-    if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid()) {
-        HVXLogError(QStringLiteral("The print directory %1 is not a private directory of this user").arg(path));
-        return std::nullopt;
-    }
-    if ((info.st_mode & 0777) != 0700 && ::chmod(native.constData(), 0700) != 0) {
-        HVXLogError(QStringLiteral("Cannot make the print directory %1 private").arg(path));
-        return std::nullopt;
-    }
-    return path;
-}
 
 void TVLPageController::printCustom()
 {
@@ -413,26 +381,7 @@ void TVLPageController::printCustom()
         hvxBeep();
         return;
     }
-    const QString printScript = QStringLiteral("<script>%1</script></body>").arg(printTrigger);
-    QString document = TVLPageTemplate::shared().standaloneDocumentWithBody(htmlOrEmpty(m_lastDisplayedMarkdown),
-                                                                           {printTrigger});
-    document.replace(QStringLiteral("</body>"), printScript);
-
-    const std::optional<QString> directory = privatePrintDirectory();
-    if (!directory) {
-        hvxBeep();
-        return;
-    }
-    const QString path = QDir(*directory).filePath(QStringLiteral("tavlo_print.html"));
-    QSaveFile file(path);
-    const bool written = file.open(QIODevice::WriteOnly)
-                         && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-                         && file.write(document.toUtf8()) >= 0 && file.commit();
-    if (!written) {
-        HVXLogError(QStringLiteral("Beep: Cannot write the print file %1: %2").arg(path, file.errorString()));
-        return;
-    }
-    TVLDesktop::current().openUrl(QUrl::fromLocalFile(path));
+    TVLPagePrinter::printBody(htmlOrEmpty(m_lastDisplayedMarkdown));
 }
 
 // ---- Messages from the page
@@ -480,13 +429,10 @@ void TVLPageController::showPopoverForMessageId(const QString &messageId)
     QJsonArray attached;
     for (quint64 tagId : metadata->tagIdsForMessageId(messageId))
         attached.append(double(tagId));
-    // Every argument is a proper literal: the id and the annotation can hold any character.
-    runScript(QStringLiteral("showPopover(%1, %2, %3, %4);")
-                  .arg(jsStringLiteral(messageId), compactJSON(allTags), compactJSON(attached),
-                       jsStringLiteral(metadata->annotationForMessageId(messageId))));
+    callPage(QStringLiteral("showPopover"), {messageId, allTags, attached, metadata->annotationForMessageId(messageId)});
 }
 
-QString TVLPageController::badgesScriptForMessageId(TVLProjectMetadata *metadata, const QString &messageId) const
+QJsonArray TVLPageController::badgeRecordsForMessageId(TVLProjectMetadata *metadata, const QString &messageId) const
 {
     QJsonArray records;
     for (const TVLTag *tag : metadata->tagsForMessageId(messageId))
@@ -503,42 +449,47 @@ QString TVLPageController::badgesScriptForMessageId(TVLProjectMetadata *metadata
     if (hasAnnotation)
         record.insert(QStringLiteral("annotationText"), annotation);
     records.append(record);
-    return QStringLiteral("setMessageTags(%1, %2);").arg(jsStringLiteral(messageId), compactJSON(records));
+    return records;
 }
 
-// One script for many badges: a page of thousands of exchanges costs one call, not thousands.
-void TVLPageController::runBadgeScriptsForMessageIds(const QStringList &messageIds)
+// One call for many badges: a page of thousands of exchanges costs one call, not thousands.
+void TVLPageController::sendBadgesForMessageIds(const QStringList &messageIds)
 {
     TVLProjectMetadata *metadata = shownMetadata();
     if (!metadata)
         return;
-    QString script;
+    QJsonArray sections;
     for (const QString &messageId : messageIds)
         if (!messageId.isEmpty())
-            script += badgesScriptForMessageId(metadata, messageId);
-    if (!script.isEmpty())
-        runScript(script);
+            sections.append(QJsonArray{messageId, badgeRecordsForMessageId(metadata, messageId)});
+    if (!sections.isEmpty())
+        callPage(QStringLiteral("setTagsOfSections"), QJsonArray{QJsonValue(sections)});
 }
 
 void TVLPageController::updateTagBadgesForMessageId(const QString &messageId)
 {
-    runBadgeScriptsForMessageIds({messageId});
+    sendBadgesForMessageIds({messageId});
 }
 
 void TVLPageController::loadTagsForSections(const QStringList &sectionIds)
 {
-    runBadgeScriptsForMessageIds(sectionIds);
+    sendBadgesForMessageIds(sectionIds);
 }
 
 void TVLPageController::updateAllTagBadges()
 {
+    // Parts still to come ask for their badges when they arrive.
+    if (m_parts.isActive()) {
+        sendBadgesForMessageIds(m_parts.shownIds());
+        return;
+    }
     if (const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject)) {
         QStringList ids;
         for (const auto &exchange : session->exchanges())
-            ids << exchange->uuid();
-        runBadgeScriptsForMessageIds(ids);
+            ids << exchange->sectionId();
+        sendBadgesForMessageIds(ids);
     } else if (const auto exchange = std::dynamic_pointer_cast<TVLExchange>(m_displayedObject)) {
-        runBadgeScriptsForMessageIds({exchange->uuid()});
+        sendBadgesForMessageIds({exchange->sectionId()});
     }
 }
 
@@ -582,9 +533,9 @@ void TVLPageController::invalidateAllTagSummaries()
 {
     if (const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject)) {
         for (const auto &exchange : session->exchanges())
-            exchange->invalidateTagSummaryForMessageId(exchange->uuid());
+            exchange->invalidateTagSummaryForMessageId(exchange->sectionId());
     } else if (const auto exchange = std::dynamic_pointer_cast<TVLExchange>(m_displayedObject)) {
-        exchange->invalidateTagSummaryForMessageId(exchange->uuid());
+        exchange->invalidateTagSummaryForMessageId(exchange->sectionId());
     }
 }
 
@@ -593,49 +544,8 @@ void TVLPageController::showTagMenuForMessageIdAtXY(const QString &messageId, in
     TVLProjectMetadata *metadata = shownMetadata();
     if (!metadata || messageId.isEmpty())
         return;
-    QMenu menu(m_webView.get());
-    const QList<quint64> attached = metadata->tagIdsForMessageId(messageId);
-    for (const TVLTag *tag : TVLTag::allTags()) {
-        const quint64 tagId = tag->tagId();
-        const bool wasAttached = attached.contains(tagId);
-        QAction *item = menu.addAction(colorSwatchForColor(tag->color()), tag->name());
-        item->setCheckable(true);
-        item->setChecked(wasAttached);
-        connect(item, &QAction::triggered, this,
-                [this, messageId, tagId, wasAttached] { toggleTagAndRefresh(messageId, tagId, !wasAttached); });
-    }
-    if (TVLTag::allTags().isEmpty())
-        menu.addAction(tr("No tags defined"))->setEnabled(false);
-    menu.exec(m_webView->mapToGlobal(QPoint(x, y)));
-}
-
-// ---- Colours
-
-QString TVLPageController::hexColorFromColor(const HVXColor &color)
-{
-    auto channel = [](double value) { return int(std::clamp(value, 0.0, 1.0) * 255.0); };
-    return QStringLiteral("#%1%2%3")
-        .arg(channel(color.red), 2, 16, QLatin1Char('0'))
-        .arg(channel(color.green), 2, 16, QLatin1Char('0'))
-        .arg(channel(color.blue), 2, 16, QLatin1Char('0'));
-}
-
-QString TVLPageController::contrastingTextColorForColor(const HVXColor &color)
-{
-    return hexColorFromColor(TVLTag::contrastingTextColorForColor(color));
-}
-
-QIcon TVLPageController::colorSwatchForColor(const HVXColor &color)
-{
-    QPixmap pixmap(12, 12);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    path.addRoundedRect(QRectF(0.5, 0.5, 11, 11), 3, 3);
-    painter.fillPath(path, QColor::fromRgbF(float(color.red), float(color.green), float(color.blue), float(color.alpha)));
-    painter.setPen(QPen(QColor::fromRgbF(0, 0, 0, 0.3f), 1));
-    painter.drawPath(path);
-    painter.end();
-    return QIcon(pixmap);
+    TVLTagMenu::popUp(
+        metadata->tagIdsForMessageId(messageId),
+        [this, messageId](quint64 tagId, bool add) { toggleTagAndRefresh(messageId, tagId, add); }, m_webView,
+        m_webView->mapToGlobal(QPoint(x, y)));
 }

@@ -5,10 +5,14 @@
 // highlights code, scrolls to exchanges, prints, and answers the page's messages about tags
 // and annotations with the project's metadata store.
 //
-// The viewer owns one controller and puts its web view into its window; it decides what is
-// shown (displayObject) and hears back what the page reports (visible exchanges, context menu).
+// The controller is the widget that holds the web view (its only owner, as a Qt child). The
+// page's behaviour lives in the page's own script: the controller calls its functions with
+// JSON data and never sends program text of its own. The viewer puts the controller into its
+// window; it decides what is shown (displayObject) and hears back what the page reports
+// (visible exchanges, context menu).
 
-#include <QObject>
+#include <QJsonArray>
+#include <QWidget>
 #include <QPoint>
 #include <QStringList>
 #include <QUrl>
@@ -17,9 +21,9 @@
 #include <memory>
 #include <optional>
 
-#include "Halvex/Foundation/HVXColor.h"
+#include "TVLPageParts.h"
+#include "TVLTagMenu.h"
 
-class QIcon;
 class QWebChannel;
 class QWebEngineView;
 class TVLObject;
@@ -29,16 +33,16 @@ class TVLSession;
 class TVLWebPage;
 struct HVXNotification;
 
-class TVLPageController final : public QObject
+class TVLPageController final : public QWidget
 {
     Q_OBJECT
 public:
-    explicit TVLPageController(QObject *parent = nullptr);
+    explicit TVLPageController(QWidget *parent = nullptr);
     ~TVLPageController() override;
     TVLPageController(const TVLPageController &) = delete;
     TVLPageController &operator=(const TVLPageController &) = delete;
 
-    QWebEngineView *webView() const { return m_webView.get(); }
+    QWebEngineView *webView() const { return m_webView; }
     TVLWebPage *webPage() const { return m_page; }
 
     // Page state.
@@ -76,12 +80,9 @@ public:
     // After-load work: highlighting, the pending scroll, the tag badges.
     void didFinishNavigation();
 
-    // Writes the page with a print trigger into the private print directory and opens it in
-    // the browser; the alert sounds when there is nothing to print or the file cannot be written.
+    // Prints the shown Markdown through the browser (TVLPagePrinter); the alert sounds when
+    // there is nothing to print or the file cannot be written.
     void printCustom();
-    // The private directory print files go to (created 0700 when needed); nothing when it
-    // cannot be made safe.
-    static std::optional<QString> privatePrintDirectory();
 
     // The text selected in the page.
     void selectedText(std::function<void(const QString &)> answer);
@@ -99,16 +100,24 @@ public:
     void showTagMenuForMessageIdAtXY(const QString &messageId, int x, int y);
 
     // Colours for the page's tag records.
-    static QString hexColorFromColor(const HVXColor &color);
-    static QString contrastingTextColorForColor(const HVXColor &color);
-    static QIcon colorSwatchForColor(const HVXColor &color);
+    static QString hexColorFromColor(const HVXColor &color) { return TVLTagMenu::hexColorFromColor(color); }
+    static QString contrastingTextColorForColor(const HVXColor &color)
+    {
+        return TVLTagMenu::contrastingTextColorForColor(color);
+    }
 
-    // Runs a script in the page; the answer, when asked for, arrives on the main thread.
+    // Calls a function of the page's script with JSON arguments; the answer, when asked for,
+    // arrives on the main thread.
+    void callPage(const QString &function, const QJsonArray &arguments,
+                  std::function<void(const QVariant &)> answer = {});
+    // Runs a script in the page (tests and benchmarks probe the page with it).
     void runScript(const QString &script, std::function<void(const QVariant &)> answer = {});
 
 Q_SIGNALS:
     // A load finished and its after-load work ran.
     void pageLoaded();
+    // The page holds all it shows: after the load, or once a long page got its last part.
+    void allPartsShown();
     // The replace-and-append script of a live update was sent to the page.
     void incrementalUpdateSent();
     // The exchanges in view changed (stored as lastVisibleExchangeIds).
@@ -121,14 +130,15 @@ Q_SIGNALS:
 private:
     void observeNotifications();
     TVLProjectMetadata *shownMetadata() const;
-    QString badgesScriptForMessageId(TVLProjectMetadata *metadata, const QString &messageId) const;
-    void runBadgeScriptsForMessageIds(const QStringList &messageIds);
+    QJsonArray badgeRecordsForMessageId(TVLProjectMetadata *metadata, const QString &messageId) const;
+    void sendBadgesForMessageIds(const QStringList &messageIds);
     void toggleTagAndRefresh(const QString &messageId, quint64 tagId, bool add);
     QString currentAppearance() const;
     void rememberDisplayedMarkdown(const QString &markdown);
     void rememberAppendedMarkdown(const QStringList &changedMarkdown, const TVLSession &session);
+    void sendEarlierParts(quint64 load);
 
-    std::unique_ptr<QWebEngineView> m_webView;
+    QWebEngineView *m_webView = nullptr;
     TVLWebPage *m_page = nullptr;
     QWebChannel *m_channel = nullptr;
     TVLPageBridge *m_bridge = nullptr;
@@ -145,4 +155,7 @@ private:
     // Raised by every load and every update, so that a late scroll-state answer of an earlier
     // one is dropped instead of applying the same change twice.
     quint64 m_generation = 0;
+    // Raised by every load only: the earlier parts of a long page belong to one load.
+    quint64 m_loadGeneration = 0;
+    TVLPageParts m_parts;
 };

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QSignalBlocker>
 #include <QToolButton>
 
@@ -19,6 +20,7 @@ const QString kRelativeTimeKey = QStringLiteral("TVLSessionUseRelativeTime");
 
 TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     : QWidget(parent)
+    , m_modelName(new QLabel(this))
     , m_tokens(new QToolButton(this))
     , m_titleMode(new QComboBox(this))
     , m_relativeTime(new QCheckBox(tr("Relative Time"), this))
@@ -50,6 +52,12 @@ TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     connect(m_toolSteps, &QCheckBox::toggled, this,
             [](bool on) { HVXDefaults::standard().setBool(TVLToolSteps::settingKey, on); });
 
+    m_modelName->setObjectName(QStringLiteral("TVLModelNameLabel"));
+    m_modelName->setToolTip(tr("The model that answered the selected exchange"));
+    m_modelName->setForegroundRole(QPalette::PlaceholderText);
+    m_modelName->hide();
+
+    layout->addWidget(m_modelName);
     layout->addWidget(m_titleMode);
     layout->addWidget(m_relativeTime);
     layout->addWidget(m_toolSteps);
@@ -59,6 +67,12 @@ TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     HVXDefaults::standard().observe(kRelativeTimeKey, this, [this] { syncFromSettings(); });
     HVXDefaults::standard().observe(TVLToolSteps::settingKey, this, [this] { syncFromSettings(); });
     syncFromSettings();
+}
+
+void TVLViewerFlagsViewController::setModelName(const QString &name)
+{
+    m_modelName->setText(name);
+    m_modelName->setVisible(!name.isEmpty());
 }
 
 void TVLViewerFlagsViewController::setTokenColumnsShown(bool shown)

@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QToolButton;
 
 class TVLViewerFlagsViewController final : public QWidget
@@ -20,6 +21,10 @@ public:
     QCheckBox *relativeTimeBox() const { return m_relativeTime; }
     QCheckBox *toolStepsBox() const { return m_toolSteps; }
 
+    // The model of the selected object ("claude-opus-4-…"); nothing shown when empty.
+    void setModelName(const QString &name);
+    QLabel *modelNameLabel() const { return m_modelName; }
+
     // Shows whether the token columns are visible now.
     void setTokenColumnsShown(bool shown);
 
@@ -29,6 +34,7 @@ Q_SIGNALS:
 private:
     void syncFromSettings();
 
+    QLabel *m_modelName;
     QToolButton *m_tokens;
     QComboBox *m_titleMode;
     QCheckBox *m_relativeTime;

@@ -5,10 +5,16 @@
 
 #include "Tavlo/DataObjects/TVLToolSteps.h"
 
+#include "TVLFindBar.h"
 #include "TVLHighlightableRowView.h"
 #include "TVLOutlineModel.h"
 #include "TVLPageController.h"
+#include "TVLSettingsViewController.h"
+#include "TVLTagFilterView.h"
+#include "TVLTagsSummaryDelegate.h"
+#include "TVLTagsSummaryView.h"
 #include "TVLViewerFlagsViewController.h"
+#include "TVLViewerSearch.h"
 
 #include "Halvex/AppKit/HVXAttributedTextDelegate.h"
 #include "Halvex/AppKit/HVXOutlineView.h"
@@ -25,10 +31,12 @@
 #include "Tavlo/DataObjects/TVLSession.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QSplitter>
+#include <QToolButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineView>
@@ -44,8 +52,12 @@ constexpr int kScrollToExchangeDelayMilliseconds = 100;
 void TVLViewerViewController::registerClass()
 {
     HVXDefaults::standard().registerDefaults({{kScrollToBottomKey, true}});
-    HVXWindows::registerViewControllerClass(QString::fromLatin1(className),
-                                            [] { return new TVLViewerViewController; });
+    HVXWindows::registerViewControllerClass(
+        QString::fromLatin1(className), [] { return new TVLViewerViewController; },
+        [](const QVariantMap &values) {
+            const QString path = values.value(QStringLiteral("path")).toString();
+            return path.isEmpty() || QFileInfo::exists(path) ? QString() : QStringLiteral("%1 no longer exists").arg(path);
+        });
 }
 
 TVLViewerViewController::TVLViewerViewController(QWidget *parent)
@@ -79,7 +91,7 @@ void TVLViewerViewController::buildViews()
     m_outline->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_outline->header()->setStretchLastSection(false);
     m_outline->header()->setSectionResizeMode(TVLOutlineModel::TitleColumn, QHeaderView::Stretch);
-    for (int column = TVLOutlineModel::InputTokensColumn; column < TVLOutlineModel::ColumnCount; ++column) {
+    for (int column = TVLOutlineModel::InputTokensColumn; TVLOutlineModel::isTokenColumn(column); ++column) {
         m_outline->header()->setSectionResizeMode(column, QHeaderView::Interactive);
         // Wide enough for its title and for counts in the millions.
         const QString title = m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
@@ -87,6 +99,7 @@ void TVLViewerViewController::buildViews()
         m_outline->setColumnWidth(column, std::max({66, metrics.horizontalAdvance(title) + 16,
                                                     metrics.horizontalAdvance(QStringLiteral("99,999,999")) + 12}));
     }
+    installTagsColumn();
     m_outline->setRowMenuProvider([this](const QModelIndex &index) { return hvxContextMenuForTableView(index); });
     m_outline->setHeaderMenuProvider([this] { return hvxContextMenuForTableHeaderView(); });
     m_outline->setRowBackgroundPainter([this](QPainter *painter, const QRect &rect, const QModelIndex &index, bool selected) {
@@ -112,6 +125,10 @@ void TVLViewerViewController::buildViews()
         m_page->showTagMenuForMessageIdAtXY(messageId, point.x(), point.y());
     });
 
+    m_search = new TVLViewerSearch(this);
+    connect(m_search, &TVLViewerSearch::selectedTagMaskChanged, this, &TVLViewerViewController::selectedTagMaskChanged);
+    m_search->installActions(this);
+
     m_loadingLabel = new QLabel;
     m_loadingLabel->setObjectName(QStringLiteral("TVLLoadingLabel"));
     m_loadingLabel->setContentsMargins(8, 3, 8, 3);
@@ -125,15 +142,61 @@ void TVLViewerViewController::buildViews()
     leftLayout->addWidget(m_loadingLabel);
 
     m_splitter = new QSplitter(Qt::Horizontal);
+    auto *right = new QWidget;
+    auto *rightLayout = new QVBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    rightLayout->setSpacing(0);
+    rightLayout->addWidget(m_search->findBar());
+    rightLayout->addWidget(m_page, 1);
+
     m_splitter->addWidget(left);
-    m_splitter->addWidget(m_page->webView());
+    m_splitter->addWidget(right);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({540, 660});
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(buildTagBar());
     layout->addWidget(m_splitter);
+}
+
+void TVLViewerViewController::installTagsColumn()
+{
+    m_outline->setItemDelegateForColumn(TVLOutlineModel::TagsColumn,
+                                        new TVLTagsSummaryDelegate(TVLOutlineModel::TagSummaryRole, m_outline));
+    QHeaderView *header = m_outline->header();
+    header->setSectionResizeMode(TVLOutlineModel::TagsColumn, QHeaderView::Fixed);
+    const QString title = m_model->headerData(TVLOutlineModel::TagsColumn, Qt::Horizontal).toString();
+    m_outline->setColumnWidth(TVLOutlineModel::TagsColumn,
+                              std::max(TVLTagsSummaryView::badgeSize + 8, header->fontMetrics().horizontalAdvance(title) + 16));
+    // Beside the titles, before the token counts.
+    header->moveSection(header->visualIndex(TVLOutlineModel::TagsColumn), TVLOutlineModel::TitleColumn + 1);
+}
+
+QWidget *TVLViewerViewController::buildTagBar()
+{
+    m_tagFilterView = new TVLTagFilterView;
+    // The viewer owns the mask: the bar reports clicks and shows what the viewer holds.
+    connect(m_tagFilterView, &TVLTagFilterView::filterTagsChanged, this, &TVLViewerViewController::setFilterTags);
+    connect(this, &TVLViewerViewController::selectedTagMaskChanged, m_tagFilterView, &TVLTagFilterView::setFilterTags);
+    m_tagFilterView->setFilterTags(selectedTagMask());
+    auto *editTags = new QToolButton;
+    editTags->setObjectName(QStringLiteral("TVLEditTagsButton"));
+    editTags->setText(tr("Edit Tags…"));
+    editTags->setAutoRaise(true);
+    connect(editTags, &QToolButton::clicked, this, [] { TVLSettingsViewController::showSettingsWindow(); });
+    auto *bar = new QWidget;
+    bar->setObjectName(QStringLiteral("TVLTagBar"));
+    bar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    auto *row = new QHBoxLayout(bar);
+    row->setContentsMargins(6, 4, 6, 4);
+    row->setSpacing(8);
+    row->addWidget(m_tagFilterView);
+    row->addWidget(editTags);
+    row->addStretch(1);
+    return bar;
 }
 
 // MARK: - Opening
@@ -145,6 +208,7 @@ void TVLViewerViewController::hvxAllSet()
     if (!m_contentObject) {
         if (!m_path.isEmpty())
             HVXLogWarning(QStringLiteral("Nothing to show at %1; showing the default roots").arg(m_path));
+        m_showsFallback = !m_path.isEmpty();
         auto roots = std::make_shared<TVLRoots>();
         roots->addDefaultRoots();
         m_contentObject = roots;
@@ -152,6 +216,14 @@ void TVLViewerViewController::hvxAllSet()
     m_contentObject->startMonitoring();
     m_model->setContentObject(m_contentObject);
     Q_EMIT hvxWindowTitleChanged();
+}
+
+QByteArray TVLViewerViewController::hvxRestorableState() const { return m_splitter->saveState(); }
+
+void TVLViewerViewController::hvxRestoreState(const QByteArray &state)
+{
+    if (!m_splitter->restoreState(state))
+        HVXLogWarning(QStringLiteral("Ignoring an unreadable splitter state of %1 bytes").arg(state.size()));
 }
 
 TVLObject::List TVLViewerViewController::displayContent() const { return m_model->displayContent(); }
@@ -168,6 +240,7 @@ QWidget *TVLViewerViewController::hvxTitlebarAccessory()
         connect(m_flags, &TVLViewerFlagsViewController::toggleTokenUsageVisibility, this,
                 &TVLViewerViewController::toggleTokenUsageVisibility);
         m_flags->setTokenColumnsShown(!tokenColumnsHidden());
+        m_flags->setModelName(m_displayModelName);
     }
     return m_flags;
 }
@@ -286,6 +359,8 @@ void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<H
 
     // 4.
     m_displayModelName = object ? object->displayModelName() : QString();
+    if (m_flags)
+        m_flags->setModelName(m_displayModelName);
 
     // 5. An exchange scrolls its session's page to it (with Option it is shown on its own).
     auto *exchange = dynamic_cast<TVLExchange *>(object.get());
@@ -401,7 +476,14 @@ QMenu *TVLViewerViewController::hvxContextMenuForTableHeaderView()
 
 bool TVLViewerViewController::shouldHighlightRowAtIndex(const QModelIndex &index) const
 {
-    const auto *exchange = dynamic_cast<const TVLExchange *>(m_model->objectForIndex(index));
+    const TVLObject *object = m_model->objectForIndex(index);
+    const auto *exchange = dynamic_cast<const TVLExchange *>(object);
+    // Search marks, while a search has produced any, take the place of the visible exchanges.
+    if (m_search->hasSearchMarks()) {
+        if (exchange)
+            return m_search->searchMatchingExchangeIds().contains(exchange->uuid());
+        return object && m_search->searchMatchingObjectPaths().contains(object->path());
+    }
     return exchange && m_lastVisibleExchangeIds.contains(exchange->uuid());
 }
 
@@ -422,6 +504,12 @@ void TVLViewerViewController::refreshAllRowHighlights()
     // Marks are painted with the rows; only the rows on screen need drawing again.
     m_outline->viewport()->update();
 }
+
+// MARK: - Tags
+
+quint64 TVLViewerViewController::selectedTagMask() const { return m_search->selectedTagMask(); }
+
+void TVLViewerViewController::setFilterTags(quint64 mask) { m_search->setFilterTags(mask); }
 
 // MARK: - Token columns, titles, timer
 

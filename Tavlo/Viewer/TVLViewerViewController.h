@@ -23,8 +23,8 @@ class QTimer;
 class TVLExchange;
 class TVLOutlineModel;
 class TVLPageController;
-
-
+class TVLTagFilterView;
+class TVLViewerSearch;
 class TVLLibrarySummaryPage;
 
 class TVLViewerViewController final : public HVXViewController
@@ -52,6 +52,7 @@ public:
     HVXOutlineView *outlineView() const { return m_outline; }
     TVLPageController *page() const { return m_page; }
     TVLViewerFlagsViewController *flagsViewController() const { return m_flags; }
+    TVLTagFilterView *tagFilterView() const { return m_tagFilterView; }
     QString displayModelName() const { return m_displayModelName; }
     QStringList lastVisibleExchangeIds() const { return m_lastVisibleExchangeIds; }
     bool hasRelativeTimeRefreshTimer() const { return m_relativeTimeRefreshTimer != nullptr; }
@@ -59,9 +60,14 @@ public:
 
     // HVXViewController
     void hvxAllSet() override;
-    bool hvxAutoRestore() const override { return true; }
+    // A window whose path has gone shows the default roots; it is neither restored nor listed
+    // under the old path.
+    bool hvxAutoRestore() const override { return !m_showsFallback; }
     QString hvxWindowTitle() const override;
-    QString hvxRecentsMenuTitle() const override { return hvxWindowTitle(); }
+    QString hvxRecentsMenuTitle() const override { return m_showsFallback ? QString() : hvxWindowTitle(); }
+    QString helpSectionID() const override { return QStringLiteral("viewer"); }
+    QByteArray hvxRestorableState() const override;
+    void hvxRestoreState(const QByteArray &state) override;
     QWidget *hvxTitlebarAccessory() override;
 
     // Shows the selected object; the outline's selection becomes these paths.
@@ -77,6 +83,13 @@ public:
     void refreshAllRowHighlights();
     bool shouldHighlightRowAtIndex(const QModelIndex &index) const;
 
+    // The tag bits chosen in the tag filter bar (bit 0: annotated; bit n: tag n). Setting them
+    // starts tag navigation afresh and marks (or, in filter mode, filters) the tagged exchanges.
+    quint64 selectedTagMask() const;
+    void setFilterTags(quint64 mask);
+    // Find, search marks and filters, and tag navigation; the find bar and the find commands.
+    TVLViewerSearch *search() const { return m_search; }
+
     void toggleTokenUsageVisibility();
     bool tokenColumnsHidden() const;
     void updateSessionTitles();
@@ -84,12 +97,17 @@ public:
     void relativeTimeRefreshTimerFired();
     void printCustom();
 
+Q_SIGNALS:
+    void selectedTagMaskChanged(quint64 mask);
+
 protected:
     void viewDidAppear() override;
     void viewWillDisappear() override;
 
 private:
     void buildViews();
+    void installTagsColumn();
+    QWidget *buildTagBar();
     void installObservers();
     void outlineSelectionChanged();
     void applySelectionToOutline(const QList<HVXIndexPath> &paths);
@@ -105,14 +123,17 @@ private:
     QString m_displayModelName;
     QStringList m_lastVisibleExchangeIds;
     bool m_didSetupWebView = false;
+    bool m_showsFallback = false;
     bool m_applyingSelection = false;
 
     TVLOutlineModel *m_model = nullptr;
     HVXOutlineView *m_outline = nullptr;
     TVLPageController *m_page = nullptr;
+    TVLViewerSearch *m_search = nullptr;
     TVLLibrarySummaryPage *m_summaryPage = nullptr;
     QSplitter *m_splitter = nullptr;
     QLabel *m_loadingLabel = nullptr;
+    TVLTagFilterView *m_tagFilterView = nullptr;
     QPointer<TVLViewerFlagsViewController> m_flags;
     QTimer *m_relativeTimeRefreshTimer = nullptr;
 };

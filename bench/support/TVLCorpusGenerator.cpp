@@ -207,6 +207,15 @@ public:
         return uuid;
     }
 
+    // A line that is not a record (comments some tools leave in the file).
+    void rawLine(std::string_view text)
+    {
+        m_buffer += text;
+        m_buffer += '\n';
+        m_bytes += qint64(text.size()) + 1;
+        ++m_lines;
+    }
+
     bool finish()
     {
         flush();
@@ -249,6 +258,7 @@ struct ToolCall
     std::string id;
     std::string lineUuid;
     std::string name;
+    bool oneLongLine = false;  // a result of one long line (a Bash call)
 };
 
 // Writes one transcript: the session or a sub-agent, line by line, with the help of a
@@ -440,7 +450,10 @@ private:
         line += "}]}";
         appendKey(line, "toolUseResult");
         line += result;
-        extraString("sourceToolAssistantUUID", call.lineUuid);
+        // Transcripts of earlier versions don't name the call's line; such a result opens an
+        // exchange of its own that shows nothing.
+        if (!m_shape.realShaped || m_random.chance(0.7))
+            extraString("sourceToolAssistantUUID", call.lineUuid);
         extraString("promptId", m_promptId);
         m_pendingTokens += qint64(content.size()) / 4;
         return m_writer.end();
@@ -496,10 +509,16 @@ private:
         if (m_random.chance(0.06))
             attachment();
 
-        const qint64 steps = m_random.logUniform(1, m_shape.maxStepsPerExchange + 1) - 1;
+        const qint64 maxSteps = m_shape.realShaped ? std::max(40, m_shape.maxStepsPerExchange) : m_shape.maxStepsPerExchange;
+        const qint64 steps = m_random.logUniform(1, maxSteps + 1) - 1;
         for (qint64 i = 0; i < steps && !sizeReached(); ++i)
             step(i);
-        finalReply(m_random.logUniform(200, 5 * kKilobyte));
+        if (m_shape.realShaped && m_random.chance(0.004))
+            codeHeavyReply();
+        else
+            finalReply(m_random.logUniform(200, 5 * kKilobyte));
+        if (m_shape.realShaped && m_random.chance(0.01))
+            m_writer.rawLine("// " + std::string(m_random.pick(kSlugWords)) + " checkpoint");
         if (m_shape.subagents && m_random.chance(0.01))
             aside();
     }
@@ -519,6 +538,13 @@ private:
         m_writer.line += '}';
         m_writer.end();
         m_pendingTokens += qint64(content.size()) / 4;
+    }
+
+    void codeHeavyReply()
+    {
+        std::string text;
+        m_text.codeHeavyReply(text, int(m_random.between(150, 500)));
+        assistantMessage({textBlock(text)}, qint64(text.size()));
     }
 
     void finalReply(qint64 bytes)
@@ -561,10 +587,12 @@ private:
             blocks.push_back(textBlock(text));
         }
         const qint64 roll = m_random.below(100);
-        const bool task = m_shape.subagents && roll < 2;
+        const bool task = m_shape.subagents && roll < (m_shape.realShaped ? 4 : 2);
         const bool edit = !task && roll < 22;
         ToolCall call;
-        call.id = "toolu_01" + m_random.base62(22);
+        // Some tools number their calls afresh in every exchange.
+        call.id = m_shape.realShaped && m_random.chance(0.3) ? "call_" + std::to_string(index)
+                                                             : "toolu_01" + m_random.base62(22);
         std::string input;
         std::string filePath = m_writer.identity().cwd + "/" + m_text.path();
         std::string oldText, newText, taskPrompt;
@@ -591,6 +619,10 @@ private:
         } else {
             const char *const tools[] = {"Read", "Read", "Read", "Bash", "Bash", "Grep", "Glob", "WebFetch"};
             call.name = m_random.pick(tools);
+            if (m_shape.realShaped && roll >= 98) {
+                call.name = roll == 99 ? "Screenshot" : "Bash";
+                call.oneLongLine = roll == 98;
+            }
             input = "{\"file_path\":";
             appendJsonString(input, filePath);
             input += '}';
@@ -609,6 +641,14 @@ private:
 
     void plainResult(const ToolCall &call, const std::string &filePath)
     {
+        if (m_shape.realShaped && call.name == "Screenshot") {
+            imageResult(call);
+            return;
+        }
+        if (call.oneLongLine) {
+            singleLineResult(call);
+            return;
+        }
         // The output travels twice: in the tool_result item and in toolUseResult.
         const qint64 half = toolResultBytes() / 2;
         std::string output;
@@ -633,6 +673,32 @@ private:
             appendJsonString(result, output);
             result += ",\"stderr\":\"\",\"interrupted\":false,\"isImage\":false}";
         }
+        std::string content;
+        appendJsonString(content, output);
+        toolResult(call, content, result);
+    }
+
+    // A screenshot travels as one base64 line of a few hundred KB to 1.5 MB.
+    void imageResult(const ToolCall &call)
+    {
+        const qint64 bytes = std::min<qint64>(m_random.logUniform(200 * kKilobyte, 1536 * kKilobyte),
+                                              std::max<qint64>(kKilobyte, remaining() / 2));
+        const std::string data = m_random.base62(int(bytes));
+        std::string content = "[{\"type\":\"image\",\"source\":{\"type\":\"base64\",\"media_type\":\"image/png\",\"data\":\"";
+        content += data;
+        content += "\"}}]";
+        toolResult(call, content, "{\"type\":\"image\",\"file\":{\"base64\":\"" + data + "\",\"type\":\"image/png\"}}");
+    }
+
+    // A result that is one long line of minified JSON.
+    void singleLineResult(const ToolCall &call)
+    {
+        std::string output;
+        m_text.singleLineJson(output, std::min<qint64>(m_random.logUniform(20 * kKilobyte, kMegabyte),
+                                                       std::max<qint64>(kKilobyte, remaining() / 4)));
+        std::string result = "{\"stdout\":";
+        appendJsonString(result, output);
+        result += ",\"stderr\":\"\",\"interrupted\":false,\"isImage\":false}";
         std::string content;
         appendJsonString(content, output);
         toolResult(call, content, result);
@@ -767,7 +833,9 @@ private:
         m_writer.begin("user", m_random.between(5000, 60000));
         userMessage("<command-name>/compact</command-name>\n            <command-message>compact</command-message>\n"
                     "            <command-args></command-args>");
-        extraString("promptId", m_promptId);
+        const bool withPromptId = !m_shape.realShaped || m_random.chance(0.5);
+        if (withPromptId)
+            extraString("promptId", m_promptId);
         m_writer.end();
 
         const std::string id = m_random.hex(7);
@@ -781,8 +849,10 @@ private:
             compact.line += "{\"role\":\"user\",\"content\":\"Your task is to create a detailed summary of the "
                             "conversation so far, paying close attention to the user's explicit requests and "
                             "your previous actions.\"}";
-            appendKey(compact.line, "promptId");
-            appendJsonString(compact.line, m_promptId);
+            if (withPromptId) {
+                appendKey(compact.line, "promptId");
+                appendJsonString(compact.line, m_promptId);
+            }
             compact.end();
             std::string summary;
             m_text.markdownReply(summary, m_random.between(2 * kKilobyte, 6 * kKilobyte));
@@ -812,7 +882,8 @@ private:
             m_writer.line += "true";
             appendKey(m_writer.line, "isVisibleInTranscriptOnly");
             m_writer.line += "true";
-            extraString("promptId", m_promptId);
+            if (withPromptId)
+                extraString("promptId", m_promptId);
             m_writer.end();
             m_contextTokens = 15000 + qint64(summary.size()) / 4;
         }
@@ -887,7 +958,9 @@ QString TVLCorpusShape::description() const
         .arg(hugeLineChance)
         .arg(subagents)
         .arg(compactions)
-        .arg(compactionEveryBytes);
+        .arg(compactionEveryBytes)
+        // Named only when set, so that corpora made before the option keep their stamps.
+        + (realShaped ? QStringLiteral(" real=1") : QString());
 }
 
 void TVLCorpusStats::add(const TVLCorpusStats &other)

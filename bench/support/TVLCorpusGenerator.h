@@ -22,6 +22,12 @@ struct TVLCorpusShape
     bool subagents = true;                // task sub-agents and asides
     bool compactions = true;              // a compaction every few MB
     qint64 compactionEveryBytes = 3 << 20;
+    // Shaped like long agent runs: up to 40 tool steps an exchange, long single-line results,
+    // base64 screenshots, now and then a reply of hundreds of code blocks, more sub-agents,
+    // short tool ids that repeat, "//" comment lines, compactions without promptId, and tool
+    // results that don't name their call's line (older versions), each opening an exchange
+    // that shows nothing.
+    bool realShaped = false;
 
     // A text that names every field, for telling whether a stored corpus was made the same way.
     QString description() const;

@@ -359,3 +359,28 @@ void TVLCorpusText::patchLines(std::string &out, int lines, int *added, int *rem
         codeLine(out, language, int(m_random.below(3)));
     }
 }
+
+void TVLCorpusText::codeHeavyReply(std::string &out, int blocks)
+{
+    paragraph(out, 1);
+    for (int block = 0; block < blocks; ++block) {
+        sentence(out);
+        out += "\n\n";
+        codeBlock(out, m_random.logUniform(60, 600));
+    }
+}
+
+void TVLCorpusText::singleLineJson(std::string &out, qint64 bytes)
+{
+    const size_t end = out.size() + size_t(bytes);
+    out += '[';
+    for (qint64 item = 0; out.size() < end; ++item) {
+        if (item > 0)
+            out += ',';
+        out += "{\"id\":" + std::to_string(item) + ",\"name\":\"";
+        words(out, int(m_random.between(1, 3)));
+        out += "\",\"path\":\"" + path() + "\",\"size\":" + std::to_string(m_random.between(0, 99999)) +
+               ",\"ok\":" + (m_random.chance(0.9) ? "true" : "false") + "}";
+    }
+    out += ']';
+}

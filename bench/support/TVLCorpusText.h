@@ -20,6 +20,10 @@ public:
     void sourceFile(std::string &out, qint64 bytes);
     void commandOutput(std::string &out, qint64 bytes);
     void searchOutput(std::string &out, qint64 bytes);
+    // A reply that is mostly code: `blocks` short fenced blocks, each after a sentence.
+    void codeHeavyReply(std::string &out, int blocks);
+    // Minified JSON on one line, as API dumps and bundled files come out of a tool.
+    void singleLineJson(std::string &out, qint64 bytes);
     void sentence(std::string &out);
     // A plausible repository-relative source path.
     std::string path();

@@ -171,6 +171,61 @@ private Q_SLOTS:
         QCOMPARE(subproject->lastChangedAt(), QDateTime(QDate(2025, 3, 1), QTime(0, 0), Qt::UTC));
     }
 
+    void keptTagSummariesFollowEveryStoreAndTreeChange()
+    {
+        const QString root = newRoot();
+        const QString dir = root + "/-Users-me-tags";
+        writeSession(dir + "/a.jsonl", "2025-03-02T00:00:00.000Z", "a");
+        const QString b = writeSession(dir + "/b.jsonl", "2025-03-03T00:00:00.000Z", "b");
+        // Two trees over the same directory, as two windows have; they share the one store.
+        const auto first = TVLProject::initWithRootDir(dir);
+        const auto second = TVLProject::initWithRootDir(dir);
+        first->loadIfNeeded();
+        second->loadIfNeeded();
+        QCOMPARE(first->tagSummary(), quint16(0));
+        QCOMPARE(second->tagSummary(), quint16(0));
+
+        // A change made through one tree is seen by the other's kept summaries.
+        first->metadata()->addTagIdToMessageId(3, "b-p2");
+        QCOMPARE(second->tagSummary(), quint16(0x0008));
+        first->metadata()->setAnnotationForMessageId("why", "a-p1");
+        QCOMPARE(second->tagSummary(), quint16(0x0009));
+        first->metadata()->removeTagIdFromMessageId(3, "b-p2");
+        QCOMPARE(second->tagSummary(), quint16(0x0001));
+
+        // A session that grows an exchange whose id already carries a tag.
+        first->metadata()->addTagIdToMessageId(9, "b-p3");
+        first->metadata()->addTagIdToMessageId(12, "b-p3");
+        QCOMPARE(second->tagSummary(), quint16(0x0001));
+        append(b, {line(prompt("b-p3", "third", "2025-03-03T00:01:00.000Z"))});
+        for (const auto &child : second->children())
+            if (auto *session = dynamic_cast<TVLSession *>(child.get()); session && session->path() == b)
+                QVERIFY(session->updateMessages());
+        QCOMPARE(second->tagSummary(), quint16(0x1201));
+    }
+
+    void preambleTagsAreThoseOfItsPageSection()
+    {
+        // The page names the preamble's section after its first shown element: here the
+        // assistant line, since the slash-command line before it shows nothing.
+        const QString root = newRoot();
+        const QString dir = root + "/-Users-me-preamble";
+        write(dir + "/s.jsonl", QList<QJsonObject>{prompt("cmd-1", "<command-name>/clear</command-name>"),
+                                                   assistant("pre-a1", "hello"), prompt("w-p1", "q")});
+        const auto project = TVLProject::initWithRootDir(dir);
+        project->loadIfNeeded();
+        auto *session = dynamic_cast<TVLSession *>(project->children().front().get());
+        QVERIFY(session);
+        const auto &preamble = session->exchanges().front();
+        QVERIFY(preamble->isPreamble());
+        QCOMPARE(preamble->sectionId(), QStringLiteral("pre-a1"));
+        QCOMPARE(session->exchanges().back()->sectionId(), QStringLiteral("w-p1"));
+        project->metadata()->addTagIdToMessageId(4, "pre-a1");
+        project->metadata()->setAnnotationForMessageId("note", "pre-a1");
+        QCOMPARE(preamble->tagSummary(), quint16(0x0011));
+        QCOMPARE(project->tagSummary(), quint16(0x0011));
+    }
+
     void parallelLoadGivesTheSameSessionsAsOneByOne()
     {
         const QString dir = newRoot() + "/-Users-me-many";

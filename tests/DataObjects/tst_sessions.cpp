@@ -7,6 +7,7 @@
 #include "Tavlo/DataObjects/TVLMessage.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/DataObjects/TVLSubagent.h"
 #include "TranscriptBuilder.h"
 
 #include <QFile>
@@ -179,6 +180,13 @@ private Q_SLOTS:
         compactionPrompt.insert("promptId", "P");
         write(path.chopped(6) + "/subagents/agent-acompact-z.jsonl",
               QList<QJsonObject>{compactionPrompt, assistant("cpa", "summary text", "cm1", usage(500, 70))});
+        // A task sub-agent whose call and result come later, and an aside asked after a line still to come.
+        QJsonObject task = prompt("tp", "look around");
+        task.insert("agentId", "task");
+        write(path.chopped(6) + "/subagents/agent-task.jsonl", QList<QJsonObject>{task});
+        QJsonObject aside = prompt("ap", "by the way");
+        aside.insert("logicalParentUuid", "a4");
+        write(path.chopped(6) + "/subagents/agent-aside_question-q.jsonl", QList<QJsonObject>{aside});
         const auto live = TVLSession::initWithPath(path);
         QJsonObject compact = prompt("c1", "summary");
         compact.insert("isCompactSummary", true);
@@ -211,6 +219,8 @@ private Q_SLOTS:
                     rows << message->raw() << message->markdown();
                 }
             }
+            for (const auto &subagent : session.subagents())
+                rows << QStringLiteral("sub-agent %1 at %2").arg(subagent->fileName(), subagent->anchorUuid());
             return rows;
         };
         for (const QByteArray &bytes : appends) {
@@ -226,6 +236,9 @@ private Q_SLOTS:
             QVERIFY(!live->updateMessages());  // and the pieces together are the file
         }
         QCOMPARE(exchangeIds(*live), (QStringList{"preamble", "p1", "p2"}));  // a compact summary opens no exchange
+        QCOMPARE(live->subagents().size(), size_t(2));  // the compaction is not shown
+        QCOMPARE(live->subagents()[0]->anchorUuid(), QStringLiteral("p2"));  // the aside, after a4 came
+        QCOMPARE(live->subagents()[1]->anchorUuid(), QStringLiteral("p1"));  // the task, at its call
         QCOMPARE(live->messages().back()->tokenUsage()->totalTokens(), 570);  // the compaction's usage
 
         // A file rewritten, not grown, is read anew even when it has become longer.
@@ -335,6 +348,26 @@ private Q_SLOTS:
         QVERIFY(capture.lines().first().contains(QString::number(big.size() + 12) + QStringLiteral(" bytes")));
         for (const QString &logLine : capture.lines())
             QVERIFY(logLine.size() < 5000);
+    }
+
+    void absoluteDatesFollowTheLocale()
+    {
+        const QString path = write(sessionPath("dated"), QList<QJsonObject>{prompt("p1", "x", "2025-03-05T14:07:00.000Z")});
+        const auto session = TVLSession::initWithPath(path);
+        HVXDefaults::standard().setInteger("TVLSessionDisplayMode", 1);
+        HVXDefaults::standard().setBool("TVLSessionUseRelativeTime", false);
+        const QLocale saved;
+        auto titleIn = [&](const QLocale &locale) {
+            QLocale::setDefault(locale);
+            session->updateDisplayTitle();
+            return session->displayTitle();
+        };
+        const QString german = titleIn(QLocale(QLocale::German, QLocale::Germany));
+        const QString american = titleIn(QLocale(QLocale::English, QLocale::UnitedStates));
+        QLocale::setDefault(saved);
+        HVXDefaults::standard().remove("TVLSessionUseRelativeTime");
+        QVERIFY2(german.startsWith(QStringLiteral("5. M\u00e4rz 2025, ")), qPrintable(german));
+        QVERIFY2(american.startsWith(QStringLiteral("Mar 5, 2025, ")), qPrintable(american));
     }
 
     void displayTitlesFollowTheMode()

@@ -185,6 +185,28 @@ private Q_SLOTS:
         QCOMPARE(spy.count(), 1);
     }
 
+    // A log that grows after a quiet spell is seen at once, long before the latency; a write
+    // right after it waits for the latency again.
+    void aWriteAfterAQuietSpellIsDeliveredAtOnce()
+    {
+        QTemporaryDir temp;
+        const QString log = temp.path() + QStringLiteral("/log.jsonl");
+        writeFile(log, "1\n");
+        HVXFileWatcher watcher;
+        watcher.setLatency(6000);
+        QSignalSpy spy(&watcher, &HVXFileWatcher::pathsChanged);
+        QVERIFY(watcher.start(temp.path()));
+
+        writeFile(log, "2\n", QIODevice::Append);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 5000);
+        QCOMPARE(spy.at(0).at(0).toStringList(), QStringList{log});
+
+        writeFile(log, "3\n", QIODevice::Append);
+        QTest::qWait(500);
+        QCOMPARE(spy.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 15000);
+    }
+
     void stopReleasesEverythingAndRestartWorks()
     {
         QTemporaryDir temp;

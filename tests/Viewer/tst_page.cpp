@@ -123,8 +123,8 @@ class TestPage : public QObject
     static std::unique_ptr<TVLPageController> makePage()
     {
         auto page = std::make_unique<TVLPageController>();
-        page->webView()->resize(900, 600);
-        page->webView()->show();
+        page->resize(900, 600);
+        page->show();
         return page;
     }
 
@@ -220,6 +220,30 @@ private Q_SLOTS:
         QCOMPARE(evaluate(*page, QStringLiteral("initSectionMarkers()")).toInt(), 0);
         QCOMPARE(sectionIds(*page), expected);
         QCOMPARE(evaluate(*page, QStringLiteral("document.querySelectorAll('.exchange-wrapper .exchange-wrapper').length")).toInt(), 0);
+    }
+
+    // A long page opens with its newest exchanges; the rest arrive in parts, in their places,
+    // and an exchange asked for before its part came is there at once.
+    void longPageArrivesInParts()
+    {
+        const int count = int(TVLPageParts::kExchangesOfWholePage) + 60;
+        auto session = writeSession(exchanges(1, count, 1));
+        auto page = makePage();
+        QSignalSpy complete(page.get(), &TVLPageController::allPartsShown);
+        QVERIFY(showSession(*page, session));
+        QVERIFY(sectionIds(*page).size() < count);
+        QVERIFY(sectionIds(*page).contains(uuidFor(count, 0)));
+
+        // Scrolled to at once: its part goes to the page before the scroll.
+        page->scrollToExchangeId(uuidFor(2, 0));
+        QVERIFY(evaluate(*page, QStringLiteral("!!document.getElementById('%1')").arg(uuidFor(2, 0))).toBool());
+        QTRY_COMPARE_WITH_TIMEOUT(complete.count(), 1, 20000);
+        QStringList expected;
+        for (const auto &exchange : session->exchanges())
+            expected << exchange->uuid();
+        QCOMPARE(sectionIds(*page), expected);
+        // Every section asked for its badges as it arrived.
+        QTRY_COMPARE(evaluate(*page, QStringLiteral("document.querySelectorAll('.exchange-wrapper > .tag-badges').length")).toInt(), count);
     }
 
     void growingSessionIsUpdatedInPlace()

@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QCheckBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -225,8 +226,9 @@ private Q_SLOTS:
             QVERIFY(!outline->isColumnHidden(column));
 
         QMenu *header = viewer->hvxContextMenuForTableHeaderView();
-        QCOMPARE(header->actions().size(), 5);
+        QCOMPARE(header->actions().size(), 6);
         QCOMPARE(header->actions().at(0)->text(), QStringLiteral("Columns"));
+        QCOMPARE(header->actions().last()->text(), QStringLiteral("    Tags"));
         delete header;
     }
 
@@ -241,6 +243,27 @@ private Q_SLOTS:
         QVERIFY(!viewer->hasRelativeTimeRefreshTimer());
         HVXDefaults::standard().setBool(QStringLiteral("TVLSessionUseRelativeTime"), true);
         QVERIFY(viewer->hasRelativeTimeRefreshTimer());
+    }
+
+    void toolStepsFlagReloadsThePage()
+    {
+        const QString root = newRoot();
+        write(root + "/-home-me-app/s.jsonl", QList<QJsonObject>{prompt("t-p1", "list files", stamp(1)),
+                                                                 toolCall("t-c1", "toolu_1", "t-m1", usage(1, 1))});
+        TVLViewerViewController *viewer = openViewer(root + "/-home-me-app");
+        TVLOutlineModel *model = viewer->outlineModel();
+        QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
+        select(viewer, model->index(0, 0, model->index(0, 0)));
+        QVERIFY(loads.wait(20000));
+        QVERIFY(!viewer->page()->lastDisplayedMarkdown().contains("tool-step"));
+        QCheckBox *box = viewer->flagsViewController()->toolStepsBox();
+        QVERIFY(!box->isChecked());
+        box->click();
+        QVERIFY(HVXDefaults::standard().boolForKey(QStringLiteral("TVLShowToolSteps")));
+        QVERIFY(loads.wait(20000));
+        QVERIFY(viewer->page()->lastDisplayedMarkdown().contains("tool-step-call"));
+        HVXDefaults::standard().remove(QStringLiteral("TVLShowToolSteps"));
+        QVERIFY(!box->isChecked());
     }
 
     void rowMarksFollowTheVisibleExchanges()

@@ -1,0 +1,197 @@
+// Big sessions in the real web engine, on sessions shaped like long agent runs (many tool steps,
+// long one-line results, screenshots, code-heavy replies, sub-agents):
+//   page-first-shown-<size>    from loading the session's project (the model reads the file) to
+//                              the page answering with its sections laid out
+//   page-all-parts-<size>      the same to the last earlier part of a long page on it
+//   append-to-page-<size>      from one exchange appended to the watched file to the page
+//                              holding its section, median and worst of a run of appends
+//   resident-per-byte-<size>   the process's resident memory with the page shown, per byte of
+//                              the session file; also with the page's renderer process added
+// Sizes 3M and 100M, and 1G with --huge (written once under bench/corpus, about 1 GB of disk).
+
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLProject.h"
+#include "Tavlo/DataObjects/TVLRoot.h"
+#include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/Viewer/TVLPageController.h"
+#include "Tavlo/Viewer/TVLWebPage.h"
+#include "bench/support/TVLBenchFigures.h"
+#include "bench/support/TVLCorpusGenerator.h"
+#include "tests/support/WebEngineEnvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QUuid>
+
+#include <unistd.h>
+
+using namespace TVLBenchFigures;
+
+namespace {
+
+QVariant evaluate(TVLPageController &page, const QString &script, int timeoutMilliseconds = 300000)
+{
+    struct Answer
+    {
+        QVariant value;
+        bool arrived = false;
+    };
+    const auto answer = std::make_shared<Answer>();
+    page.runScript(script, [answer](const QVariant &value) {
+        answer->value = value;
+        answer->arrived = true;
+    });
+    if (!waitUntil([&] { return answer->arrived; }, timeoutMilliseconds))
+        line(QStringLiteral("warning: no answer to %1").arg(script.left(80)));
+    return answer->value;
+}
+
+// A prompt and a short answer with a code block: one new exchange.
+QByteArray exchangeLines(const QString &prompt, int number)
+{
+    const QString answer = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return QStringLiteral(R"({"type":"user","uuid":"%1","timestamp":"2026-01-01T10:00:00.000Z","message":{"role":"user","content":"Appended prompt %2"}})"
+                          "\n"
+                          R"({"type":"assistant","uuid":"%3","timestamp":"2026-01-01T10:00:01.000Z","message":{"role":"assistant","model":"claude-bench","id":"msg_%3","content":[{"type":"text","text":"Step %2:\n\n```python\ndef step(x):\n    return x * %2\n```\n"}],"usage":{"input_tokens":10,"output_tokens":20}}})"
+                          "\n")
+        .arg(prompt)
+        .arg(number)
+        .arg(answer)
+        .toUtf8();
+}
+
+void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
+{
+    const QString size = TVLCorpusGenerator::sizeName(bytes);
+    TVLCorpusShape shape;
+    shape.targetBytes = bytes;
+    shape.realShaped = true;
+    TVLCorpusStats stats;
+    const QString source = generator.ensureSession(QStringLiteral("bigpage-real-") + size, shape, &stats);
+    const qint64 sourceSize = QFileInfo(source).size();
+    line(QStringLiteral("corpus: %1, one session of %2 exchanges, %3 lines, %4, largest line %5, %6 sub-agent files (%7)")
+             .arg(QStringLiteral("bigpage-real-") + size)
+             .arg(stats.exchanges)
+             .arg(stats.lines)
+             .arg(TVLCorpusGenerator::formatSize(sourceSize), TVLCorpusGenerator::formatSize(stats.largestLine))
+             .arg(stats.subagentFiles)
+             .arg(shape.description()));
+
+    // A watched root around the corpus file: a hard link to it (no copy of a gigabyte) and a link
+    // to its sub-agent folder. The appends go into the corpus file and are cut off at the end.
+    QTemporaryDir rootDirectory(TVLCorpusGenerator::defaultDirectory() + QStringLiteral("/live-XXXXXX"));
+    const QString project = rootDirectory.filePath(QStringLiteral("-home-dev-src-bigpage"));
+    QDir().mkpath(project);
+    const QString session = project + QLatin1Char('/') + QFileInfo(source).fileName();
+    const QString folder = QFileInfo(source).absolutePath() + QLatin1Char('/') + QFileInfo(source).completeBaseName();
+    if (::link(QFile::encodeName(source).constData(), QFile::encodeName(session).constData()) != 0
+        || !QFile::link(folder, project + QLatin1Char('/') + QFileInfo(source).completeBaseName())) {
+        line(QStringLiteral("error: cannot link the corpus into %1").arg(project));
+        return;
+    }
+
+    TVLPageController page;
+    page.resize(1000, 800);
+    page.show();
+    waitUntil([] { return false; }, 300);
+    const auto root = TVLRoot::initWithRootDir(rootDirectory.path());
+    const auto node = root->projectLookup().value(project);
+    bool loaded = false, allParts = false;
+    QObject::connect(&page, &TVLPageController::pageLoaded, [&] { loaded = true; });
+    QObject::connect(&page, &TVLPageController::allPartsShown, [&] { allParts = true; });
+
+    QElapsedTimer clock;
+    clock.start();
+    node->loadIfNeeded();
+    const auto model = node->sessionLookup().value(session);
+    const double modelRead = double(clock.nsecsElapsed()) / 1e6;
+    page.setPendingScrollToBottom(true);
+    page.displayObject(model);
+    const double handedOver = double(clock.nsecsElapsed()) / 1e6;
+    waitUntil([&] { return loaded; }, 600000);
+    // Answered once the page has its sections and has laid them out.
+    const int sections = evaluate(page, QStringLiteral("void document.body.offsetHeight;"
+                                                       "document.querySelectorAll('.exchange-wrapper').length"))
+                             .toInt();
+    figure(QStringLiteral("page-first-shown-") + size, double(clock.nsecsElapsed()) / 1e6, QStringLiteral("ms"));
+    line(QStringLiteral("  of which the model's read %1 ms, the page handed to the engine at %2 ms; %3 sections "
+                        "on the page then, of %4 exchanges")
+             .arg(modelRead, 0, 'f', 1)
+             .arg(handedOver, 0, 'f', 1)
+             .arg(sections)
+             .arg(model->exchanges().size()));
+    if (!allParts)
+        waitUntil([&] { return allParts; }, 600000);
+    if (allParts)
+        figure(QStringLiteral("page-all-parts-") + size, double(clock.nsecsElapsed()) / 1e6, QStringLiteral("ms"));
+    line(QStringLiteral("  sections on the page: %1")
+             .arg(evaluate(page, QStringLiteral("document.querySelectorAll('.exchange-wrapper').length")).toInt()));
+
+    waitUntil([] { return false; }, 1000);
+    const double host = double(residentBytes());
+    const double renderer = double(residentBytes(page.webPage()->renderProcessPid()));
+    figure(QStringLiteral("resident-per-byte-") + size, host / double(sourceSize), QStringLiteral("bytes"), 2);
+    figure(QStringLiteral("resident-with-renderer-per-byte-") + size, (host + renderer) / double(sourceSize),
+           QStringLiteral("bytes"), 2);
+    line(QStringLiteral("  process %1 MB, renderer %2 MB").arg(host / (1 << 20), 0, 'f', 0).arg(renderer / (1 << 20), 0, 'f', 0));
+
+    root->startMonitoring();
+    waitUntil([] { return false; }, 500);
+    std::vector<double> delays;
+    int missed = 0;
+    for (int i = 0; i < appends; ++i) {
+        const QString prompt = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QByteArray lines = exchangeLines(prompt, i);
+        // The prompt's message, found by id: a search of a page this long would cost more than the update.
+        const QString probe = QStringLiteral("!!document.getElementById('%1')").arg(prompt);
+        QElapsedTimer timer;
+        QFile file(session);
+        if (!file.open(QIODevice::Append))
+            break;
+        timer.start();
+        file.write(lines);
+        file.close();
+        const bool arrived = waitUntil([&] { return evaluate(page, probe, 10000).toBool(); }, 10000);
+        if (arrived)
+            delays.push_back(double(timer.nsecsElapsed()) / 1e6);
+        else
+            ++missed;
+        // A quiet spell, so that every append is the first event after one, as a reader's are.
+        waitUntil([] { return false; }, 400);
+    }
+    root->stopMonitoring();
+    if (!delays.empty()) {
+        figure(QStringLiteral("append-to-page-") + size + QStringLiteral(", median"), median(delays), QStringLiteral("ms"));
+        figure(QStringLiteral("append-to-page-") + size + QStringLiteral(", worst"), worst(delays), QStringLiteral("ms"));
+    }
+    line(QStringLiteral("  %1 of %2 appends reached the page").arg(delays.size()).arg(appends));
+    Q_UNUSED(missed)
+    // The corpus file is the session: it goes back to what the generator wrote.
+    QFile::resize(source, sourceSize);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    prepareWebEngineForHeadlessRuns();
+    QApplication app(argc, argv);
+    QTemporaryDir work;
+    HVXDefaults::useStoreAtPath(work.filePath(QStringLiteral("settings.ini")));
+    const QStringList args = app.arguments().mid(1);
+    TVLCorpusGenerator generator;
+    std::vector<qint64> sizes{qint64(3) << 20, qint64(100) << 20};
+    if (args.contains(QStringLiteral("--huge")))
+        sizes.push_back(qint64(1) << 30);
+    for (const QString &arg : args)
+        if (const qint64 bytes = TVLCorpusGenerator::parseSize(arg); bytes > 0)
+            sizes = {bytes};
+    for (const qint64 bytes : sizes)
+        benchSize(generator, bytes, 20);
+    return 0;
+}
