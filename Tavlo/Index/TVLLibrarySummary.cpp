@@ -32,7 +32,8 @@ QString TVLLibrarySummary::svgBarChart(const std::vector<std::pair<QString, doub
     for (const auto &bar : bars)
         highest = qMax(highest, bar.second);
     const int width = kLeft * 2 + int(bars.size()) * (kBarWidth + kGap);
-    QString svg = QStringLiteral("<svg class=\"usage-chart\" xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%2\" "
+    // The chart scales to the page's width; its own size gives the proportions.
+    QString svg = QStringLiteral("<svg class=\"usage-chart\" xmlns=\"http://www.w3.org/2000/svg\" width=\"100%\" "
                                  "viewBox=\"0 0 %1 %2\" role=\"img\">")
                       .arg(width)
                       .arg(kHeight + kBottom);

@@ -54,18 +54,24 @@ private Q_SLOTS:
         viewer->outlineView()->selectionModel()->select(viewer->outlineView()->model()->index(0, 0),
                                                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         // Three days with usage in a chart of 60, and the busiest session linked first.
-        int bars = 0;
-        QString firstLink;
+        // The answers arrive after the polling step that asked; they write into shared state,
+        // never into this stack frame.
+        struct Seen
+        {
+            int bars = 0;
+            QString firstLink;
+        };
+        auto seen = std::make_shared<Seen>();
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 viewer->page()->runScript("document.querySelectorAll('svg.usage-chart rect[height]:not([height=\"0\"])').length",
-                                          [&](const QVariant &value) { bars = value.toInt(); });
+                                          [seen](const QVariant &value) { seen->bars = value.toInt(); });
                 viewer->page()->runScript("(document.querySelector('table.usage-sessions a') || {}).href || ''",
-                                          [&](const QVariant &value) { firstLink = value.toString(); });
-                return bars == 3 && !firstLink.isEmpty();
+                                          [seen](const QVariant &value) { seen->firstLink = value.toString(); });
+                return seen->bars == 3 && !seen->firstLink.isEmpty();
             }(),
             20000);
-        QCOMPARE(firstLink, "tvl://" + m_root + "/-home-me-app/s3.jsonl");
+        QCOMPARE(seen->firstLink, "tvl://" + m_root + "/-home-me-app/s3.jsonl");
         for (HVXWindowController *window : HVXWindows::windowControllers())
             window->close();
     }
