@@ -17,6 +17,7 @@
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "Tavlo/Viewer/TVLWebPage.h"
 #include "bench/support/TVLBenchFigures.h"
+#include "bench/support/TVLBenchPageScript.h"
 #include "bench/support/TVLCorpusGenerator.h"
 #include "tests/support/WebEngineEnvironment.h"
 
@@ -33,23 +34,6 @@
 using namespace TVLBenchFigures;
 
 namespace {
-
-QVariant evaluate(TVLPageController &page, const QString &script, int timeoutMilliseconds = 300000)
-{
-    struct Answer
-    {
-        QVariant value;
-        bool arrived = false;
-    };
-    const auto answer = std::make_shared<Answer>();
-    page.runScript(script, [answer](const QVariant &value) {
-        answer->value = value;
-        answer->arrived = true;
-    });
-    if (!waitUntil([&] { return answer->arrived; }, timeoutMilliseconds))
-        line(QStringLiteral("warning: no answer to %1").arg(script.left(80)));
-    return answer->value;
-}
 
 // A prompt and a short answer with a code block: one new exchange.
 QByteArray exchangeLines(const QString &prompt, int number)

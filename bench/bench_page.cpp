@@ -8,6 +8,7 @@
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "bench/support/TVLBenchFigures.h"
+#include "bench/support/TVLBenchPageScript.h"
 #include "tests/support/WebEngineEnvironment.h"
 #include "bench/support/TVLCorpusGenerator.h"
 
@@ -27,25 +28,6 @@ namespace {
 
 constexpr int kExchanges = 5000;
 constexpr int kAppends = 15;
-
-// Runs a script and waits for its answer. An answer that comes after the wait gave up lands in
-// state of its own, never in this frame.
-QVariant evaluate(TVLPageController &page, const QString &script, int timeoutMilliseconds = 300000)
-{
-    struct Answer
-    {
-        QVariant value;
-        bool arrived = false;
-    };
-    const auto answer = std::make_shared<Answer>();
-    page.runScript(script, [answer](const QVariant &value) {
-        answer->value = value;
-        answer->arrived = true;
-    });
-    if (!waitUntil([&] { return answer->arrived; }, timeoutMilliseconds))
-        line(QStringLiteral("warning: no answer to %1").arg(script.left(80)));
-    return answer->value;
-}
 
 // A prompt and an answer with a paragraph, a list and a code block, as one new exchange.
 QByteArray exchangeLines(int number)

@@ -10,6 +10,7 @@
 #include "Tavlo/DataObjects/TVLToolSteps.h"
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "bench/support/TVLBenchFigures.h"
+#include "bench/support/TVLBenchPageScript.h"
 #include "tests/support/WebEngineEnvironment.h"
 
 #include <QApplication>
@@ -85,17 +86,6 @@ double fastestOf3(const std::function<void()> &work)
     return best;
 }
 
-QVariant evaluate(TVLPageController &page, const QString &script)
-{
-    QVariant result;
-    bool arrived = false;
-    page.runScript(script, [&](const QVariant &value) {
-        result = value;
-        arrived = true;
-    });
-    waitUntil([&] { return arrived; }, 120000);
-    return result;
-}
 } // namespace
 
 int main(int argc, char **argv)
@@ -153,16 +143,16 @@ int main(int argc, char **argv)
     // Lazy images below the window decode when scrolled to; those in view must be complete.
     waitUntil([&] {
         return evaluate(page, QStringLiteral("Array.from(document.images).filter(i => i.getBoundingClientRect().top < "
-                                             "innerHeight).every(i => i.complete && i.naturalWidth > 0)"))
+                                             "innerHeight).every(i => i.complete && i.naturalWidth > 0)"), 120000)
             .toBool();
     }, 120000);
     const double toImages = double(timer.nsecsElapsed()) / 1e6;
     figure(QStringLiteral("toolsteps-page-load"), toLoad, QStringLiteral("ms"));
     figure(QStringLiteral("toolsteps-page-load-with-visible-images-decoded"), toImages, QStringLiteral("ms"));
-    figure(QStringLiteral("toolsteps-page-images"), evaluate(page, QStringLiteral("document.images.length")).toDouble(),
+    figure(QStringLiteral("toolsteps-page-images"), evaluate(page, QStringLiteral("document.images.length"), 120000).toDouble(),
            QStringLiteral("images"), 0);
     const double scroll = milliseconds([&] {
-        evaluate(page, QStringLiteral("window.scrollTo(0, document.body.scrollHeight); void document.body.offsetHeight; 0"));
+        evaluate(page, QStringLiteral("window.scrollTo(0, document.body.scrollHeight); void document.body.offsetHeight; 0"), 120000);
     });
     figure(QStringLiteral("toolsteps-scroll-to-end"), scroll, QStringLiteral("ms"));
     return 0;
