@@ -205,16 +205,6 @@ bool TVLSearchJob::run(const std::function<bool()> &cancelled, const std::functi
 // MARK: - Index
 
 namespace {
-bool sameExchanges(const std::vector<std::shared_ptr<TVLExchange>> &a, const std::vector<std::shared_ptr<TVLExchange>> &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i] != b[i])
-            return false;
-    return true;
-}
-
 // An exchange of a growing session may be made anew at a read, but one that holds the same
 // line objects as before has the same text. (A half line at the end comes back as a new one.)
 bool sameLines(const TVLExchange &a, const TVLExchange &b)
@@ -242,7 +232,7 @@ TVLSearchJob TVLSearchIndex::makeJob(const std::vector<std::shared_ptr<TVLSessio
             entry.previousMatched = known->matched;
         }
         const auto &exchanges = session->exchanges();
-        if (known && known->textsComplete && sameExchanges(known->texts->exchanges, exchanges)) {
+        if (known && known->textsComplete && known->texts->exchanges == exchanges) {
             entry.known = known->texts;
             continue;
         }
