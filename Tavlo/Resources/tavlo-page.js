@@ -410,6 +410,24 @@
 
     window.selectedText = function () { return window.getSelection().toString(); };
 
+    // The library index's progress above a summary while it is brought up to date; an empty
+    // text takes the line away.
+    function showIndexProgress(text) {
+        let line = document.getElementById('index-progress');
+        if (!text) {
+            if (line) line.remove();
+            return;
+        }
+        if (!line) {
+            line = document.createElement('p');
+            line.id = 'index-progress';
+            line.className = 'index-progress';
+            document.body.insertBefore(line, document.body.firstChild);
+        }
+        line.textContent = text;
+    }
+    window.showIndexProgress = showIndexProgress;
+
     // ---- Folding of attachments and diffs.
     function foldTarget(header) {
         for (let next = header.nextElementSibling; next; next = next.nextElementSibling)

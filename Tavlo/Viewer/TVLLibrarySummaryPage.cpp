@@ -1,5 +1,6 @@
 #include "TVLLibrarySummaryPage.h"
 
+#include "TVLLibraryIndexActivity.h"
 #include "TVLLibraryIndexJobs.h"
 #include "TVLPageController.h"
 #include "Tavlo/DataObjects/TVLProject.h"
@@ -7,8 +8,29 @@
 #include "Tavlo/Index/TVLLibrarySummary.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 
-TVLLibrarySummaryPage::TVLLibrarySummaryPage(TVLPageController *page, QObject *parent) : QObject(parent), m_page(page) {}
+TVLLibrarySummaryPage::TVLLibrarySummaryPage(TVLPageController *page, QObject *parent) : QObject(parent), m_page(page)
+{
+    TVLLibraryIndexActivity &activity = TVLLibraryIndexActivity::shared();
+    connect(&activity, &TVLLibraryIndexActivity::progressChanged, this, &TVLLibrarySummaryPage::showProgress);
+    connect(&activity, &TVLLibraryIndexActivity::updateFinished, this, &TVLLibrarySummaryPage::showProgress);
+    connect(m_page, &TVLPageController::pageLoaded, this, [this] {
+        m_pageReady = true;
+        if (TVLLibraryIndexActivity::shared().isUpdating())
+            showProgress();
+    });
+}
+
+void TVLLibrarySummaryPage::showProgress()
+{
+    // The line lives in the summary's page, once its script is there.
+    if (!m_pageReady || !m_shownObject || m_page->displayedObject().get() != m_shownObject)
+        return;
+    const TVLLibraryIndexActivity &activity = TVLLibraryIndexActivity::shared();
+    m_page->callPage(QStringLiteral("showIndexProgress"),
+                     {activity.isUpdating() ? TVLLibraryIndexActivity::describe(activity.progress()) : QString()});
+}
 
 bool TVLLibrarySummaryPage::showsSummaryFor(TVLObject *object)
 {
@@ -36,7 +58,7 @@ void TVLLibrarySummaryPage::show(const TVLObject::Ptr &object)
         TVLLibraryIndexJobs::run<QString>(
             this,
             [summarize, update, path](TVLLibraryIndex &index) {
-                if (update && !index.update(path).ok)
+                if (update && !TVLLibraryIndexJobs::update(index, path).ok)
                     return QString();
                 return summarize(index);
             },
@@ -53,6 +75,7 @@ void TVLLibrarySummaryPage::showMarkdown(const TVLObject::Ptr &object, const QSt
         return;
     m_shownObject = object.get();
     m_shownMarkdown = markdown;
+    m_pageReady = false;
     m_page->fullLoad(markdown);
     Q_EMIT summaryShown(object.get());
 }

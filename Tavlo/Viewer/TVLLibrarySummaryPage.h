@@ -24,10 +24,12 @@ Q_SIGNALS:
     void summaryShown(TVLObject *object);
 
 private:
+    void showProgress();
     void showMarkdown(const TVLObject::Ptr &object, const QString &markdown);
 
     TVLPageController *m_page;
     int m_request = 0;
     const TVLObject *m_shownObject = nullptr;
     QString m_shownMarkdown;
+    bool m_pageReady = false;
 };

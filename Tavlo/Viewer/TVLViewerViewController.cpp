@@ -1,5 +1,6 @@
 #include "TVLViewerViewController.h"
 
+#include "TVLLibraryIndexFollower.h"
 #include "TVLLibrarySummaryPage.h"
 #include "TVLSearchAllLogsWindow.h"
 #include "TVLFindBar.h"
@@ -116,6 +117,7 @@ void TVLViewerViewController::buildViews()
     m_page = new TVLPageController(this);
     m_summaryPage = new TVLLibrarySummaryPage(m_page, this);
     TVLSearchAllLogsWindow::addShortcutTo(this);
+    TVLLibraryIndexFollower::shared();
     connect(m_page, &TVLPageController::visibleExchangesChanged, this,
             &TVLViewerViewController::highlightVisibleExchanges);
     connect(m_page, &TVLPageController::visibleExchangeMarksCleared, this, &TVLViewerViewController::clearHighlightedRows);

@@ -138,6 +138,27 @@ private Q_SLOTS:
         QCOMPARE(sum(index, m_root).outputTokens, 30 + 3 + 2);
     }
 
+    void aCancelledUpdateKeepsWhatItWroteAndTheNextOneFinishes()
+    {
+        TVLLibraryIndex index(m_database);
+        std::atomic<bool> cancel = false;
+        std::vector<TVLLibraryIndex::Progress> seen;
+        const auto first = index.update(m_root, [&](const TVLLibraryIndex::Progress &progress) {
+            seen.push_back(progress);
+            cancel = true;
+        }, &cancel);
+        QVERIFY(first.ok && first.cancelled);
+        QCOMPARE(first.filesRead, 1);
+        QCOMPARE(seen.size(), size_t(1));
+        QCOMPARE(seen.front().filesDone, 1);
+        QCOMPARE(seen.front().filesTotal, 4);
+        QVERIFY(seen.front().bytesDone > 0 && seen.front().bytesDone < seen.front().bytesTotal);
+        const auto rest = index.update(m_root);
+        QVERIFY(rest.ok && !rest.cancelled);
+        QCOMPARE(rest.filesRead, 3);
+        QCOMPARE(sum(index, m_root).inputTokens, 100 + 50 + 20 + 1);
+    }
+
     void searchesWithQuerySyntaxWithinAScope()
     {
         TVLLibraryIndex index(m_database);
