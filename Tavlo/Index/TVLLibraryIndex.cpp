@@ -16,6 +16,7 @@
 #include <thread>
 
 #ifdef Q_OS_UNIX
+#include <dirent.h>
 #include <sys/stat.h>
 #endif
 
@@ -50,6 +51,47 @@ CREATE TABLE usage(
     cache_5m INTEGER NOT NULL,
     cache_1h INTEGER NOT NULL);
 CREATE INDEX usage_file ON usage(file_id);
+-- The counted calls summed per file, model and quarter of an hour, kept by the triggers below:
+-- local days start on quarter hours in every time zone, so these sums answer per day, month,
+-- project, session and model exactly, with a fraction of the rows.
+CREATE TABLE usage_quarters(
+    file_id INTEGER NOT NULL,
+    model TEXT NOT NULL,
+    quarter INTEGER NOT NULL,
+    input INTEGER NOT NULL,
+    output INTEGER NOT NULL,
+    cache_create INTEGER NOT NULL,
+    cache_read INTEGER NOT NULL,
+    cache_5m INTEGER NOT NULL,
+    cache_1h INTEGER NOT NULL,
+    calls INTEGER NOT NULL,
+    PRIMARY KEY(file_id, model, quarter)) WITHOUT ROWID;
+CREATE TRIGGER usage_added AFTER INSERT ON usage BEGIN
+    INSERT INTO usage_quarters VALUES(new.file_id, new.model, new.ts / 900000, new.input, new.output, new.cache_create,
+                                      new.cache_read, new.cache_5m, new.cache_1h, 1)
+    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
+        cache_create = cache_create + excluded.cache_create, cache_read = cache_read + excluded.cache_read,
+        cache_5m = cache_5m + excluded.cache_5m, cache_1h = cache_1h + excluded.cache_1h, calls = calls + 1;
+END;
+CREATE TRIGGER usage_removed AFTER DELETE ON usage BEGIN
+    UPDATE usage_quarters SET input = input - old.input, output = output - old.output,
+        cache_create = cache_create - old.cache_create, cache_read = cache_read - old.cache_read,
+        cache_5m = cache_5m - old.cache_5m, cache_1h = cache_1h - old.cache_1h, calls = calls - 1
+    WHERE file_id = old.file_id AND model = old.model AND quarter = old.ts / 900000;
+    DELETE FROM usage_quarters WHERE file_id = old.file_id AND model = old.model AND quarter = old.ts / 900000 AND calls = 0;
+END;
+CREATE TRIGGER usage_changed AFTER UPDATE ON usage BEGIN
+    UPDATE usage_quarters SET input = input - old.input, output = output - old.output,
+        cache_create = cache_create - old.cache_create, cache_read = cache_read - old.cache_read,
+        cache_5m = cache_5m - old.cache_5m, cache_1h = cache_1h - old.cache_1h, calls = calls - 1
+    WHERE file_id = old.file_id AND model = old.model AND quarter = old.ts / 900000;
+    DELETE FROM usage_quarters WHERE file_id = old.file_id AND model = old.model AND quarter = old.ts / 900000 AND calls = 0;
+    INSERT INTO usage_quarters VALUES(new.file_id, new.model, new.ts / 900000, new.input, new.output, new.cache_create,
+                                      new.cache_read, new.cache_5m, new.cache_1h, 1)
+    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
+        cache_create = cache_create + excluded.cache_create, cache_read = cache_read + excluded.cache_read,
+        cache_5m = cache_5m + excluded.cache_5m, cache_1h = cache_1h + excluded.cache_1h, calls = calls + 1;
+END;
 CREATE TABLE exchanges(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     file_id INTEGER NOT NULL,
@@ -142,6 +184,47 @@ struct DiscoveredFile
     FileStat stat;
 };
 
+enum class EntryKind { Files, Directories };
+
+// The names in a directory of one kind, sorted, that `wanted` accepts; none when it can't be
+// read. Read with readdir where there is one: QDir matches name filters with regular
+// expressions and looks at every entry, which is most of the time of an update that finds
+// nothing changed.
+QStringList namesIn(const QString &directory, EntryKind kind, const std::function<bool(QStringView)> &wanted)
+{
+    QStringList names;
+#ifdef Q_OS_UNIX
+    DIR *dir = ::opendir(QFile::encodeName(directory).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' && (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0)))
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (!wanted(name))
+            continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat status;
+            const QByteArray full = QFile::encodeName(directory + QLatin1Char('/') + name);
+            isDirectory = ::stat(full.constData(), &status) == 0 && S_ISDIR(status.st_mode);
+        }
+        if (isDirectory == (kind == EntryKind::Directories))
+            names << name;
+    }
+    ::closedir(dir);
+#else
+    const QDir dir(directory);
+    for (const QString &name : dir.entryList((kind == EntryKind::Files ? QDir::Files : QDir::Dirs) | QDir::NoDotAndDotDot | QDir::Hidden))
+        if (wanted(name))
+            names << name;
+#endif
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool isTranscriptName(QStringView name) { return name.endsWith(u".jsonl"); }
+
 void addSession(const QString &sessionPath, std::vector<DiscoveredFile> &files)
 {
     const QFileInfo info(sessionPath);
@@ -150,23 +233,21 @@ void addSession(const QString &sessionPath, std::vector<DiscoveredFile> &files)
     if (session.stat.size < 0)
         return;
     files.push_back(session);
-    const QDir subagents(project + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents"));
-    if (!subagents.exists())
-        return;
-    const QStringList names = subagents.entryList({QStringLiteral("agent-*.jsonl")}, QDir::Files | QDir::Hidden, QDir::Name);
+    const QString subagents = project + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents");
+    const QStringList names = namesIn(subagents, EntryKind::Files,
+                                      [](QStringView name) { return name.startsWith(u"agent-") && isTranscriptName(name); });
     for (const QString &name : names) {
-        const QString path = subagents.filePath(name);
+        const QString path = subagents + QLatin1Char('/') + name;
         DiscoveredFile file{path, project, sessionPath, TVLIndexFileReader::kindForPath(path), statPath(path)};
         if (file.stat.size >= 0)
             files.push_back(file);
     }
 }
 
-void addProject(const QString &directory, std::vector<DiscoveredFile> &files)
+void addProject(const QString &directory, const QStringList &sessionNames, std::vector<DiscoveredFile> &files)
 {
-    const QDir dir(directory);
-    for (const QString &name : dir.entryList({QStringLiteral("*.jsonl")}, QDir::Files | QDir::Hidden, QDir::Name))
-        addSession(dir.filePath(name), files);
+    for (const QString &name : sessionNames)
+        addSession(directory + QLatin1Char('/') + name, files);
 }
 
 // A session file, a project (a directory holding transcripts), or a root of projects.
@@ -179,13 +260,14 @@ std::vector<DiscoveredFile> discover(const QString &path)
         addSession(clean, files);
         return files;
     }
-    const QDir dir(clean);
-    if (!dir.entryList({QStringLiteral("*.jsonl")}, QDir::Files | QDir::Hidden).isEmpty()) {
-        addProject(clean, files);
+    if (const QStringList sessions = namesIn(clean, EntryKind::Files, isTranscriptName); !sessions.isEmpty()) {
+        addProject(clean, sessions, files);
         return files;
     }
-    for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name))
-        addProject(dir.filePath(name), files);
+    for (const QString &name : namesIn(clean, EntryKind::Directories, [](QStringView) { return true; })) {
+        const QString project = clean + QLatin1Char('/') + name;
+        addProject(project, namesIn(project, EntryKind::Files, isTranscriptName), files);
+    }
     return files;
 }
 } // namespace
@@ -316,7 +398,7 @@ bool TVLLibraryIndex::open()
     m_db = db;
     sqlite3_busy_timeout(m_db, 10000);
     // Any read of a damaged or foreign file fails here, before anything is trusted.
-    if (!exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;"))
+    if (!exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536; PRAGMA mmap_size = 1073741824;"))
         return false;
     if (hasCurrentSchema())
         return true;
@@ -666,12 +748,8 @@ TVLLibraryIndex::UsageRecords TVLLibraryIndex::usageRecords(const QString &path,
     const Scope scope = scopeForPath(path);
     // The files first, then their usage without a join, which keeps the rows plain numbers.
     const QByteArray filesSql = QByteArray("SELECT f.id, f.project, f.session FROM files f WHERE ") + scopeCondition(scope);
-    const QByteArray usageSql = QByteArray("SELECT file_id, ts, model, input, output, cache_create, cache_read, cache_5m, cache_1h "
-                                           "FROM usage WHERE ts >= ?3 AND ts < ?4 AND file_id IN (SELECT f.id FROM files f WHERE ")
-                              + scopeCondition(scope) + ")";
     Statement files(m_db, filesSql.constData());
-    Statement select(m_db, usageSql.constData());
-    if (!files.ok() || !select.ok()) {
+    if (!files.ok()) {
         logError(QStringLiteral("can't read usage"));
         return answer;
     }
@@ -689,16 +767,47 @@ TVLLibraryIndex::UsageRecords TVLLibraryIndex::usageRecords(const QString &path,
         }
         fileById.insert(sqlite3_column_int64(files.get(), 0), it.value());
     }
-    select.bind(1, scope.value);
-    if (!scope.session)
-        select.bind(2, scope.upper);
-    select.bind(3, since.value_or(std::numeric_limits<qint64>::min()));
-    select.bind(4, until.value_or(std::numeric_limits<qint64>::max()));
+    // The sums per quarter of an hour answer whenever the bounds fall on quarters (local days
+    // do); other bounds need the calls themselves. The sums are kept in file order, so a scope's
+    // rows are one range of the table for each of its files.
+    constexpr qint64 kQuarter = 900000;
+    const qint64 from = since.value_or(std::numeric_limits<qint64>::min());
+    const qint64 to = until.value_or(std::numeric_limits<qint64>::max());
+    const bool bySums = (!since || *since % kQuarter == 0) && (!until || *until % kQuarter == 0);
+    QByteArray usageSql = bySums ? QByteArray("SELECT file_id, quarter * 900000, model, input, output, cache_create, cache_read, "
+                                              "cache_5m, cache_1h FROM usage_quarters WHERE quarter >= ?3 AND quarter < ?4")
+                                 : QByteArray("SELECT file_id, ts, model, input, output, cache_create, cache_read, cache_5m, "
+                                              "cache_1h FROM usage WHERE ts >= ?3 AND ts < ?4");
+    // Through the file index for a part of the library; a root reads the whole table in its own
+    // order and leaves out the rows of other files, which costs no seek a row.
+    const bool readWholeTable = !scope.session && qint64(fileById.size()) * 4 >= countRows("files");
+    if (!readWholeTable)
+        usageSql += QByteArray(" AND file_id IN (SELECT f.id FROM files f WHERE ") + scopeCondition(scope) + ")";
+    Statement select(m_db, usageSql.constData());
+    if (!select.ok()) {
+        logError(QStringLiteral("can't read usage"));
+        return answer;
+    }
+    if (!readWholeTable) {
+        select.bind(1, scope.value);
+        if (!scope.session)
+            select.bind(2, scope.upper);
+    }
+    if (bySums) {
+        select.bind(3, since ? from / kQuarter : std::numeric_limits<qint64>::min());
+        select.bind(4, until ? to / kQuarter : std::numeric_limits<qint64>::max());
+    } else {
+        select.bind(3, from);
+        select.bind(4, to);
+    }
     QHash<QByteArray, QString> models;
     while (select.step() == SQLITE_ROW) {
         sqlite3_stmt *s = select.get();
+        const auto file = fileById.constFind(sqlite3_column_int64(s, 0));
+        if (file == fileById.constEnd())
+            continue;
         UsageRecord record;
-        record.file = fileById.value(sqlite3_column_int64(s, 0));
+        record.file = file.value();
         record.timestamp = sqlite3_column_int64(s, 1);
         const QByteArray model = QByteArray::fromRawData(reinterpret_cast<const char *>(sqlite3_column_text(s, 2)),
                                                          sqlite3_column_bytes(s, 2));
