@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStandardPaths>
 #include <condition_variable>
 #include <deque>
@@ -847,38 +848,54 @@ std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(c
         return std::nullopt;
     }
     const Scope scope = scopeForPath(path);
-    const QByteArray sql =
+    // The matching parts best first; an exchange's first part in that order is its best. Each
+    // new exchange is looked up in the scope until enough are found, so a query matching most
+    // of the library costs its ranking and a few lookups. (Rows of forgotten exchanges find no
+    // exchange and are passed over.)
+    Statement ranked(m_db, "SELECT rowid >> 16, rank FROM exchange_text WHERE exchange_text MATCH ?1 ORDER BY rank");
+    const QByteArray exchangeSql =
         QByteArray("SELECT f.project, f.path, e.uuid, e.ts, e.offset, coalesce((SELECT min(n.offset) FROM exchanges n "
-                   "WHERE n.file_id = e.file_id AND n.offset > e.offset), f.indexed_to), m.r "
-                   "FROM (SELECT rowid >> 16 AS exchange, min(rank) AS r FROM exchange_text WHERE exchange_text MATCH ?5 "
-                   "GROUP BY exchange) m JOIN exchanges e ON e.id = m.exchange JOIN files f ON f.id = e.file_id WHERE ")
-        + scopeCondition(scope) + " ORDER BY m.r LIMIT ?6";
-    Statement select(m_db, sql.constData());
-    if (!select.ok()) {
+                   "WHERE n.file_id = e.file_id AND n.offset > e.offset), f.indexed_to) "
+                   "FROM exchanges e JOIN files f ON f.id = e.file_id WHERE e.id = ?3 AND ")
+        + scopeCondition(scope);
+    Statement exchange(m_db, exchangeSql.constData());
+    if (!ranked.ok() || !exchange.ok()) {
         logError(QStringLiteral("can't search"));
         return std::nullopt;
     }
-    select.bind(1, scope.value);
-    if (!scope.session)
-        select.bind(2, scope.upper);
-    select.bind(5, query).bind(6, qint64(limit > 0 ? limit : -1));
-    int code;
-    while ((code = select.step()) == SQLITE_ROW) {
-        sqlite3_stmt *s = select.get();
+    ranked.bind(1, query);
+    QSet<qint64> seen;
+    int code = SQLITE_DONE;
+    while ((limit <= 0 || int(hits.size()) < limit) && (code = ranked.step()) == SQLITE_ROW) {
+        const qint64 id = sqlite3_column_int64(ranked.get(), 0);
+        if (seen.contains(id))
+            continue;
+        seen.insert(id);
+        exchange.bind(1, scope.value);
+        if (!scope.session)
+            exchange.bind(2, scope.upper);
+        exchange.bind(3, id);
+        if (exchange.step() != SQLITE_ROW) {
+            exchange.reset();
+            continue;
+        }
+        sqlite3_stmt *e = exchange.get();
         SearchHit hit;
-        hit.project = textAt(s, 0);
-        hit.session = textAt(s, 1);
-        hit.exchangeUuid = textAt(s, 2);
-        hit.timestamp = sqlite3_column_int64(s, 3);
-        hit.rank = sqlite3_column_double(s, 6);
+        hit.project = textAt(e, 0);
+        hit.session = textAt(e, 1);
+        hit.exchangeUuid = textAt(e, 2);
+        hit.timestamp = sqlite3_column_int64(e, 3);
+        hit.rank = sqlite3_column_double(ranked.get(), 1);
+        const qint64 offset = sqlite3_column_int64(e, 4);
+        const qint64 end = sqlite3_column_int64(e, 5);
+        exchange.reset();
         // The snippet comes from the exchange's first MB: long tool output is no place for it.
-        const TVLIndexedExchange exchange = TVLIndexFileReader::readExchange(hit.session, sqlite3_column_int64(s, 4),
-                                                                             sqlite3_column_int64(s, 5), 1 << 20);
-        hit.prompt = exchange.prompt;
-        hit.snippet = TVLSearchSnippet::snippet(exchange.text, query, QString(kMatchStart), QString(kMatchEnd));
+        const TVLIndexedExchange text = TVLIndexFileReader::readExchange(hit.session, offset, end, 1 << 20);
+        hit.prompt = text.prompt;
+        hit.snippet = TVLSearchSnippet::snippet(text.text, query, QString(kMatchStart), QString(kMatchEnd));
         hits.push_back(std::move(hit));
     }
-    if (code != SQLITE_DONE) {
+    if (code != SQLITE_DONE && code != SQLITE_ROW) {
         if (error)
             *error = QString::fromUtf8(sqlite3_errmsg(m_db));
         return std::nullopt;
