@@ -52,9 +52,9 @@ CREATE TABLE usage(
     cache_5m INTEGER NOT NULL,
     cache_1h INTEGER NOT NULL);
 CREATE INDEX usage_file ON usage(file_id);
--- The counted calls summed per file, model and quarter of an hour, kept by the triggers below:
--- local days start on quarter hours in every time zone, so these sums answer per day, month,
--- project, session and model exactly, with a fraction of the rows.
+-- The counted calls summed per file, model and quarter of an hour, made again for each file an
+-- update touched: local days start on quarter hours in every time zone, so these sums answer
+-- per day, month, project, session and model exactly, with a fraction of the rows.
 CREATE TABLE usage_quarters(
     file_id INTEGER NOT NULL,
     model TEXT NOT NULL,
@@ -67,31 +67,10 @@ CREATE TABLE usage_quarters(
     cache_1h INTEGER NOT NULL,
     calls INTEGER NOT NULL,
     PRIMARY KEY(file_id, model, quarter)) WITHOUT ROWID;
-CREATE TRIGGER usage_added AFTER INSERT ON usage BEGIN
-    INSERT INTO usage_quarters VALUES(new.file_id, new.model, new.ts / 900000, new.input, new.output, new.cache_create,
-                                      new.cache_read, new.cache_5m, new.cache_1h, 1)
-    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
-        cache_create = cache_create + excluded.cache_create, cache_read = cache_read + excluded.cache_read,
-        cache_5m = cache_5m + excluded.cache_5m, cache_1h = cache_1h + excluded.cache_1h, calls = calls + 1;
-END;
-CREATE TRIGGER usage_removed AFTER DELETE ON usage BEGIN
-    UPDATE usage_quarters SET input = input - old.input, output = output - old.output,
-        cache_create = cache_create - old.cache_create, cache_read = cache_read - old.cache_read,
-        cache_5m = cache_5m - old.cache_5m, cache_1h = cache_1h - old.cache_1h, calls = calls - 1
-    WHERE file_id = old.file_id AND model = old.model AND quarter = old.ts / 900000;
-    DELETE FROM usage_quarters WHERE file_id = old.file_id AND model = old.model AND quarter = old.ts / 900000 AND calls = 0;
-END;
-CREATE TRIGGER usage_changed AFTER UPDATE ON usage BEGIN
-    UPDATE usage_quarters SET input = input - old.input, output = output - old.output,
-        cache_create = cache_create - old.cache_create, cache_read = cache_read - old.cache_read,
-        cache_5m = cache_5m - old.cache_5m, cache_1h = cache_1h - old.cache_1h, calls = calls - 1
-    WHERE file_id = old.file_id AND model = old.model AND quarter = old.ts / 900000;
-    DELETE FROM usage_quarters WHERE file_id = old.file_id AND model = old.model AND quarter = old.ts / 900000 AND calls = 0;
-    INSERT INTO usage_quarters VALUES(new.file_id, new.model, new.ts / 900000, new.input, new.output, new.cache_create,
-                                      new.cache_read, new.cache_5m, new.cache_1h, 1)
-    ON CONFLICT DO UPDATE SET input = input + excluded.input, output = output + excluded.output,
-        cache_create = cache_create + excluded.cache_create, cache_read = cache_read + excluded.cache_read,
-        cache_5m = cache_5m + excluded.cache_5m, cache_1h = cache_1h + excluded.cache_1h, calls = calls + 1;
+-- A call taken over by another file changes the sums of the file it leaves.
+CREATE TABLE files_left(id INTEGER PRIMARY KEY);
+CREATE TRIGGER usage_moved AFTER UPDATE OF file_id ON usage WHEN old.file_id <> new.file_id BEGIN
+    INSERT OR IGNORE INTO files_left VALUES(old.file_id);
 END;
 CREATE TABLE exchanges(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -568,16 +547,24 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
                                 "WHERE usage.file_id = excluded.file_id OR (SELECT path FROM files WHERE id = excluded.file_id) "
                                 "< (SELECT path FROM files WHERE id = usage.file_id)");
     Statement insertExchange(m_db, "INSERT INTO exchanges(file_id, uuid, ts, offset) VALUES(?1, ?2, ?3, ?4)");
+    Statement filesLeft(m_db, "DELETE FROM files_left RETURNING id");
+    Statement deleteSums(m_db, "DELETE FROM usage_quarters WHERE file_id = ?1");
+    Statement insertSums(m_db, "INSERT INTO usage_quarters SELECT file_id, model, ts / 900000, sum(input), sum(output), "
+                               "sum(cache_create), sum(cache_read), sum(cache_5m), sum(cache_1h), count(*) FROM usage "
+                               "WHERE file_id = ?1 GROUP BY model, ts / 900000");
     Statement insertText(m_db, "INSERT INTO exchange_text(rowid, text) VALUES(?1, ?2)");
     Statement addPart(m_db, "UPDATE exchanges SET parts = parts + 1 WHERE id = ?1 AND parts <= ?2 RETURNING parts - 1");
     for (const Statement *statement : {&insertFile, &updateFile, &deleteFile, &deleteUsage, &countDeadParts, &deleteExchanges,
-                                       &upsertUsage, &insertExchange, &insertText, &addPart})
+                                       &upsertUsage, &insertExchange, &insertText, &addPart, &filesLeft, &deleteSums, &insertSums})
         if (!statement->ok()) {
             logError(QStringLiteral("can't prepare its statements"));
             return result;
         }
 
+    // Files whose usage changed; their sums are made again before each commit.
+    QSet<qint64> touched;
     auto forgetContent = [&](qint64 id) {
+        touched.insert(id);
         deleteUsage.bind(1, id).run();
         countDeadParts.bind(1, id).run();
         deleteExchanges.bind(1, id).run();
@@ -592,6 +579,18 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
             noteFailure(code);
             logError(QString::fromUtf8(what));
         }
+    };
+    auto remakeSums = [&] {
+        int code;
+        while ((code = filesLeft.step()) == SQLITE_ROW)
+            touched.insert(sqlite3_column_int64(filesLeft.get(), 0));
+        filesLeft.reset();
+        check(code, "can't list the files that left calls");
+        for (const qint64 id : std::as_const(touched)) {
+            check(deleteSums.bind(1, id).run(), "can't remove usage sums");
+            check(insertSums.bind(1, id).run(), "can't sum usage");
+        }
+        touched.clear();
     };
 
     // Files that are gone.
@@ -652,10 +651,13 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
         WorkItem &item = work[index];
         if (!content.readable)
             continue;
+        if (item.id != 0)
+            touched.insert(item.id);
         if (item.id == 0) {
             check(insertFile.bind(1, item.file.path).bind(2, item.file.project).bind(3, item.file.session).bind(4, item.file.kind).run(),
                   "can't add a file");
             item.id = sqlite3_last_insert_rowid(m_db);
+            touched.insert(item.id);
         } else if (content.fromStart) {
             forgetContent(item.id);
             item.lastExchange = 0;
@@ -701,7 +703,8 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
         bytesInTransaction += bytes;
         if (bytesInTransaction > kBytesPerTransaction) {
             bytesInTransaction = 0;
-            if (!exec("COMMIT") || !exec("BEGIN IMMEDIATE"))
+            remakeSums();
+            if (failed || !exec("COMMIT") || !exec("BEGIN IMMEDIATE"))
                 failed = true;
         }
         if (progress)
@@ -716,6 +719,8 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     for (std::thread &thread : readers)
         thread.join();
 
+    if (!failed)
+        remakeSums();
     if (failed) {
         exec("ROLLBACK");
         return result;
@@ -734,7 +739,7 @@ void TVLLibraryIndex::startOverIfMostlyDead()
     if (deadParts < kDeadPartsBeforeRebuild || deadParts < liveParts / 4)
         return;
     // Every file is read again: the text of the live exchanges is only in the transcripts.
-    exec("BEGIN IMMEDIATE; DELETE FROM files; DELETE FROM usage; DELETE FROM exchanges; "
+    exec("BEGIN IMMEDIATE; DELETE FROM files; DELETE FROM usage; DELETE FROM usage_quarters; DELETE FROM exchanges; "
          "INSERT INTO exchange_text(exchange_text) VALUES('delete-all'); UPDATE state SET value = 0 WHERE key = 'dead_parts'; COMMIT;");
 }
 

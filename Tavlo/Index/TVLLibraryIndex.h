@@ -24,7 +24,7 @@ struct sqlite3;
 class TVLLibraryIndex final
 {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     // $TAVLO_CACHE_DIR/library.sqlite when set, else library.sqlite in the user's cache
     // directory for Tavlo (~/.cache/Tavlo on Linux).

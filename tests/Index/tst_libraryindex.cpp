@@ -92,6 +92,8 @@ private Q_SLOTS:
     void countsEachModelCallOnceAsTheViewerDoes()
     {
         TVLLibraryIndex index(m_database);
+        // The resumed session first: the repeated call moves to the first session afterwards.
+        QVERIFY(index.update(m_s2).ok);
         QVERIFY(index.update(m_root).ok);
         const TVLTokenUsage root = sum(index, m_root);
         QCOMPARE(root.inputTokens, 100 + 50 + 20 + 1);
