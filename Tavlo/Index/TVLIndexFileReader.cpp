@@ -76,10 +76,13 @@ quint64 TVLIndexFileReader::lineKey(const QString &path, qint64 offset)
 
 TVLIndexFileContent::Kind TVLIndexFileReader::kindForPath(const QString &path)
 {
-    if (QFileInfo(path).dir().dirName() != QLatin1String("subagents"))
+    // Taken apart as text: an update asks this of every file it looks at.
+    const QStringView whole(path);
+    const qsizetype slash = whole.lastIndexOf(QLatin1Char('/'));
+    const QStringView directory = slash < 0 ? QStringView() : whole.left(slash);
+    if (directory != u"subagents" && !directory.endsWith(u"/subagents"))
         return TVLIndexFileContent::Session;
-    return QFileInfo(path).fileName().startsWith(QLatin1String("agent-acompact-")) ? TVLIndexFileContent::Compaction
-                                                                                   : TVLIndexFileContent::Subagent;
+    return whole.mid(slash + 1).startsWith(u"agent-acompact-") ? TVLIndexFileContent::Compaction : TVLIndexFileContent::Subagent;
 }
 
 TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileContent::Kind kind, qint64 offset,

@@ -731,12 +731,13 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
 
 void TVLLibraryIndex::startOverIfMostlyDead()
 {
-    Statement dead(m_db, "SELECT (SELECT value FROM state WHERE key = 'dead_parts'), (SELECT coalesce(sum(parts), 0) FROM exchanges)");
-    if (!dead.ok() || dead.step() != SQLITE_ROW)
+    // The live parts are counted (a pass over every exchange) only when the dead ones are many.
+    Statement dead(m_db, "SELECT value FROM state WHERE key = 'dead_parts'");
+    if (!dead.ok() || dead.step() != SQLITE_ROW || sqlite3_column_int64(dead.get(), 0) < kDeadPartsBeforeRebuild)
         return;
     const qint64 deadParts = sqlite3_column_int64(dead.get(), 0);
-    const qint64 liveParts = sqlite3_column_int64(dead.get(), 1);
-    if (deadParts < kDeadPartsBeforeRebuild || deadParts < liveParts / 4)
+    Statement live(m_db, "SELECT coalesce(sum(parts), 0) FROM exchanges");
+    if (!live.ok() || live.step() != SQLITE_ROW || deadParts < sqlite3_column_int64(live.get(), 0) / 4)
         return;
     // Every file is read again: the text of the live exchanges is only in the transcripts.
     exec("BEGIN IMMEDIATE; DELETE FROM files; DELETE FROM usage; DELETE FROM usage_quarters; DELETE FROM exchanges; "
