@@ -25,6 +25,7 @@ namespace {
 struct Found
 {
     bool ok = false;
+    bool cancelled = false;  // an update was cancelled: the index doesn't hold everything
     QString error;
     std::vector<TVLLibraryIndex::SearchHit> hits;
 };
@@ -142,8 +143,8 @@ void TVLSearchAllLogsWindow::search()
             Found found;
             found.ok = true;
             for (const QString &root : roots) {
-                if (update)
-                    TVLLibraryIndexJobs::update(index, root);
+                if (update && TVLLibraryIndexJobs::update(index, root).cancelled)
+                    found.cancelled = true;
                 auto hits = index.search(query, root, kLimit, &found.error);
                 if (!hits) {
                     found.ok = false;
@@ -178,8 +179,10 @@ void TVLSearchAllLogsWindow::search()
             }
             if (m_results->count() > 0)
                 m_results->setCurrentRow(0);
-            m_status->setText(found.hits.empty() ? QStringLiteral("No exchange matches.")
-                                                 : QStringLiteral("%1 exchanges").arg(found.hits.size()));
+            m_status->setText((found.hits.empty() ? QStringLiteral("No exchange matches.")
+                                                  : QStringLiteral("%1 exchanges").arg(found.hits.size()))
+                              + (found.cancelled ? QStringLiteral(" (indexing was cancelled: only what was indexed is searched)")
+                                                 : QString()));
             Q_EMIT resultsShown(query);
         });
 }
