@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <simdjson.h>
+#include <string_view>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -16,6 +17,8 @@
 namespace {
 const QString kAssistantText = QStringLiteral("assistant \u2013 text");
 constexpr qsizetype kPromptLength = 200;
+// In every line of the assistant's, as its type and its message's role.
+constexpr std::string_view kAssistantKey = "\"assistant\"";
 
 quint64 fnv1a(QByteArrayView bytes, quint64 hash = 14695981039346656037ull)
 {
@@ -215,6 +218,10 @@ TVLIndexedExchange TVLIndexFileReader::readExchange(const QString &path, qint64 
         const qsizetype lineStart = at;
         at += length + 1;
         if (length == 0)
+            continue;
+        // After the prompt only assistant lines carry text; the rest (tool results mostly, the
+        // bulk of an exchange's bytes) are passed over without being parsed.
+        if (lineStart != 0 && std::string_view(data + lineStart, size_t(length)).find(kAssistantKey) == std::string_view::npos)
             continue;
         const auto message = TVLMessage::fromBuffer(parser, buffer, lineStart, length);
         if (lineStart == 0) {
