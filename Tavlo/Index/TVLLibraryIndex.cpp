@@ -378,7 +378,7 @@ bool TVLLibraryIndex::open()
     m_db = db;
     sqlite3_busy_timeout(m_db, 10000);
     // Any read of a damaged or foreign file fails here, before anything is trusted.
-    if (!exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536; PRAGMA mmap_size = 1073741824;"))
+    if (!exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;"))
         return false;
     if (hasCurrentSchema())
         return true;
@@ -505,6 +505,7 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     if (m_damaged)
         return result;
     QHash<QString, const FileRow *> knownByPath;
+    knownByPath.reserve(qsizetype(known.size()));
     for (const FileRow &row : known)
         knownByPath.insert(row.path, &row);
 
