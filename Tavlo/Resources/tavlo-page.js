@@ -205,7 +205,7 @@
             badge.style.backgroundColor = tag.color;
             badge.style.color = tag.textColor;
             if (tag.isAnnotation) {
-                badge.textContent = tag.annotationText ? '✎ ' + tag.annotationText : '＋';
+                badge.textContent = tag.annotationText ? '✎ ' + tag.annotationText : '+';
                 badge.title = tag.annotationText || 'Add tags or an annotation';
             } else {
                 badge.textContent = tag.name;

@@ -473,6 +473,10 @@ void TVLPageController::updateTagBadgesForMessageId(const QString &messageId)
 
 void TVLPageController::loadTagsForSections(const QStringList &sectionIds)
 {
+    // Only a session's or an exchange's sections are exchanges that tags belong to; the summary
+    // of a root or project is not one.
+    if (!std::dynamic_pointer_cast<TVLSession>(m_displayedObject) && !std::dynamic_pointer_cast<TVLExchange>(m_displayedObject))
+        return;
     sendBadgesForMessageIds(sectionIds);
 }
 
