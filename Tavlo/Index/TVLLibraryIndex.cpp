@@ -550,9 +550,12 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     Statement insertExchange(m_db, "INSERT INTO exchanges(file_id, uuid, ts, offset) VALUES(?1, ?2, ?3, ?4)");
     Statement filesLeft(m_db, "DELETE FROM files_left RETURNING id");
     Statement deleteSums(m_db, "DELETE FROM usage_quarters WHERE file_id = ?1");
-    Statement insertSums(m_db, "INSERT INTO usage_quarters SELECT file_id, model, ts / 900000, sum(input), sum(output), "
+    // A call without a time (0) keeps a quarter of its own, the smallest; the others their
+    // quarter counted down from the epoch, before it too.
+    Statement insertSums(m_db, "INSERT INTO usage_quarters SELECT file_id, model, CASE WHEN ts = 0 THEN -9223372036854775807 - 1 "
+                               "WHEN ts > 0 THEN ts / 900000 ELSE (ts - 899999) / 900000 END AS q, sum(input), sum(output), "
                                "sum(cache_create), sum(cache_read), sum(cache_5m), sum(cache_1h), count(*) FROM usage "
-                               "WHERE file_id = ?1 GROUP BY model, ts / 900000");
+                               "WHERE file_id = ?1 GROUP BY model, q");
     Statement insertText(m_db, "INSERT INTO exchange_text(rowid, text) VALUES(?1, ?2)");
     Statement addPart(m_db, "UPDATE exchanges SET parts = parts + 1 WHERE id = ?1 AND parts <= ?2 RETURNING parts - 1");
     for (const Statement *statement : {&insertFile, &updateFile, &deleteFile, &deleteUsage, &countDeadParts, &deleteExchanges,
@@ -782,7 +785,8 @@ TVLLibraryIndex::UsageRecords TVLLibraryIndex::usageRecords(const QString &path,
     const qint64 from = since.value_or(std::numeric_limits<qint64>::min());
     const qint64 to = until.value_or(std::numeric_limits<qint64>::max());
     const bool bySums = (!since || *since % kQuarter == 0) && (!until || *until % kQuarter == 0);
-    QByteArray usageSql = bySums ? QByteArray("SELECT file_id, quarter * 900000, model, input, output, cache_create, cache_read, "
+    QByteArray usageSql = bySums ? QByteArray("SELECT file_id, CASE WHEN quarter = -9223372036854775807 - 1 THEN 0 "
+                                              "ELSE quarter * 900000 END, model, input, output, cache_create, cache_read, "
                                               "cache_5m, cache_1h FROM usage_quarters WHERE quarter >= ?3 AND quarter < ?4")
                                  : QByteArray("SELECT file_id, ts, model, input, output, cache_create, cache_read, cache_5m, "
                                               "cache_1h FROM usage WHERE ts >= ?3 AND ts < ?4");

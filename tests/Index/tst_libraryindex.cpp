@@ -77,7 +77,10 @@ private Q_SLOTS:
         write(m_s1, QList<QJsonObject>{prompt("p1", "Where is the Parser defined?", "2025-06-01T10:00:00Z"),
                                        call("a1", "Looking", "m1", "r1", usage(100, 10)),
                                        call("a2", "It is in parser.cpp", "m1", "r1", usage(100, 30)), summary});
-        write(m_agent, QList<QJsonObject>{prompt("t1", "find callers"), call("t2", "three callers", "m2", "r2", usage(50, 5))});
+        // A sub-agent whose lines carry no time.
+        QJsonObject untimed = call("t2", "three callers", "m2", "r2", usage(50, 5));
+        untimed.remove("timestamp");
+        write(m_agent, QList<QJsonObject>{prompt("t1", "find callers"), untimed});
         QJsonObject compactionStart = prompt("c0", "compact");
         compactionStart["promptId"] = "P1";
         write(m_compaction, QList<QJsonObject>{compactionStart, call("c1", "draft", "m3", "r3", usage(7, 1)),
@@ -102,6 +105,18 @@ private Q_SLOTS:
         const auto session = TVLSession::initWithPath(m_s1);
         QVERIFY(session);
         QCOMPARE(sum(index, m_s1), *session->tokenUsage());
+        // Sums by day (the sub-agent's call has no time) as from the calls themselves.
+        const auto byDay = TVLUsageSummary::summarize(index.usageRecords(m_root), TVLUsageSummary::Grouping::Day,
+                                                      TVLPriceTable::builtIn());
+        const auto byDayOfCalls = TVLUsageSummary::summarize(index.usageRecords(m_root, -1), TVLUsageSummary::Grouping::Day,
+                                                             TVLPriceTable::builtIn());
+        QCOMPARE(byDay.rows.size(), size_t(2));
+        QCOMPARE(byDay.rows.front().key, QString("(no date)"));
+        QCOMPARE(byDay.rows.size(), byDayOfCalls.rows.size());
+        for (size_t i = 0; i < byDay.rows.size(); ++i) {
+            QCOMPARE(byDay.rows[i].key, byDayOfCalls.rows[i].key);
+            QCOMPARE(byDay.rows[i].usage, byDayOfCalls.rows[i].usage);
+        }
         // The repeated call stays with the first file by path; the resumed session keeps its own.
         QCOMPARE(sum(index, m_root + "/-home-b").outputTokens, 1);
 
