@@ -380,14 +380,7 @@ bool TVLLibraryIndex::open()
     // Any read of a damaged or foreign file fails here, before anything is trusted.
     if (!exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;"))
         return false;
-    if (hasCurrentSchema())
-        return true;
-    Statement count(m_db, "SELECT count(*) FROM sqlite_master");
-    if (!count.ok() || count.step() != SQLITE_ROW)
-        return false;
-    if (sqlite3_column_int(count.get(), 0) != 0)
-        return false;  // someone else's tables, or another version of ours
-    return createSchema();
+    return hasCurrentSchema() || createSchema();
 }
 
 bool TVLLibraryIndex::hasCurrentSchema()
@@ -402,7 +395,23 @@ bool TVLLibraryIndex::hasCurrentSchema()
 
 bool TVLLibraryIndex::createSchema()
 {
-    const QByteArray sql = QByteArray("BEGIN;") + kSchema + "PRAGMA user_version = " + QByteArray::number(kSchemaVersion)
+    // Another connection (the viewer's other thread, a command run beside it) may be making the
+    // tables of a new file at the same moment: the write lock is taken first, and under it the
+    // file is looked at again, so the second one finds the tables made rather than failing on them.
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    if (hasCurrentSchema())
+        return exec("COMMIT");
+    bool empty = false;
+    {
+        Statement count(m_db, "SELECT count(*) FROM sqlite_master");
+        empty = count.ok() && count.step() == SQLITE_ROW && sqlite3_column_int(count.get(), 0) == 0;
+    }
+    if (!empty) {
+        exec("ROLLBACK");
+        return false;  // someone else's tables, or another version of ours
+    }
+    const QByteArray sql = kSchema + QByteArray("PRAGMA user_version = ") + QByteArray::number(kSchemaVersion)
                          + "; PRAGMA application_id = " + QByteArray::number(kApplicationId) + "; COMMIT;";
     if (exec(sql.constData()))
         return true;

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sqlite3.h>
+#include <thread>
 
 using namespace TranscriptBuilder;
 
@@ -239,6 +240,26 @@ private Q_SLOTS:
             QCOMPARE(log.count("WARNING: The library index"), 1);
             QCOMPARE(sum(index, m_root).outputTokens, 38);
             QCOMPARE(QDir(m_dir.filePath("cache")).entryList({"library.sqlite.unusable-*"}).size(), 1);
+        }
+    }
+
+    void twoConnectionsMakingANewFileAtOnceBothUseIt()
+    {
+        // The viewer's two index threads, or a command run beside it, may open a file that does
+        // not exist yet at the same moment; neither may take the other's new tables for foreign.
+        for (int round = 0; round < 40; ++round) {
+            QDir(m_dir.filePath("cache")).removeRecursively();
+            std::atomic<bool> go = false;
+            auto open = [&] {
+                while (!go)
+                    std::this_thread::yield();
+                TVLLibraryIndex index(m_database);
+            };
+            std::thread first(open), second(open);
+            go = true;
+            first.join();
+            second.join();
+            QCOMPARE(QDir(m_dir.filePath("cache")).entryList({"library.sqlite.unusable-*"}), QStringList());
         }
     }
 
