@@ -30,6 +30,17 @@ QThreadPool &TVLLibraryIndexJobs::pool()
     return *pool;
 }
 
+QThreadPool &TVLLibraryIndexJobs::readerPool()
+{
+    static QThreadPool *pool = [] {
+        auto *created = new QThreadPool;
+        created->setMaxThreadCount(1);
+        created->setExpiryTimeout(-1);
+        return created;
+    }();
+    return *pool;
+}
+
 TVLLibraryIndex &TVLLibraryIndexJobs::indexOfThisThread()
 {
     thread_local TVLLibraryIndex index;
@@ -86,7 +97,9 @@ void TVLLibraryIndexJobs::stopForQuit()
             g_runningCancel->store(true);
     }
     pool().clear();
+    readerPool().clear();
     pool().waitForDone();
+    readerPool().waitForDone();
 }
 
 bool TVLLibraryIndexJobs::isStopped() { return g_stopped; }

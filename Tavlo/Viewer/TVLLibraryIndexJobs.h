@@ -26,13 +26,32 @@ void cancelUpdate();
 void stopForQuit();
 bool isStopped();
 
+// A second thread with an index of its own, for answers read from what the index holds now:
+// they don't wait behind a long update on the jobs thread (the database lets readers go on while
+// one connection writes).
+QThreadPool &readerPool();
+
 template <typename Result>
-void run(QObject *context, std::function<Result(TVLLibraryIndex &)> work, std::function<void(Result)> answer)
+void runOn(QThreadPool &threads, QObject *context, std::function<Result(TVLLibraryIndex &)> work,
+           std::function<void(Result)> answer)
 {
-    pool().start([context = QPointer<QObject>(context), work = std::move(work), answer = std::move(answer)] {
+    threads.start([context = QPointer<QObject>(context), work = std::move(work), answer = std::move(answer)] {
         auto result = std::make_shared<Result>(work(indexOfThisThread()));
         if (context)
             QMetaObject::invokeMethod(context.data(), [answer, result] { answer(std::move(*result)); }, Qt::QueuedConnection);
     });
+}
+
+template <typename Result>
+void run(QObject *context, std::function<Result(TVLLibraryIndex &)> work, std::function<void(Result)> answer)
+{
+    runOn<Result>(pool(), context, std::move(work), std::move(answer));
+}
+
+// Work that only reads the index: never an update.
+template <typename Result>
+void read(QObject *context, std::function<Result(TVLLibraryIndex &)> work, std::function<void(Result)> answer)
+{
+    runOn<Result>(readerPool(), context, std::move(work), std::move(answer));
 }
 } // namespace TVLLibraryIndexJobs

@@ -6,7 +6,10 @@
 #include "Tavlo/DataObjects/TVLObject.h"
 
 #include <QObject>
+#include <QTimer>
+#include <functional>
 
+class TVLLibraryIndex;
 class TVLPageController;
 
 class TVLLibrarySummaryPage final : public QObject
@@ -25,6 +28,8 @@ Q_SIGNALS:
 
 private:
     void showProgress();
+    void indexUpdated(const QStringList &paths);
+    void refresh();
     void showMarkdown(const TVLObject::Ptr &object, const QString &markdown);
 
     TVLPageController *m_page;
@@ -32,4 +37,8 @@ private:
     const TVLObject *m_shownObject = nullptr;
     QString m_shownMarkdown;
     bool m_pageReady = false;
+    // The summary shown, made again when the index learns of changes under it.
+    std::weak_ptr<TVLObject> m_refreshObject;
+    std::function<QString(TVLLibraryIndex &)> m_summarize;
+    QTimer m_refresh;
 };

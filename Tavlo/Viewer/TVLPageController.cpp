@@ -302,6 +302,18 @@ void TVLPageController::fullReloadSession(const std::shared_ptr<TVLSession> &ses
     });
 }
 
+void TVLPageController::reloadMarkdownKeepingScroll(const QString &markdown)
+{
+    const quint64 generation = ++m_generation;
+    callPage(QStringLiteral("pageScrollState"), {reloadEndTolerance}, [this, generation, markdown](const QVariant &answer) {
+        if (generation != m_generation)
+            return;
+        m_pendingScrollToBottom = false;
+        m_pendingScrollTop = scrollStateFromAnswer(answer).scrollTop;
+        fullLoad(markdown);
+    });
+}
+
 void TVLPageController::reloadFilteredContentWithSession(const std::shared_ptr<TVLSession> &session,
                                                          const std::optional<QString> &scrollToExchangeId)
 {

@@ -73,6 +73,16 @@ private Q_SLOTS:
             }(),
             20000);
         QCOMPARE(seen->firstLink, "tvl://" + m_root + "/-home-me-app/s3.jsonl");
+        // A session that goes on on another day: the summary shown follows it.
+        append(m_root + "/-home-me-app/s3.jsonl",
+               {line(assistant("a3b", "more", "m3b", usage(7, 7), "2025-03-04T10:00:00Z"))});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                viewer->page()->runScript("document.querySelectorAll('svg.usage-chart rect[height]:not([height=\"0\"])').length",
+                                          [seen](const QVariant &value) { seen->bars = value.toInt(); });
+                return seen->bars == 4;
+            }(),
+            20000);
         for (HVXWindowController *window : HVXWindows::windowControllers())
             window->close();
     }
