@@ -374,8 +374,8 @@
         scroll = scroll || {};
         if (scroll.exchangeId) {
             requestAnimationFrame(function () {
-                const element = document.getElementById(scroll.exchangeId);
-                if (element) element.scrollIntoView({block: 'start'});
+                const element = document.getElementById(scroll.exchangeId) || wrapperFor(scroll.exchangeId);
+                if (element) holdAtTop(element);
             });
         } else if (scroll.toBottom) {
             requestAnimationFrame(function () {
@@ -386,6 +386,29 @@
         }
     }
     window.finishLoad = finishLoad;
+
+    // The layout goes on settling after a load (fonts, code highlighted as it nears the view),
+    // which moves what lies below: the exchange is kept at the top until then, unless the
+    // reader scrolls first.
+    const kHoldMilliseconds = 3000;
+    const releasingEvents = ['wheel', 'keydown', 'mousedown', 'touchstart'];
+    function holdAtTop(element) {
+        let held = true;
+        const aim = function () {
+            if (held && element.isConnected) element.scrollIntoView({block: 'start'});
+        };
+        const observer = new ResizeObserver(aim);
+        const release = function () {
+            held = false;
+            observer.disconnect();
+            for (const type of releasingEvents) window.removeEventListener(type, release, true);
+        };
+        for (const type of releasingEvents) window.addEventListener(type, release, true);
+        observer.observe(document.body);
+        if (document.fonts) document.fonts.ready.then(aim);
+        setTimeout(release, kHoldMilliseconds);
+        aim();
+    }
 
     // The exchange's first message glides to the top; an open popover closes.
     let scrollTarget = null;

@@ -165,6 +165,7 @@ void TVLPageController::fullLoad(const QString &markdown)
 {
     ++m_generation;
     ++m_loadGeneration;
+    m_loadPending = true;
     // A long session opens with its newest exchanges; the earlier ones follow after the load.
     const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject);
     const bool inParts = session && markdown == m_lastDisplayedMarkdown
@@ -336,6 +337,10 @@ void TVLPageController::reloadFilteredContent()
 
 void TVLPageController::didFinishNavigation()
 {
+    m_loadPending = false;
+    // An exchange asked for during the load may lie in a part still to come.
+    if (!m_pendingScrollToExchangeId.isEmpty() && m_parts.isStillToCome(m_pendingScrollToExchangeId))
+        callPage(QStringLiteral("prependSections"), {m_parts.takeEarlier(m_pendingScrollToExchangeId)});
     QJsonObject scroll;
     if (!m_pendingScrollToExchangeId.isEmpty())
         scroll.insert(QStringLiteral("exchangeId"), m_pendingScrollToExchangeId);
@@ -373,6 +378,11 @@ void TVLPageController::scrollToExchangeId(const QString &exchangeId)
 {
     if (exchangeId.isEmpty())
         return;
+    // While a page loads its script is not there yet: the load ends at the exchange instead.
+    if (m_loadPending) {
+        m_pendingScrollToExchangeId = exchangeId;
+        return;
+    }
     // An exchange of a long page that has not arrived yet comes first, with all after it.
     if (m_parts.isStillToCome(exchangeId))
         callPage(QStringLiteral("prependSections"), {m_parts.takeEarlier(exchangeId)});

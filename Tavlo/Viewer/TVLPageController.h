@@ -159,5 +159,6 @@ private:
     quint64 m_generation = 0;
     // Raised by every load only: the earlier parts of a long page belong to one load.
     quint64 m_loadGeneration = 0;
+    bool m_loadPending = false;  // a document went to the engine and has not finished loading
     TVLPageParts m_parts;
 };

@@ -464,6 +464,14 @@ private Q_SLOTS:
         page->scrollToExchangeId(uuidFor(5, 0));
         QTRY_VERIFY(std::abs(number(*page, QStringLiteral("document.getElementById('E5-L0').getBoundingClientRect().top"))) < 2);
         QTRY_COMPARE(page->lastVisibleExchangeIds().first(), uuidFor(5, 0));
+
+        // Asked for before the page of another session has loaded: the load ends there.
+        auto other = writeSession(exchanges(31, 50, 6));
+        QVERIFY(waitForLoad(*page, [&] {
+            page->displayObject(other);
+            page->scrollToExchangeId(uuidFor(36, 0));
+        }));
+        QTRY_VERIFY(std::abs(number(*page, QStringLiteral("document.getElementById('E36-L0').getBoundingClientRect().top"))) < 2);
     }
 
     void tagsAndAnnotationsFromThePage()
