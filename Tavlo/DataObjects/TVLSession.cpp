@@ -18,6 +18,7 @@
 #include <QLocale>
 #include <QUrl>
 #include <QThread>
+#include <atomic>
 #include <cstring>
 #include <sys/stat.h>
 #include <thread>
@@ -65,7 +66,8 @@ std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0)
             const qint64 more = file.read(probe, sizeof probe);
             if (more <= 0)
                 break;
-            capacity = capacity * 2;
+            // Room for what came and the padding, however little the file had when it was opened.
+            capacity = qMax(capacity * 2, filled + more + TVLLineParser::kPadding);
             buffer->resize(capacity);
             std::memcpy(buffer->data() + filled, probe, size_t(more));
             filled += more;
@@ -94,18 +96,30 @@ struct LineChunk
     std::vector<std::pair<QString, int>> toolUseIds;
 };
 
-void parseChunk(LineChunk &chunk, const std::shared_ptr<const QByteArray> &buffer, const QString &fileName)
+void parseChunk(LineChunk &chunk, const std::shared_ptr<const QByteArray> &buffer, const QString &fileName,
+                TVLReadProgress *progress)
 {
+    // Parsed bytes are reported in steps, so that the threads hardly ever share the counter.
+    constexpr qsizetype kReportedStep = 1 << 20;
     TVLLineParser parser;
     parser.setFileName(fileName);
     const char *data = buffer->constData();
+    qsizetype reported = chunk.begin;
     for (qsizetype start = chunk.begin; start < chunk.end;) {
         const void *newline = std::memchr(data + start, '\n', size_t(chunk.end - start));
         const qsizetype end = newline ? static_cast<const char *>(newline) - data : chunk.end;
         if (end > start)
             chunk.messages.push_back(TVLMessage::fromBuffer(parser, buffer, start, end - start));
         start = end + 1;
+        if (progress && start - reported >= kReportedStep) {
+            progress->bytes.fetch_add(qMin(start, chunk.end) - reported, std::memory_order_relaxed);
+            reported = qMin(start, chunk.end);
+            if (progress->cancelled.load(std::memory_order_relaxed))
+                break;
+        }
     }
+    if (progress && chunk.end > reported)
+        progress->bytes.fetch_add(chunk.end - reported, std::memory_order_relaxed);
     chunk.toolUseIds = parser.takeToolUseIds();
 }
 
@@ -130,7 +144,7 @@ std::vector<LineChunk> splitIntoChunks(const QByteArray &bytes, qsizetype from, 
 // Lines are independent until they are grouped, so a big file is parsed on several threads;
 // the messages come out in file order either way, after those already in `read`.
 void parseLines(TVLSessionRead &read, const std::shared_ptr<const QByteArray> &buffer, qsizetype from,
-                const QString &fileName)
+                const QString &fileName, TVLReadProgress *progress = nullptr)
 {
     constexpr qsizetype kBytesPerThread = 16 * 1024 * 1024;
     const qsizetype wanted = (buffer->size() - from) / kBytesPerThread;
@@ -138,9 +152,9 @@ void parseLines(TVLSessionRead &read, const std::shared_ptr<const QByteArray> &b
     std::vector<LineChunk> chunks = splitIntoChunks(*buffer, from, threads);
     std::vector<std::thread> workers;
     for (size_t i = 1; i < chunks.size(); ++i)
-        workers.emplace_back([&, i] { parseChunk(chunks[i], buffer, fileName); });
+        workers.emplace_back([&, i] { parseChunk(chunks[i], buffer, fileName, progress); });
     if (!chunks.empty())
-        parseChunk(chunks[0], buffer, fileName);
+        parseChunk(chunks[0], buffer, fileName, progress);
     for (std::thread &worker : workers)
         worker.join();
 
@@ -237,7 +251,7 @@ bool TVLSessionBytes::sameAs(const QByteArray &file) const
     return !pieces.empty() && file.size() == size && matches(file.constData(), 0, size);
 }
 
-TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previous)
+TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previous, TVLReadProgress *progress)
 {
     TVLSessionRead read;
     const QString fileName = QFileInfo(path).fileName();
@@ -258,7 +272,7 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         read.bytes.pieces = {{0, buffer}};
         read.bytes.size = buffer->size();
         read.bytes.linesEnd = endOfCompleteLines(*buffer, 0, 0);
-        parseLines(read, buffer, 0, fileName);
+        parseLines(read, buffer, 0, fileName, progress);
     }
     // Taken before the bytes were read: a write during the read shows as a newer time.
     read.bytes.modifiedNs = stamp.modifiedNs;
@@ -407,7 +421,7 @@ bool TVLSession::applyRead(TVLSessionRead read)
         m_lineByResultAgentId.reset();
         m_latestLineByPromptId.reset();
     }
-    loadSubagents();
+    loadSubagents(read.subagentReads.get());
     m_firstTimestamp = computeFirstTimestamp();
     setLastChangedAt(computeLastChangedAt());
     m_firstUserPrompt = computeFirstUserPrompt();

@@ -9,6 +9,8 @@
 
 #include <QHash>
 
+#include <atomic>
+
 class TVLExchange;
 class TVLMessage;
 class TVLSubagent;
@@ -36,6 +38,14 @@ struct TVLSessionBytes
     bool sameAs(const QByteArray &file) const;
 };
 
+// Shared between a read on a worker thread and its caller: the bytes parsed so far, and a stop
+// asked for by the caller (the read then ends early and its result is of no use).
+struct TVLReadProgress
+{
+    std::atomic<qint64> bytes{0};
+    std::atomic<bool> cancelled{false};
+};
+
 // The result of reading and parsing a transcript file, made without touching any tree, so it
 // can be built on a worker thread and applied on the main thread.
 struct TVLSessionRead
@@ -56,6 +66,10 @@ struct TVLSessionRead
     size_t keptMessages = 0;
     size_t keptExchanges = 0;
     bool extendsPrevious = false;
+
+    // Reads of the sub-agent transcripts made along with this one (by path), taken by the
+    // sub-agents that are new when it is applied; the others are read then.
+    std::shared_ptr<QHash<QString, TVLSessionRead>> subagentReads;
 };
 
 class TVLSession : public TVLObject
@@ -68,7 +82,11 @@ public:
     // Reads and parses the file. With the session of the last read (main thread only), an
     // unchanged file reads as unchanged, and a file that has only grown keeps the messages of
     // its complete lines and parses just what was appended.
-    static TVLSessionRead readFile(const QString &path, const TVLSession *previous = nullptr);
+    // Parsed bytes are added to `progress` as the parse goes on.
+    static TVLSessionRead readFile(const QString &path, const TVLSession *previous = nullptr,
+                                   TVLReadProgress *progress = nullptr);
+    // Reads the sub-agent transcripts of the session file into `read` (any thread).
+    static void readSubagentFiles(const QString &path, TVLSessionRead &read, TVLReadProgress *progress = nullptr);
 
     TVLSession();
     ~TVLSession() override;
@@ -114,7 +132,9 @@ public:
     // The folder beside the file that holds the session's sub-agent transcripts (S for S.jsonl).
     QString sessionFolder() const;
     QString subagentsDirectory() const;
-    void loadSubagents();
+    // Reads the sub-agent folder; sub-agents not known yet take their read from `prefetched`
+    // when it holds one.
+    void loadSubagents(QHash<QString, TVLSessionRead> *prefetched = nullptr);
     void resolveSubagentAnchors(const std::vector<std::shared_ptr<TVLSubagent>> &subagents);
     QString resolveTaskAnchorForAgentIdExchangeByMsgUuid(const QString &agentId,
                                                           const QHash<QString, QString> &exchangeByMessageUuid) const;

@@ -408,6 +408,19 @@
     }
     window.setTagsOfSections = setTagsOfSections;
 
+    // ---- The note of a project still being read; its text follows the read.
+    function showLoadingNote(text) {
+        let note = document.getElementById('loading-note');
+        if (!note) {
+            note = document.createElement('p');
+            note.id = 'loading-note';
+            note.className = 'loading-note';
+            document.body.appendChild(note);
+        }
+        note.textContent = text;
+    }
+    window.showLoadingNote = showLoadingNote;
+
     window.selectedText = function () { return window.getSelection().toString(); };
 
     // ---- Folding of attachments and diffs.

@@ -66,6 +66,12 @@ QStringList identityKeys(const TVLObject::List &objects)
     return keys;
 }
 
+bool isLoadingProject(TVLObject *object)
+{
+    const auto *project = dynamic_cast<const TVLProject *>(object);
+    return project && project->isLoading();
+}
+
 bool isStructural(TVLProperty property)
 {
     switch (property) {
@@ -263,14 +269,17 @@ TVLObject::List TVLOutlineModel::childObjectsOf(Node *node)
     TVLObject *object = node->object.get();
     if (object->isLeaf())
         return {};
+    // A big project reads in the background and its rows come when it is done; a small one
+    // is read now.
     auto *project = dynamic_cast<TVLProject *>(object);
-    const bool loads = project && !project->isLoaded();
-    if (loads)
+    if (project && !project->isLoaded() && !project->isLoading()) {
         Q_EMIT projectWillLoad(project);
-    TVLObject::List children = object->displayChildren();
-    if (loads)
+        project->loadInBackground();
         Q_EMIT projectDidLoad(project);
-    return children;
+    }
+    if (project && project->isLoading())
+        return {};
+    return object->displayChildren();
 }
 
 void TVLOutlineModel::fetchChildren(Node *node)
@@ -543,8 +552,11 @@ bool TVLOutlineModel::hasChildren(const QModelIndex &parent) const
     if (parent.isValid() && parent.column() != 0)
         return false;
     const Node *node = nodeForIndex(parent);
-    if (node->fetched)
-        return !node->children.empty();
+    if (node->fetched && !node->children.empty())
+        return true;
+    // A loading project has its rows still to come.
+    if (node->fetched && !isLoadingProject(node->object.get()))
+        return false;
     return !node->object->isLeaf();
 }
 

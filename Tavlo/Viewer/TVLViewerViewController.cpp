@@ -1,6 +1,7 @@
 #include "TVLViewerViewController.h"
 
 #include "TVLLibrarySummaryPage.h"
+#include "TVLLoadingNote.h"
 #include "TVLSearchAllLogsWindow.h"
 #include "TVLFindBar.h"
 #include "TVLHighlightableRowView.h"
@@ -115,6 +116,14 @@ void TVLViewerViewController::buildViews()
 
     m_page = new TVLPageController(this);
     m_summaryPage = new TVLLibrarySummaryPage(m_page, this);
+    m_loadingNote = new TVLLoadingNote(m_page, this);
+    // A project that was read in the background is shown if it is still what is selected.
+    connect(m_loadingNote, &TVLLoadingNote::projectLoaded, this, [this](TVLProject *project) {
+        m_model->processPendingChanges();
+        const QModelIndex index = m_model->indexForObject(project);
+        if (index.isValid() && m_outline->selectionModel()->isRowSelected(index.row(), index.parent()))
+            setSelectionIndexPaths(QList<HVXIndexPath>{m_model->indexPathForIndex(index)});
+    });
     TVLSearchAllLogsWindow::addShortcutTo(this);
     connect(m_page, &TVLPageController::visibleExchangesChanged, this,
             &TVLViewerViewController::highlightVisibleExchanges);
@@ -348,11 +357,19 @@ void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<H
             object = m_contentObject;
     }
 
-    // 3. A project reads its transcripts when it is selected.
+    // 3. A project reads its transcripts when it is selected; a big one in the background,
+    //    its page following the read meanwhile.
+    m_loadingNote->clear();
     if (auto *project = dynamic_cast<TVLProject *>(object.get()); project && !project->isLoaded()) {
         showLoading(project);
-        project->loadIfNeeded();
+        project->loadInBackground();
         hideLoading();
+        if (project->isLoading()) {
+            m_selectionIndexPaths = paths;
+            clearHighlightedRows();
+            m_loadingNote->show(std::static_pointer_cast<TVLProject>(object));
+            return;
+        }
     }
 
     // 4.

@@ -26,6 +26,7 @@ class TVLPageController;
 class TVLTagFilterView;
 class TVLViewerSearch;
 class TVLLibrarySummaryPage;
+class TVLLoadingNote;
 
 class TVLViewerViewController final : public HVXViewController
 {
@@ -51,6 +52,7 @@ public:
     TVLOutlineModel *outlineModel() const { return m_model; }
     HVXOutlineView *outlineView() const { return m_outline; }
     TVLPageController *page() const { return m_page; }
+    TVLLoadingNote *loadingNote() const { return m_loadingNote; }
     TVLViewerFlagsViewController *flagsViewController() const { return m_flags; }
     TVLTagFilterView *tagFilterView() const { return m_tagFilterView; }
     QString displayModelName() const { return m_displayModelName; }
@@ -131,6 +133,7 @@ private:
     TVLPageController *m_page = nullptr;
     TVLViewerSearch *m_search = nullptr;
     TVLLibrarySummaryPage *m_summaryPage = nullptr;
+    TVLLoadingNote *m_loadingNote = nullptr;
     QSplitter *m_splitter = nullptr;
     QLabel *m_loadingLabel = nullptr;
     TVLTagFilterView *m_tagFilterView = nullptr;

@@ -1,0 +1,111 @@
+#include "TVLProjectLoad.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <thread>
+
+namespace {
+constexpr int kProgressIntervalMilliseconds = 250;
+
+qint64 subagentBytesOf(const QString &sessionPath)
+{
+    const QFileInfo info(sessionPath);
+    const QDir dir(info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents"));
+    qint64 bytes = 0;
+    for (const QFileInfo &entry : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot))
+        bytes += entry.size();
+    return bytes;
+}
+} // namespace
+
+struct TVLProjectLoad::State
+{
+    QStringList paths;
+    std::vector<TVLSessionRead> reads;
+    TVLReadProgress progress;
+    std::atomic<qint64> total{0};
+    std::atomic<bool> done{false};
+    std::thread worker;
+
+    void run()
+    {
+        for (const QString &path : std::as_const(paths))
+            total.fetch_add(subagentBytesOf(path));
+        // Files are read side by side, as the project reads new ones; a big file's parse is
+        // spread over the threads by the read itself.
+        const size_t count = size_t(paths.size());
+        reads.resize(count);
+        std::atomic<size_t> next{0};
+        auto work = [&] {
+            for (size_t i = next++; i < count && !progress.cancelled.load(); i = next++) {
+                reads[i] = TVLSession::readFile(paths[qsizetype(i)], nullptr, &progress);
+                TVLSession::readSubagentFiles(paths[qsizetype(i)], reads[i], &progress);
+            }
+        };
+        const size_t workers = std::min<size_t>(count, size_t(std::max(1, QThread::idealThreadCount())));
+        std::vector<std::thread> threads;
+        for (size_t w = 1; w < workers; ++w)
+            threads.emplace_back(work);
+        work();
+        for (auto &thread : threads)
+            thread.join();
+        done.store(true);
+    }
+};
+
+TVLProjectLoad::TVLProjectLoad(const QStringList &paths, qint64 transcriptBytes, QObject *parent)
+    : QObject(parent)
+    , m_state(std::make_shared<State>())
+{
+    m_state->paths = paths;
+    m_state->total.store(transcriptBytes);
+    m_progressTimer = new QTimer(this);
+    m_progressTimer->setInterval(kProgressIntervalMilliseconds);
+    connect(m_progressTimer, &QTimer::timeout, this, &TVLProjectLoad::progressed);
+    m_progressTimer->start();
+    // The worker is joined before this object goes, so the call it posts finds it alive or is
+    // dropped with it.
+    m_state->worker = std::thread([this, state = m_state.get()] {
+        state->run();
+        QMetaObject::invokeMethod(this, [this] {
+            m_progressTimer->stop();
+            Q_EMIT done();
+        }, Qt::QueuedConnection);
+    });
+}
+
+TVLProjectLoad::~TVLProjectLoad()
+{
+    m_state->progress.cancelled.store(true);
+    waitForWorker();
+}
+
+void TVLProjectLoad::waitForWorker()
+{
+    if (m_state->worker.joinable())
+        m_state->worker.join();
+}
+
+qint64 TVLProjectLoad::bytesRead() const
+{
+    return std::min(m_state->progress.bytes.load(std::memory_order_relaxed), bytesTotal());
+}
+
+qint64 TVLProjectLoad::bytesTotal() const { return m_state->total.load(std::memory_order_relaxed); }
+
+bool TVLProjectLoad::isDone() const { return m_state->done.load(); }
+
+QHash<QString, TVLSessionRead> TVLProjectLoad::takeReads()
+{
+    waitForWorker();
+    m_progressTimer->stop();
+    QHash<QString, TVLSessionRead> reads;
+    for (qsizetype i = 0; i < m_state->paths.size(); ++i)
+        reads.insert(m_state->paths[i], std::move(m_state->reads[size_t(i)]));
+    m_state->reads.clear();
+    return reads;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// The transcripts of a big project read on a worker thread, so that the window stays usable
+// while they are read. The reads (each with its sub-agent transcripts) touch no tree; the
+// project takes them on the main thread once they are done. While it runs, the load tells how
+// many bytes it has parsed of how many, a few times a second.
+//
+// A load that is dropped before it is done asks its worker to stop and waits for it, so no
+// result ever arrives for a project that is gone.
+
+#include "TVLSession.h"
+
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+class QTimer;
+
+class TVLProjectLoad final : public QObject
+{
+    Q_OBJECT
+public:
+    // Starts reading the transcript files (of `transcriptBytes` together) at once; the size of
+    // their sub-agent transcripts is added as the worker finds them.
+    TVLProjectLoad(const QStringList &paths, qint64 transcriptBytes, QObject *parent = nullptr);
+    ~TVLProjectLoad() override;
+
+    // The bytes parsed so far, and the size of everything the load reads.
+    qint64 bytesRead() const;
+    qint64 bytesTotal() const;
+    bool isDone() const;
+    // The reads by path, waiting for the worker first when it is not done yet (main thread).
+    QHash<QString, TVLSessionRead> takeReads();
+
+Q_SIGNALS:
+    // A few times a second while reading.
+    void progressed();
+    // The reads are done and can be taken; sent on the main thread.
+    void done();
+
+private:
+    struct State;
+    void waitForWorker();
+
+    std::shared_ptr<State> m_state;
+    QTimer *m_progressTimer = nullptr;
+};
