@@ -342,7 +342,7 @@ private Q_SLOTS:
     {
         // A named pipe has no size when it is opened and its lines come after: the extreme of a
         // transcript written while it is read. The read ends when the writer closes.
-        const QString path = sessionPath("growing");
+        const QString path = sessionPath("piped");
         QVERIFY(QDir().mkpath(m_project));
         QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         const int writer = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK);
