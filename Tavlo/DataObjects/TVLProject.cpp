@@ -5,7 +5,7 @@
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "TVLLibraryFiles.h"
-#include "TVLProjectLoad.h"
+#include "TVLBackgroundRead.h"
 #include "TVLSession.h"
 #include "TVLSubproject.h"
 #include "TVLUsageReport.h"
@@ -195,12 +195,12 @@ void TVLProject::loadInBackground()
         loadIfNeeded();
         return;
     }
-    m_load = new TVLProjectLoad(paths, bytes);
-    QObject::connect(m_load, &TVLProjectLoad::progressed, m_load, [this] {
+    m_load = new TVLBackgroundRead(paths, bytes);
+    QObject::connect(m_load, &TVLBackgroundRead::progressed, m_load, [this] {
         announce(TVLProperty::DisplayTitle);
         announce(TVLProperty::ToolTip);
     });
-    QObject::connect(m_load, &TVLProjectLoad::done, m_load, [this] { loadIfNeeded(); });
+    QObject::connect(m_load, &TVLBackgroundRead::done, m_load, [this] { loadIfNeeded(); });
     announce(TVLProperty::DisplayTitle);
     announce(TVLProperty::ToolTip);
 }
@@ -209,13 +209,7 @@ qint64 TVLProject::loadingBytesRead() const { return m_load ? m_load->bytesRead(
 
 qint64 TVLProject::loadingBytesTotal() const { return m_load ? m_load->bytesTotal() : 0; }
 
-QString TVLProject::loadingNote() const
-{
-    constexpr qint64 kMegabyte = 1 << 20;
-    return QStringLiteral("Loading\u2026 %1 MB of %2")
-        .arg(loadingBytesRead() / kMegabyte)
-        .arg((loadingBytesTotal() + kMegabyte - 1) / kMegabyte);
-}
+QString TVLProject::loadingNote() const { return m_load ? m_load->note() : QString(); }
 
 void TVLProject::updateSessions()
 {

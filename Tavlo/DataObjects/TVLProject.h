@@ -8,7 +8,7 @@
 
 #include <QMap>
 
-class TVLProjectLoad;
+class TVLBackgroundRead;
 class TVLSession;
 class TVLSubproject;
 struct TVLSessionRead;
@@ -37,12 +37,11 @@ public:
     // A project whose transcripts reach the threshold is read on a worker thread and loads once
     // that is done (file events that arrive meanwhile are handled then); a smaller one loads now.
     void loadInBackground();
-    bool isLoading() const { return m_load != nullptr; }
+    bool isLoading() const override { return m_load != nullptr; }
     // Bytes parsed so far and in all, while loading.
     qint64 loadingBytesRead() const;
     qint64 loadingBytesTotal() const;
-    // "Loading… N MB of M", while loading.
-    QString loadingNote() const;
+    QString loadingNote() const override;
     static qint64 backgroundLoadThreshold();
     static void setBackgroundLoadThreshold(qint64 bytes);
     virtual void updateSessions();
@@ -80,7 +79,7 @@ private:
     void addSubprojectsNotYetKnown();
 
     bool m_isLoaded = false;
-    TVLProjectLoad *m_load = nullptr;
+    TVLBackgroundRead *m_load = nullptr;
     // Reads made in the background, taken by the sessions they are for.
     std::unique_ptr<QHash<QString, TVLSessionRead>> m_prefetchedReads;
     QStringList m_pathsChangedWhileLoading;

@@ -6,10 +6,12 @@
 #include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXMenu.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "TVLBackgroundRead.h"
 #include "TVLDesktop.h"
 #include "TVLExchange.h"
 #include "TVLLineParser.h"
 #include "TVLMessage.h"
+#include "TVLProject.h"
 #include "TVLSubagent.h"
 
 #include <QDir>
@@ -218,7 +220,11 @@ void TVLSession::registerDefaults()
 
 TVLSession::TVLSession() { registerDefaults(); }
 
-TVLSession::~TVLSession() = default;
+TVLSession::~TVLSession()
+{
+    // Stops and waits for a read in the background; what it read is dropped.
+    delete m_load;
+}
 
 std::shared_ptr<TVLSession> TVLSession::initWithPath(const QString &path)
 {
@@ -230,6 +236,44 @@ std::shared_ptr<TVLSession> TVLSession::initWithPath(const QString &path)
     session->updateMessages();
     return session;
 }
+
+std::shared_ptr<TVLSession> TVLSession::initWithPathInBackground(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.size() < TVLProject::backgroundLoadThreshold())
+        return initWithPath(path);
+    if (info.suffix() != QLatin1String("jsonl") || info.isDir())
+        return nullptr;
+    auto session = std::make_shared<TVLSession>();
+    session->setPath(path);
+    TVLSession *reading = session.get();
+    session->m_load = new TVLBackgroundRead({path}, info.size());
+    QObject::connect(session->m_load, &TVLBackgroundRead::progressed, session->m_load,
+                     [reading] { reading->announce(TVLProperty::DisplayTitle); });
+    QObject::connect(session->m_load, &TVLBackgroundRead::done, session->m_load,
+                     [reading] { reading->finishLoadingInBackground(); });
+    return session;
+}
+
+void TVLSession::finishLoadingInBackground()
+{
+    if (!m_load)
+        return;
+    TVLSessionRead read = m_load->takeReads().take(path());
+    // This runs in a slot of the read's own signal.
+    m_load->disconnect();
+    m_load->deleteLater();
+    m_load = nullptr;
+    applyRead(std::move(read));
+    announce(TVLProperty::DisplayTitle);
+    QStringList changed = std::exchange(m_pathsChangedWhileLoading, {});
+    changed.removeDuplicates();
+    // The read began before these events; the files are looked at again now.
+    for (const QString &changedPath : std::as_const(changed))
+        pathDidUpdate(changedPath);
+}
+
+QString TVLSession::loadingNote() const { return m_load ? m_load->note() : QString(); }
 
 // MARK: - Reading
 
@@ -349,7 +393,17 @@ void TVLSession::groupIntoExchanges(TVLSessionRead &read, const TVLSession *prev
     }
 }
 
-bool TVLSession::updateMessages() { return applyRead(readFile(path(), this)); }
+bool TVLSession::updateMessages()
+{
+    // A read in the background is waited for: it began earlier, and any later change is
+    // looked at after it.
+    if (m_load) {
+        m_pathsChangedWhileLoading.append(path());
+        finishLoadingInBackground();
+        return true;
+    }
+    return applyRead(readFile(path(), this));
+}
 
 // A live transcript only grows, so after the first read only what was appended is read: from
 // the end of the last complete line on (a half line there may be complete now). The last 64 KB
@@ -455,6 +509,10 @@ void TVLSession::refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange
 
 void TVLSession::pathDidUpdate(const QString &changedPath)
 {
+    if (m_load) {
+        m_pathsChangedWhileLoading.append(changedPath);
+        return;
+    }
     if (changedPath == path()) {
         updateMessages();
         HVXNotificationCenter::defaultCenter().post(didUpdateNotification, this);

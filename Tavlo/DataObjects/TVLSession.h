@@ -11,6 +11,7 @@
 
 #include <atomic>
 
+class TVLBackgroundRead;
 class TVLExchange;
 class TVLMessage;
 class TVLSubagent;
@@ -79,6 +80,10 @@ public:
 
     // A session for a .jsonl file (read at once), or nullptr for anything else.
     static std::shared_ptr<TVLSession> initWithPath(const QString &path);
+    // The same, but a file at or over the project's background threshold is read on a worker
+    // thread (the session is loading and empty until then; file events that arrive meanwhile are
+    // handled after).
+    static std::shared_ptr<TVLSession> initWithPathInBackground(const QString &path);
     // Reads and parses the file. With the session of the last read (main thread only), an
     // unchanged file reads as unchanged, and a file that has only grown keeps the messages of
     // its complete lines and parses just what was appended.
@@ -90,6 +95,9 @@ public:
 
     TVLSession();
     ~TVLSession() override;
+
+    bool isLoading() const override { return m_load != nullptr; }
+    QString loadingNote() const override;
 
     // Reads the file again; true when its text changed.
     bool updateMessages();
@@ -156,6 +164,7 @@ protected:
     const QHash<QString, int> &latestLineByPromptId() const;
 
 private:
+    void finishLoadingInBackground();
     bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
     static void groupIntoExchanges(TVLSessionRead &read, const TVLSession *previous);
     void extendIndexes(const TVLSessionRead &read);
@@ -166,6 +175,8 @@ private:
     std::optional<QString> computeLastUserPrompt() const;
     void setUnpairedCompactionUsage(const std::optional<TVLTokenUsage> &usage);
 
+    TVLBackgroundRead *m_load = nullptr;
+    QStringList m_pathsChangedWhileLoading;
     std::vector<std::shared_ptr<TVLExchange>> m_exchanges;
     std::vector<std::shared_ptr<TVLSubagent>> m_subagents;
     // Compaction transcripts read for their usage but not shown; kept so that the next read of

@@ -2,7 +2,7 @@
 
 #include "TVLPageController.h"
 #include "Tavlo/DataObjects/TVLChangeHub.h"
-#include "Tavlo/DataObjects/TVLProject.h"
+#include "Tavlo/DataObjects/TVLObject.h"
 
 #include <QJsonArray>
 #include <QTimer>
@@ -12,51 +12,54 @@ TVLLoadingNote::TVLLoadingNote(TVLPageController *page, QObject *parent)
     , m_page(page)
 {
     connect(&TVLChangeHub::shared(), &TVLChangeHub::changed, this, &TVLLoadingNote::changed);
-    // The note goes into the project's own (empty) page once that has loaded.
+    // The note goes into the object's own (empty) page once that has loaded.
     connect(m_page, &TVLPageController::pageLoaded, this, [this] {
         m_pageReady = true;
         sendNote();
     });
 }
 
-void TVLLoadingNote::show(const std::shared_ptr<TVLProject> &project)
+void TVLLoadingNote::show(const std::shared_ptr<TVLObject> &object)
 {
-    m_project = project;
+    m_object = object;
     m_pageReady = false;
-    m_page->displayObject(project);
+    m_finishing = false;
+    m_page->displayObject(object);
 }
 
-void TVLLoadingNote::clear() { m_project.reset(); }
-
-std::shared_ptr<TVLProject> TVLLoadingNote::project() const { return m_project.lock(); }
+void TVLLoadingNote::clear() { m_object.reset(); }
 
 void TVLLoadingNote::sendNote()
 {
-    const auto project = m_project.lock();
-    if (!m_pageReady || !project || !project->isLoading() || m_page->displayedObject() != project)
+    const auto object = m_object.lock();
+    if (!m_pageReady || !object || !object->isLoading() || m_page->displayedObject() != object)
         return;
-    m_page->callPage(QStringLiteral("showLoadingNote"), QJsonArray{project->loadingNote()});
+    m_page->callPage(QStringLiteral("showLoadingNote"), QJsonArray{object->loadingNote()});
 }
 
 void TVLLoadingNote::changed(TVLObject *object, TVLProperty property)
 {
-    const auto project = m_project.lock();
-    if (!project || object != project.get())
+    const auto shown = m_object.lock();
+    if (!shown || object != shown.get())
         return;
-    if (m_page->displayedObject() != project) {
+    if (m_page->displayedObject() != shown) {
         clear();
         return;
     }
-    if (property == TVLProperty::DisplayTitle) {
-        sendNote();
-    } else if (property == TVLProperty::IsLoaded && project->isLoaded()) {
-        // Announced as the load begins to apply; reported once it has finished.
-        QTimer::singleShot(0, this, [this, weak = m_project] {
-            const auto loaded = weak.lock();
-            if (!loaded || loaded != m_project.lock() || !loaded->isLoaded())
-                return;
-            clear();
-            Q_EMIT projectLoaded(loaded.get());
-        });
+    if (shown->isLoading()) {
+        if (property == TVLProperty::DisplayTitle)
+            sendNote();
+        return;
     }
+    // The first announcement of the loaded object comes while its read is being applied: the
+    // end is reported once that is done.
+    if (std::exchange(m_finishing, true))
+        return;
+    QTimer::singleShot(0, this, [this, weak = m_object] {
+        const auto done = weak.lock();
+        if (!done || done != m_object.lock() || done->isLoading())
+            return;
+        clear();
+        Q_EMIT loaded(done.get());
+    });
 }

@@ -117,13 +117,7 @@ void TVLViewerViewController::buildViews()
     m_page = new TVLPageController(this);
     m_summaryPage = new TVLLibrarySummaryPage(m_page, this);
     m_loadingNote = new TVLLoadingNote(m_page, this);
-    // A project that was read in the background is shown if it is still what is selected.
-    connect(m_loadingNote, &TVLLoadingNote::projectLoaded, this, [this](TVLProject *project) {
-        m_model->processPendingChanges();
-        const QModelIndex index = m_model->indexForObject(project);
-        if (index.isValid() && m_outline->selectionModel()->isRowSelected(index.row(), index.parent()))
-            setSelectionIndexPaths(QList<HVXIndexPath>{m_model->indexPathForIndex(index)});
-    });
+    connect(m_loadingNote, &TVLLoadingNote::loaded, this, &TVLViewerViewController::backgroundLoadFinished);
     TVLSearchAllLogsWindow::addShortcutTo(this);
     connect(m_page, &TVLPageController::visibleExchangesChanged, this,
             &TVLViewerViewController::highlightVisibleExchanges);
@@ -210,7 +204,10 @@ QWidget *TVLViewerViewController::buildTagBar()
 
 void TVLViewerViewController::hvxAllSet()
 {
-    if (!m_path.isEmpty())
+    // A big session file alone is read in the background; everything else at once.
+    if (!m_path.isEmpty() && QFileInfo(m_path).isFile() && QFileInfo(m_path).suffix() == QLatin1String("jsonl"))
+        m_contentObject = TVLSession::initWithPathInBackground(QFileInfo(m_path).absoluteFilePath());
+    else if (!m_path.isEmpty())
         m_contentObject = TVLObject::objectForPath(m_path);
     if (!m_contentObject) {
         if (!m_path.isEmpty())
@@ -358,18 +355,18 @@ void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<H
     }
 
     // 3. A project reads its transcripts when it is selected; a big one in the background,
-    //    its page following the read meanwhile.
+    //    its page following the read meanwhile (as for the big session a window is on).
     m_loadingNote->clear();
     if (auto *project = dynamic_cast<TVLProject *>(object.get()); project && !project->isLoaded()) {
         showLoading(project);
         project->loadInBackground();
         hideLoading();
-        if (project->isLoading()) {
-            m_selectionIndexPaths = paths;
-            clearHighlightedRows();
-            m_loadingNote->show(std::static_pointer_cast<TVLProject>(object));
-            return;
-        }
+    }
+    if (object && object->isLoading()) {
+        m_selectionIndexPaths = paths;
+        clearHighlightedRows();
+        m_loadingNote->show(object);
+        return;
     }
 
     // 4.
@@ -424,6 +421,33 @@ void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<H
         }
     }
     showObject(object);
+}
+
+void TVLViewerViewController::backgroundLoadFinished(TVLObject *object)
+{
+    m_model->processPendingChanges();
+    // A window on one session: the exchange it was opened on, or else its page.
+    if (object == m_contentObject.get() && std::dynamic_pointer_cast<TVLSession>(m_contentObject)) {
+        if (m_page->displayedObject() != m_contentObject)
+            return;
+        const auto exchange = m_exchangeUuid.isEmpty() ? nullptr : m_contentObject->exchangeWithUuid(m_exchangeUuid);
+        const QModelIndex row = exchange ? m_model->indexForObject(exchange.get()) : QModelIndex();
+        // The page of the loading note is the session's too: it is loaded anew, at the exchange.
+        if (row.isValid()) {
+            m_page->setPendingScrollToBottom(false);
+            m_page->setPendingScrollToExchangeId(exchange->uuid());
+            m_selectionIndexPaths = QList<HVXIndexPath>{m_model->indexPathForIndex(row)};
+            applySelectionToOutline(*m_selectionIndexPaths);
+        } else {
+            m_page->setPendingScrollToBottom(HVXDefaults::standard().boolForKey(kScrollToBottomKey));
+        }
+        showObject(m_contentObject);
+        return;
+    }
+    // A project is shown if it is still what is selected.
+    const QModelIndex index = m_model->indexForObject(object);
+    if (index.isValid() && m_outline->selectionModel()->isRowSelected(index.row(), index.parent()))
+        setSelectionIndexPaths(QList<HVXIndexPath>{m_model->indexPathForIndex(index)});
 }
 
 void TVLViewerViewController::showObject(const TVLObject::Ptr &object)

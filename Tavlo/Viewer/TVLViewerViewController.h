@@ -114,6 +114,8 @@ private:
     void outlineSelectionChanged();
     void applySelectionToOutline(const QList<HVXIndexPath> &paths);
     void showObject(const TVLObject::Ptr &object);
+    // A read in the background ended for an object whose loading note was on the page.
+    void backgroundLoadFinished(TVLObject *object);
     void showLoading(TVLObject *project);
     void hideLoading();
     void contentChanged(TVLObject *object, TVLProperty property);

@@ -7,6 +7,7 @@
 #include "Halvex/AppKit/HVXWindowController.h"
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXDefaults.h"
+#include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/Viewer/TVLOutlineModel.h"
@@ -194,6 +195,37 @@ private Q_SLOTS:
         QTRY_COMPARE(viewer->page()->displayedObject(), expected);
         QCOMPARE(big->sessionLookup().size(), 1);
         QCOMPARE(std::dynamic_pointer_cast<TVLSession>(big->sessionLookup().first())->exchanges().size(), 40u);
+    }
+
+    void aWindowOnABigSessionReadsItInTheBackground_data()
+    {
+        QTest::addColumn<QString>("exchangeUuid");
+        QTest::newRow("its page, at the end") << QString();
+        QTest::newRow("opened on an exchange") << QStringLiteral("s-p3");
+    }
+
+    void aWindowOnABigSessionReadsItInTheBackground()
+    {
+        QFETCH(QString, exchangeUuid);
+        const QString path = writeSession(m_dir.filePath(QStringLiteral("alone%1/s.jsonl").arg(++m_serial)), "s", 12);
+        TVLProject::setBackgroundLoadThreshold(QFileInfo(path).size());
+        auto *viewer = qobject_cast<TVLViewerViewController *>(HVXWindows::presentViewControllerOfClass(
+            viewerClass, {{QStringLiteral("path"), path}, {QStringLiteral("exchangeUuid"), exchangeUuid}}));
+        QVERIFY(viewer);
+        auto session = std::dynamic_pointer_cast<TVLSession>(viewer->contentObject());
+        QVERIFY(session && session->isLoading() && session->exchanges().empty());
+        QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!session->isLoading(), 20000);
+        QCOMPARE(session->exchanges().size(), 12u);
+        QTRY_COMPARE(viewer->outlineModel()->rowCount(), 12);
+        QTRY_COMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(session));
+        QTRY_COMPARE(viewer->page()->lastDisplayedExchangeCount(), 12u);
+        if (!exchangeUuid.isEmpty()) {
+            const QModelIndexList selected = viewer->outlineView()->selectionModel()->selectedRows();
+            QCOMPARE(selected.size(), 1);
+            QCOMPARE(viewer->outlineModel()->objectForIndex(selected.first()), static_cast<TVLObject *>(session->exchangeWithUuid(exchangeUuid).get()));
+        }
     }
 
     void aWindowClosedMidLoadDropsTheLoad()

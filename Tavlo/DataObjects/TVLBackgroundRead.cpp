@@ -1,4 +1,4 @@
-#include "TVLProjectLoad.h"
+#include "TVLBackgroundRead.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -22,7 +22,7 @@ qint64 subagentBytesOf(const QString &sessionPath)
 }
 } // namespace
 
-struct TVLProjectLoad::State
+struct TVLBackgroundRead::State
 {
     QStringList paths;
     std::vector<TVLSessionRead> reads;
@@ -57,7 +57,7 @@ struct TVLProjectLoad::State
     }
 };
 
-TVLProjectLoad::TVLProjectLoad(const QStringList &paths, qint64 transcriptBytes, QObject *parent)
+TVLBackgroundRead::TVLBackgroundRead(const QStringList &paths, qint64 transcriptBytes, QObject *parent)
     : QObject(parent)
     , m_state(std::make_shared<State>())
 {
@@ -65,7 +65,7 @@ TVLProjectLoad::TVLProjectLoad(const QStringList &paths, qint64 transcriptBytes,
     m_state->total.store(transcriptBytes);
     m_progressTimer = new QTimer(this);
     m_progressTimer->setInterval(kProgressIntervalMilliseconds);
-    connect(m_progressTimer, &QTimer::timeout, this, &TVLProjectLoad::progressed);
+    connect(m_progressTimer, &QTimer::timeout, this, &TVLBackgroundRead::progressed);
     m_progressTimer->start();
     // The worker is joined before this object goes, so the call it posts finds it alive or is
     // dropped with it.
@@ -78,28 +78,34 @@ TVLProjectLoad::TVLProjectLoad(const QStringList &paths, qint64 transcriptBytes,
     });
 }
 
-TVLProjectLoad::~TVLProjectLoad()
+TVLBackgroundRead::~TVLBackgroundRead()
 {
     m_state->progress.cancelled.store(true);
     waitForWorker();
 }
 
-void TVLProjectLoad::waitForWorker()
+void TVLBackgroundRead::waitForWorker()
 {
     if (m_state->worker.joinable())
         m_state->worker.join();
 }
 
-qint64 TVLProjectLoad::bytesRead() const
+qint64 TVLBackgroundRead::bytesRead() const
 {
     return std::min(m_state->progress.bytes.load(std::memory_order_relaxed), bytesTotal());
 }
 
-qint64 TVLProjectLoad::bytesTotal() const { return m_state->total.load(std::memory_order_relaxed); }
+qint64 TVLBackgroundRead::bytesTotal() const { return m_state->total.load(std::memory_order_relaxed); }
 
-bool TVLProjectLoad::isDone() const { return m_state->done.load(); }
+bool TVLBackgroundRead::isDone() const { return m_state->done.load(); }
 
-QHash<QString, TVLSessionRead> TVLProjectLoad::takeReads()
+QString TVLBackgroundRead::note() const
+{
+    constexpr qint64 kMegabyte = 1 << 20;
+    return QStringLiteral("Loading\u2026 %1 MB of %2").arg(bytesRead() / kMegabyte).arg((bytesTotal() + kMegabyte - 1) / kMegabyte);
+}
+
+QHash<QString, TVLSessionRead> TVLBackgroundRead::takeReads()
 {
     waitForWorker();
     m_progressTimer->stop();

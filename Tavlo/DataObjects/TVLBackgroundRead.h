@@ -1,11 +1,11 @@
 #pragma once
-// The transcripts of a big project read on a worker thread, so that the window stays usable
-// while they are read. The reads (each with its sub-agent transcripts) touch no tree; the
-// project takes them on the main thread once they are done. While it runs, the load tells how
-// many bytes it has parsed of how many, a few times a second.
+// Transcripts read on a worker thread (a big project's, or one big session's), so that the
+// window stays usable while they are read. The reads (each with its sub-agent transcripts)
+// touch no tree; the owner takes them on the main thread once they are done. While it runs,
+// the read tells how many bytes it has parsed of how many, a few times a second.
 //
-// A load that is dropped before it is done asks its worker to stop and waits for it, so no
-// result ever arrives for a project that is gone.
+// A read that is dropped before it is done asks its worker to stop and waits for it, so no
+// result ever arrives for an owner that is gone.
 
 #include "TVLSession.h"
 
@@ -17,19 +17,21 @@
 
 class QTimer;
 
-class TVLProjectLoad final : public QObject
+class TVLBackgroundRead final : public QObject
 {
     Q_OBJECT
 public:
     // Starts reading the transcript files (of `transcriptBytes` together) at once; the size of
     // their sub-agent transcripts is added as the worker finds them.
-    TVLProjectLoad(const QStringList &paths, qint64 transcriptBytes, QObject *parent = nullptr);
-    ~TVLProjectLoad() override;
+    TVLBackgroundRead(const QStringList &paths, qint64 transcriptBytes, QObject *parent = nullptr);
+    ~TVLBackgroundRead() override;
 
     // The bytes parsed so far, and the size of everything the load reads.
     qint64 bytesRead() const;
     qint64 bytesTotal() const;
     bool isDone() const;
+    // "Loading… N MB of M".
+    QString note() const;
     // The reads by path, waiting for the worker first when it is not done yet (main thread).
     QHash<QString, TVLSessionRead> takeReads();
 
