@@ -92,7 +92,10 @@ void TVLBackgroundRead::waitForWorker()
 
 qint64 TVLBackgroundRead::bytesRead() const
 {
-    return std::min(m_state->progress.bytes.load(std::memory_order_relaxed), bytesTotal());
+    // Reading a file and parsing it count half each.
+    const qint64 done = m_state->progress.readBytes.load(std::memory_order_relaxed)
+                        + m_state->progress.bytes.load(std::memory_order_relaxed);
+    return std::min(done / 2, bytesTotal());
 }
 
 qint64 TVLBackgroundRead::bytesTotal() const { return m_state->total.load(std::memory_order_relaxed); }

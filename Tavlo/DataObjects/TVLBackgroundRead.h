@@ -2,7 +2,7 @@
 // Transcripts read on a worker thread (a big project's, or one big session's), so that the
 // window stays usable while they are read. The reads (each with its sub-agent transcripts)
 // touch no tree; the owner takes them on the main thread once they are done. While it runs,
-// the read tells how many bytes it has parsed of how many, a few times a second.
+// the read tells how far it is, in bytes of how many, a few times a second.
 //
 // A read that is dropped before it is done asks its worker to stop and waits for it, so no
 // result ever arrives for an owner that is gone.
@@ -26,7 +26,7 @@ public:
     TVLBackgroundRead(const QStringList &paths, qint64 transcriptBytes, QObject *parent = nullptr);
     ~TVLBackgroundRead() override;
 
-    // The bytes parsed so far, and the size of everything the load reads.
+    // The bytes read and parsed so far (each counting half), and the size of everything read.
     qint64 bytesRead() const;
     qint64 bytesTotal() const;
     bool isDone() const;

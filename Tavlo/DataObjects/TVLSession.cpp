@@ -41,8 +41,10 @@ constexpr DisplayMode kDisplayModes[] = {
 
 // The file from `from` to its end in one buffer with readable padding after it, so lines can be
 // parsed in place.
-std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0)
+std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0, TVLReadProgress *progress = nullptr)
 {
+    // Read in steps when someone follows the read: a file not in the cache takes a while.
+    constexpr qsizetype kReportedStep = qsizetype(16) << 20;
     const QFileInfo info(path);
     if (info.isDir()) {
         HVXLogWarning(QStringLiteral("Can't read session '%1': it is a directory").arg(path));
@@ -75,7 +77,7 @@ std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0)
             filled += more;
             continue;
         }
-        const qint64 got = file.read(buffer->data() + filled, room);
+        const qint64 got = file.read(buffer->data() + filled, progress ? qMin(room, kReportedStep) : room);
         if (got < 0) {
             HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
             return nullptr;
@@ -83,6 +85,11 @@ std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0)
         if (got == 0)
             break;
         filled += got;
+        if (progress) {
+            progress->readBytes.fetch_add(got, std::memory_order_relaxed);
+            if (progress->cancelled.load(std::memory_order_relaxed))
+                return nullptr;
+        }
     }
     std::memset(buffer->data() + filled, 0, size_t(TVLLineParser::kPadding));
     buffer->resize(filled);  // keeps the allocation, and with it the padding
@@ -306,7 +313,7 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         return read;
     }
     if (!previous || !previous->readAppendedLines(path, read)) {
-        std::shared_ptr<QByteArray> buffer = readPadded(path);
+        std::shared_ptr<QByteArray> buffer = readPadded(path, 0, progress);
         if (!buffer)
             return read;
         if (previous && previous->m_bytes.sameAs(*buffer)) {

@@ -39,10 +39,12 @@ struct TVLSessionBytes
     bool sameAs(const QByteArray &file) const;
 };
 
-// Shared between a read on a worker thread and its caller: the bytes parsed so far, and a stop
-// asked for by the caller (the read then ends early and its result is of no use).
+// Shared between a read on a worker thread and its caller: the bytes read from the files and
+// parsed so far, and a stop asked for by the caller (the read then ends early and its result
+// is of no use).
 struct TVLReadProgress
 {
+    std::atomic<qint64> readBytes{0};
     std::atomic<qint64> bytes{0};
     std::atomic<bool> cancelled{false};
 };
@@ -87,7 +89,7 @@ public:
     // Reads and parses the file. With the session of the last read (main thread only), an
     // unchanged file reads as unchanged, and a file that has only grown keeps the messages of
     // its complete lines and parses just what was appended.
-    // Parsed bytes are added to `progress` as the parse goes on.
+    // Bytes read and parsed are added to `progress` as the read goes on.
     static TVLSessionRead readFile(const QString &path, const TVLSession *previous = nullptr,
                                    TVLReadProgress *progress = nullptr);
     // Reads the sub-agent transcripts of the session file into `read` (any thread).
