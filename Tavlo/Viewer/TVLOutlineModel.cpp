@@ -260,6 +260,21 @@ QModelIndex TVLOutlineModel::indexForIndexPath(const HVXIndexPath &path)
     return indexForNode(node);
 }
 
+bool TVLOutlineModel::pathWaitsForLoad(const HVXIndexPath &path)
+{
+    Node *node = m_root.get();
+    for (qint64 position : path) {
+        if (node != m_root.get() && isLoadingProject(node->object.get()))
+            return true;
+        if (!node->fetched)
+            fetchChildren(node);
+        if (position < 0 || position >= qint64(node->children.size()))
+            return node != m_root.get() && isLoadingProject(node->object.get());
+        node = node->children[size_t(position)].get();
+    }
+    return false;
+}
+
 // MARK: - Children
 
 TVLObject::List TVLOutlineModel::childObjectsOf(Node *node)

@@ -30,6 +30,7 @@
 #include "Tavlo/DataObjects/TVLToolSteps.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -251,6 +252,13 @@ QWidget *TVLViewerViewController::hvxTitlebarAccessory()
 
 void TVLViewerViewController::contentChanged(TVLObject *object, TVLProperty property)
 {
+    if (m_selectionAwaitingLoad && property == TVLProperty::IsLoaded) {
+        // Announced as the load begins to apply: the selection is tried once it is done.
+        QTimer::singleShot(0, this, [this] {
+            if (const auto paths = std::exchange(m_selectionAwaitingLoad, std::nullopt))
+                setSelectionIndexPaths(paths);
+        });
+    }
     if (object && object == m_contentObject.get() && property == TVLProperty::TitleForWindow)
         Q_EMIT hvxWindowTitleChanged();
 }
@@ -332,6 +340,11 @@ void TVLViewerViewController::applySelectionToOutline(const QList<HVXIndexPath> 
 void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<HVXIndexPath>> &requested)
 {
     std::optional<QList<HVXIndexPath>> paths = requested;
+    m_selectionAwaitingLoad.reset();
+    if (paths && std::any_of(paths->begin(), paths->end(), [this](const HVXIndexPath &path) {
+            return m_model->pathWaitsForLoad(path);
+        }))
+        m_selectionAwaitingLoad = paths;
     if (paths && !m_applyingSelection) {
         QList<HVXIndexPath> shown;
         for (const QModelIndex &index : m_outline->selectionModel()->selectedRows())

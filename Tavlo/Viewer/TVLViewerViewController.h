@@ -124,6 +124,9 @@ private:
     QString m_exchangeUuid;
     TVLObject::Ptr m_contentObject;
     std::optional<QList<HVXIndexPath>> m_selectionIndexPaths;
+    // A selection asked for into a project still loading in the background, applied again once
+    // a load ends (and dropped by the next selection).
+    std::optional<QList<HVXIndexPath>> m_selectionAwaitingLoad;
     QString m_displayModelName;
     QStringList m_lastVisibleExchangeIds;
     bool m_didSetupWebView = false;

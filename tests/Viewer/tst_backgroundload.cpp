@@ -197,6 +197,23 @@ private Q_SLOTS:
         QCOMPARE(std::dynamic_pointer_cast<TVLSession>(big->sessionLookup().first())->exchanges().size(), 40u);
     }
 
+    void aSelectionIntoAProjectStillLoadingIsMadeOnceItLoads()
+    {
+        HeldTranscript held;
+        const QString root = newRoot(held);
+        QVERIFY(!root.isEmpty());
+        TVLViewerViewController *viewer = openViewer(root);
+        QVERIFY(viewer);
+        auto big = std::dynamic_pointer_cast<TVLProject>(viewer->outlineModel()->sharedObjectForIndex(viewer->outlineModel()->index(1, 0)));
+        viewer->setSelectionIndexPaths(QList<HVXIndexPath>{HVXIndexPath{1, 0}});
+        QVERIFY(big->isLoading());
+        QVERIFY(held.release());
+        QTRY_VERIFY_WITH_TIMEOUT(big->isLoaded() && !big->isLoading(), 20000);
+        const TVLObject::Ptr session = big->sessionLookup().first();
+        QTRY_COMPARE(viewer->page()->displayedObject(), session);
+        QCOMPARE(viewer->selectionIndexPaths(), std::optional<QList<HVXIndexPath>>(QList<HVXIndexPath>{HVXIndexPath{1, 0}}));
+    }
+
     void aWindowOnABigSessionReadsItInTheBackground_data()
     {
         QTest::addColumn<QString>("exchangeUuid");
