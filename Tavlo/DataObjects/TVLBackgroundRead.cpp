@@ -6,6 +6,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <thread>
 
 namespace {
@@ -116,5 +119,10 @@ QHash<QString, TVLSessionRead> TVLBackgroundRead::takeReads()
     for (qsizetype i = 0; i < m_state->paths.size(); ++i)
         reads.insert(m_state->paths[i], std::move(m_state->reads[size_t(i)]));
     m_state->reads.clear();
+#ifdef __GLIBC__
+    // The worker threads parsed in memory pools of their own; what they freed there goes back
+    // to the system rather than staying resident beside the transcripts.
+    malloc_trim(0);
+#endif
     return reads;
 }
