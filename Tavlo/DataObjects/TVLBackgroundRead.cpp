@@ -31,7 +31,6 @@ struct TVLBackgroundRead::State
     std::vector<TVLSessionRead> reads;
     TVLReadProgress progress;
     std::atomic<qint64> total{0};
-    std::atomic<bool> done{false};
     std::thread worker;
 
     void run()
@@ -56,7 +55,6 @@ struct TVLBackgroundRead::State
         work();
         for (auto &thread : threads)
             thread.join();
-        done.store(true);
     }
 };
 
@@ -102,8 +100,6 @@ qint64 TVLBackgroundRead::bytesRead() const
 }
 
 qint64 TVLBackgroundRead::bytesTotal() const { return m_state->total.load(std::memory_order_relaxed); }
-
-bool TVLBackgroundRead::isDone() const { return m_state->done.load(); }
 
 QString TVLBackgroundRead::note() const
 {

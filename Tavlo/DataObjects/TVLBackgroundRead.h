@@ -29,7 +29,6 @@ public:
     // The bytes read and parsed so far (each counting half), and the size of everything read.
     qint64 bytesRead() const;
     qint64 bytesTotal() const;
-    bool isDone() const;
     // "Loading… N MB of M".
     QString note() const;
     // The reads by path, waiting for the worker first when it is not done yet (main thread).

@@ -205,10 +205,6 @@ void TVLProject::loadInBackground()
     announce(TVLProperty::ToolTip);
 }
 
-qint64 TVLProject::loadingBytesRead() const { return m_load ? m_load->bytesRead() : 0; }
-
-qint64 TVLProject::loadingBytesTotal() const { return m_load ? m_load->bytesTotal() : 0; }
-
 QString TVLProject::loadingNote() const { return m_load ? m_load->note() : QString(); }
 
 void TVLProject::updateSessions()

@@ -38,9 +38,6 @@ public:
     // that is done (file events that arrive meanwhile are handled then); a smaller one loads now.
     void loadInBackground();
     bool isLoading() const override { return m_load != nullptr; }
-    // Bytes parsed so far and in all, while loading.
-    qint64 loadingBytesRead() const;
-    qint64 loadingBytesTotal() const;
     QString loadingNote() const override;
     static qint64 backgroundLoadThreshold();
     static void setBackgroundLoadThreshold(qint64 bytes);
