@@ -5,7 +5,7 @@ include(GNUInstallDirs)
 set(tavlo_app_id org.tavlo.Tavlo)
 set(tavlo_desktop_dir ${CMAKE_SOURCE_DIR}/Tavlo/Resources/desktop)
 
-install(TARGETS tavlo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tavlo tavlo-viewer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${tavlo_desktop_dir}/${tavlo_app_id}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${tavlo_desktop_dir}/${tavlo_app_id}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${tavlo_desktop_dir}/tavlo.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <simdjson.h>
+#include <string_view>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -16,6 +17,8 @@
 namespace {
 const QString kAssistantText = QStringLiteral("assistant \u2013 text");
 constexpr qsizetype kPromptLength = 200;
+// In every line of the assistant's, as its type and its message's role.
+constexpr std::string_view kAssistantKey = "\"assistant\"";
 
 quint64 fnv1a(QByteArrayView bytes, quint64 hash = 14695981039346656037ull)
 {
@@ -76,10 +79,13 @@ quint64 TVLIndexFileReader::lineKey(const QString &path, qint64 offset)
 
 TVLIndexFileContent::Kind TVLIndexFileReader::kindForPath(const QString &path)
 {
-    if (QFileInfo(path).dir().dirName() != QLatin1String("subagents"))
+    // Taken apart as text: an update asks this of every file it looks at.
+    const QStringView whole(path);
+    const qsizetype slash = whole.lastIndexOf(QLatin1Char('/'));
+    const QStringView directory = slash < 0 ? QStringView() : whole.left(slash);
+    if (directory != u"subagents" && !directory.endsWith(u"/subagents"))
         return TVLIndexFileContent::Session;
-    return QFileInfo(path).fileName().startsWith(QLatin1String("agent-acompact-")) ? TVLIndexFileContent::Compaction
-                                                                                   : TVLIndexFileContent::Subagent;
+    return whole.mid(slash + 1).startsWith(u"agent-acompact-") ? TVLIndexFileContent::Compaction : TVLIndexFileContent::Subagent;
 }
 
 TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileContent::Kind kind, qint64 offset,
@@ -212,6 +218,10 @@ TVLIndexedExchange TVLIndexFileReader::readExchange(const QString &path, qint64 
         const qsizetype lineStart = at;
         at += length + 1;
         if (length == 0)
+            continue;
+        // After the prompt only assistant lines carry text; the rest (tool results mostly, the
+        // bulk of an exchange's bytes) are passed over without being parsed.
+        if (lineStart != 0 && std::string_view(data + lineStart, size_t(length)).find(kAssistantKey) == std::string_view::npos)
             continue;
         const auto message = TVLMessage::fromBuffer(parser, buffer, lineStart, length);
         if (lineStart == 0) {

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStandardPaths>
 #include <condition_variable>
 #include <deque>
@@ -16,6 +17,7 @@
 #include <thread>
 
 #ifdef Q_OS_UNIX
+#include <dirent.h>
 #include <sys/stat.h>
 #endif
 
@@ -50,6 +52,26 @@ CREATE TABLE usage(
     cache_5m INTEGER NOT NULL,
     cache_1h INTEGER NOT NULL);
 CREATE INDEX usage_file ON usage(file_id);
+-- The counted calls summed per file, model and quarter of an hour, made again for each file an
+-- update touched: local days start on quarter hours in every time zone, so these sums answer
+-- per day, month, project, session and model exactly, with a fraction of the rows.
+CREATE TABLE usage_quarters(
+    file_id INTEGER NOT NULL,
+    model TEXT NOT NULL,
+    quarter INTEGER NOT NULL,
+    input INTEGER NOT NULL,
+    output INTEGER NOT NULL,
+    cache_create INTEGER NOT NULL,
+    cache_read INTEGER NOT NULL,
+    cache_5m INTEGER NOT NULL,
+    cache_1h INTEGER NOT NULL,
+    calls INTEGER NOT NULL,
+    PRIMARY KEY(file_id, model, quarter)) WITHOUT ROWID;
+-- A call taken over by another file changes the sums of the file it leaves.
+CREATE TABLE files_left(id INTEGER PRIMARY KEY);
+CREATE TRIGGER usage_moved AFTER UPDATE OF file_id ON usage WHEN old.file_id <> new.file_id BEGIN
+    INSERT OR IGNORE INTO files_left VALUES(old.file_id);
+END;
 CREATE TABLE exchanges(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     file_id INTEGER NOT NULL,
@@ -142,6 +164,47 @@ struct DiscoveredFile
     FileStat stat;
 };
 
+enum class EntryKind { Files, Directories };
+
+// The names in a directory of one kind, sorted, that `wanted` accepts; none when it can't be
+// read. Read with readdir where there is one: QDir matches name filters with regular
+// expressions and looks at every entry, which is most of the time of an update that finds
+// nothing changed.
+QStringList namesIn(const QString &directory, EntryKind kind, const std::function<bool(QStringView)> &wanted)
+{
+    QStringList names;
+#ifdef Q_OS_UNIX
+    DIR *dir = ::opendir(QFile::encodeName(directory).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' && (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0)))
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (!wanted(name))
+            continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat status;
+            const QByteArray full = QFile::encodeName(directory + QLatin1Char('/') + name);
+            isDirectory = ::stat(full.constData(), &status) == 0 && S_ISDIR(status.st_mode);
+        }
+        if (isDirectory == (kind == EntryKind::Directories))
+            names << name;
+    }
+    ::closedir(dir);
+#else
+    const QDir dir(directory);
+    for (const QString &name : dir.entryList((kind == EntryKind::Files ? QDir::Files : QDir::Dirs) | QDir::NoDotAndDotDot | QDir::Hidden))
+        if (wanted(name))
+            names << name;
+#endif
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool isTranscriptName(QStringView name) { return name.endsWith(u".jsonl"); }
+
 void addSession(const QString &sessionPath, std::vector<DiscoveredFile> &files)
 {
     const QFileInfo info(sessionPath);
@@ -150,23 +213,21 @@ void addSession(const QString &sessionPath, std::vector<DiscoveredFile> &files)
     if (session.stat.size < 0)
         return;
     files.push_back(session);
-    const QDir subagents(project + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents"));
-    if (!subagents.exists())
-        return;
-    const QStringList names = subagents.entryList({QStringLiteral("agent-*.jsonl")}, QDir::Files | QDir::Hidden, QDir::Name);
+    const QString subagents = project + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents");
+    const QStringList names = namesIn(subagents, EntryKind::Files,
+                                      [](QStringView name) { return name.startsWith(u"agent-") && isTranscriptName(name); });
     for (const QString &name : names) {
-        const QString path = subagents.filePath(name);
+        const QString path = subagents + QLatin1Char('/') + name;
         DiscoveredFile file{path, project, sessionPath, TVLIndexFileReader::kindForPath(path), statPath(path)};
         if (file.stat.size >= 0)
             files.push_back(file);
     }
 }
 
-void addProject(const QString &directory, std::vector<DiscoveredFile> &files)
+void addProject(const QString &directory, const QStringList &sessionNames, std::vector<DiscoveredFile> &files)
 {
-    const QDir dir(directory);
-    for (const QString &name : dir.entryList({QStringLiteral("*.jsonl")}, QDir::Files | QDir::Hidden, QDir::Name))
-        addSession(dir.filePath(name), files);
+    for (const QString &name : sessionNames)
+        addSession(directory + QLatin1Char('/') + name, files);
 }
 
 // A session file, a project (a directory holding transcripts), or a root of projects.
@@ -179,13 +240,14 @@ std::vector<DiscoveredFile> discover(const QString &path)
         addSession(clean, files);
         return files;
     }
-    const QDir dir(clean);
-    if (!dir.entryList({QStringLiteral("*.jsonl")}, QDir::Files | QDir::Hidden).isEmpty()) {
-        addProject(clean, files);
+    if (const QStringList sessions = namesIn(clean, EntryKind::Files, isTranscriptName); !sessions.isEmpty()) {
+        addProject(clean, sessions, files);
         return files;
     }
-    for (const QString &name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name))
-        addProject(dir.filePath(name), files);
+    for (const QString &name : namesIn(clean, EntryKind::Directories, [](QStringView) { return true; })) {
+        const QString project = clean + QLatin1Char('/') + name;
+        addProject(project, namesIn(project, EntryKind::Files, isTranscriptName), files);
+    }
     return files;
 }
 } // namespace
@@ -318,14 +380,7 @@ bool TVLLibraryIndex::open()
     // Any read of a damaged or foreign file fails here, before anything is trusted.
     if (!exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;"))
         return false;
-    if (hasCurrentSchema())
-        return true;
-    Statement count(m_db, "SELECT count(*) FROM sqlite_master");
-    if (!count.ok() || count.step() != SQLITE_ROW)
-        return false;
-    if (sqlite3_column_int(count.get(), 0) != 0)
-        return false;  // someone else's tables, or another version of ours
-    return createSchema();
+    return hasCurrentSchema() || createSchema();
 }
 
 bool TVLLibraryIndex::hasCurrentSchema()
@@ -340,7 +395,23 @@ bool TVLLibraryIndex::hasCurrentSchema()
 
 bool TVLLibraryIndex::createSchema()
 {
-    const QByteArray sql = QByteArray("BEGIN;") + kSchema + "PRAGMA user_version = " + QByteArray::number(kSchemaVersion)
+    // Another connection (the viewer's other thread, a command run beside it) may be making the
+    // tables of a new file at the same moment: the write lock is taken first, and under it the
+    // file is looked at again, so the second one finds the tables made rather than failing on them.
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    if (hasCurrentSchema())
+        return exec("COMMIT");
+    bool empty = false;
+    {
+        Statement count(m_db, "SELECT count(*) FROM sqlite_master");
+        empty = count.ok() && count.step() == SQLITE_ROW && sqlite3_column_int(count.get(), 0) == 0;
+    }
+    if (!empty) {
+        exec("ROLLBACK");
+        return false;  // someone else's tables, or another version of ours
+    }
+    const QByteArray sql = kSchema + QByteArray("PRAGMA user_version = ") + QByteArray::number(kSchemaVersion)
                          + "; PRAGMA application_id = " + QByteArray::number(kApplicationId) + "; COMMIT;";
     if (exec(sql.constData()))
         return true;
@@ -443,6 +514,7 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     if (m_damaged)
         return result;
     QHash<QString, const FileRow *> knownByPath;
+    knownByPath.reserve(qsizetype(known.size()));
     for (const FileRow &row : known)
         knownByPath.insert(row.path, &row);
 
@@ -485,16 +557,27 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
                                 "WHERE usage.file_id = excluded.file_id OR (SELECT path FROM files WHERE id = excluded.file_id) "
                                 "< (SELECT path FROM files WHERE id = usage.file_id)");
     Statement insertExchange(m_db, "INSERT INTO exchanges(file_id, uuid, ts, offset) VALUES(?1, ?2, ?3, ?4)");
+    Statement filesLeft(m_db, "DELETE FROM files_left RETURNING id");
+    Statement deleteSums(m_db, "DELETE FROM usage_quarters WHERE file_id = ?1");
+    // A call without a time (0) keeps a quarter of its own, the smallest; the others their
+    // quarter counted down from the epoch, before it too.
+    Statement insertSums(m_db, "INSERT INTO usage_quarters SELECT file_id, model, CASE WHEN ts = 0 THEN -9223372036854775807 - 1 "
+                               "WHEN ts > 0 THEN ts / 900000 ELSE (ts - 899999) / 900000 END AS q, sum(input), sum(output), "
+                               "sum(cache_create), sum(cache_read), sum(cache_5m), sum(cache_1h), count(*) FROM usage "
+                               "WHERE file_id = ?1 GROUP BY model, q");
     Statement insertText(m_db, "INSERT INTO exchange_text(rowid, text) VALUES(?1, ?2)");
     Statement addPart(m_db, "UPDATE exchanges SET parts = parts + 1 WHERE id = ?1 AND parts <= ?2 RETURNING parts - 1");
     for (const Statement *statement : {&insertFile, &updateFile, &deleteFile, &deleteUsage, &countDeadParts, &deleteExchanges,
-                                       &upsertUsage, &insertExchange, &insertText, &addPart})
+                                       &upsertUsage, &insertExchange, &insertText, &addPart, &filesLeft, &deleteSums, &insertSums})
         if (!statement->ok()) {
             logError(QStringLiteral("can't prepare its statements"));
             return result;
         }
 
+    // Files whose usage changed; their sums are made again before each commit.
+    QSet<qint64> touched;
     auto forgetContent = [&](qint64 id) {
+        touched.insert(id);
         deleteUsage.bind(1, id).run();
         countDeadParts.bind(1, id).run();
         deleteExchanges.bind(1, id).run();
@@ -509,6 +592,18 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
             noteFailure(code);
             logError(QString::fromUtf8(what));
         }
+    };
+    auto remakeSums = [&] {
+        int code;
+        while ((code = filesLeft.step()) == SQLITE_ROW)
+            touched.insert(sqlite3_column_int64(filesLeft.get(), 0));
+        filesLeft.reset();
+        check(code, "can't list the files that left calls");
+        for (const qint64 id : std::as_const(touched)) {
+            check(deleteSums.bind(1, id).run(), "can't remove usage sums");
+            check(insertSums.bind(1, id).run(), "can't sum usage");
+        }
+        touched.clear();
     };
 
     // Files that are gone.
@@ -569,10 +664,13 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
         WorkItem &item = work[index];
         if (!content.readable)
             continue;
+        if (item.id != 0)
+            touched.insert(item.id);
         if (item.id == 0) {
             check(insertFile.bind(1, item.file.path).bind(2, item.file.project).bind(3, item.file.session).bind(4, item.file.kind).run(),
                   "can't add a file");
             item.id = sqlite3_last_insert_rowid(m_db);
+            touched.insert(item.id);
         } else if (content.fromStart) {
             forgetContent(item.id);
             item.lastExchange = 0;
@@ -618,7 +716,8 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
         bytesInTransaction += bytes;
         if (bytesInTransaction > kBytesPerTransaction) {
             bytesInTransaction = 0;
-            if (!exec("COMMIT") || !exec("BEGIN IMMEDIATE"))
+            remakeSums();
+            if (failed || !exec("COMMIT") || !exec("BEGIN IMMEDIATE"))
                 failed = true;
         }
         if (progress)
@@ -633,6 +732,8 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     for (std::thread &thread : readers)
         thread.join();
 
+    if (!failed)
+        remakeSums();
     if (failed) {
         exec("ROLLBACK");
         return result;
@@ -643,15 +744,16 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
 
 void TVLLibraryIndex::startOverIfMostlyDead()
 {
-    Statement dead(m_db, "SELECT (SELECT value FROM state WHERE key = 'dead_parts'), (SELECT coalesce(sum(parts), 0) FROM exchanges)");
-    if (!dead.ok() || dead.step() != SQLITE_ROW)
+    // The live parts are counted (a pass over every exchange) only when the dead ones are many.
+    Statement dead(m_db, "SELECT value FROM state WHERE key = 'dead_parts'");
+    if (!dead.ok() || dead.step() != SQLITE_ROW || sqlite3_column_int64(dead.get(), 0) < kDeadPartsBeforeRebuild)
         return;
     const qint64 deadParts = sqlite3_column_int64(dead.get(), 0);
-    const qint64 liveParts = sqlite3_column_int64(dead.get(), 1);
-    if (deadParts < kDeadPartsBeforeRebuild || deadParts < liveParts / 4)
+    Statement live(m_db, "SELECT coalesce(sum(parts), 0) FROM exchanges");
+    if (!live.ok() || live.step() != SQLITE_ROW || deadParts < sqlite3_column_int64(live.get(), 0) / 4)
         return;
     // Every file is read again: the text of the live exchanges is only in the transcripts.
-    exec("BEGIN IMMEDIATE; DELETE FROM files; DELETE FROM usage; DELETE FROM exchanges; "
+    exec("BEGIN IMMEDIATE; DELETE FROM files; DELETE FROM usage; DELETE FROM usage_quarters; DELETE FROM exchanges; "
          "INSERT INTO exchange_text(exchange_text) VALUES('delete-all'); UPDATE state SET value = 0 WHERE key = 'dead_parts'; COMMIT;");
 }
 
@@ -666,12 +768,8 @@ TVLLibraryIndex::UsageRecords TVLLibraryIndex::usageRecords(const QString &path,
     const Scope scope = scopeForPath(path);
     // The files first, then their usage without a join, which keeps the rows plain numbers.
     const QByteArray filesSql = QByteArray("SELECT f.id, f.project, f.session FROM files f WHERE ") + scopeCondition(scope);
-    const QByteArray usageSql = QByteArray("SELECT file_id, ts, model, input, output, cache_create, cache_read, cache_5m, cache_1h "
-                                           "FROM usage WHERE ts >= ?3 AND ts < ?4 AND file_id IN (SELECT f.id FROM files f WHERE ")
-                              + scopeCondition(scope) + ")";
     Statement files(m_db, filesSql.constData());
-    Statement select(m_db, usageSql.constData());
-    if (!files.ok() || !select.ok()) {
+    if (!files.ok()) {
         logError(QStringLiteral("can't read usage"));
         return answer;
     }
@@ -689,16 +787,48 @@ TVLLibraryIndex::UsageRecords TVLLibraryIndex::usageRecords(const QString &path,
         }
         fileById.insert(sqlite3_column_int64(files.get(), 0), it.value());
     }
-    select.bind(1, scope.value);
-    if (!scope.session)
-        select.bind(2, scope.upper);
-    select.bind(3, since.value_or(std::numeric_limits<qint64>::min()));
-    select.bind(4, until.value_or(std::numeric_limits<qint64>::max()));
+    // The sums per quarter of an hour answer whenever the bounds fall on quarters (local days
+    // do); other bounds need the calls themselves. The sums are kept in file order, so a scope's
+    // rows are one range of the table for each of its files.
+    constexpr qint64 kQuarter = 900000;
+    const qint64 from = since.value_or(std::numeric_limits<qint64>::min());
+    const qint64 to = until.value_or(std::numeric_limits<qint64>::max());
+    const bool bySums = (!since || *since % kQuarter == 0) && (!until || *until % kQuarter == 0);
+    QByteArray usageSql = bySums ? QByteArray("SELECT file_id, CASE WHEN quarter = -9223372036854775807 - 1 THEN 0 "
+                                              "ELSE quarter * 900000 END, model, input, output, cache_create, cache_read, "
+                                              "cache_5m, cache_1h FROM usage_quarters WHERE quarter >= ?3 AND quarter < ?4")
+                                 : QByteArray("SELECT file_id, ts, model, input, output, cache_create, cache_read, cache_5m, "
+                                              "cache_1h FROM usage WHERE ts >= ?3 AND ts < ?4");
+    // Through the file index for a part of the library; a root reads the whole table in its own
+    // order and leaves out the rows of other files, which costs no seek a row.
+    const bool readWholeTable = !scope.session && qint64(fileById.size()) * 4 >= countRows("files");
+    if (!readWholeTable)
+        usageSql += QByteArray(" AND file_id IN (SELECT f.id FROM files f WHERE ") + scopeCondition(scope) + ")";
+    Statement select(m_db, usageSql.constData());
+    if (!select.ok()) {
+        logError(QStringLiteral("can't read usage"));
+        return answer;
+    }
+    if (!readWholeTable) {
+        select.bind(1, scope.value);
+        if (!scope.session)
+            select.bind(2, scope.upper);
+    }
+    if (bySums) {
+        select.bind(3, since ? from / kQuarter : std::numeric_limits<qint64>::min());
+        select.bind(4, until ? to / kQuarter : std::numeric_limits<qint64>::max());
+    } else {
+        select.bind(3, from);
+        select.bind(4, to);
+    }
     QHash<QByteArray, QString> models;
     while (select.step() == SQLITE_ROW) {
         sqlite3_stmt *s = select.get();
+        const auto file = fileById.constFind(sqlite3_column_int64(s, 0));
+        if (file == fileById.constEnd())
+            continue;
         UsageRecord record;
-        record.file = fileById.value(sqlite3_column_int64(s, 0));
+        record.file = file.value();
         record.timestamp = sqlite3_column_int64(s, 1);
         const QByteArray model = QByteArray::fromRawData(reinterpret_cast<const char *>(sqlite3_column_text(s, 2)),
                                                          sqlite3_column_bytes(s, 2));
@@ -738,38 +868,54 @@ std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(c
         return std::nullopt;
     }
     const Scope scope = scopeForPath(path);
-    const QByteArray sql =
+    // The matching parts best first; an exchange's first part in that order is its best. Each
+    // new exchange is looked up in the scope until enough are found, so a query matching most
+    // of the library costs its ranking and a few lookups. (Rows of forgotten exchanges find no
+    // exchange and are passed over.)
+    Statement ranked(m_db, "SELECT rowid >> 16, rank FROM exchange_text WHERE exchange_text MATCH ?1 ORDER BY rank");
+    const QByteArray exchangeSql =
         QByteArray("SELECT f.project, f.path, e.uuid, e.ts, e.offset, coalesce((SELECT min(n.offset) FROM exchanges n "
-                   "WHERE n.file_id = e.file_id AND n.offset > e.offset), f.indexed_to), m.r "
-                   "FROM (SELECT rowid >> 16 AS exchange, min(rank) AS r FROM exchange_text WHERE exchange_text MATCH ?5 "
-                   "GROUP BY exchange) m JOIN exchanges e ON e.id = m.exchange JOIN files f ON f.id = e.file_id WHERE ")
-        + scopeCondition(scope) + " ORDER BY m.r LIMIT ?6";
-    Statement select(m_db, sql.constData());
-    if (!select.ok()) {
+                   "WHERE n.file_id = e.file_id AND n.offset > e.offset), f.indexed_to) "
+                   "FROM exchanges e JOIN files f ON f.id = e.file_id WHERE e.id = ?3 AND ")
+        + scopeCondition(scope);
+    Statement exchange(m_db, exchangeSql.constData());
+    if (!ranked.ok() || !exchange.ok()) {
         logError(QStringLiteral("can't search"));
         return std::nullopt;
     }
-    select.bind(1, scope.value);
-    if (!scope.session)
-        select.bind(2, scope.upper);
-    select.bind(5, query).bind(6, qint64(limit > 0 ? limit : -1));
-    int code;
-    while ((code = select.step()) == SQLITE_ROW) {
-        sqlite3_stmt *s = select.get();
+    ranked.bind(1, query);
+    QSet<qint64> seen;
+    int code = SQLITE_DONE;
+    while ((limit <= 0 || int(hits.size()) < limit) && (code = ranked.step()) == SQLITE_ROW) {
+        const qint64 id = sqlite3_column_int64(ranked.get(), 0);
+        if (seen.contains(id))
+            continue;
+        seen.insert(id);
+        exchange.bind(1, scope.value);
+        if (!scope.session)
+            exchange.bind(2, scope.upper);
+        exchange.bind(3, id);
+        if (exchange.step() != SQLITE_ROW) {
+            exchange.reset();
+            continue;
+        }
+        sqlite3_stmt *e = exchange.get();
         SearchHit hit;
-        hit.project = textAt(s, 0);
-        hit.session = textAt(s, 1);
-        hit.exchangeUuid = textAt(s, 2);
-        hit.timestamp = sqlite3_column_int64(s, 3);
-        hit.rank = sqlite3_column_double(s, 6);
+        hit.project = textAt(e, 0);
+        hit.session = textAt(e, 1);
+        hit.exchangeUuid = textAt(e, 2);
+        hit.timestamp = sqlite3_column_int64(e, 3);
+        hit.rank = sqlite3_column_double(ranked.get(), 1);
+        const qint64 offset = sqlite3_column_int64(e, 4);
+        const qint64 end = sqlite3_column_int64(e, 5);
+        exchange.reset();
         // The snippet comes from the exchange's first MB: long tool output is no place for it.
-        const TVLIndexedExchange exchange = TVLIndexFileReader::readExchange(hit.session, sqlite3_column_int64(s, 4),
-                                                                             sqlite3_column_int64(s, 5), 1 << 20);
-        hit.prompt = exchange.prompt;
-        hit.snippet = TVLSearchSnippet::snippet(exchange.text, query, QString(kMatchStart), QString(kMatchEnd));
+        const TVLIndexedExchange text = TVLIndexFileReader::readExchange(hit.session, offset, end, 1 << 20);
+        hit.prompt = text.prompt;
+        hit.snippet = TVLSearchSnippet::snippet(text.text, query, QString(kMatchStart), QString(kMatchEnd));
         hits.push_back(std::move(hit));
     }
-    if (code != SQLITE_DONE) {
+    if (code != SQLITE_DONE && code != SQLITE_ROW) {
         if (error)
             *error = QString::fromUtf8(sqlite3_errmsg(m_db));
         return std::nullopt;

@@ -24,7 +24,7 @@ struct sqlite3;
 class TVLLibraryIndex final
 {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 4;
 
     // $TAVLO_CACHE_DIR/library.sqlite when set, else library.sqlite in the user's cache
     // directory for Tavlo (~/.cache/Tavlo on Linux).
@@ -59,7 +59,9 @@ public:
     UpdateResult update(const QString &path, const std::function<void(const Progress &)> &progress = {},
                         const std::atomic<bool> *cancel = nullptr);
 
-    // One model call, as counted: each (message id, request id) once across every file.
+    // The model calls of one file and model in one quarter of an hour (or one call, when the
+    // bounds asked for are not on quarters), as counted: each (message id, request id) once
+    // across every file. `timestamp` is the quarter's start, or the call's time.
     struct UsageRecord
     {
         qint64 timestamp = 0;

@@ -72,8 +72,9 @@ QString TVLLibrarySummary::markdownForPath(TVLLibraryIndex &index, const QString
     QString text = QStringLiteral("# %1 \u2014 usage\n\n").arg(escaped(title));
     if (records.records.empty())
         return text + QStringLiteral("No token usage recorded here yet.\n");
-    text += QStringLiteral("<p class=\"usage-totals\">%1 sessions \u00b7 %2 tokens (%3 input, %4 output, %5 cache create, %6 cache read)")
-                .arg(bySession.rows.size())
+    const qsizetype sessions = qsizetype(bySession.rows.size());
+    text += QStringLiteral("<p class=\"usage-totals\">%1 \u00b7 %2 tokens (%3 input, %4 output, %5 cache create, %6 cache read)")
+                .arg(sessions == 1 ? QStringLiteral("1 session") : QStringLiteral("%1 sessions").arg(sessions))
                 .arg(tokens(byDay.totals.usage.totalTokens()), tokens(byDay.totals.usage.inputTokens),
                      tokens(byDay.totals.usage.outputTokens), tokens(byDay.totals.usage.cacheCreationInputTokens),
                      tokens(byDay.totals.usage.cacheReadInputTokens));

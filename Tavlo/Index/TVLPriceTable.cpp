@@ -69,8 +69,9 @@ std::optional<TVLPriceTable> TVLPriceTable::fromJson(const QByteArray &json, QSt
 
 std::optional<TVLPriceTable::Price> TVLPriceTable::priceForModel(const QString &model) const
 {
-    auto cached = m_lookups.constFind(model);
-    if (cached != m_lookups.constEnd())
+    QMutexLocker locked(&m_lookups->lock);
+    auto cached = m_lookups->byModel.constFind(model);
+    if (cached != m_lookups->byModel.constEnd())
         return cached.value();
     static const QRegularExpression suffix(QStringLiteral("(-\\d{8})?(\\[[^\\]]*\\])?$"));
     std::optional<Price> price;
@@ -79,7 +80,7 @@ std::optional<TVLPriceTable::Price> TVLPriceTable::priceForModel(const QString &
         exact = m_prices.constFind(QString(model).remove(suffix));
     if (exact != m_prices.constEnd())
         price = exact.value();
-    m_lookups.insert(model, price);
+    m_lookups->byModel.insert(model, price);
     return price;
 }
 

@@ -8,7 +8,9 @@
 #include "Tavlo/DataObjects/TVLTokenUsage.h"
 
 #include <QHash>
+#include <QMutex>
 #include <QString>
+#include <memory>
 #include <optional>
 
 class TVLPriceTable final
@@ -43,5 +45,13 @@ private:
     QString m_date;
     QString m_source;
     QHash<QString, Price> m_prices;
-    mutable QHash<QString, std::optional<Price>> m_lookups;
+    // Ids already looked up. The built-in table is shared by every thread that prices usage, so
+    // the cache is locked; a table's prices never change once it is made, so its copies can
+    // share one cache.
+    struct Lookups
+    {
+        QMutex lock;
+        QHash<QString, std::optional<Price>> byModel;
+    };
+    std::shared_ptr<Lookups> m_lookups = std::make_shared<Lookups>();
 };

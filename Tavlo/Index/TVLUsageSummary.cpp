@@ -25,16 +25,24 @@ public:
     }
 
 private:
-    static QString localDate(qint64 seconds)
+    // Each day's text is made once; its quarters share it.
+    QString localDate(qint64 seconds)
     {
 #ifdef Q_OS_UNIX
         const time_t time = time_t(seconds);
         struct tm local;
-        if (localtime_r(&time, &local))
-            return QString::asprintf("%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+        if (localtime_r(&time, &local)) {
+            const int key = (local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday;
+            auto it = m_texts.constFind(key);
+            if (it == m_texts.constEnd())
+                it = m_texts.insert(key, QString::asprintf("%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday));
+            return it.value();
+        }
 #endif
         return QDateTime::fromSecsSinceEpoch(seconds).date().toString(Qt::ISODate);
     }
+
+    QHash<int, QString> m_texts;
 
     static constexpr qint64 kQuarter = 15 * 60 * 1000;
     QHash<qint64, QString> m_days;

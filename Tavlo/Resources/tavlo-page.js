@@ -205,7 +205,7 @@
             badge.style.backgroundColor = tag.color;
             badge.style.color = tag.textColor;
             if (tag.isAnnotation) {
-                badge.textContent = tag.annotationText ? '✎ ' + tag.annotationText : '＋';
+                badge.textContent = tag.annotationText ? '✎ ' + tag.annotationText : '+';
                 badge.title = tag.annotationText || 'Add tags or an annotation';
             } else {
                 badge.textContent = tag.name;
@@ -460,6 +460,24 @@
     window.showLoadingNote = showLoadingNote;
 
     window.selectedText = function () { return window.getSelection().toString(); };
+
+    // The library index's progress above a summary while it is brought up to date; an empty
+    // text takes the line away.
+    function showIndexProgress(text) {
+        let line = document.getElementById('index-progress');
+        if (!text) {
+            if (line) line.remove();
+            return;
+        }
+        if (!line) {
+            line = document.createElement('p');
+            line.id = 'index-progress';
+            line.className = 'index-progress';
+            document.body.insertBefore(line, document.body.firstChild);
+        }
+        line.textContent = text;
+    }
+    window.showIndexProgress = showIndexProgress;
 
     // ---- Folding of attachments and diffs.
     function foldTarget(header) {

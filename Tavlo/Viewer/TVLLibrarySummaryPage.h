@@ -6,7 +6,10 @@
 #include "Tavlo/DataObjects/TVLObject.h"
 
 #include <QObject>
+#include <QTimer>
+#include <functional>
 
+class TVLLibraryIndex;
 class TVLPageController;
 
 class TVLLibrarySummaryPage final : public QObject
@@ -24,10 +27,18 @@ Q_SIGNALS:
     void summaryShown(TVLObject *object);
 
 private:
+    void showProgress();
+    void indexUpdated(const QStringList &paths);
+    void refresh();
     void showMarkdown(const TVLObject::Ptr &object, const QString &markdown);
 
     TVLPageController *m_page;
     int m_request = 0;
     const TVLObject *m_shownObject = nullptr;
     QString m_shownMarkdown;
+    bool m_pageReady = false;
+    // The summary shown, made again when the index learns of changes under it.
+    std::weak_ptr<TVLObject> m_refreshObject;
+    std::function<QString(TVLLibraryIndex &)> m_summarize;
+    QTimer m_refresh;
 };

@@ -302,6 +302,18 @@ void TVLPageController::fullReloadSession(const std::shared_ptr<TVLSession> &ses
     });
 }
 
+void TVLPageController::reloadMarkdownKeepingScroll(const QString &markdown)
+{
+    const quint64 generation = ++m_generation;
+    callPage(QStringLiteral("pageScrollState"), {reloadEndTolerance}, [this, generation, markdown](const QVariant &answer) {
+        if (generation != m_generation)
+            return;
+        m_pendingScrollToBottom = false;
+        m_pendingScrollTop = scrollStateFromAnswer(answer).scrollTop;
+        fullLoad(markdown);
+    });
+}
+
 void TVLPageController::reloadFilteredContentWithSession(const std::shared_ptr<TVLSession> &session,
                                                          const std::optional<QString> &scrollToExchangeId)
 {
@@ -473,6 +485,10 @@ void TVLPageController::updateTagBadgesForMessageId(const QString &messageId)
 
 void TVLPageController::loadTagsForSections(const QStringList &sectionIds)
 {
+    // Only a session's or an exchange's sections are exchanges that tags belong to; the summary
+    // of a root or project is not one.
+    if (!std::dynamic_pointer_cast<TVLSession>(m_displayedObject) && !std::dynamic_pointer_cast<TVLExchange>(m_displayedObject))
+        return;
     sendBadgesForMessageIds(sectionIds);
 }
 

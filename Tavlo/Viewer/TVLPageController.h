@@ -67,6 +67,8 @@ public:
 
     // Loads the page of the Markdown, replacing the whole page.
     void fullLoad(const QString &markdown);
+    // Loads the markdown where the page shows other markdown now, at the same scroll offset.
+    void reloadMarkdownKeepingScroll(const QString &markdown);
 
     // Live updates of the shown session.
     void sessionDidUpdate(TVLSession *session);

@@ -2,6 +2,7 @@
 
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/Categories/HVXString.h"
+#include "TVLLibraryIndexActivity.h"
 #include "TVLLibraryIndexJobs.h"
 #include "TVLViewerViewController.h"
 #include "Tavlo/DataObjects/TVLRoots.h"
@@ -13,7 +14,9 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QHBoxLayout>
 #include <QListWidget>
+#include <QPushButton>
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -22,6 +25,7 @@ namespace {
 struct Found
 {
     bool ok = false;
+    bool cancelled = false;  // an update was cancelled: the index doesn't hold everything
     QString error;
     std::vector<TVLLibraryIndex::SearchHit> hits;
 };
@@ -41,6 +45,7 @@ TVLSearchAllLogsWindow *TVLSearchAllLogsWindow::shared()
 void TVLSearchAllLogsWindow::present()
 {
     TVLSearchAllLogsWindow *window = shared();
+    window->m_updatesCancelled = false;
     window->show();
     window->raise();
     window->activateWindow();
@@ -59,7 +64,7 @@ void TVLSearchAllLogsWindow::addShortcutTo(QWidget *window)
 
 TVLSearchAllLogsWindow::TVLSearchAllLogsWindow(QWidget *parent)
     : QWidget(parent, Qt::Window), m_query(new QLineEdit), m_results(new QListWidget), m_status(new QLabel),
-      m_typing(new QTimer(this))
+      m_progress(new QLabel), m_cancel(new QPushButton(QStringLiteral("Cancel"))), m_typing(new QTimer(this))
 {
     setWindowTitle(QStringLiteral("Search All Logs"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -73,6 +78,19 @@ TVLSearchAllLogsWindow::TVLSearchAllLogsWindow(QWidget *parent)
     layout->addWidget(m_query);
     layout->addWidget(m_results, 1);
     layout->addWidget(m_status);
+    auto *progressRow = new QHBoxLayout;
+    progressRow->addWidget(m_progress, 1);
+    progressRow->addWidget(m_cancel);
+    layout->addLayout(progressRow);
+    m_progress->setVisible(false);
+    m_cancel->setVisible(false);
+    connect(m_cancel, &QPushButton::clicked, this, [this] {
+        m_updatesCancelled = true;
+        TVLLibraryIndexJobs::cancelUpdate();
+    });
+    TVLLibraryIndexActivity &activity = TVLLibraryIndexActivity::shared();
+    connect(&activity, &TVLLibraryIndexActivity::progressChanged, this, &TVLSearchAllLogsWindow::showProgress);
+    connect(&activity, &TVLLibraryIndexActivity::updateFinished, this, &TVLSearchAllLogsWindow::showProgress);
     // Results follow the typing, once it pauses.
     m_typing->setSingleShot(true);
     m_typing->setInterval(150);
@@ -114,7 +132,7 @@ void TVLSearchAllLogsWindow::search()
     }
     const QStringList roots = this->roots();
     // The index is brought up to date with the first search and then every few seconds at most.
-    const bool update = !m_sinceUpdate.isValid() || m_sinceUpdate.elapsed() > 5000;
+    const bool update = !m_updatesCancelled && (!m_sinceUpdate.isValid() || m_sinceUpdate.elapsed() > 5000);
     if (update)
         m_sinceUpdate.start();
     if (update)
@@ -125,8 +143,8 @@ void TVLSearchAllLogsWindow::search()
             Found found;
             found.ok = true;
             for (const QString &root : roots) {
-                if (update)
-                    index.update(root);
+                if (update && TVLLibraryIndexJobs::update(index, root).cancelled)
+                    found.cancelled = true;
                 auto hits = index.search(query, root, kLimit, &found.error);
                 if (!hits) {
                     found.ok = false;
@@ -161,10 +179,20 @@ void TVLSearchAllLogsWindow::search()
             }
             if (m_results->count() > 0)
                 m_results->setCurrentRow(0);
-            m_status->setText(found.hits.empty() ? QStringLiteral("No exchange matches.")
-                                                 : QStringLiteral("%1 exchanges").arg(found.hits.size()));
+            m_status->setText((found.hits.empty() ? QStringLiteral("No exchange matches.")
+                                                  : QStringLiteral("%1 exchanges").arg(found.hits.size()))
+                              + (found.cancelled ? QStringLiteral(" (indexing was cancelled: only what was indexed is searched)")
+                                                 : QString()));
             Q_EMIT resultsShown(query);
         });
+}
+
+void TVLSearchAllLogsWindow::showProgress()
+{
+    const TVLLibraryIndexActivity &activity = TVLLibraryIndexActivity::shared();
+    m_progress->setVisible(activity.isUpdating());
+    m_cancel->setVisible(activity.isUpdating());
+    m_progress->setText(activity.isUpdating() ? TVLLibraryIndexActivity::describe(activity.progress()) : QString());
 }
 
 void TVLSearchAllLogsWindow::choose(QListWidgetItem *item)

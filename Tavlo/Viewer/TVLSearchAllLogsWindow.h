@@ -1,7 +1,8 @@
 #pragma once
 // The "Search All Logs" window (Ctrl+Shift+F): a query field and the matching exchanges of every
 // default log root, best first, found in the library index as the user types. Choosing a result
-// opens its exchange in a viewer. The index is searched and kept current on its own thread.
+// opens its exchange in a viewer. The index is searched and kept current on its own thread; a
+// long update shows its progress in the window and can be cancelled there.
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -10,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
+class QPushButton;
 class QTimer;
 
 class TVLSearchAllLogsWindow final : public QWidget
@@ -29,6 +31,8 @@ public:
     QLineEdit *queryField() const { return m_query; }
     QListWidget *resultList() const { return m_results; }
     QLabel *statusLine() const { return m_status; }
+    QLabel *progressLine() const { return m_progress; }
+    QPushButton *cancelButton() const { return m_cancel; }
 
 Q_SIGNALS:
     // The results of `query` are in the list.
@@ -40,12 +44,17 @@ private:
     void search();
     void choose(QListWidgetItem *item);
     QStringList roots() const;
+    void showProgress();
 
     QLineEdit *m_query;
     QListWidget *m_results;
     QLabel *m_status;
+    QLabel *m_progress;
+    QPushButton *m_cancel;
     QTimer *m_typing;
     QStringList m_roots;
     int m_request = 0;
     QElapsedTimer m_sinceUpdate;
+    // After Cancel no update starts again until the window is presented anew.
+    bool m_updatesCancelled = false;
 };

@@ -1,5 +1,6 @@
 #include "TVLViewerViewController.h"
 
+#include "TVLLibraryIndexFollower.h"
 #include "TVLLibrarySummaryPage.h"
 #include "TVLLoadingNote.h"
 #include "TVLSearchAllLogsWindow.h"
@@ -93,11 +94,14 @@ void TVLViewerViewController::buildViews()
     m_outline->header()->setSectionResizeMode(TVLOutlineModel::TitleColumn, QHeaderView::Stretch);
     for (int column = TVLOutlineModel::InputTokensColumn; TVLOutlineModel::isTokenColumn(column); ++column) {
         m_outline->header()->setSectionResizeMode(column, QHeaderView::Interactive);
-        // Wide enough for its title and for counts in the millions.
+        // Wide enough for its title and for the counts of long sessions: cache reads run into
+        // the billions, the other counts into the hundreds of millions.
         const QString title = m_model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        const QString widest = column == TVLOutlineModel::CacheReadTokensColumn ? QStringLiteral("9,999,999,999")
+                                                                                : QStringLiteral("999,999,999");
         const QFontMetrics metrics = m_outline->header()->fontMetrics();
         m_outline->setColumnWidth(column, std::max({66, metrics.horizontalAdvance(title) + 16,
-                                                    metrics.horizontalAdvance(QStringLiteral("99,999,999")) + 12}));
+                                                    metrics.horizontalAdvance(widest) + 12}));
     }
     installTagsColumn();
     m_outline->setRowMenuProvider([this](const QModelIndex &index) { return hvxContextMenuForTableView(index); });
@@ -120,6 +124,7 @@ void TVLViewerViewController::buildViews()
     m_loadingNote = new TVLLoadingNote(m_page, this);
     connect(m_loadingNote, &TVLLoadingNote::loaded, this, &TVLViewerViewController::backgroundLoadFinished);
     TVLSearchAllLogsWindow::addShortcutTo(this);
+    TVLLibraryIndexFollower::shared();
     connect(m_page, &TVLPageController::visibleExchangesChanged, this,
             &TVLViewerViewController::highlightVisibleExchanges);
     connect(m_page, &TVLPageController::visibleExchangeMarksCleared, this, &TVLViewerViewController::clearHighlightedRows);
@@ -155,7 +160,7 @@ void TVLViewerViewController::buildViews()
     m_splitter->addWidget(right);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
-    m_splitter->setSizes({540, 660});
+    m_splitter->setSizes({600, 600});
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

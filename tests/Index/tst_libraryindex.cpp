@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sqlite3.h>
+#include <thread>
 
 using namespace TranscriptBuilder;
 
@@ -29,6 +30,15 @@ TVLTokenUsage sum(TVLLibraryIndex &index, const QString &path)
 {
     TVLTokenUsage total;
     for (const auto &record : index.usageRecords(path).records)
+        total.addUsage(record.usage);
+    return total;
+}
+
+// The same sum from the calls themselves: bounds off the quarter hours bypass the sums.
+TVLTokenUsage sumOfCalls(TVLLibraryIndex &index, const QString &path)
+{
+    TVLTokenUsage total;
+    for (const auto &record : index.usageRecords(path, -1).records)
         total.addUsage(record.usage);
     return total;
 }
@@ -68,7 +78,10 @@ private Q_SLOTS:
         write(m_s1, QList<QJsonObject>{prompt("p1", "Where is the Parser defined?", "2025-06-01T10:00:00Z"),
                                        call("a1", "Looking", "m1", "r1", usage(100, 10)),
                                        call("a2", "It is in parser.cpp", "m1", "r1", usage(100, 30)), summary});
-        write(m_agent, QList<QJsonObject>{prompt("t1", "find callers"), call("t2", "three callers", "m2", "r2", usage(50, 5))});
+        // A sub-agent whose lines carry no time.
+        QJsonObject untimed = call("t2", "three callers", "m2", "r2", usage(50, 5));
+        untimed.remove("timestamp");
+        write(m_agent, QList<QJsonObject>{prompt("t1", "find callers"), untimed});
         QJsonObject compactionStart = prompt("c0", "compact");
         compactionStart["promptId"] = "P1";
         write(m_compaction, QList<QJsonObject>{compactionStart, call("c1", "draft", "m3", "r3", usage(7, 1)),
@@ -83,6 +96,8 @@ private Q_SLOTS:
     void countsEachModelCallOnceAsTheViewerDoes()
     {
         TVLLibraryIndex index(m_database);
+        // The resumed session first: the repeated call moves to the first session afterwards.
+        QVERIFY(index.update(m_s2).ok);
         QVERIFY(index.update(m_root).ok);
         const TVLTokenUsage root = sum(index, m_root);
         QCOMPARE(root.inputTokens, 100 + 50 + 20 + 1);
@@ -91,6 +106,18 @@ private Q_SLOTS:
         const auto session = TVLSession::initWithPath(m_s1);
         QVERIFY(session);
         QCOMPARE(sum(index, m_s1), *session->tokenUsage());
+        // Sums by day (the sub-agent's call has no time) as from the calls themselves.
+        const auto byDay = TVLUsageSummary::summarize(index.usageRecords(m_root), TVLUsageSummary::Grouping::Day,
+                                                      TVLPriceTable::builtIn());
+        const auto byDayOfCalls = TVLUsageSummary::summarize(index.usageRecords(m_root, -1), TVLUsageSummary::Grouping::Day,
+                                                             TVLPriceTable::builtIn());
+        QCOMPARE(byDay.rows.size(), size_t(2));
+        QCOMPARE(byDay.rows.front().key, QString("(no date)"));
+        QCOMPARE(byDay.rows.size(), byDayOfCalls.rows.size());
+        for (size_t i = 0; i < byDay.rows.size(); ++i) {
+            QCOMPARE(byDay.rows[i].key, byDayOfCalls.rows[i].key);
+            QCOMPARE(byDay.rows[i].usage, byDayOfCalls.rows[i].usage);
+        }
         // The repeated call stays with the first file by path; the resumed session keeps its own.
         QCOMPARE(sum(index, m_root + "/-home-b").outputTokens, 1);
 
@@ -128,6 +155,7 @@ private Q_SLOTS:
         QVERIFY(index.update(m_root).ok);
         QCOMPARE(uuidsFound(index, "giraffe", m_root), QStringList{"p2"});
         QCOMPARE(sum(index, m_s1).outputTokens, 30 + 3 + 5 + 2);
+        QCOMPARE(sum(index, m_root), sumOfCalls(index, m_root));
 
         // A rewritten file is read again from its start; a removed one is forgotten.
         write(m_s2, QList<QJsonObject>{prompt("q9", "Something else entirely")});
@@ -136,6 +164,28 @@ private Q_SLOTS:
         QCOMPARE(changed.filesRemoved, 1);
         QCOMPARE(uuidsFound(index, "parser", m_root), QStringList{"p1"});
         QCOMPARE(sum(index, m_root).outputTokens, 30 + 3 + 2);
+        QCOMPARE(sum(index, m_root), sumOfCalls(index, m_root));
+    }
+
+    void aCancelledUpdateKeepsWhatItWroteAndTheNextOneFinishes()
+    {
+        TVLLibraryIndex index(m_database);
+        std::atomic<bool> cancel = false;
+        std::vector<TVLLibraryIndex::Progress> seen;
+        const auto first = index.update(m_root, [&](const TVLLibraryIndex::Progress &progress) {
+            seen.push_back(progress);
+            cancel = true;
+        }, &cancel);
+        QVERIFY(first.ok && first.cancelled);
+        QCOMPARE(first.filesRead, 1);
+        QCOMPARE(seen.size(), size_t(1));
+        QCOMPARE(seen.front().filesDone, 1);
+        QCOMPARE(seen.front().filesTotal, 4);
+        QVERIFY(seen.front().bytesDone > 0 && seen.front().bytesDone < seen.front().bytesTotal);
+        const auto rest = index.update(m_root);
+        QVERIFY(rest.ok && !rest.cancelled);
+        QCOMPARE(rest.filesRead, 3);
+        QCOMPARE(sum(index, m_root).inputTokens, 100 + 50 + 20 + 1);
     }
 
     void searchesWithQuerySyntaxWithinAScope()
@@ -190,6 +240,26 @@ private Q_SLOTS:
             QCOMPARE(log.count("WARNING: The library index"), 1);
             QCOMPARE(sum(index, m_root).outputTokens, 38);
             QCOMPARE(QDir(m_dir.filePath("cache")).entryList({"library.sqlite.unusable-*"}).size(), 1);
+        }
+    }
+
+    void twoConnectionsMakingANewFileAtOnceBothUseIt()
+    {
+        // The viewer's two index threads, or a command run beside it, may open a file that does
+        // not exist yet at the same moment; neither may take the other's new tables for foreign.
+        for (int round = 0; round < 40; ++round) {
+            QDir(m_dir.filePath("cache")).removeRecursively();
+            std::atomic<bool> go = false;
+            auto open = [&] {
+                while (!go)
+                    std::this_thread::yield();
+                TVLLibraryIndex index(m_database);
+            };
+            std::thread first(open), second(open);
+            go = true;
+            first.join();
+            second.join();
+            QCOMPARE(QDir(m_dir.filePath("cache")).entryList({"library.sqlite.unusable-*"}), QStringList());
         }
     }
 

@@ -5,6 +5,7 @@
 #include "Halvex/AppKit/HVXWindowController.h"
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXDefaults.h"
+#include "Tavlo/Index/TVLLibraryIndex.h"
 #include "Tavlo/Viewer/TVLOutlineModel.h"
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "Tavlo/Viewer/TVLSearchAllLogsWindow.h"
@@ -72,6 +73,16 @@ private Q_SLOTS:
             }(),
             20000);
         QCOMPARE(seen->firstLink, "tvl://" + m_root + "/-home-me-app/s3.jsonl");
+        // A session that goes on on another day: the summary shown follows it.
+        append(m_root + "/-home-me-app/s3.jsonl",
+               {line(assistant("a3b", "more", "m3b", usage(7, 7), "2025-03-04T10:00:00Z"))});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                viewer->page()->runScript("document.querySelectorAll('svg.usage-chart rect[height]:not([height=\"0\"])').length",
+                                          [seen](const QVariant &value) { seen->bars = value.toInt(); });
+                return seen->bars == 4;
+            }(),
+            20000);
         for (HVXWindowController *window : HVXWindows::windowControllers())
             window->close();
     }
@@ -97,6 +108,31 @@ private Q_SLOTS:
         QCOMPARE(window.resultList()->count(), 0);
         for (HVXWindowController *viewer : HVXWindows::windowControllers())
             viewer->close();
+    }
+
+    void linesAppendedWhileTheViewerRunsReachTheIndex()
+    {
+        const QString project = m_root + "/-home-me-live";
+        const QString path = project + "/live.jsonl";
+        write(path, QList<QJsonObject>{prompt("l1", "a question about badgers", "2025-03-05T10:00:00Z"),
+                                       assistant("l1a", "an answer", "lm1", usage(5, 5), "2025-03-05T10:00:01Z")});
+        auto *viewer = qobject_cast<TVLViewerViewController *>(HVXWindows::presentViewControllerOfClass(
+            QString::fromLatin1(TVLViewerViewController::className), {{QStringLiteral("path"), project}}));
+        QVERIFY(viewer);
+        QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
+        // No search window and no summary page: only the viewer's own file watching updates it.
+        TVLLibraryIndex index;
+        auto found = [&](const char *query) {
+            const auto hits = index.search(QString::fromLatin1(query), m_root, 10);
+            return hits && hits->size() == 1 && hits->front().session == path;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(found("badgers"), 20000);
+        for (int i = 0; i < 3; ++i)
+            append(path, {line(prompt(QStringLiteral("l%1").arg(i + 2), QStringLiteral("then wolverines %1").arg(i), "2025-03-05T11:00:00Z"))});
+        QTRY_VERIFY_WITH_TIMEOUT(found("wolverines 2"), 20000);
+        QVERIFY(found("wolverines 0"));
+        for (HVXWindowController *window : HVXWindows::windowControllers())
+            window->close();
     }
 };
 
