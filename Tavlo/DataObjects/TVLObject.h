@@ -56,6 +56,10 @@ public:
     virtual QString displayTitleString() const { return displayTitle(); }
     // Markup text (colour, font and symbol tags), or plain text.
     virtual QString displayTitle() const { return {}; }
+    // A node whose transcripts are being read in the background, and how far that read is
+    // ("Loading… N MB of M").
+    virtual bool isLoading() const { return false; }
+    virtual QString loadingNote() const { return {}; }
     virtual HVXColor textColor() const;
     virtual bool hasStandardTextColor() const { return true; }
     virtual QString toolTip() const { return {}; }

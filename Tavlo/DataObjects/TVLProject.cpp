@@ -5,6 +5,7 @@
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "TVLLibraryFiles.h"
+#include "TVLBackgroundRead.h"
 #include "TVLSession.h"
 #include "TVLSubproject.h"
 #include "TVLUsageReport.h"
@@ -21,6 +22,9 @@
 
 namespace {
 const QString jsonl = QStringLiteral("jsonl");
+// Below this many bytes of transcripts a project is read at once: quicker than a note about it.
+constexpr qint64 kDefaultBackgroundLoadThreshold = qint64(32) << 20;
+qint64 backgroundThreshold = kDefaultBackgroundLoadThreshold;
 
 QString noteTitle(const QString &name, const QString &note)
 {
@@ -43,7 +47,12 @@ bool sameDate(const QDateTime &a, const QDateTime &b) { return a.isValid() == b.
 } // namespace
 
 TVLProject::TVLProject() = default;
-TVLProject::~TVLProject() = default;
+
+TVLProject::~TVLProject()
+{
+    // Stops and waits for the worker; what it read is dropped.
+    delete m_load;
+}
 
 std::shared_ptr<TVLProject> TVLProject::initWithRootDir(const QString &directory)
 {
@@ -145,12 +154,58 @@ void TVLProject::loadIfNeeded()
 {
     if (m_isLoaded)
         return;
+    QStringList changedWhileLoading;
+    if (m_load) {
+        m_prefetchedReads = std::make_unique<QHash<QString, TVLSessionRead>>(m_load->takeReads());
+        // This may run in a slot of the load's own signal.
+        m_load->disconnect();
+        m_load->deleteLater();
+        m_load = nullptr;
+        changedWhileLoading = std::exchange(m_pathsChangedWhileLoading, {});
+        changedWhileLoading.removeDuplicates();
+    }
     setIsLoaded(true);
     setSubprojects(TVLSubproject::discoverSubprojectsInProjectPath(path()));
     updateSessions();
+    m_prefetchedReads.reset();
     invalidateTagSummary();
     invalidateTokenUsage();
+    // The reads began before these events; the files are looked at again now.
+    for (const QString &changed : std::as_const(changedWhileLoading))
+        pathDidUpdate(changed);
 }
+
+qint64 TVLProject::backgroundLoadThreshold() { return backgroundThreshold; }
+
+void TVLProject::setBackgroundLoadThreshold(qint64 bytes) { backgroundThreshold = bytes; }
+
+void TVLProject::loadInBackground()
+{
+    if (m_isLoaded || m_load)
+        return;
+    QStringList paths;
+    qint64 bytes = 0;
+    hvxEnumerateDirectoryWith(path(), [&](const QString &entry) {
+        if (tvlExtension(entry) != jsonl || hvxIsDirectory(entry))
+            return;
+        paths.append(entry);
+        bytes += QFileInfo(entry).size();
+    });
+    if (bytes < backgroundThreshold) {
+        loadIfNeeded();
+        return;
+    }
+    m_load = new TVLBackgroundRead(paths, bytes);
+    QObject::connect(m_load, &TVLBackgroundRead::progressed, m_load, [this] {
+        announce(TVLProperty::DisplayTitle);
+        announce(TVLProperty::ToolTip);
+    });
+    QObject::connect(m_load, &TVLBackgroundRead::done, m_load, [this] { loadIfNeeded(); });
+    announce(TVLProperty::DisplayTitle);
+    announce(TVLProperty::ToolTip);
+}
+
+QString TVLProject::loadingNote() const { return m_load ? m_load->note() : QString(); }
 
 void TVLProject::updateSessions()
 {
@@ -206,10 +261,18 @@ std::vector<std::shared_ptr<TVLSession>> TVLProject::createSessions(const QStrin
     // Reading and parsing touch no tree, so they run on worker threads; the sessions are then
     // made on this thread in listing order, exactly as one read after the other would.
     std::vector<TVLSessionRead> reads(count);
+    std::vector<char> prefetched(count, 0);
+    if (m_prefetchedReads)
+        for (size_t i = 0; i < count; ++i)
+            if (auto it = m_prefetchedReads->find(paths[qsizetype(i)]); it != m_prefetchedReads->end()) {
+                reads[i] = std::move(it.value());
+                prefetched[i] = 1;
+            }
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t i = next++; i < count; i = next++)
-            reads[i] = TVLSession::readFile(paths[qsizetype(i)], nullptr);
+            if (!prefetched[i])
+                reads[i] = TVLSession::readFile(paths[qsizetype(i)], nullptr);
     };
     const size_t workers = std::min<size_t>(count, size_t(std::max(1, QThread::idealThreadCount())));
     if (workers <= 1) {
@@ -257,6 +320,10 @@ void TVLProject::updateDisplayChildren()
 
 void TVLProject::rescan()
 {
+    if (m_load) {
+        m_pathsChangedWhileLoading.append(path());
+        return;
+    }
     if (!m_isLoaded) {
         refreshMostRecentSessionDateFromFilesystem();
         return;
@@ -292,6 +359,10 @@ void TVLProject::addSubprojectsNotYetKnown()
 
 void TVLProject::pathDidUpdate(const QString &changedPath)
 {
+    if (m_load) {
+        m_pathsChangedWhileLoading.append(changedPath);
+        return;
+    }
     // A watch that lost events reports its own directory: what changed is unknown.
     if (changedPath == path()) {
         rescan();
@@ -381,7 +452,9 @@ void TVLProject::updateFilters()
 
 TVLObject::List TVLProject::displayChildren()
 {
-    loadIfNeeded();
+    // A project loading in the background shows its rows once it is done.
+    if (!m_load)
+        loadIfNeeded();
     return TVLObject::displayChildren();
 }
 
@@ -396,6 +469,8 @@ QString TVLProject::displayTitle() const
 {
     if (!m_mostRecentSessionDate.isValid())
         return noteTitle(m_projectName, QStringLiteral("No sessions found"));
+    if (m_load)
+        return noteTitle(m_projectName, loadingNote());
     if (!m_isLoaded)
         return noteTitle(m_projectName, QStringLiteral("Click to load project."));
     return m_projectName;
@@ -406,6 +481,8 @@ QString TVLProject::toolTip() const
     if (!m_mostRecentSessionDate.isValid())
         return QStringLiteral("No Sessions found for this project.\n\nIf this is unexpected, please check "
                               "\"Avoid auto-delete of transcripts\" in the Tavlo Help.");
+    if (m_load)
+        return loadingNote();
     if (!m_isLoaded)
         return QStringLiteral("Click to load project.");
     return TVLObject::toolTip();

@@ -8,8 +8,10 @@
 
 #include <QMap>
 
+class TVLBackgroundRead;
 class TVLSession;
 class TVLSubproject;
+struct TVLSessionRead;
 
 class TVLProject : public TVLObject
 {
@@ -30,7 +32,15 @@ public:
     const std::vector<std::shared_ptr<TVLSubproject>> &subprojects() const { return m_subprojects; }
 
     void refreshMostRecentSessionDateFromFilesystem();
+    // Reads the transcripts now; a load in the background is waited for and taken.
     void loadIfNeeded();
+    // A project whose transcripts reach the threshold is read on a worker thread and loads once
+    // that is done (file events that arrive meanwhile are handled then); a smaller one loads now.
+    void loadInBackground();
+    bool isLoading() const override { return m_load != nullptr; }
+    QString loadingNote() const override;
+    static qint64 backgroundLoadThreshold();
+    static void setBackgroundLoadThreshold(qint64 bytes);
     virtual void updateSessions();
     void pathDidUpdate(const QString &changedPath) override;
     // Looks at everything again, as after a watch that lost events.
@@ -66,6 +76,10 @@ private:
     void addSubprojectsNotYetKnown();
 
     bool m_isLoaded = false;
+    TVLBackgroundRead *m_load = nullptr;
+    // Reads made in the background, taken by the sessions they are for.
+    std::unique_ptr<QHash<QString, TVLSessionRead>> m_prefetchedReads;
+    QStringList m_pathsChangedWhileLoading;
     bool m_hasOrphanedSubagents = false;
     QDateTime m_mostRecentSessionDate;
     QString m_projectName;

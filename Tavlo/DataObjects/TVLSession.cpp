@@ -6,10 +6,12 @@
 #include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXMenu.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "TVLBackgroundRead.h"
 #include "TVLDesktop.h"
 #include "TVLExchange.h"
 #include "TVLLineParser.h"
 #include "TVLMessage.h"
+#include "TVLProject.h"
 #include "TVLSubagent.h"
 
 #include <QDir>
@@ -18,6 +20,7 @@
 #include <QLocale>
 #include <QUrl>
 #include <QThread>
+#include <atomic>
 #include <cstring>
 #include <sys/stat.h>
 #include <thread>
@@ -38,8 +41,10 @@ constexpr DisplayMode kDisplayModes[] = {
 
 // The file from `from` to its end in one buffer with readable padding after it, so lines can be
 // parsed in place.
-std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0)
+std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0, TVLReadProgress *progress = nullptr)
 {
+    // Read in steps when someone follows the read: a file not in the cache takes a while.
+    constexpr qsizetype kReportedStep = qsizetype(16) << 20;
     const QFileInfo info(path);
     if (info.isDir()) {
         HVXLogWarning(QStringLiteral("Can't read session '%1': it is a directory").arg(path));
@@ -65,13 +70,14 @@ std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0)
             const qint64 more = file.read(probe, sizeof probe);
             if (more <= 0)
                 break;
-            capacity = capacity * 2;
+            // Room for what came and the padding, however little the file had when it was opened.
+            capacity = qMax(capacity * 2, filled + more + TVLLineParser::kPadding);
             buffer->resize(capacity);
             std::memcpy(buffer->data() + filled, probe, size_t(more));
             filled += more;
             continue;
         }
-        const qint64 got = file.read(buffer->data() + filled, room);
+        const qint64 got = file.read(buffer->data() + filled, progress ? qMin(room, kReportedStep) : room);
         if (got < 0) {
             HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
             return nullptr;
@@ -79,6 +85,11 @@ std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0)
         if (got == 0)
             break;
         filled += got;
+        if (progress) {
+            progress->readBytes.fetch_add(got, std::memory_order_relaxed);
+            if (progress->cancelled.load(std::memory_order_relaxed))
+                return nullptr;
+        }
     }
     std::memset(buffer->data() + filled, 0, size_t(TVLLineParser::kPadding));
     buffer->resize(filled);  // keeps the allocation, and with it the padding
@@ -94,18 +105,30 @@ struct LineChunk
     std::vector<std::pair<QString, int>> toolUseIds;
 };
 
-void parseChunk(LineChunk &chunk, const std::shared_ptr<const QByteArray> &buffer, const QString &fileName)
+void parseChunk(LineChunk &chunk, const std::shared_ptr<const QByteArray> &buffer, const QString &fileName,
+                TVLReadProgress *progress)
 {
+    // Parsed bytes are reported in steps, so that the threads hardly ever share the counter.
+    constexpr qsizetype kReportedStep = 1 << 20;
     TVLLineParser parser;
     parser.setFileName(fileName);
     const char *data = buffer->constData();
+    qsizetype reported = chunk.begin;
     for (qsizetype start = chunk.begin; start < chunk.end;) {
         const void *newline = std::memchr(data + start, '\n', size_t(chunk.end - start));
         const qsizetype end = newline ? static_cast<const char *>(newline) - data : chunk.end;
         if (end > start)
             chunk.messages.push_back(TVLMessage::fromBuffer(parser, buffer, start, end - start));
         start = end + 1;
+        if (progress && start - reported >= kReportedStep) {
+            progress->bytes.fetch_add(qMin(start, chunk.end) - reported, std::memory_order_relaxed);
+            reported = qMin(start, chunk.end);
+            if (progress->cancelled.load(std::memory_order_relaxed))
+                break;
+        }
     }
+    if (progress && chunk.end > reported)
+        progress->bytes.fetch_add(chunk.end - reported, std::memory_order_relaxed);
     chunk.toolUseIds = parser.takeToolUseIds();
 }
 
@@ -130,7 +153,7 @@ std::vector<LineChunk> splitIntoChunks(const QByteArray &bytes, qsizetype from, 
 // Lines are independent until they are grouped, so a big file is parsed on several threads;
 // the messages come out in file order either way, after those already in `read`.
 void parseLines(TVLSessionRead &read, const std::shared_ptr<const QByteArray> &buffer, qsizetype from,
-                const QString &fileName)
+                const QString &fileName, TVLReadProgress *progress = nullptr)
 {
     constexpr qsizetype kBytesPerThread = 16 * 1024 * 1024;
     const qsizetype wanted = (buffer->size() - from) / kBytesPerThread;
@@ -138,9 +161,9 @@ void parseLines(TVLSessionRead &read, const std::shared_ptr<const QByteArray> &b
     std::vector<LineChunk> chunks = splitIntoChunks(*buffer, from, threads);
     std::vector<std::thread> workers;
     for (size_t i = 1; i < chunks.size(); ++i)
-        workers.emplace_back([&, i] { parseChunk(chunks[i], buffer, fileName); });
+        workers.emplace_back([&, i] { parseChunk(chunks[i], buffer, fileName, progress); });
     if (!chunks.empty())
-        parseChunk(chunks[0], buffer, fileName);
+        parseChunk(chunks[0], buffer, fileName, progress);
     for (std::thread &worker : workers)
         worker.join();
 
@@ -204,7 +227,11 @@ void TVLSession::registerDefaults()
 
 TVLSession::TVLSession() { registerDefaults(); }
 
-TVLSession::~TVLSession() = default;
+TVLSession::~TVLSession()
+{
+    // Stops and waits for a read in the background; what it read is dropped.
+    delete m_load;
+}
 
 std::shared_ptr<TVLSession> TVLSession::initWithPath(const QString &path)
 {
@@ -216,6 +243,44 @@ std::shared_ptr<TVLSession> TVLSession::initWithPath(const QString &path)
     session->updateMessages();
     return session;
 }
+
+std::shared_ptr<TVLSession> TVLSession::initWithPathInBackground(const QString &path)
+{
+    const QFileInfo info(path);
+    if (info.size() < TVLProject::backgroundLoadThreshold())
+        return initWithPath(path);
+    if (info.suffix() != QLatin1String("jsonl") || info.isDir())
+        return nullptr;
+    auto session = std::make_shared<TVLSession>();
+    session->setPath(path);
+    TVLSession *reading = session.get();
+    session->m_load = new TVLBackgroundRead({path}, info.size());
+    QObject::connect(session->m_load, &TVLBackgroundRead::progressed, session->m_load,
+                     [reading] { reading->announce(TVLProperty::DisplayTitle); });
+    QObject::connect(session->m_load, &TVLBackgroundRead::done, session->m_load,
+                     [reading] { reading->finishLoadingInBackground(); });
+    return session;
+}
+
+void TVLSession::finishLoadingInBackground()
+{
+    if (!m_load)
+        return;
+    TVLSessionRead read = m_load->takeReads().take(path());
+    // This runs in a slot of the read's own signal.
+    m_load->disconnect();
+    m_load->deleteLater();
+    m_load = nullptr;
+    applyRead(std::move(read));
+    announce(TVLProperty::DisplayTitle);
+    QStringList changed = std::exchange(m_pathsChangedWhileLoading, {});
+    changed.removeDuplicates();
+    // The read began before these events; the files are looked at again now.
+    for (const QString &changedPath : std::as_const(changed))
+        pathDidUpdate(changedPath);
+}
+
+QString TVLSession::loadingNote() const { return m_load ? m_load->note() : QString(); }
 
 // MARK: - Reading
 
@@ -237,7 +302,7 @@ bool TVLSessionBytes::sameAs(const QByteArray &file) const
     return !pieces.empty() && file.size() == size && matches(file.constData(), 0, size);
 }
 
-TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previous)
+TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previous, TVLReadProgress *progress)
 {
     TVLSessionRead read;
     const QString fileName = QFileInfo(path).fileName();
@@ -248,7 +313,7 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         return read;
     }
     if (!previous || !previous->readAppendedLines(path, read)) {
-        std::shared_ptr<QByteArray> buffer = readPadded(path);
+        std::shared_ptr<QByteArray> buffer = readPadded(path, 0, progress);
         if (!buffer)
             return read;
         if (previous && previous->m_bytes.sameAs(*buffer)) {
@@ -258,7 +323,7 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         read.bytes.pieces = {{0, buffer}};
         read.bytes.size = buffer->size();
         read.bytes.linesEnd = endOfCompleteLines(*buffer, 0, 0);
-        parseLines(read, buffer, 0, fileName);
+        parseLines(read, buffer, 0, fileName, progress);
     }
     // Taken before the bytes were read: a write during the read shows as a newer time.
     read.bytes.modifiedNs = stamp.modifiedNs;
@@ -335,7 +400,17 @@ void TVLSession::groupIntoExchanges(TVLSessionRead &read, const TVLSession *prev
     }
 }
 
-bool TVLSession::updateMessages() { return applyRead(readFile(path(), this)); }
+bool TVLSession::updateMessages()
+{
+    // A read in the background is waited for: it began earlier, and any later change is
+    // looked at after it.
+    if (m_load) {
+        m_pathsChangedWhileLoading.append(path());
+        finishLoadingInBackground();
+        return true;
+    }
+    return applyRead(readFile(path(), this));
+}
 
 // A live transcript only grows, so after the first read only what was appended is read: from
 // the end of the last complete line on (a half line there may be complete now). The last 64 KB
@@ -407,7 +482,7 @@ bool TVLSession::applyRead(TVLSessionRead read)
         m_lineByResultAgentId.reset();
         m_latestLineByPromptId.reset();
     }
-    loadSubagents();
+    loadSubagents(read.subagentReads.get());
     m_firstTimestamp = computeFirstTimestamp();
     setLastChangedAt(computeLastChangedAt());
     m_firstUserPrompt = computeFirstUserPrompt();
@@ -441,6 +516,10 @@ void TVLSession::refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange
 
 void TVLSession::pathDidUpdate(const QString &changedPath)
 {
+    if (m_load) {
+        m_pathsChangedWhileLoading.append(changedPath);
+        return;
+    }
     if (changedPath == path()) {
         updateMessages();
         HVXNotificationCenter::defaultCenter().post(didUpdateNotification, this);

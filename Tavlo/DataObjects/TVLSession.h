@@ -9,6 +9,9 @@
 
 #include <QHash>
 
+#include <atomic>
+
+class TVLBackgroundRead;
 class TVLExchange;
 class TVLMessage;
 class TVLSubagent;
@@ -36,6 +39,16 @@ struct TVLSessionBytes
     bool sameAs(const QByteArray &file) const;
 };
 
+// Shared between a read on a worker thread and its caller: the bytes read from the files and
+// parsed so far, and a stop asked for by the caller (the read then ends early and its result
+// is of no use).
+struct TVLReadProgress
+{
+    std::atomic<qint64> readBytes{0};
+    std::atomic<qint64> bytes{0};
+    std::atomic<bool> cancelled{false};
+};
+
 // The result of reading and parsing a transcript file, made without touching any tree, so it
 // can be built on a worker thread and applied on the main thread.
 struct TVLSessionRead
@@ -56,6 +69,10 @@ struct TVLSessionRead
     size_t keptMessages = 0;
     size_t keptExchanges = 0;
     bool extendsPrevious = false;
+
+    // Reads of the sub-agent transcripts made along with this one (by path), taken by the
+    // sub-agents that are new when it is applied; the others are read then.
+    std::shared_ptr<QHash<QString, TVLSessionRead>> subagentReads;
 };
 
 class TVLSession : public TVLObject
@@ -65,13 +82,24 @@ public:
 
     // A session for a .jsonl file (read at once), or nullptr for anything else.
     static std::shared_ptr<TVLSession> initWithPath(const QString &path);
+    // The same, but a file at or over the project's background threshold is read on a worker
+    // thread (the session is loading and empty until then; file events that arrive meanwhile are
+    // handled after).
+    static std::shared_ptr<TVLSession> initWithPathInBackground(const QString &path);
     // Reads and parses the file. With the session of the last read (main thread only), an
     // unchanged file reads as unchanged, and a file that has only grown keeps the messages of
     // its complete lines and parses just what was appended.
-    static TVLSessionRead readFile(const QString &path, const TVLSession *previous = nullptr);
+    // Bytes read and parsed are added to `progress` as the read goes on.
+    static TVLSessionRead readFile(const QString &path, const TVLSession *previous = nullptr,
+                                   TVLReadProgress *progress = nullptr);
+    // Reads the sub-agent transcripts of the session file into `read` (any thread).
+    static void readSubagentFiles(const QString &path, TVLSessionRead &read, TVLReadProgress *progress = nullptr);
 
     TVLSession();
     ~TVLSession() override;
+
+    bool isLoading() const override { return m_load != nullptr; }
+    QString loadingNote() const override;
 
     // Reads the file again; true when its text changed.
     bool updateMessages();
@@ -114,7 +142,9 @@ public:
     // The folder beside the file that holds the session's sub-agent transcripts (S for S.jsonl).
     QString sessionFolder() const;
     QString subagentsDirectory() const;
-    void loadSubagents();
+    // Reads the sub-agent folder; sub-agents not known yet take their read from `prefetched`
+    // when it holds one.
+    void loadSubagents(QHash<QString, TVLSessionRead> *prefetched = nullptr);
     void resolveSubagentAnchors(const std::vector<std::shared_ptr<TVLSubagent>> &subagents);
     QString resolveTaskAnchorForAgentIdExchangeByMsgUuid(const QString &agentId,
                                                           const QHash<QString, QString> &exchangeByMessageUuid) const;
@@ -136,6 +166,7 @@ protected:
     const QHash<QString, int> &latestLineByPromptId() const;
 
 private:
+    void finishLoadingInBackground();
     bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
     static void groupIntoExchanges(TVLSessionRead &read, const TVLSession *previous);
     void extendIndexes(const TVLSessionRead &read);
@@ -146,6 +177,8 @@ private:
     std::optional<QString> computeLastUserPrompt() const;
     void setUnpairedCompactionUsage(const std::optional<TVLTokenUsage> &usage);
 
+    TVLBackgroundRead *m_load = nullptr;
+    QStringList m_pathsChangedWhileLoading;
     std::vector<std::shared_ptr<TVLExchange>> m_exchanges;
     std::vector<std::shared_ptr<TVLSubagent>> m_subagents;
     // Compaction transcripts read for their usage but not shown; kept so that the next read of

@@ -11,14 +11,17 @@
 
 #include <algorithm>
 
-std::shared_ptr<TVLSubagent> TVLSubagent::initWithPath(const QString &path)
+std::shared_ptr<TVLSubagent> TVLSubagent::initWithPath(const QString &path, TVLSessionRead *read)
 {
     const QFileInfo info(path);
     if (info.suffix() != QLatin1String("jsonl") || info.isDir())
         return nullptr;
     auto subagent = std::make_shared<TVLSubagent>();
     subagent->setPath(path);
-    subagent->updateMessages();
+    if (read)
+        subagent->applyRead(std::move(*read));
+    else
+        subagent->updateMessages();
     subagent->classifyByFileName();
     subagent->loadIdentityFromFirstMessage();
     subagent->m_hasNonTrivialUsage = subagent->computeHasNonTrivialUsage();
@@ -102,7 +105,30 @@ QString TVLSession::sessionFolder() const
 
 QString TVLSession::subagentsDirectory() const { return sessionFolder() + QStringLiteral("/subagents"); }
 
-void TVLSession::loadSubagents()
+namespace {
+bool isSubagentFile(const QFileInfo &entry)
+{
+    return !entry.isDir() && entry.suffix() == QLatin1String("jsonl") && entry.fileName().startsWith(QLatin1String("agent-"));
+}
+} // namespace
+
+void TVLSession::readSubagentFiles(const QString &path, TVLSessionRead &read, TVLReadProgress *progress)
+{
+    const QFileInfo info(path);
+    const QDir dir(info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents"));
+    if (!dir.exists())
+        return;
+    auto reads = std::make_shared<QHash<QString, TVLSessionRead>>();
+    for (const QFileInfo &entry : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (progress && progress->cancelled.load(std::memory_order_relaxed))
+            return;
+        if (isSubagentFile(entry))
+            reads->insert(entry.absoluteFilePath(), readFile(entry.absoluteFilePath(), nullptr, progress));
+    }
+    read.subagentReads = std::move(reads);
+}
+
+void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
 {
     const QString directory = subagentsDirectory();
     const QFileInfo directoryInfo(directory);
@@ -132,14 +158,15 @@ void TVLSession::loadSubagents()
     const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     std::vector<std::shared_ptr<TVLSubagent>> loaded;
     for (const QFileInfo &entry : entries) {
-        if (entry.isDir() || entry.suffix() != QLatin1String("jsonl") || !entry.fileName().startsWith(QLatin1String("agent-")))
+        if (!isSubagentFile(entry))
             continue;
         const QString entryPath = entry.absoluteFilePath();
         std::shared_ptr<TVLSubagent> subagent = current.value(entryPath);
         if (subagent) {
             subagent->updateMessages();
         } else {
-            subagent = TVLSubagent::initWithPath(entryPath);
+            const auto read = prefetched ? prefetched->find(entryPath) : QHash<QString, TVLSessionRead>::iterator();
+            subagent = TVLSubagent::initWithPath(entryPath, prefetched && read != prefetched->end() ? &read.value() : nullptr);
             if (!subagent)
                 continue;
             subagent->setParent(this);

@@ -10,7 +10,8 @@ class TVLSubagent final : public TVLSession
 public:
     enum Kind : qint64 { Unknown = 0, Task = 1, Compaction = 2, Aside = 3 };
 
-    static std::shared_ptr<TVLSubagent> initWithPath(const QString &path);
+    // A sub-agent for a .jsonl file, read at once or made from a read of it taken beforehand.
+    static std::shared_ptr<TVLSubagent> initWithPath(const QString &path, TVLSessionRead *read = nullptr);
     static Kind kindForFileName(const QString &fileName);
 
     qint64 kind() const { return m_kind; }

@@ -419,17 +419,63 @@
         const element = document.getElementById(exchangeId) || wrapperFor(exchangeId);
         if (!element) return;
         element.scrollIntoView({behavior: 'smooth', block: 'start'});
+        const settling = scrollTarget !== null;
         scrollTarget = element;
         clearTimeout(scrollTargetTimer);
-        scrollTargetTimer = setTimeout(function () { scrollTarget = null; }, 2000);
+        scrollTargetTimer = setTimeout(function () { scrollTarget = null; }, 10000);
+        if (!settling) settleOnScrollTarget();
     }
     window.scrollToExchange = scrollToExchange;
+
+    // Sections out of view are laid out at an estimated height until they come near it, so a
+    // glide can end off its exchange by what the sections just above it turned out to be. Once
+    // the view has stopped moving it is put right (again, should that lay out more sections),
+    // until the exchange is in place, the page can move no further, or the reader scrolls.
+    function settleOnScrollTarget() {
+        let lastY = NaN;
+        let stillFrames = 0;
+        let correctedFrom = NaN;
+        function frame() {
+            if (!scrollTarget || !scrollTarget.isConnected) { scrollTarget = null; return; }
+            const y = window.pageYOffset;
+            stillFrames = y === lastY ? stillFrames + 1 : 0;
+            lastY = y;
+            if (stillFrames >= 3) {
+                const offset = Math.round(scrollTarget.getBoundingClientRect().top);
+                if (offset === 0 || y === correctedFrom) {
+                    scrollTarget = null;
+                    return;
+                }
+                correctedFrom = y;
+                window.scrollBy(0, offset);
+                stillFrames = 0;
+            }
+            requestAnimationFrame(frame);
+        }
+        requestAnimationFrame(frame);
+    }
+    ['wheel', 'mousedown', 'touchstart', 'keydown'].forEach(function (type) {
+        window.addEventListener(type, function () { scrollTarget = null; }, {passive: true, capture: true});
+    });
 
     // Badges of many sections at once: [[sectionId, tags], ...].
     function setTagsOfSections(list) {
         for (const entry of list || []) setMessageTags(entry[0], entry[1]);
     }
     window.setTagsOfSections = setTagsOfSections;
+
+    // ---- The note of a project still being read; its text follows the read.
+    function showLoadingNote(text) {
+        let note = document.getElementById('loading-note');
+        if (!note) {
+            note = document.createElement('p');
+            note.id = 'loading-note';
+            note.className = 'loading-note';
+            document.body.appendChild(note);
+        }
+        note.textContent = text;
+    }
+    window.showLoadingNote = showLoadingNote;
 
     window.selectedText = function () { return window.getSelection().toString(); };
 

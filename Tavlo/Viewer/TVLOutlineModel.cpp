@@ -66,6 +66,12 @@ QStringList identityKeys(const TVLObject::List &objects)
     return keys;
 }
 
+bool isLoadingProject(TVLObject *object)
+{
+    const auto *project = dynamic_cast<const TVLProject *>(object);
+    return project && project->isLoading();
+}
+
 bool isStructural(TVLProperty property)
 {
     switch (property) {
@@ -254,6 +260,21 @@ QModelIndex TVLOutlineModel::indexForIndexPath(const HVXIndexPath &path)
     return indexForNode(node);
 }
 
+bool TVLOutlineModel::pathWaitsForLoad(const HVXIndexPath &path)
+{
+    Node *node = m_root.get();
+    for (qint64 position : path) {
+        if (node != m_root.get() && isLoadingProject(node->object.get()))
+            return true;
+        if (!node->fetched)
+            fetchChildren(node);
+        if (position < 0 || position >= qint64(node->children.size()))
+            return node != m_root.get() && isLoadingProject(node->object.get());
+        node = node->children[size_t(position)].get();
+    }
+    return false;
+}
+
 // MARK: - Children
 
 TVLObject::List TVLOutlineModel::childObjectsOf(Node *node)
@@ -263,14 +284,17 @@ TVLObject::List TVLOutlineModel::childObjectsOf(Node *node)
     TVLObject *object = node->object.get();
     if (object->isLeaf())
         return {};
+    // A big project reads in the background and its rows come when it is done; a small one
+    // is read now.
     auto *project = dynamic_cast<TVLProject *>(object);
-    const bool loads = project && !project->isLoaded();
-    if (loads)
+    if (project && !project->isLoaded() && !project->isLoading()) {
         Q_EMIT projectWillLoad(project);
-    TVLObject::List children = object->displayChildren();
-    if (loads)
+        project->loadInBackground();
         Q_EMIT projectDidLoad(project);
-    return children;
+    }
+    if (project && project->isLoading())
+        return {};
+    return object->displayChildren();
 }
 
 void TVLOutlineModel::fetchChildren(Node *node)
@@ -543,8 +567,11 @@ bool TVLOutlineModel::hasChildren(const QModelIndex &parent) const
     if (parent.isValid() && parent.column() != 0)
         return false;
     const Node *node = nodeForIndex(parent);
-    if (node->fetched)
-        return !node->children.empty();
+    if (node->fetched && !node->children.empty())
+        return true;
+    // A loading project has its rows still to come.
+    if (node->fetched && !isLoadingProject(node->object.get()))
+        return false;
     return !node->object->isLeaf();
 }
 

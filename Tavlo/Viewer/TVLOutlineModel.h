@@ -62,6 +62,9 @@ public:
 
     HVXIndexPath indexPathForIndex(const QModelIndex &index) const;
     QModelIndex indexForIndexPath(const HVXIndexPath &path);
+    // Whether the path leads into a project that is still loading in the background (its rows
+    // are still to come).
+    bool pathWaitsForLoad(const HVXIndexPath &path);
 
     // Applies the changes announced so far now instead of when the event loop is free.
     void processPendingChanges();

@@ -2,6 +2,7 @@
 
 #include "TVLLibraryIndexFollower.h"
 #include "TVLLibrarySummaryPage.h"
+#include "TVLLoadingNote.h"
 #include "TVLSearchAllLogsWindow.h"
 #include "TVLFindBar.h"
 #include "TVLHighlightableRowView.h"
@@ -30,6 +31,7 @@
 #include "Tavlo/DataObjects/TVLToolSteps.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -119,6 +121,8 @@ void TVLViewerViewController::buildViews()
 
     m_page = new TVLPageController(this);
     m_summaryPage = new TVLLibrarySummaryPage(m_page, this);
+    m_loadingNote = new TVLLoadingNote(m_page, this);
+    connect(m_loadingNote, &TVLLoadingNote::loaded, this, &TVLViewerViewController::backgroundLoadFinished);
     TVLSearchAllLogsWindow::addShortcutTo(this);
     TVLLibraryIndexFollower::shared();
     connect(m_page, &TVLPageController::visibleExchangesChanged, this,
@@ -206,7 +210,10 @@ QWidget *TVLViewerViewController::buildTagBar()
 
 void TVLViewerViewController::hvxAllSet()
 {
-    if (!m_path.isEmpty())
+    // A big session file alone is read in the background; everything else at once.
+    if (!m_path.isEmpty() && QFileInfo(m_path).isFile() && QFileInfo(m_path).suffix() == QLatin1String("jsonl"))
+        m_contentObject = TVLSession::initWithPathInBackground(QFileInfo(m_path).absoluteFilePath());
+    else if (!m_path.isEmpty())
         m_contentObject = TVLObject::objectForPath(m_path);
     if (!m_contentObject) {
         if (!m_path.isEmpty())
@@ -250,6 +257,13 @@ QWidget *TVLViewerViewController::hvxTitlebarAccessory()
 
 void TVLViewerViewController::contentChanged(TVLObject *object, TVLProperty property)
 {
+    if (m_selectionAwaitingLoad && property == TVLProperty::IsLoaded) {
+        // Announced as the load begins to apply: the selection is tried once it is done.
+        QTimer::singleShot(0, this, [this] {
+            if (const auto paths = std::exchange(m_selectionAwaitingLoad, std::nullopt))
+                setSelectionIndexPaths(paths);
+        });
+    }
     if (object && object == m_contentObject.get() && property == TVLProperty::TitleForWindow)
         Q_EMIT hvxWindowTitleChanged();
 }
@@ -331,6 +345,11 @@ void TVLViewerViewController::applySelectionToOutline(const QList<HVXIndexPath> 
 void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<HVXIndexPath>> &requested)
 {
     std::optional<QList<HVXIndexPath>> paths = requested;
+    m_selectionAwaitingLoad.reset();
+    if (paths && std::any_of(paths->begin(), paths->end(), [this](const HVXIndexPath &path) {
+            return m_model->pathWaitsForLoad(path);
+        }))
+        m_selectionAwaitingLoad = paths;
     if (paths && !m_applyingSelection) {
         QList<HVXIndexPath> shown;
         for (const QModelIndex &index : m_outline->selectionModel()->selectedRows())
@@ -353,11 +372,19 @@ void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<H
             object = m_contentObject;
     }
 
-    // 3. A project reads its transcripts when it is selected.
+    // 3. A project reads its transcripts when it is selected; a big one in the background,
+    //    its page following the read meanwhile (as for the big session a window is on).
+    m_loadingNote->clear();
     if (auto *project = dynamic_cast<TVLProject *>(object.get()); project && !project->isLoaded()) {
         showLoading(project);
-        project->loadIfNeeded();
+        project->loadInBackground();
         hideLoading();
+    }
+    if (object && object->isLoading()) {
+        m_selectionIndexPaths = paths;
+        clearHighlightedRows();
+        m_loadingNote->show(object);
+        return;
     }
 
     // 4.
@@ -412,6 +439,33 @@ void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<H
         }
     }
     showObject(object);
+}
+
+void TVLViewerViewController::backgroundLoadFinished(TVLObject *object)
+{
+    m_model->processPendingChanges();
+    // A window on one session: the exchange it was opened on, or else its page.
+    if (object == m_contentObject.get() && std::dynamic_pointer_cast<TVLSession>(m_contentObject)) {
+        if (m_page->displayedObject() != m_contentObject)
+            return;
+        const auto exchange = m_exchangeUuid.isEmpty() ? nullptr : m_contentObject->exchangeWithUuid(m_exchangeUuid);
+        const QModelIndex row = exchange ? m_model->indexForObject(exchange.get()) : QModelIndex();
+        // The page of the loading note is the session's too: it is loaded anew, at the exchange.
+        if (row.isValid()) {
+            m_page->setPendingScrollToBottom(false);
+            m_page->setPendingScrollToExchangeId(exchange->uuid());
+            m_selectionIndexPaths = QList<HVXIndexPath>{m_model->indexPathForIndex(row)};
+            applySelectionToOutline(*m_selectionIndexPaths);
+        } else {
+            m_page->setPendingScrollToBottom(HVXDefaults::standard().boolForKey(kScrollToBottomKey));
+        }
+        showObject(m_contentObject);
+        return;
+    }
+    // A project is shown if it is still what is selected.
+    const QModelIndex index = m_model->indexForObject(object);
+    if (index.isValid() && m_outline->selectionModel()->isRowSelected(index.row(), index.parent()))
+        setSelectionIndexPaths(QList<HVXIndexPath>{m_model->indexPathForIndex(index)});
 }
 
 void TVLViewerViewController::showObject(const TVLObject::Ptr &object)

@@ -26,6 +26,7 @@ class TVLPageController;
 class TVLTagFilterView;
 class TVLViewerSearch;
 class TVLLibrarySummaryPage;
+class TVLLoadingNote;
 
 class TVLViewerViewController final : public HVXViewController
 {
@@ -51,6 +52,7 @@ public:
     TVLOutlineModel *outlineModel() const { return m_model; }
     HVXOutlineView *outlineView() const { return m_outline; }
     TVLPageController *page() const { return m_page; }
+    TVLLoadingNote *loadingNote() const { return m_loadingNote; }
     TVLViewerFlagsViewController *flagsViewController() const { return m_flags; }
     TVLTagFilterView *tagFilterView() const { return m_tagFilterView; }
     QString displayModelName() const { return m_displayModelName; }
@@ -112,6 +114,8 @@ private:
     void outlineSelectionChanged();
     void applySelectionToOutline(const QList<HVXIndexPath> &paths);
     void showObject(const TVLObject::Ptr &object);
+    // A read in the background ended for an object whose loading note was on the page.
+    void backgroundLoadFinished(TVLObject *object);
     void showLoading(TVLObject *project);
     void hideLoading();
     void contentChanged(TVLObject *object, TVLProperty property);
@@ -120,6 +124,9 @@ private:
     QString m_exchangeUuid;
     TVLObject::Ptr m_contentObject;
     std::optional<QList<HVXIndexPath>> m_selectionIndexPaths;
+    // A selection asked for into a project still loading in the background, applied again once
+    // a load ends (and dropped by the next selection).
+    std::optional<QList<HVXIndexPath>> m_selectionAwaitingLoad;
     QString m_displayModelName;
     QStringList m_lastVisibleExchangeIds;
     bool m_didSetupWebView = false;
@@ -131,6 +138,7 @@ private:
     TVLPageController *m_page = nullptr;
     TVLViewerSearch *m_search = nullptr;
     TVLLibrarySummaryPage *m_summaryPage = nullptr;
+    TVLLoadingNote *m_loadingNote = nullptr;
     QSplitter *m_splitter = nullptr;
     QLabel *m_loadingLabel = nullptr;
     TVLTagFilterView *m_tagFilterView = nullptr;

@@ -10,12 +10,18 @@
 #include "Tavlo/DataObjects/TVLSubagent.h"
 #include "TranscriptBuilder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QLocale>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace TranscriptBuilder;
 
@@ -330,6 +336,39 @@ private Q_SLOTS:
         QCOMPARE(session->tokenUsage()->totalTokens(), 2 * 4500);
         QVERIFY(session->messages()[1]->usageDuplicate());
         QVERIFY(!session->messages()[3]->usageDuplicate());
+    }
+
+    void aFileThatGrowsPastItsSizeWhileReadIsReadWhole()
+    {
+        // A named pipe has no size when it is opened and its lines come after: the extreme of a
+        // transcript written while it is read. The read ends when the writer closes.
+        const QString path = sessionPath("piped");
+        QVERIFY(QDir().mkpath(m_project));
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        const int writer = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK);
+        QVERIFY(writer >= 0);
+        QByteArray bytes;
+        for (int i = 0; i < 100; ++i)
+            bytes += (line(prompt(QStringLiteral("p%1").arg(i), QString(150, 'x'))) + QLatin1Char('\n')).toUtf8();
+        QCOMPARE(::write(writer, bytes.constData(), size_t(bytes.size())), bytes.size());
+        TVLReadProgress progress;
+        TVLSessionRead read;
+        std::thread reader([&] { read = TVLSession::readFile(path, nullptr, &progress); });
+        // Closed once the reader holds it open, so that it sees the end after the lines.
+        const QString target = QFileInfo(path).canonicalFilePath();
+        const bool readerOpened = QTest::qWaitFor([&] {
+            int count = 0;
+            for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+                count += fd.symLinkTarget() == target ? 1 : 0;
+            return count >= 2;
+        }, 20000);
+        ::close(writer);
+        reader.join();
+        ::unlink(QFile::encodeName(path).constData());
+        QVERIFY(readerOpened);
+        QCOMPARE(read.messages.size(), size_t(100));
+        QCOMPARE(read.exchanges.back()->uuid(), QStringLiteral("p99"));
+        QCOMPARE(progress.bytes.load(), qint64(bytes.size()));
     }
 
     void hugeLinesAreReadAndLoggedShort()

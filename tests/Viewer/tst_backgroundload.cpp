@@ -1,0 +1,273 @@
+// A big project read in the background, in the viewer window with the real web engine: the
+// row and the page follow the read, another session can be read meanwhile, and a window that
+// closes mid-load drops the load. The read is held open with a named pipe among the project's
+// transcripts: the worker blocks on it until the test has written its lines and closed it.
+
+#include "Halvex/AppKit/HVXOutlineView.h"
+#include "Halvex/AppKit/HVXWindowController.h"
+#include "Halvex/AppKit/HVXWindows.h"
+#include "Halvex/Foundation/HVXDefaults.h"
+#include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLProject.h"
+#include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/Viewer/TVLOutlineModel.h"
+#include "Tavlo/Viewer/TVLPageController.h"
+#include "Tavlo/Viewer/TVLViewerViewController.h"
+#include "TranscriptBuilder.h"
+#include "WebEngineEnvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TranscriptBuilder;
+
+namespace {
+const QString viewerClass = QString::fromLatin1(TVLViewerViewController::className);
+
+QString writeSession(const QString &path, const QString &tag, int exchanges)
+{
+    QList<QJsonObject> lines;
+    for (int i = 1; i <= exchanges; ++i)
+        lines << prompt(QStringLiteral("%1-p%2").arg(tag).arg(i), QStringLiteral("question %1").arg(i))
+              << assistant(QStringLiteral("%1-a%2").arg(tag).arg(i), QStringLiteral("answer %1").arg(i));
+    return write(path, lines);
+}
+
+// How many descriptors of this process have the file open.
+int openCount(const QString &path)
+{
+    int count = 0;
+    const QString target = QFileInfo(path).canonicalFilePath();
+    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        count += fd.symLinkTarget() == target ? 1 : 0;
+    return count;
+}
+
+// A transcript the worker blocks on: a named pipe this side holds open for writing.
+struct HeldTranscript
+{
+    QString path;
+    int fd = -1;
+
+    bool create(const QString &at)
+    {
+        path = at;
+        return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0
+               && (fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK)) >= 0;
+    }
+    // Once the worker has it open: gone from the directory (nothing else opens it), its lines
+    // written, and the end of file.
+    bool release()
+    {
+        if (fd < 0 || !QTest::qWaitFor([&] { return openCount(path) >= 2; }, 20000))
+            return false;
+        ::unlink(QFile::encodeName(path).constData());
+        const QByteArray lines = (line(prompt("held-p", "held question")) + QLatin1Char('\n')).toUtf8();
+        const bool written = ::write(fd, lines.constData(), size_t(lines.size())) == lines.size();
+        ::close(std::exchange(fd, -1));
+        return written;
+    }
+    ~HeldTranscript()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+TVLViewerViewController *openViewer(const QString &path)
+{
+    auto *viewer = qobject_cast<TVLViewerViewController *>(
+        HVXWindows::presentViewControllerOfClass(viewerClass, {{QStringLiteral("path"), path}}));
+    if (viewer)
+        (void)QTest::qWaitForWindowExposed(viewer->window());
+    return viewer;
+}
+
+void closeAllWindows()
+{
+    for (HVXWindowController *window : HVXWindows::windowControllers())
+        window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void select(TVLViewerViewController *viewer, const QModelIndex &index)
+{
+    viewer->outlineView()->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+QString pageNote(TVLPageController *page)
+{
+    QString note;
+    bool answered = false;
+    page->runScript(QStringLiteral("(document.getElementById('loading-note') || {}).textContent || ''"),
+                    [&](const QVariant &value) {
+                        note = value.toString();
+                        answered = true;
+                    });
+    (void)QTest::qWaitFor([&] { return answered; }, 5000);
+    return note;
+}
+} // namespace
+
+class TestBackgroundLoad : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    int m_serial = 0;
+
+    // A root with a small project "app" (read at once) and a big one "big" whose read is held.
+    QString newRoot(HeldTranscript &held)
+    {
+        const QString root = m_dir.filePath(QStringLiteral("r%1/projects").arg(++m_serial));
+        writeSession(root + "/-home-me-app/a.jsonl", "a", 1);
+        writeSession(root + "/-home-me-big/b.jsonl", "b", 40);
+        TVLProject::setBackgroundLoadThreshold(QFileInfo(root + "/-home-me-big/b.jsonl").size());
+        return held.create(root + "/-home-me-big/held.jsonl") ? root : QString();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
+        HVXDefaults::standard().setInteger(QStringLiteral("TVLRootSortMode"), 0);
+        TVLViewerViewController::registerClass();
+    }
+
+    void cleanup()
+    {
+        closeAllWindows();
+        TVLProject::setBackgroundLoadThreshold(qint64(32) << 20);
+    }
+
+    void theRowAndPageFollowTheReadAndTheSelectionThenIsShown_data()
+    {
+        QTest::addColumn<bool>("chooseAnotherMeanwhile");
+        QTest::newRow("the project stays selected") << false;
+        QTest::newRow("a session of another project is chosen") << true;
+    }
+
+    void theRowAndPageFollowTheReadAndTheSelectionThenIsShown()
+    {
+        QFETCH(bool, chooseAnotherMeanwhile);
+        HeldTranscript held;
+        const QString root = newRoot(held);
+        QVERIFY(!root.isEmpty());
+        TVLViewerViewController *viewer = openViewer(root);
+        QVERIFY(viewer);
+        TVLOutlineModel *model = viewer->outlineModel();
+        QCOMPARE(model->rowCount(), 2);
+        const QModelIndex bigRow = model->index(1, 0);
+        auto big = std::dynamic_pointer_cast<TVLProject>(model->sharedObjectForIndex(bigRow));
+        QVERIFY(big && !big->isLoaded());
+
+        select(viewer, bigRow);
+        QVERIFY(big->isLoading());
+        QTRY_VERIFY(model->data(bigRow, TVLOutlineModel::MarkupRole).toString().contains(QStringLiteral("Loading\u2026 0 MB of 1")));
+        QCOMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(big));
+        QTRY_COMPARE_WITH_TIMEOUT(pageNote(viewer->page()), QStringLiteral("Loading\u2026 0 MB of 1"), 20000);
+
+        TVLObject::Ptr expected = big;
+        if (chooseAnotherMeanwhile) {
+            const QModelIndex appRow = model->index(0, 0);
+            QVERIFY(viewer->outlineView()->isExpanded(appRow));
+            const QModelIndex sessionRow = model->index(0, 0, appRow);
+            expected = model->sharedObjectForIndex(sessionRow);
+            select(viewer, sessionRow);
+            QCOMPARE(viewer->page()->displayedObject(), expected);
+            QVERIFY(big->isLoading());
+        }
+
+        QVERIFY(held.release());
+        QTRY_VERIFY_WITH_TIMEOUT(big->isLoaded() && !big->isLoading(), 20000);
+        const QModelIndex loadedRow = model->indexForObject(big.get());
+        QTRY_VERIFY(!model->data(loadedRow, TVLOutlineModel::MarkupRole).toString().contains("Loading"));
+        viewer->outlineView()->expand(loadedRow);
+        QCOMPARE(model->rowCount(loadedRow), 1);
+        // Whatever is selected when the read ends is on the page, read in full.
+        QTRY_COMPARE(viewer->page()->displayedObject(), expected);
+        QCOMPARE(big->sessionLookup().size(), 1);
+        QCOMPARE(std::dynamic_pointer_cast<TVLSession>(big->sessionLookup().first())->exchanges().size(), 40u);
+    }
+
+    void aSelectionIntoAProjectStillLoadingIsMadeOnceItLoads()
+    {
+        HeldTranscript held;
+        const QString root = newRoot(held);
+        QVERIFY(!root.isEmpty());
+        TVLViewerViewController *viewer = openViewer(root);
+        QVERIFY(viewer);
+        auto big = std::dynamic_pointer_cast<TVLProject>(viewer->outlineModel()->sharedObjectForIndex(viewer->outlineModel()->index(1, 0)));
+        viewer->setSelectionIndexPaths(QList<HVXIndexPath>{HVXIndexPath{1, 0}});
+        QVERIFY(big->isLoading());
+        QVERIFY(held.release());
+        QTRY_VERIFY_WITH_TIMEOUT(big->isLoaded() && !big->isLoading(), 20000);
+        const TVLObject::Ptr session = big->sessionLookup().first();
+        QTRY_COMPARE(viewer->page()->displayedObject(), session);
+        QCOMPARE(viewer->selectionIndexPaths(), std::optional<QList<HVXIndexPath>>(QList<HVXIndexPath>{HVXIndexPath{1, 0}}));
+    }
+
+    void aWindowOnABigSessionReadsItInTheBackground_data()
+    {
+        QTest::addColumn<QString>("exchangeUuid");
+        QTest::newRow("its page, at the end") << QString();
+        QTest::newRow("opened on an exchange") << QStringLiteral("s-p3");
+    }
+
+    void aWindowOnABigSessionReadsItInTheBackground()
+    {
+        QFETCH(QString, exchangeUuid);
+        const QString path = writeSession(m_dir.filePath(QStringLiteral("alone%1/s.jsonl").arg(++m_serial)), "s", 12);
+        TVLProject::setBackgroundLoadThreshold(QFileInfo(path).size());
+        auto *viewer = qobject_cast<TVLViewerViewController *>(HVXWindows::presentViewControllerOfClass(
+            viewerClass, {{QStringLiteral("path"), path}, {QStringLiteral("exchangeUuid"), exchangeUuid}}));
+        QVERIFY(viewer);
+        auto session = std::dynamic_pointer_cast<TVLSession>(viewer->contentObject());
+        QVERIFY(session && session->isLoading() && session->exchanges().empty());
+        QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!session->isLoading(), 20000);
+        QCOMPARE(session->exchanges().size(), 12u);
+        QTRY_COMPARE(viewer->outlineModel()->rowCount(), 12);
+        QTRY_COMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(session));
+        QTRY_COMPARE(viewer->page()->lastDisplayedExchangeCount(), 12u);
+        if (!exchangeUuid.isEmpty()) {
+            const QModelIndexList selected = viewer->outlineView()->selectionModel()->selectedRows();
+            QCOMPARE(selected.size(), 1);
+            QCOMPARE(viewer->outlineModel()->objectForIndex(selected.first()), static_cast<TVLObject *>(session->exchangeWithUuid(exchangeUuid).get()));
+        }
+    }
+
+    void aWindowClosedMidLoadDropsTheLoad()
+    {
+        HeldTranscript held;
+        const QString root = newRoot(held);
+        QVERIFY(!root.isEmpty());
+        TVLViewerViewController *viewer = openViewer(root);
+        QVERIFY(viewer);
+        std::weak_ptr<TVLObject> big = viewer->outlineModel()->sharedObjectForIndex(viewer->outlineModel()->index(1, 0));
+        select(viewer, viewer->outlineModel()->index(1, 0));
+        QVERIFY(std::dynamic_pointer_cast<TVLProject>(big.lock())->isLoading());
+        QVERIFY(held.release());
+        closeAllWindows();
+        // The project went with its window; what its worker read was dropped with it.
+        QTRY_VERIFY(big.expired());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    prepareWebEngineForHeadlessRuns();
+    QApplication app(argc, argv);
+    TestBackgroundLoad test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_backgroundload.moc"
