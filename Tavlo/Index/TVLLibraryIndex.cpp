@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QThread>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -377,10 +378,30 @@ bool TVLLibraryIndex::open()
     }
     m_db = db;
     sqlite3_busy_timeout(m_db, 10000);
-    // Any read of a damaged or foreign file fails here, before anything is trusted.
-    if (!exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;"))
+    if (!exec("PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;"))
         return false;
-    return hasCurrentSchema() || createSchema();
+    // Any read of a damaged or foreign file fails here, before anything is trusted.
+    if (!hasCurrentSchema() && !createSchema())
+        return false;
+    useWriteAheadLog();
+    return true;
+}
+
+// Readers go on while one connection writes. The switch needs the file to itself: it is asked
+// for again while another connection is busy with it (the busy handler isn't called for it),
+// and a file left in the other mode still works, only with less going on at once.
+void TVLLibraryIndex::useWriteAheadLog()
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        Statement mode(m_db, "PRAGMA journal_mode = WAL");
+        const int code = mode.ok() ? mode.step() : sqlite3_errcode(m_db);
+        if (code == SQLITE_ROW)
+            return;
+        if ((code & 0xff) != SQLITE_BUSY && (code & 0xff) != SQLITE_LOCKED)
+            break;
+        QThread::msleep(10);
+    }
+    HVXLogWarning(QStringLiteral("Library index '%1': readers will wait for writers: %2").arg(m_path, QString::fromUtf8(sqlite3_errmsg(m_db))));
 }
 
 bool TVLLibraryIndex::hasCurrentSchema()

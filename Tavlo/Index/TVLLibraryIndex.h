@@ -119,6 +119,7 @@ private:
     bool open();
     bool createSchema();
     bool hasCurrentSchema();
+    void useWriteAheadLog();
     void moveAsideAndRecreate(const QString &reason);
     bool exec(const char *sql);
     void logError(const QString &what);
