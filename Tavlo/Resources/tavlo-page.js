@@ -443,7 +443,11 @@
             if (stillFrames >= 3) {
                 const offset = Math.round(scrollTarget.getBoundingClientRect().top);
                 if (offset === 0 || y === correctedFrom) {
+                    // Parts still arriving above, and sections laid out as they near the view,
+                    // move it again: it is held at the top a little longer.
+                    const target = scrollTarget;
                     scrollTarget = null;
+                    if (offset === 0) holdAtTop(target);
                     return;
                 }
                 correctedFrom = y;
