@@ -240,9 +240,10 @@ private Q_SLOTS:
         // The glide ends with it at the top of the view, however many parts arrive above it
         // meanwhile, and it stays there while the rest arrive.
         const QString topOfTarget = QStringLiteral("Math.round(document.getElementById('%1').getBoundingClientRect().top)").arg(uuidFor(2, 0));
-        QTRY_COMPARE_WITH_TIMEOUT(evaluate(*page, topOfTarget).toInt(), 0, 20000);
+        // Within a pixel: the view's offset may fall between device pixels.
+        QTRY_VERIFY_WITH_TIMEOUT(std::abs(evaluate(*page, topOfTarget).toInt()) < 2, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(complete.count(), 1, 20000);
-        QTRY_COMPARE(evaluate(*page, topOfTarget).toInt(), 0);
+        QTRY_VERIFY(std::abs(evaluate(*page, topOfTarget).toInt()) < 2);
         QStringList expected;
         for (const auto &exchange : session->exchanges())
             expected << exchange->uuid();
