@@ -3,6 +3,8 @@
 # library in examples/ when there are none. Extra arguments are passed to tavlo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Paths relative to the clone in ccache's keys: another clone (CI's) reuses this one's results.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 ./scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target tavlo

@@ -4,6 +4,8 @@
 # each fuzz target for 30 seconds (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Paths relative to the clone in ccache's keys: another clone (CI's) reuses this one's results.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 ./scripts/setup.sh
 
 jobs=$(nproc)

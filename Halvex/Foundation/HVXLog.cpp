@@ -4,7 +4,6 @@
 
 #include <QMessageLogger>
 #include <atomic>
-#include <cstring>
 
 namespace {
 constexpr qsizetype kMaxQuotedLength = 1000;
@@ -30,10 +29,7 @@ const char *levelWord(HVXLogLevel level)
 
 QString hvxLogSourcePath(const char *file)
 {
-    const char *root = HVX_SOURCE_ROOT;
-    const size_t rootLength = std::strlen(root);
-    if (std::strncmp(file, root, rootLength) == 0)
-        file += rootLength;
+    // The compiler writes __FILE__ relative to the repository root already (-fmacro-prefix-map).
     return QString::fromUtf8(file);
 }
 
