@@ -32,6 +32,7 @@ QJsonObject messageAsJson(TVLMessage &message)
         {QStringLiteral("exchangeStarter"), message.exchangeStarter()},
         {QStringLiteral("usageDuplicate"), message.usageDuplicate()},
         {QStringLiteral("inDuplicateGroup"), message.inDuplicateGroup()},
+        {QStringLiteral("countedElsewhere"), message.countedElsewhere()},
         {QStringLiteral("isCompactSummary"), message.isCompactSummary()},
         {QStringLiteral("tokenUsage"), usage ? QJsonValue(TVLInspectCommand::usageAsJson(*usage)) : QJsonValue(QJsonValue::Null)},
     };

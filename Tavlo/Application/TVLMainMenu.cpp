@@ -203,12 +203,13 @@ void buildViewMenu(QMenuBar *bar, HVXWindowController *window)
             tokens->setChecked(!viewer->tokenColumnsHidden());
     });
 
-    // Values are the setting's: 0 file name, 1 start, 2 last change, 3 first prompt, 4 last prompt.
+    // Values are the setting's: 0 file name, 1 start, 2 last change, 3 first prompt, 4 last prompt,
+    // 5 the session's own title.
     QMenu *titles = view->addMenu(QObject::tr("Session Titles"));
     titles->setObjectName(QStringLiteral("TVLSessionTitlesMenu"));
     auto *group = new QActionGroup(titles);
     const QStringList modes{QObject::tr("File Name"), QObject::tr("Start Date"), QObject::tr("Last Changed"),
-                            QObject::tr("First Prompt"), QObject::tr("Last Prompt")};
+                            QObject::tr("First Prompt"), QObject::tr("Last Prompt"), QObject::tr("Title")};
     for (int mode = 0; mode < modes.size(); ++mode) {
         QAction *action = titles->addAction(modes.at(mode));
         action->setCheckable(true);

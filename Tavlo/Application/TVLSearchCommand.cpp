@@ -106,6 +106,7 @@ int runSearch(const QCommandLineParser &parser, QTextStream &out, QTextStream &e
                 {QStringLiteral("timestamp"),
                  hit.timestamp ? QDateTime::fromMSecsSinceEpoch(hit.timestamp, Qt::UTC).toString(Qt::ISODateWithMs) : QString()},
                 {QStringLiteral("prompt"), hit.prompt},
+                {QStringLiteral("sessionTitle"), hit.sessionTitle},
                 {QStringLiteral("snippet"), markedSnippet(hit.snippet, QStringLiteral("["), QStringLiteral("]"))}});
         out << QJsonDocument(QJsonObject{{QStringLiteral("query"), query}, {QStringLiteral("results"), results}})
                    .toJson(QJsonDocument::Indented);
@@ -122,7 +123,10 @@ int runSearch(const QCommandLineParser &parser, QTextStream &out, QTextStream &e
     for (const auto &hit : hits) {
         const QString when = hit.timestamp ? QDateTime::fromMSecsSinceEpoch(hit.timestamp).toString(QStringLiteral("yyyy-MM-dd HH:mm"))
                                            : QStringLiteral("(no date)");
-        out << ++number << ". " << QFileInfo(hit.project).fileName() << "  " << when << "  " << hvxAddTilde(hit.session) << "\n"
+        out << ++number << ". " << QFileInfo(hit.project).fileName() << "  " << when << "  " << hvxAddTilde(hit.session);
+        if (!hit.sessionTitle.isEmpty())
+            out << "  \u00ab" << hit.sessionTitle << "\u00bb";
+        out << "\n"
             << "   " << markedSnippet(hit.snippet, open, close) << "\n"
             << "   " << exchangeUrl(hit) << "\n";
     }

@@ -95,10 +95,11 @@ QWidget *TVLSettingsWindow::buildGeneralSection()
         m_appearance->setToolTip(tr("Set by TAVLO_APPEARANCE"));
     }
 
-    // Values are the setting's: 0 file name, 1 start, 2 last change, 3 first prompt, 4 last prompt.
+    // Values are the setting's: 0 file name, 1 start, 2 last change, 3 first prompt, 4 last prompt,
+    // 5 the session's own title.
     m_titleMode = new QComboBox(group);
     m_titleMode->setObjectName(QStringLiteral("TVLSessionTitleBox"));
-    m_titleMode->addItems({tr("File Name"), tr("Start Date"), tr("Last Changed"), tr("First Prompt"), tr("Last Prompt")});
+    m_titleMode->addItems({tr("File Name"), tr("Start Date"), tr("Last Changed"), tr("First Prompt"), tr("Last Prompt"), tr("Title")});
     connect(m_titleMode, &QComboBox::activated, this,
             [](int index) { HVXDefaults::standard().setInteger(kDisplayModeKey, index); });
     form->addRow(tr("Session rows show:"), m_titleMode);
@@ -137,7 +138,7 @@ void TVLSettingsWindow::syncFromSettings()
     const QSignalBlocker appearance(m_appearance);
     const QSignalBlocker mode(m_titleMode);
     m_appearance->setCurrentIndex(std::max<qsizetype>(0, kAppearances.indexOf(defaults.stringForKey(TVLApplication::appearanceKey))));
-    m_titleMode->setCurrentIndex(int(std::clamp<qint64>(defaults.integerForKey(kDisplayModeKey), 0, 4)));
+    m_titleMode->setCurrentIndex(int(std::clamp<qint64>(defaults.integerForKey(kDisplayModeKey), 0, 5)));
     m_relativeTime->setChecked(defaults.boolForKey(kRelativeTimeKey));
     m_scrollToBottom->setChecked(defaults.boolForKey(kScrollToBottomKey));
     m_toolSteps->setChecked(defaults.boolForKey(TVLMainMenu::showToolStepsKey));

@@ -3,7 +3,8 @@
 #include "TVLCommandLine.h"
 #include "TVLUsageSummaryCommand.h"
 #include "Tavlo/DataObjects/TVLSession.h"
-#include "Tavlo/DataObjects/TVLSubproject.h"
+#include "Tavlo/DataObjects/TVLProject.h"
+#include "Tavlo/DataObjects/TVLProjectNames.h"
 #include "Tavlo/DataObjects/TVLUsageReport.h"
 
 #include "Halvex/cmark/HVXMarkDown.h"
@@ -16,11 +17,16 @@ namespace {
 const QString perMessageOption = QStringLiteral("per-message");
 const QString htmlOption = QStringLiteral("html");
 
-// The name the outline shows: a subproject's after its "--", a project's after its last "-".
+// The name the outline shows: a subproject's after its project's name and "--", a project's
+// after its last "-".
 QString projectNameForDirectory(const QString &directory)
 {
-    return TVLSubproject::extractSubprojectNameFromPath(directory).value_or(
-        QFileInfo(directory).fileName().split(QLatin1Char('-')).last());
+    const QFileInfo info(directory);
+    const QString root = info.absolutePath();
+    const QString parent = TVLProjectNames::parentProjectDirectory(root, info.fileName(), TVLProjectNames::directoriesIn(root));
+    if (!parent.isEmpty())
+        return TVLProjectNames::subprojectName(info.fileName(), parent);
+    return TVLProject::plainNameForDirectory(directory);
 }
 
 QString alignedTable(const std::vector<TVLUsageReport::Row> &rows)

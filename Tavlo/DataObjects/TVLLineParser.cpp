@@ -201,6 +201,7 @@ void TVLLineParser::parse(TVLMessage &message)
         message.m_uuid = generatedUuid();
 
     message.m_flags.compactSummary = booleanAt(line, "isCompactSummary");
+    message.m_flags.apiError = booleanAt(line, "isApiErrorMessage");
     element ignored;
     message.m_flags.sourceToolAssistant = line["sourceToolAssistantUUID"].get(ignored) == simdjson::SUCCESS;
 

@@ -91,6 +91,62 @@ const QString kFoldedGlyph = QStringLiteral("\u25B6");
 const QString kUnfoldedGlyph = QStringLiteral("\u25BC");
 
 QString formattedCount(qint64 value) { return QLocale().toString(value); }
+
+// A pull or merge request the session opened: a link line. Only web addresses become links.
+QString pullRequestMarkdown(const object &line)
+{
+    const QString url = toQString(stringAt(line, "prUrl").value_or(std::string_view()));
+    const QString repository = toQString(stringAt(line, "prRepository").value_or(std::string_view()));
+    element number;
+    QString name = QStringLiteral("Pull request");
+    if (line["prNumber"].get(number) == simdjson::SUCCESS) {
+        int64_t value;
+        std::string_view text;
+        if (number.get_int64().get(value) == simdjson::SUCCESS)
+            name += QStringLiteral(" #%1").arg(value);
+        else if (number.get_string().get(text) == simdjson::SUCCESS)
+            name += QStringLiteral(" #") + toQString(text);
+    }
+    if (!repository.isEmpty())
+        name += QStringLiteral(" \u00b7 ") + repository;
+    const bool isWebAddress = url.startsWith(QLatin1String("https://")) || url.startsWith(QLatin1String("http://"));
+    const QString shown = isWebAddress ? QStringLiteral("<a href=\"%1\">%2</a>").arg(escapeHtmlAttribute(url), escapeHtml(name))
+                                       : escapeHtml(name);
+    return QStringLiteral("<p class=\"pr-link-line\">%1</p>").arg(shown);
+}
+
+// The text of a system line: its content, else its error's message.
+QString systemText(const object &line)
+{
+    if (const auto content = stringAt(line, "content"))
+        return toQString(*content);
+    if (const auto error = objectAt(line, "error")) {
+        if (const auto message = stringAt(*error, "message"))
+            return toQString(*message);
+        if (const auto inner = objectAt(*error, "error"))
+            if (const auto message = stringAt(*inner, "message"))
+                return toQString(*message);
+        return QString::fromStdString(simdjson::minify(*error));
+    }
+    return {};
+}
+
+// System lines the page shows: the recap for a user who came back, folded, and API errors.
+// Every other system line stays off the page.
+QString systemMarkdown(const object &line)
+{
+    const std::string_view subtype = stringAt(line, "subtype").value_or(std::string_view());
+    const QString text = systemText(line);
+    if (text.isEmpty())
+        return {};
+    if (subtype == "away_summary")
+        return QStringLiteral("<p class=\"away-summary-header\"><span class=\"fold-toggle\">%1</span> While you were away</p>"
+                              "\n<div class=\"away-summary-body folded\">\n\n%2\n\n</div>")
+            .arg(kFoldedGlyph, text);
+    if (subtype == "api_error")
+        return QStringLiteral("<p class=\"api-error-text\">%1</p>").arg(escapeHtml(text));
+    return {};
+}
 } // namespace
 
 TVLMessage::TVLMessage() { registerMessageDefaults(); }
@@ -184,6 +240,10 @@ std::optional<QString> TVLMessage::rawMarkdownWithPatchLineLimit(qint64 patchLin
     if (!parsed.ok())
         return QString();
     const object &line = parsed.line();
+    if (m_lineType == QLatin1String("pr-link"))
+        return pullRequestMarkdown(line);
+    if (m_lineType == QLatin1String("system"))
+        return systemMarkdown(line);
     if (m_lineType == QLatin1String("attachment")) {
         const auto attachment = objectAt(line, "attachment");
         const auto prompt = attachment ? stringAt(*attachment, "prompt") : std::nullopt;
@@ -307,6 +367,8 @@ QString TVLMessage::htmlBlock() const
         cssClass = QStringLiteral("compact-boundary");
     } else {
         cssClass = m_lineType.isNull() ? QStringLiteral("unknown") : m_lineType;
+        if (m_flags.apiError || (m_lineType == QLatin1String("system") && body.startsWith(QLatin1String("<p class=\"api-error-text\">"))))
+            cssClass += QStringLiteral(" api-error");
         if (!body.isEmpty() && m_lineType == QLatin1String("user")) {
             body.replace(QLatin1Char('\n'), QLatin1String("\n\t"));
             body = QStringLiteral("\n\n---\n\n\t") + body + QStringLiteral("\n\n");
@@ -347,7 +409,7 @@ QString TVLMessage::compactionBoundaryMarkdown() const
 
 std::optional<TVLTokenUsage> TVLMessage::tokenUsage()
 {
-    if (m_marks.usageDuplicate)
+    if (m_marks.usageDuplicate || m_marks.countedElsewhere)
         return std::nullopt;
     if (m_flags.compactSummary)
         return m_compactionUsage ? std::optional<TVLTokenUsage>(*m_compactionUsage) : std::nullopt;
@@ -360,6 +422,15 @@ void TVLMessage::markUsageDuplicate()
         return;
     m_marks.usageDuplicate = true;
     announce(TVLProperty::DisplayTitle);
+}
+
+void TVLMessage::setCountedElsewhere(bool elsewhere)
+{
+    if (m_marks.countedElsewhere == elsewhere)
+        return;
+    m_marks.countedElsewhere = elsewhere;
+    if (parent())
+        parent()->invalidateTokenUsage();
 }
 
 void TVLMessage::markInDuplicateGroup()

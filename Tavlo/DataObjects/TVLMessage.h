@@ -40,6 +40,7 @@ public:
     bool exchangeStarter() const { return m_flags.exchangeStarter; }
     bool isCompactSummary() const { return m_flags.compactSummary; }
     bool hasSourceToolAssistantUuid() const { return m_flags.sourceToolAssistant; }
+    bool isApiErrorMessage() const { return m_flags.apiError; }
     QDateTime timestamp() const;
     bool hasTimestamp() const { return m_timestampMSecs != kNoTimestamp; }
     qint64 timestampMSecs() const { return m_timestampMSecs; }
@@ -74,6 +75,10 @@ public:
     void markInDuplicateGroup();
     void injectCompactionUsage(std::optional<TVLTokenUsage> usage);
     bool usageDuplicate() const { return m_marks.usageDuplicate; }
+    // A copy of a model call that another transcript of the session wrote first (an aside or a
+    // fork repeats its parent's lines): it shows, but its usage counts there, not here.
+    void setCountedElsewhere(bool elsewhere);
+    bool countedElsewhere() const { return m_marks.countedElsewhere; }
     bool inDuplicateGroup() const { return m_marks.inDuplicateGroup; }
 
     QString displayTitle() const override;
@@ -101,6 +106,8 @@ private:
         // The content is a list of objects none of which has a text: the line's text is empty
         // without parsing it again (tool results of a megabyte are such lines).
         bool contentWithoutText : 1 = false;
+        // An assistant line that reports a failed call to the model (isApiErrorMessage).
+        bool apiError : 1 = false;
     };
     // Set by later reads of a growing file while searches may read the line on a worker
     // thread; kept apart from the line's own flags so the two never share a memory location.
@@ -108,6 +115,7 @@ private:
     {
         bool usageDuplicate = false;
         bool inDuplicateGroup = false;
+        bool countedElsewhere = false;
     };
 
     std::shared_ptr<const QByteArray> m_buffer;

@@ -3,6 +3,7 @@
 
 #include "TVLLibraryFiles.h"
 #include "TVLProject.h"
+#include "TVLProjectNames.h"
 #include "TVLRoot.h"
 
 TVLObject::Ptr TVLObject::objectForDirectory(const QString &directory)
@@ -13,7 +14,11 @@ TVLObject::Ptr TVLObject::objectForDirectory(const QString &directory)
     const QString inner = tvlJoinPath(directory, projects);
     if (hvxIsDirectory(inner) && pathMightContainProjects(inner))
         return TVLRoot::initWithRootDir(inner);
-    if (tvlLastPathComponent(directory).contains(QLatin1String("--")))
+    // A subproject is reached through its project.
+    const QString name = tvlLastPathComponent(directory);
+    const QString above = tvlDeletingLastPathComponent(directory);
+    if (name.contains(QLatin1String("--"))
+        && !TVLProjectNames::parentProjectDirectory(above, name, TVLProjectNames::directoriesIn(above)).isEmpty())
         return nullptr;
     bool hasTranscript = false;
     hvxEnumerateDirectoryWith(directory, [&](const QString &entry) {

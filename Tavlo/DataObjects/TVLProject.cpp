@@ -4,7 +4,9 @@
 #include "Halvex/Foundation/HVXMenu.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "TVLFlatSubagents.h"
 #include "TVLLibraryFiles.h"
+#include "TVLProjectNames.h"
 #include "TVLBackgroundRead.h"
 #include "TVLSession.h"
 #include "TVLSubproject.h"
@@ -69,10 +71,15 @@ bool TVLProject::initializeWithRootDir(const QString &directory)
         return false;
     }
     setPath(directory);
-    setProjectName(tvlLastPathComponent(directory).section(QLatin1Char('-'), -1));
+    setProjectName(plainNameForDirectory(directory));
     loadMetadata();
     refreshMostRecentSessionDateFromFilesystem();
     return true;
+}
+
+QString TVLProject::plainNameForDirectory(const QString &directory)
+{
+    return tvlLastPathComponent(directory).section(QLatin1Char('-'), -1);
 }
 
 void TVLProject::setProjectName(const QString &name)
@@ -186,7 +193,8 @@ void TVLProject::loadInBackground()
     QStringList paths;
     qint64 bytes = 0;
     hvxEnumerateDirectoryWith(path(), [&](const QString &entry) {
-        if (tvlExtension(entry) != jsonl || hvxIsDirectory(entry))
+        // Flat sub-agents are read with their sessions.
+        if (tvlExtension(entry) != jsonl || hvxIsDirectory(entry) || !TVLFlatSubagents::parentSessionPathOf(entry).isEmpty())
             return;
         paths.append(entry);
         bytes += QFileInfo(entry).size();
@@ -223,6 +231,9 @@ void TVLProject::updateSessions()
             if (hvxIsDirectory(tvlJoinPath(entry, QStringLiteral("subagents"))))
                 sessionDirectories.insert(name);
         } else if (tvlExtension(entry) == jsonl) {
+            // An older assistant's sub-agent beside its session is shown with that session.
+            if (!TVLFlatSubagents::parentSessionPathOf(entry).isEmpty())
+                return;
             sessionFiles.insert(name.left(name.size() - jsonl.size() - 1));
             if (const auto existing = m_sessionLookup.value(entry))
                 lookup.insert(entry, existing);
@@ -384,9 +395,17 @@ void TVLProject::pathDidUpdate(const QString &changedPath)
     const QString rootPrefix = tvlJoinPath(rootDirectory, QString());
     if (changedPath.startsWith(rootPrefix) && changedPath.size() > rootPrefix.size()) {
         const QString first = changedPath.mid(rootPrefix.size()).section(QLatin1Char('/'), 0, 0);
-        if (first.contains(QLatin1String("--"))
-            && first.left(first.indexOf(QLatin1String("--"))) == tvlLastPathComponent(path())) {
-            routeToSubproject(tvlJoinPath(rootDirectory, first), changedPath);
+        const QString own = tvlLastPathComponent(path());
+        const QString subprojectPath = tvlJoinPath(rootDirectory, first);
+        // A known subproject is taken at once; a new one only when no shorter project claims it.
+        auto isMine = [&] {
+            return std::any_of(m_subprojects.begin(), m_subprojects.end(),
+                               [&](const auto &subproject) { return subproject->path() == subprojectPath; })
+                   || TVLProjectNames::parentProjectDirectory(rootDirectory, first,
+                                                              TVLProjectNames::directoriesIn(rootDirectory)) == own;
+        };
+        if (first.startsWith(own + QStringLiteral("--"), Qt::CaseInsensitive) && isMine()) {
+            routeToSubproject(subprojectPath, changedPath);
             return;
         }
     }
@@ -399,7 +418,14 @@ void TVLProject::pathDidUpdate(const QString &changedPath)
         refreshMostRecentSessionDateFromFilesystem();
         return;
     }
-    // 5. A known session reads its file again; a new transcript becomes a session.
+    // 5. A known session reads its file again; a new transcript becomes a session, unless it is
+    // an older assistant's sub-agent of one.
+    if (const QString parentSession = TVLFlatSubagents::parentSessionPathOf(changedPath); !parentSession.isEmpty()
+        && !m_sessionLookup.contains(changedPath)) {
+        if (const auto session = m_sessionLookup.value(parentSession))
+            session->loadSubagents();
+        return;
+    }
     if (const auto session = m_sessionLookup.value(changedPath)) {
         session->updateMessages();
         HVXNotificationCenter::defaultCenter().post(TVLSession::didUpdateNotification, session.get());
@@ -427,7 +453,7 @@ void TVLProject::routeToSubproject(const QString &subprojectPath, const QString 
             return;
         }
     }
-    auto subproject = TVLSubproject::initWithRootDir(subprojectPath);
+    auto subproject = TVLSubproject::initWithRootDir(subprojectPath, tvlLastPathComponent(path()));
     if (!subproject)
         return;
     subproject->setParent(this);

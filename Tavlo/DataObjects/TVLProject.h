@@ -28,6 +28,10 @@ public:
     bool hasOrphanedSubagents() const { return m_hasOrphanedSubagents; }
     const QDateTime &mostRecentSessionDate() const { return m_mostRecentSessionDate; }
     const QString &projectName() const { return m_projectName; }
+    // The root tells projects with the same name apart by giving them longer ones.
+    void setProjectName(const QString &name);
+    // The last "-" piece of the directory's name: "app" for -Users-me-app.
+    static QString plainNameForDirectory(const QString &directory);
     const SessionLookup &sessionLookup() const { return m_sessionLookup; }
     const std::vector<std::shared_ptr<TVLSubproject>> &subprojects() const { return m_subprojects; }
 
@@ -62,7 +66,6 @@ public:
 protected:
     // The creation steps shared with subprojects; false when the path is not a directory.
     bool initializeWithRootDir(const QString &directory);
-    void setProjectName(const QString &name);
 
 private:
     void setIsLoaded(bool loaded);

@@ -5,6 +5,7 @@
 #include "Halvex/Foundation/HVXMenu.h"
 #include "TVLLibraryFiles.h"
 #include "TVLProject.h"
+#include "TVLProjectNames.h"
 
 #include <QCollator>
 #include <algorithm>
@@ -50,29 +51,62 @@ void TVLRoot::setSortMode(qint64 mode)
     updateDisplayChildren();
 }
 
-void TVLRoot::setProjectLookup(ProjectLookup lookup)
-{
-    m_projectLookup = std::move(lookup);
-}
-
 void TVLRoot::updateProjects()
 {
     ProjectLookup lookup;
-    hvxEnumerateDirectoryWith(path(), [&](const QString &entry) {
-        if (tvlLastPathComponent(entry).contains(QLatin1String("--")) || !hvxIsDirectory(entry))
-            return;
+    const QStringList directories = TVLProjectNames::directoriesIn(path());
+    m_parentBySubproject.clear();
+    for (const QString &name : directories) {
+        // Every directory is a project unless its name extends one that is there.
+        if (name.contains(QLatin1String("--"))) {
+            const QString parent = TVLProjectNames::parentProjectDirectory(path(), name, directories);
+            if (!parent.isEmpty()) {
+                m_parentBySubproject.insert(name, parent);
+                continue;
+            }
+        }
+        const QString entry = tvlJoinPath(path(), name);
         auto project = m_projectLookup.value(entry);
         if (!project) {
             project = TVLProject::initWithRootDir(entry);
             if (!project)
-                return;
+                continue;
             project->setParent(this);
         }
         lookup.insert(entry, std::move(project));
-    });
+    }
     if (lookup != m_projectLookup)
         setProjectLookup(std::move(lookup));
     updateDisplayChildren();
+}
+
+void TVLRoot::setProjectLookup(ProjectLookup lookup)
+{
+    m_projectLookup = std::move(lookup);
+    // Projects whose names are alike are told apart by more of their directory names.
+    QStringList directoryNames, plainNames;
+    for (auto it = m_projectLookup.cbegin(); it != m_projectLookup.cend(); ++it) {
+        directoryNames.append(tvlLastPathComponent(it.key()));
+        plainNames.append(TVLProject::plainNameForDirectory(it.key()));
+    }
+    const QStringList names = TVLProjectNames::distinctNames(directoryNames, plainNames);
+    qsizetype i = 0;
+    for (const auto &project : std::as_const(m_projectLookup))
+        project->setProjectName(names[i++]);
+}
+
+QString TVLRoot::parentOfSubproject(const QString &name)
+{
+    if (!name.contains(QLatin1String("--")))
+        return {};
+    const auto known = m_parentBySubproject.constFind(name);
+    if (known != m_parentBySubproject.constEnd())
+        return known.value();
+    // A directory that came after the last listing.
+    const QString parent = TVLProjectNames::parentProjectDirectory(path(), name, TVLProjectNames::directoriesIn(path()));
+    if (!parent.isEmpty())
+        m_parentBySubproject.insert(name, parent);
+    return parent;
 }
 
 void TVLRoot::updateDisplayChildren()
@@ -130,16 +164,16 @@ void TVLRoot::pathDidUpdate(const QString &changedPath)
     const QString first = changedPath.mid(prefix.size()).section(QLatin1Char('/'), 0, 0);
     if (first.isEmpty())
         return;
-    const bool isSubproject = first.contains(QLatin1String("--"));
-    const QString key = isSubproject ? first.left(first.indexOf(QLatin1String("--"))) : first;
-    const QString projectPath = tvlJoinPath(path(), key);
-
-    if (const auto project = m_projectLookup.value(projectPath)) {
+    if (const auto project = m_projectLookup.value(tvlJoinPath(path(), first))) {
         project->pathDidUpdate(changedPath);
         return;
     }
-    if (isSubproject)
+    if (const QString parent = parentOfSubproject(first); !parent.isEmpty()) {
+        if (const auto project = m_projectLookup.value(tvlJoinPath(path(), parent)))
+            project->pathDidUpdate(changedPath);
         return;
+    }
+    const QString projectPath = tvlJoinPath(path(), first);
     auto project = TVLProject::initWithRootDir(projectPath);
     if (!project)
         return;

@@ -5,6 +5,7 @@
 
 #include "TVLObject.h"
 
+#include <QHash>
 #include <QMap>
 
 class TVLProject;
@@ -34,7 +35,10 @@ public:
 
 private:
     void setProjectLookup(ProjectLookup lookup);
+    // The project directory that the directory `name` is a subproject of; empty for a project.
+    QString parentOfSubproject(const QString &name);
 
     qint64 m_sortMode = SortByName;
     ProjectLookup m_projectLookup;
+    QHash<QString, QString> m_parentBySubproject;  // directory names
 };

@@ -9,6 +9,7 @@
 #include "TVLBackgroundRead.h"
 #include "TVLDesktop.h"
 #include "TVLExchange.h"
+#include "TVLFlatSubagents.h"
 #include "TVLLineParser.h"
 #include "TVLMessage.h"
 #include "TVLProject.h"
@@ -17,7 +18,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QUrl>
 #include <QThread>
 #include <atomic>
@@ -37,7 +40,25 @@ struct DisplayMode
 };
 constexpr DisplayMode kDisplayModes[] = {
     {0, "Show File Name"}, {1, "Show Start Date"}, {2, "Show Last Changed"}, {3, "Show First Prompt"}, {4, "Show Last Prompt"},
+    {5, "Show Title"},
 };
+
+// The text of a title line; titles are plain text, and these lines are small and few.
+std::optional<QString> titleOfLine(const TVLMessage &message, const char *key)
+{
+    const QJsonValue value = message.json().value(QLatin1String(key));
+    if (!value.isString() || value.toString().isEmpty())
+        return std::nullopt;
+    return value.toString();
+}
+
+// The outline reads "[c:…]", "[F:…]" and "[s:…]" in titles as styles; a title shows them as
+// typed (a word joiner after the "[" keeps it from being a tag, and shows as nothing).
+QString withoutStyleTags(QString title)
+{
+    static const QRegularExpression tag(QStringLiteral("\\[(?=[cFs]:)"));
+    return title.replace(tag, QStringLiteral("[\u2060"));
+}
 
 // The file from `from` to its end in one buffer with readable padding after it, so lines can be
 // parsed in place.
@@ -487,6 +508,7 @@ bool TVLSession::applyRead(TVLSessionRead read)
     setLastChangedAt(computeLastChangedAt());
     m_firstUserPrompt = computeFirstUserPrompt();
     m_lastUserPrompt = computeLastUserPrompt();
+    m_titles = computeTitles();
     updateDisplayTitle();
     refilterAfterRead(previous);
     return true;
@@ -525,9 +547,10 @@ void TVLSession::pathDidUpdate(const QString &changedPath)
         HVXNotificationCenter::defaultCenter().post(didUpdateNotification, this);
         return;
     }
-    // Sub-agent files, and the folders above them coming and going.
+    // Sub-agent files, and the folders above them coming and going; an older assistant's beside it.
     const QString folder = sessionFolder();
-    if (changedPath == folder || changedPath.startsWith(folder + QLatin1Char('/')))
+    if (changedPath == folder || changedPath.startsWith(folder + QLatin1Char('/'))
+        || TVLFlatSubagents::parentSessionPathOf(changedPath) == path())
         loadSubagents();
 }
 
@@ -582,6 +605,35 @@ std::optional<QString> TVLSession::computeFirstUserPrompt() const
         if (auto *message = static_cast<TVLMessage *>(child.get()); message->exchangeStarter())
             return message->rawMarkdown();
     return std::nullopt;
+}
+
+// The last line of each title kind, looked for from the end: a session names itself again and
+// again as it goes on.
+TVLSession::Titles TVLSession::computeTitles() const
+{
+    Titles titles;
+    for (auto it = children().rbegin(); it != children().rend(); ++it) {
+        const auto *message = static_cast<const TVLMessage *>(it->get());
+        const QString &type = message->lineType();
+        if (!titles.custom && type == QLatin1String("custom-title"))
+            titles.custom = titleOfLine(*message, "customTitle");
+        else if (!titles.ai && type == QLatin1String("ai-title"))
+            titles.ai = titleOfLine(*message, "aiTitle");
+        else if (!titles.summary && type == QLatin1String("summary"))
+            titles.summary = titleOfLine(*message, "summary");
+        if (titles.custom && titles.ai && titles.summary)
+            break;
+    }
+    return titles;
+}
+
+std::optional<QString> TVLSession::ownTitle() const
+{
+    if (m_titles.custom)
+        return m_titles.custom;
+    if (m_titles.ai)
+        return m_titles.ai;
+    return m_titles.summary;
 }
 
 std::optional<QString> TVLSession::computeLastUserPrompt() const
@@ -727,6 +779,9 @@ void TVLSession::updateDisplayTitle()
     case 2: title = formatDate(lastChangedAt()); break;
     case 3: title = truncatePrompt(m_firstUserPrompt).value_or(fileName()); break;
     case 4: title = truncatePrompt(m_lastUserPrompt).value_or(fileName()); break;
+    case 5:
+        title = withoutStyleTags(truncatePrompt(ownTitle()).value_or(truncatePrompt(m_firstUserPrompt).value_or(fileName())));
+        break;
     default: title = fileName(); break;
     }
     if (!m_subagents.empty())

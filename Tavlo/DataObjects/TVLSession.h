@@ -92,6 +92,8 @@ public:
     // Bytes read and parsed are added to `progress` as the read goes on.
     static TVLSessionRead readFile(const QString &path, const TVLSession *previous = nullptr,
                                    TVLReadProgress *progress = nullptr);
+    // The sub-agent, aside, fork and compaction transcripts that belong to the session file.
+    static QStringList attachedTranscriptPaths(const QString &path);
     // Reads the sub-agent transcripts of the session file into `read` (any thread).
     static void readSubagentFiles(const QString &path, TVLSessionRead &read, TVLReadProgress *progress = nullptr);
 
@@ -117,6 +119,9 @@ public:
     const QDateTime &firstTimestamp() const { return m_firstTimestamp; }
     const std::optional<QString> &firstUserPrompt() const { return m_firstUserPrompt; }
     const std::optional<QString> &lastUserPrompt() const { return m_lastUserPrompt; }
+    // The title the session carries: the one the user gave it (custom-title lines), else the one
+    // the assistant made (ai-title), else its last summary; nothing when it has none.
+    std::optional<QString> ownTitle() const;
     QString displayTitle() const override { return m_displayTitle; }
     QString fileName() const;
 
@@ -146,6 +151,7 @@ public:
     // when it holds one.
     void loadSubagents(QHash<QString, TVLSessionRead> *prefetched = nullptr);
     void resolveSubagentAnchors(const std::vector<std::shared_ptr<TVLSubagent>> &subagents);
+    void markCallsCountedElsewhere(const std::vector<std::shared_ptr<TVLSubagent>> &transcripts);
     QString resolveTaskAnchorForAgentIdExchangeByMsgUuid(const QString &agentId,
                                                           const QHash<QString, QString> &exchangeByMessageUuid) const;
     QString resolveAcompactAnchorForPromptIdExchangeByMsgUuid(const QString &promptId,
@@ -175,6 +181,13 @@ private:
     QDateTime computeLastChangedAt() const;
     std::optional<QString> computeFirstUserPrompt() const;
     std::optional<QString> computeLastUserPrompt() const;
+    struct Titles
+    {
+        std::optional<QString> custom;
+        std::optional<QString> ai;
+        std::optional<QString> summary;
+    };
+    Titles computeTitles() const;
     void setUnpairedCompactionUsage(const std::optional<TVLTokenUsage> &usage);
 
     TVLBackgroundRead *m_load = nullptr;
@@ -197,5 +210,6 @@ private:
     QDateTime m_firstTimestamp;
     std::optional<QString> m_firstUserPrompt;
     std::optional<QString> m_lastUserPrompt;
+    Titles m_titles;
     QString m_displayTitle;
 };

@@ -2,6 +2,7 @@
 
 #include "Halvex/Foundation/HVXLog.h"
 #include "TVLExchange.h"
+#include "TVLFlatSubagents.h"
 #include "TVLMessage.h"
 
 #include <QDir>
@@ -70,18 +71,24 @@ bool TVLSubagent::computeHasNonTrivialUsage()
     return false;
 }
 
-std::optional<TVLTokenUsage> TVLSubagent::compactionUsage()
+TVLMessage *TVLSubagent::compactionLine() const
 {
     if (m_kind != Compaction)
-        return std::nullopt;
+        return nullptr;
     const auto all = messages();
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
         if ((*it)->lineType() != QLatin1String("assistant"))
             continue;
         if (const auto usage = (*it)->tokenUsage(); usage && !usage->isEmpty())
-            return usage;
+            return *it;
     }
-    return std::nullopt;
+    return nullptr;
+}
+
+std::optional<TVLTokenUsage> TVLSubagent::compactionUsage()
+{
+    TVLMessage *line = m_compactionCountedElsewhere ? nullptr : compactionLine();
+    return line ? line->tokenUsage() : std::nullopt;
 }
 
 void TVLSubagent::updateDisplayTitle()
@@ -112,27 +119,45 @@ bool isSubagentFile(const QFileInfo &entry)
 }
 } // namespace
 
+// The transcripts attached to the session file: those in its sub-agent folder, sorted by name,
+// then the flat ones of older assistants beside it. Nothing when there are none; a folder that
+// can't be listed is logged and gives none of its own.
+QStringList TVLSession::attachedTranscriptPaths(const QString &path)
+{
+    QStringList paths;
+    const QFileInfo info(path);
+    const QString directory = info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents");
+    if (QFileInfo(directory).isDir()) {
+        const QDir dir(directory);
+        if (!dir.isReadable())
+            HVXLogError(QStringLiteral("Failed to get contents of '%1': %2").arg(directory, QStringLiteral("Permission denied")));
+        for (const QFileInfo &entry : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+            if (isSubagentFile(entry))
+                paths.append(entry.absoluteFilePath());
+    }
+    if (!TVLFlatSubagents::hasSubagentName(info.fileName()))
+        paths += TVLFlatSubagents::subagentsOfSession(path);
+    return paths;
+}
+
 void TVLSession::readSubagentFiles(const QString &path, TVLSessionRead &read, TVLReadProgress *progress)
 {
-    const QFileInfo info(path);
-    const QDir dir(info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents"));
-    if (!dir.exists())
+    const QStringList paths = attachedTranscriptPaths(path);
+    if (paths.isEmpty())
         return;
     auto reads = std::make_shared<QHash<QString, TVLSessionRead>>();
-    for (const QFileInfo &entry : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
+    for (const QString &transcript : paths) {
         if (progress && progress->cancelled.load(std::memory_order_relaxed))
             return;
-        if (isSubagentFile(entry))
-            reads->insert(entry.absoluteFilePath(), readFile(entry.absoluteFilePath(), nullptr, progress));
+        reads->insert(transcript, readFile(transcript, nullptr, progress));
     }
     read.subagentReads = std::move(reads);
 }
 
 void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
 {
-    const QString directory = subagentsDirectory();
-    const QFileInfo directoryInfo(directory);
-    if (!directoryInfo.isDir()) {
+    const QStringList paths = attachedTranscriptPaths(path());
+    if (paths.isEmpty()) {
         m_hiddenCompactions.clear();
         setUnpairedCompactionUsage(std::nullopt);
         if (!m_subagents.empty())
@@ -145,22 +170,8 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
     for (const auto &subagent : m_hiddenCompactions)
         current.insert(subagent->path(), subagent);
 
-    QDir dir(directory);
-    if (!dir.isReadable()) {
-        HVXLogError(QStringLiteral("Failed to get contents of '%1': %2").arg(directory, QStringLiteral("Permission denied")));
-        m_hiddenCompactions.clear();
-        setUnpairedCompactionUsage(std::nullopt);
-        if (!m_subagents.empty())
-            setSubagents({});
-        return;
-    }
-    // Sorted by name so that sub-agents keep one order from read to read.
-    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     std::vector<std::shared_ptr<TVLSubagent>> loaded;
-    for (const QFileInfo &entry : entries) {
-        if (!isSubagentFile(entry))
-            continue;
-        const QString entryPath = entry.absoluteFilePath();
+    for (const QString &entryPath : paths) {
         std::shared_ptr<TVLSubagent> subagent = current.value(entryPath);
         if (subagent) {
             subagent->updateMessages();
@@ -174,6 +185,7 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
         loaded.push_back(subagent);
     }
     resolveSubagentAnchors(loaded);
+    markCallsCountedElsewhere(loaded);
     attachCompactionUsageFromSubagents(loaded);
 
     std::vector<std::shared_ptr<TVLSubagent>> visible;
@@ -186,6 +198,41 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
     }
     if (visible != m_subagents)
         setSubagents(std::move(visible));
+}
+
+// A model call is its message.id, and counts once in a session: in the transcript that wrote it
+// first, which is the session's own file, else the attached transcript first by path (the order
+// the library index uses too). Asides and forks copy their parent's lines; those copies show but
+// add nothing. A compaction counts only through the line credited to its summary.
+void TVLSession::markCallsCountedElsewhere(const std::vector<std::shared_ptr<TVLSubagent>> &transcripts)
+{
+    std::vector<TVLSubagent *> byPath;
+    for (const auto &transcript : transcripts)
+        byPath.push_back(transcript.get());
+    std::sort(byPath.begin(), byPath.end(), [](const TVLSubagent *a, const TVLSubagent *b) { return a->path() < b->path(); });
+    QSet<QString> countedInTranscripts;
+    auto counted = [&](const QString &id) { return m_latestByMessageId.contains(id) || countedInTranscripts.contains(id); };
+    for (TVLSubagent *transcript : byPath) {
+        if (transcript->kind() == TVLSubagent::Compaction) {
+            const TVLMessage *line = transcript->compactionLine();
+            const QString id = line ? line->messageId() : QString();
+            transcript->setCompactionCountedElsewhere(!id.isEmpty() && counted(id));
+            if (!id.isEmpty())
+                countedInTranscripts.insert(id);
+            continue;
+        }
+        QStringList own;
+        for (TVLMessage *message : transcript->messages()) {
+            if (message->messageId().isEmpty())
+                continue;
+            const bool copy = counted(message->messageId());
+            message->setCountedElsewhere(copy);
+            if (!copy)
+                own.append(message->messageId());
+        }
+        for (const QString &id : std::as_const(own))
+            countedInTranscripts.insert(id);
+    }
 }
 
 namespace {

@@ -26,8 +26,11 @@ public:
     void classifyByFileName();
     void loadIdentityFromFirstMessage();
     bool computeHasNonTrivialUsage();
-    // The usage credited to the parent's compact summary line.
+    // The usage credited to the parent's compact summary line: that of its last assistant line
+    // with usage, unless the session counts that call elsewhere.
     std::optional<TVLTokenUsage> compactionUsage();
+    TVLMessage *compactionLine() const;
+    void setCompactionCountedElsewhere(bool elsewhere) { m_compactionCountedElsewhere = elsewhere; }
 
     void updateDisplayTitle() override;
     HVXColor textColor() const override;
@@ -41,4 +44,5 @@ private:
     QString m_logicalParentUuid;
     QString m_anchorUuid;
     bool m_hasNonTrivialUsage = false;
+    bool m_compactionCountedElsewhere = false;
 };

@@ -2,15 +2,18 @@
 
 #include "Halvex/Foundation/HVXLog.h"
 #include "TVLLibraryFiles.h"
+#include "TVLProjectNames.h"
 
 #include <QFileInfo>
 
-std::shared_ptr<TVLSubproject> TVLSubproject::initWithRootDir(const QString &directory)
+std::shared_ptr<TVLSubproject> TVLSubproject::initWithRootDir(const QString &directory, const QString &parentName)
 {
     auto subproject = std::make_shared<TVLSubproject>();
     if (!subproject->initializeWithRootDir(directory))
         return nullptr;
-    if (const auto name = extractSubprojectNameFromPath(directory))
+    if (!parentName.isEmpty())
+        subproject->setProjectName(TVLProjectNames::subprojectName(tvlLastPathComponent(directory), parentName));
+    else if (const auto name = extractSubprojectNameFromPath(directory))
         subproject->setProjectName(*name);
     subproject->setLastChangedAt(QFileInfo(directory).lastModified());
     return subproject;
@@ -19,15 +22,19 @@ std::shared_ptr<TVLSubproject> TVLSubproject::initWithRootDir(const QString &dir
 std::vector<std::shared_ptr<TVLSubproject>> TVLSubproject::discoverSubprojectsInProjectPath(const QString &projectPath)
 {
     std::vector<std::shared_ptr<TVLSubproject>> subprojects;
-    const QString prefix = tvlLastPathComponent(projectPath) + QStringLiteral("--");
-    hvxEnumerateDirectoryWith(tvlDeletingLastPathComponent(projectPath), [&](const QString &entry) {
-        if (!tvlLastPathComponent(entry).startsWith(prefix) || !hvxIsDirectory(entry))
-            return;
-        if (auto subproject = initWithRootDir(entry))
+    const QString projectName = tvlLastPathComponent(projectPath);
+    const QString root = tvlDeletingLastPathComponent(projectPath);
+    const QStringList directories = TVLProjectNames::directoriesIn(root);
+    for (const QString &name : directories) {
+        if (!name.startsWith(projectName + QStringLiteral("--"), Qt::CaseInsensitive)
+            || TVLProjectNames::parentProjectDirectory(root, name, directories) != projectName)
+            continue;
+        const QString entry = tvlJoinPath(root, name);
+        if (auto subproject = initWithRootDir(entry, projectName))
             subprojects.push_back(std::move(subproject));
         else
             HVXLogError(QStringLiteral("TVLSubproject: Failed to create subproject: %1").arg(entry));
-    });
+    }
     return subprojects;
 }
 

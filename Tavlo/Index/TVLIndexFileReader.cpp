@@ -29,18 +29,22 @@ quint64 fnv1a(QByteArrayView bytes, quint64 hash = 14695981039346656037ull)
     return hash;
 }
 
-// The request id is not part of the model's message; it is read only from lines with usage,
-// which are small.
-QByteArray requestIdOf(QByteArrayView line)
+// The request id is not part of the model's message; it is looked for only on lines with
+// usage, which are small.
+bool hasRequestId(QByteArrayView line)
 {
     thread_local simdjson::dom::parser parser;
     simdjson::dom::element doc;
     if (parser.parse(line.data(), size_t(line.size()), false).get(doc) != simdjson::SUCCESS)
-        return {};
+        return false;
     std::string_view value;
-    if (doc["requestId"].get_string().get(value) != simdjson::SUCCESS)
-        return {};
-    return QByteArray(value.data(), qsizetype(value.size()));
+    return doc["requestId"].get_string().get(value) == simdjson::SUCCESS && !value.empty();
+}
+
+// The text at `key` of a title line; these lines are small and few.
+QString titleOf(const TVLMessage &message, const char *key)
+{
+    return message.json().value(QLatin1String(key)).toString();
 }
 
 void appendText(QString &text, const std::optional<QString> &part)
@@ -65,10 +69,10 @@ void statFile(const QString &path, TVLIndexFileContent &content)
 }
 } // namespace
 
-quint64 TVLIndexFileReader::usageKey(QByteArrayView messageId, QByteArrayView requestId)
+quint64 TVLIndexFileReader::usageKey(const QString &sessionPath, QByteArrayView messageId)
 {
     // Keys stay below 2^63 so that SQLite stores them as they are.
-    return fnv1a(requestId, fnv1a("\x1f", fnv1a(messageId))) >> 1;
+    return fnv1a(messageId, fnv1a("\x1f", fnv1a(sessionPath.toUtf8()))) >> 1;
 }
 
 quint64 TVLIndexFileReader::lineKey(const QString &path, qint64 offset)
@@ -153,9 +157,11 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
         const TVLTokenUsage *usage = message->lineUsage();
         if (usage && !usage->isEmpty() && !message->isCompactSummary()) {
             TVLIndexedUsage row;
-            const QByteArray messageId = message->messageId().toUtf8();
-            row.key = messageId.isEmpty() ? lineKey(path, start + lineStart)
-                                          : usageKey(messageId, requestIdOf(message->rawBytes()));
+            row.messageId = message->messageId().toUtf8();
+            if (row.messageId.isEmpty())
+                row.key = lineKey(path, start + lineStart);
+            else
+                row.withoutRequestId = !hasRequestId(message->rawBytes());
             row.timestamp = lastTimestamp;
             row.model = message->model();
             row.usage = *usage;
@@ -168,6 +174,13 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
         }
         if (kind == TVLIndexFileContent::Compaction)
             continue;
+
+        if (message->lineType() == QLatin1String("custom-title"))
+            content.customTitle = titleOf(*message, "customTitle");
+        else if (message->lineType() == QLatin1String("ai-title"))
+            content.aiTitle = titleOf(*message, "aiTitle");
+        else if (message->lineType() == QLatin1String("summary"))
+            content.summaryTitle = titleOf(*message, "summary");
 
         if (message->exchangeStarter()) {
             inPreamble = false;

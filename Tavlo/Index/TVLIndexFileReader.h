@@ -13,7 +13,9 @@
 
 struct TVLIndexedUsage
 {
-    quint64 key = 0;       // the model call: message id and request id, hashed
+    QByteArray messageId;  // the model call; its key is made with the session it counts for
+    quint64 key = 0;       // a line without message id: its own key, from the file and position
+    bool withoutRequestId = false;  // a resumed session's replayed copy carries none
     qint64 timestamp = 0;  // ms since the epoch; 0 when the line has none
     QString model;
     TVLTokenUsage usage;
@@ -43,6 +45,10 @@ struct TVLIndexFileContent
     // Text of lines that belong to the exchange that was last when the earlier read stopped.
     QString continuedText;
     std::vector<TVLIndexedExchange> exchanges;
+    // The session's titles on the lines read, the last of each kind; empty when none was.
+    QString customTitle;
+    QString aiTitle;
+    QString summaryTitle;
 };
 
 namespace TVLIndexFileReader {
@@ -61,8 +67,8 @@ TVLIndexFileContent read(const QString &path, TVLIndexFileContent::Kind kind, qi
 // (the next exchange's start): its prompt and its searchable text. At most `maxBytes` are read.
 TVLIndexedExchange readExchange(const QString &path, qint64 offset, qint64 end, qint64 maxBytes = 8 << 20);
 
-// The key of a model call. Lines without a message id count on their own: their key is made
-// from the file and the line's position.
-quint64 usageKey(QByteArrayView messageId, QByteArrayView requestId);
+// The key of a model call: its message id, within the session it counts for. Lines without a
+// message id count on their own: their key is made from the file and the line's position.
+quint64 usageKey(const QString &sessionPath, QByteArrayView messageId);
 quint64 lineKey(const QString &path, qint64 offset);
 } // namespace TVLIndexFileReader

@@ -3,6 +3,7 @@
 #include "Halvex/Foundation/HVXLog.h"
 #include "TVLIndexFileReader.h"
 #include "TVLSearchSnippet.h"
+#include "Tavlo/DataObjects/TVLFlatSubagents.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -39,7 +40,10 @@ CREATE TABLE files(
     inode INTEGER NOT NULL DEFAULT 0,
     indexed_to INTEGER NOT NULL DEFAULT 0,
     tail BLOB,
-    last_exchange INTEGER);
+    last_exchange INTEGER,
+    custom_title TEXT,
+    ai_title TEXT,
+    summary_title TEXT);
 CREATE INDEX files_session ON files(session);
 CREATE TABLE usage(
     key INTEGER PRIMARY KEY,
@@ -227,8 +231,17 @@ void addSession(const QString &sessionPath, std::vector<DiscoveredFile> &files)
 
 void addProject(const QString &directory, const QStringList &sessionNames, std::vector<DiscoveredFile> &files)
 {
-    for (const QString &name : sessionNames)
-        addSession(directory + QLatin1Char('/') + name, files);
+    for (const QString &name : sessionNames) {
+        const QString path = directory + QLatin1Char('/') + name;
+        // An older assistant's sub-agent beside its session counts for that session.
+        if (const QString session = TVLFlatSubagents::parentSessionPathOf(path); !session.isEmpty()) {
+            DiscoveredFile file{path, directory, session, TVLIndexFileContent::Subagent, statPath(path)};
+            if (file.stat.size >= 0)
+                files.push_back(file);
+            continue;
+        }
+        addSession(path, files);
+    }
 }
 
 // A session file, a project (a directory holding transcripts), or a root of projects.
@@ -239,6 +252,8 @@ std::vector<DiscoveredFile> discover(const QString &path)
     const QFileInfo info(clean);
     if (info.isFile()) {
         addSession(clean, files);
+        for (const QString &flat : TVLFlatSubagents::subagentsOfSession(clean))
+            files.push_back({flat, info.absolutePath(), clean, TVLIndexFileContent::Subagent, statPath(flat)});
         return files;
     }
     if (const QStringList sessions = namesIn(clean, EntryKind::Files, isTranscriptName); !sessions.isEmpty()) {
@@ -529,9 +544,12 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
         return result;
 
     startOverIfMostlyDead();
+    // An older assistant's sub-agent beside its session is brought up to date with that session.
+    const QString parentSession = TVLFlatSubagents::parentSessionPathOf(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    const QString scope = parentSession.isEmpty() ? path : parentSession;
     // What changed: compare the files on disk with what the index holds for them.
-    std::vector<DiscoveredFile> discovered = discover(path);
-    std::vector<FileRow> known = filesInScope(path);
+    std::vector<DiscoveredFile> discovered = discover(scope);
+    std::vector<FileRow> known = filesInScope(scope);
     if (m_damaged)
         return result;
     QHash<QString, const FileRow *> knownByPath;
@@ -560,23 +578,30 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     done.filesTotal = int(work.size());
 
     Statement insertFile(m_db, "INSERT INTO files(path, project, session, kind) VALUES(?1, ?2, ?3, ?4)");
+    // A title line read replaces the one before; a read of the whole file takes only its own.
     Statement updateFile(m_db, "UPDATE files SET size = ?2, modified = ?3, inode = ?4, indexed_to = ?5, tail = ?6, "
-                               "last_exchange = ?7 WHERE id = ?1");
+                               "last_exchange = ?7, custom_title = CASE WHEN ?11 THEN ?8 ELSE coalesce(?8, custom_title) END, "
+                               "ai_title = CASE WHEN ?11 THEN ?9 ELSE coalesce(?9, ai_title) END, "
+                               "summary_title = CASE WHEN ?11 THEN ?10 ELSE coalesce(?10, summary_title) END WHERE id = ?1");
     Statement deleteFile(m_db, "DELETE FROM files WHERE id = ?1");
     Statement deleteUsage(m_db, "DELETE FROM usage WHERE file_id = ?1");
     Statement countDeadParts(m_db, "UPDATE state SET value = value + (SELECT coalesce(sum(parts), 0) FROM exchanges "
                                    "WHERE file_id = ?1) WHERE key = 'dead_parts'");
     Statement deleteExchanges(m_db, "DELETE FROM exchanges WHERE file_id = ?1");
-    // A model call already counted in another file keeps its place there: the file with the
-    // smaller path owns it, so the answer doesn't depend on the order files were read in.
-    // Within one file the last line of a streamed message has the final counts.
+    // A model call is its message id within its session, and counts once there, where it was
+    // written first: the session's own file, else its transcript first by path (asides and
+    // forks copy their parent's calls), so the answer doesn't depend on the order files were
+    // read in, and the viewer gives the same. Within one file the last line of a streamed
+    // message has the final counts; a resumed session's replayed copy (no request id) keeps the
+    // call at the time it was made.
     Statement upsertUsage(m_db, "INSERT INTO usage(key, file_id, ts, model, input, output, cache_create, cache_read, cache_5m, cache_1h) "
                                 "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10) ON CONFLICT(key) DO UPDATE SET "
-                                "file_id = excluded.file_id, ts = excluded.ts, model = excluded.model, input = excluded.input, "
+                                "file_id = excluded.file_id, ts = CASE WHEN ?11 AND usage.file_id = excluded.file_id THEN usage.ts "
+                                "ELSE excluded.ts END, model = excluded.model, input = excluded.input, "
                                 "output = excluded.output, cache_create = excluded.cache_create, cache_read = excluded.cache_read, "
                                 "cache_5m = excluded.cache_5m, cache_1h = excluded.cache_1h "
-                                "WHERE usage.file_id = excluded.file_id OR (SELECT path FROM files WHERE id = excluded.file_id) "
-                                "< (SELECT path FROM files WHERE id = usage.file_id)");
+                                "WHERE usage.file_id = excluded.file_id OR (SELECT kind <> 0, path FROM files WHERE id = excluded.file_id) "
+                                "< (SELECT kind <> 0, path FROM files WHERE id = usage.file_id)");
     Statement insertExchange(m_db, "INSERT INTO exchanges(file_id, uuid, ts, offset) VALUES(?1, ?2, ?3, ?4)");
     Statement filesLeft(m_db, "DELETE FROM files_left RETURNING id");
     Statement deleteSums(m_db, "DELETE FROM usage_quarters WHERE file_id = ?1");
@@ -698,7 +723,9 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
         }
         for (const TVLIndexedUsage &usage : content.usages) {
             const TVLTokenUsage &u = usage.usage;
-            upsertUsage.bind(1, qint64(usage.key)).bind(2, item.id).bind(3, usage.timestamp).bind(4, usage.model);
+            const quint64 key = usage.messageId.isEmpty() ? usage.key : TVLIndexFileReader::usageKey(item.file.session, usage.messageId);
+            upsertUsage.bind(1, qint64(key)).bind(2, item.id).bind(3, usage.timestamp).bind(4, usage.model);
+            upsertUsage.bind(11, qint64(usage.withoutRequestId));
             upsertUsage.bind(5, u.inputTokens).bind(6, u.outputTokens).bind(7, u.cacheCreationInputTokens);
             upsertUsage.bind(8, u.cacheReadInputTokens).bind(9, u.ephemeral5mInputTokens).bind(10, u.ephemeral1hInputTokens);
             check(upsertUsage.run(), "can't store usage");
@@ -727,6 +754,14 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
             updateFile.bind(7, item.lastExchange);
         else
             updateFile.bindNull(7);
+        int column = 8;
+        for (const QString *title : {&content.customTitle, &content.aiTitle, &content.summaryTitle}) {
+            if (title->isEmpty())
+                updateFile.bindNull(column++);
+            else
+                updateFile.bind(column++, *title);
+        }
+        updateFile.bind(11, qint64(content.fromStart));
         check(updateFile.run(), "can't record a file");
 
         const qint64 bytes = content.indexedTo - (content.fromStart ? 0 : item.offset);
@@ -864,6 +899,17 @@ TVLLibraryIndex::UsageRecords TVLLibraryIndex::usageRecords(const QString &path,
     return answer;
 }
 
+QString TVLLibraryIndex::sessionTitle(const QString &sessionPath)
+{
+    if (!m_db)
+        return {};
+    Statement select(m_db, "SELECT coalesce(custom_title, ai_title, summary_title) FROM files WHERE path = ?1");
+    if (select.ok() && select.bind(1, sessionPath).step() == SQLITE_ROW)
+        if (const QString title = textAt(select.get(), 0); !title.isEmpty())
+            return title;
+    return firstPrompt(sessionPath);
+}
+
 QString TVLLibraryIndex::firstPrompt(const QString &sessionPath)
 {
     if (!m_db)
@@ -896,7 +942,8 @@ std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(c
     Statement ranked(m_db, "SELECT rowid >> 16, rank FROM exchange_text WHERE exchange_text MATCH ?1 ORDER BY rank");
     const QByteArray exchangeSql =
         QByteArray("SELECT f.project, f.path, e.uuid, e.ts, e.offset, coalesce((SELECT min(n.offset) FROM exchanges n "
-                   "WHERE n.file_id = e.file_id AND n.offset > e.offset), f.indexed_to) "
+                   "WHERE n.file_id = e.file_id AND n.offset > e.offset), f.indexed_to), "
+                   "(SELECT coalesce(s.custom_title, s.ai_title, s.summary_title) FROM files s WHERE s.path = f.session) "
                    "FROM exchanges e JOIN files f ON f.id = e.file_id WHERE e.id = ?3 AND ")
         + scopeCondition(scope);
     Statement exchange(m_db, exchangeSql.constData());
@@ -929,6 +976,7 @@ std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(c
         hit.rank = sqlite3_column_double(ranked.get(), 1);
         const qint64 offset = sqlite3_column_int64(e, 4);
         const qint64 end = sqlite3_column_int64(e, 5);
+        hit.sessionTitle = textAt(e, 6);
         exchange.reset();
         // The snippet comes from the exchange's first MB: long tool output is no place for it.
         const TVLIndexedExchange text = TVLIndexFileReader::readExchange(hit.session, offset, end, 1 << 20);

@@ -24,7 +24,7 @@ struct sqlite3;
 class TVLLibraryIndex final
 {
 public:
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
     // $TAVLO_CACHE_DIR/library.sqlite when set, else library.sqlite in the user's cache
     // directory for Tavlo (~/.cache/Tavlo on Linux).
@@ -60,8 +60,8 @@ public:
                         const std::atomic<bool> *cancel = nullptr);
 
     // The model calls of one file and model in one quarter of an hour (or one call, when the
-    // bounds asked for are not on quarters), as counted: each (message id, request id) once
-    // across every file. `timestamp` is the quarter's start, or the call's time.
+    // bounds asked for are not on quarters), as counted: each message id once in its session,
+    // across the session's files. `timestamp` is the quarter's start, or the call's time.
     struct UsageRecord
     {
         qint64 timestamp = 0;
@@ -91,6 +91,7 @@ public:
         QString exchangeUuid;
         qint64 timestamp = 0;
         QString prompt;
+        QString sessionTitle;  // the title the session was given or made, empty when none
         QString snippet;  // the matches between kMatchStart and kMatchEnd
         double rank = 0;  // FTS5's bm25: lower is better
     };
@@ -103,6 +104,9 @@ public:
 
     // The first prompt of a session in the index, read from the transcript; empty when none.
     QString firstPrompt(const QString &sessionPath);
+    // The session's own title: the one the user gave it, else the one the assistant made, else
+    // the last summary, else its first prompt.
+    QString sessionTitle(const QString &sessionPath);
 
     // Counts for tests and benchmarks.
     qint64 countRows(const char *table);

@@ -115,8 +115,8 @@ QString TVLLibrarySummary::markdownForPath(TVLLibraryIndex &index, const QString
                            "<th>Tokens</th><th>Cost</th></tr></thead>\n<tbody>\n");
     for (size_t i = 0; i < bySession.rows.size() && i < 10; ++i) {
         const auto &row = bySession.rows[i];
-        const QString prompt = index.firstPrompt(row.key);
-        const QString name = prompt.isEmpty() ? QFileInfo(row.key).fileName() : prompt.left(80);
+        const QString title = index.sessionTitle(row.key);
+        const QString name = title.isEmpty() ? QFileInfo(row.key).fileName() : title.left(80);
         const QUrl url(QStringLiteral("tvl://") + QUrl::toPercentEncoding(row.key, "/"));
         text += QStringLiteral("<tr><td><a href=\"%1\">%2</a></td><td>%3</td><td>%4</td><td>%5</td></tr>\n")
                     .arg(escaped(url.toString(QUrl::FullyEncoded)), escaped(name),

@@ -501,10 +501,12 @@
     }
     window.showIndexProgress = showIndexProgress;
 
-    // ---- Folding of attachments and diffs.
+    // ---- Folding of attachments, diffs and recaps.
+    const foldHeaders = '.tool-use-header, .attachment-header, .away-summary-header';
     function foldTarget(header) {
         for (let next = header.nextElementSibling; next; next = next.nextElementSibling)
-            if (next.classList.contains('tool-use-diff') || next.classList.contains('attachment-body')) return next;
+            if (next.classList.contains('tool-use-diff') || next.classList.contains('attachment-body')
+                || next.classList.contains('away-summary-body')) return next;
         return null;
     }
     function toggleFold(header) {
@@ -517,15 +519,16 @@
 
     document.addEventListener('click', function (event) {
         if (popover && !popover.contains(event.target)) hidePopover();
-        const header = event.target.closest && event.target.closest('.tool-use-header, .attachment-header');
+        const header = event.target.closest && event.target.closest(foldHeaders);
         if (header) {
             toggleFold(header);
             return;
         }
-        const foldedBody = event.target.closest && event.target.closest('.tool-use-diff.folded, .attachment-body.folded');
+        const foldedBody = event.target.closest
+            && event.target.closest('.tool-use-diff.folded, .attachment-body.folded, .away-summary-body.folded');
         if (foldedBody && foldedBody.previousElementSibling) {
             let header = foldedBody.previousElementSibling;
-            while (header && !header.matches('.tool-use-header, .attachment-header')) header = header.previousElementSibling;
+            while (header && !header.matches(foldHeaders)) header = header.previousElementSibling;
             if (header) toggleFold(header);
         }
     });
@@ -542,9 +545,47 @@
         post({action: 'contextMenu', id: sectionId, x: Math.round(event.clientX), y: Math.round(event.clientY)});
     });
 
+    // ---- The pull requests the session opened, listed at the top of its page; parts of the page
+    // that arrive later may bring more.
+    function listPullRequests() {
+        const lines = document.querySelectorAll('.pr-link-line:not(#pull-requests .pr-link-line)');
+        const seen = new Set();
+        const unique = [];
+        for (const line of lines) {
+            if (seen.has(line.textContent)) continue;
+            seen.add(line.textContent);
+            unique.push(line);
+        }
+        let box = document.getElementById('pull-requests');
+        const signature = unique.map(function (line) { return line.innerHTML; }).join('\n');
+        if (box && box.dataset.signature === signature) return;
+        if (!unique.length) {
+            if (box) box.remove();
+            return;
+        }
+        if (!box) {
+            box = document.createElement('div');
+            box.id = 'pull-requests';
+            box.className = 'pull-requests';
+            document.body.insertBefore(box, document.body.firstChild);
+        }
+        box.dataset.signature = signature;
+        box.replaceChildren.apply(box, unique.map(function (line) { return line.cloneNode(true); }));
+    }
+    let pullRequestsPending = false;
+    new MutationObserver(function () {
+        if (pullRequestsPending) return;
+        pullRequestsPending = true;
+        setTimeout(function () {
+            pullRequestsPending = false;
+            listPullRequests();
+        }, 0);
+    }).observe(document.documentElement, {childList: true, subtree: true});
+
     window.addEventListener('scroll', scheduleReport, {passive: true});
     document.addEventListener('DOMContentLoaded', function () {
         initSectionMarkers();
+        listPullRequests();
         document.documentElement.classList.remove('loading');
         // Inside the program the host has the page highlighted after the load; a browser has no host.
         if (!insideProgram) highlightCodeIn(document.querySelectorAll('.exchange-wrapper'));

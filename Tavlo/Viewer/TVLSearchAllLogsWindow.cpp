@@ -171,8 +171,11 @@ void TVLSearchAllLogsWindow::search()
                 snippet.replace(TVLLibraryIndex::kMatchStart, QStringLiteral("\u00bb")).replace(TVLLibraryIndex::kMatchEnd, QStringLiteral("\u00ab"));
                 const QString when = hit.timestamp ? QDateTime::fromMSecsSinceEpoch(hit.timestamp).toString(QStringLiteral("yyyy-MM-dd HH:mm"))
                                                    : QString();
+                // The session's own title, when it has one, names the session the exchange is in.
+                const QString heading = hit.sessionTitle.isEmpty() ? hit.prompt.left(100)
+                                                                   : hit.sessionTitle.left(80) + QStringLiteral(" \u00b7 ") + hit.prompt.left(100);
                 auto *item = new QListWidgetItem(QStringLiteral("%1 \u2014 %2  %3\n%4")
-                                                     .arg(QFileInfo(hit.project).fileName(), when, hit.prompt.left(100), snippet));
+                                                     .arg(QFileInfo(hit.project).fileName(), when, heading, snippet));
                 item->setData(kUrlRole, QStringLiteral("tvl://%1?exchange=%2").arg(hit.session, hit.exchangeUuid));
                 item->setToolTip(hvxAddTilde(hit.session));
                 m_results->addItem(item);

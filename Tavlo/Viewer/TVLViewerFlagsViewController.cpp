@@ -38,8 +38,9 @@ TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     m_tokens->setCheckable(true);
     connect(m_tokens, &QToolButton::clicked, this, [this] { Q_EMIT toggleTokenUsageVisibility(); });
 
-    // Values are the setting's: 0 file name, 1 start, 2 last change, 3 first prompt, 4 last prompt.
-    m_titleMode->addItems({tr("File Name"), tr("Start Date"), tr("Last Changed"), tr("First Prompt"), tr("Last Prompt")});
+    // Values are the setting's: 0 file name, 1 start, 2 last change, 3 first prompt, 4 last prompt,
+    // 5 the session's own title.
+    m_titleMode->addItems({tr("File Name"), tr("Start Date"), tr("Last Changed"), tr("First Prompt"), tr("Last Prompt"), tr("Title")});
     m_titleMode->setToolTip(tr("What session rows show"));
     connect(m_titleMode, &QComboBox::activated, this,
             [](int index) { HVXDefaults::standard().setInteger(kDisplayModeKey, index); });
@@ -86,7 +87,7 @@ void TVLViewerFlagsViewController::syncFromSettings()
     const QSignalBlocker modeBlocker(m_titleMode);
     const QSignalBlocker relativeBlocker(m_relativeTime);
     const QSignalBlocker toolStepsBlocker(m_toolSteps);
-    m_titleMode->setCurrentIndex(int(std::clamp<qint64>(HVXDefaults::standard().integerForKey(kDisplayModeKey), 0, 4)));
+    m_titleMode->setCurrentIndex(int(std::clamp<qint64>(HVXDefaults::standard().integerForKey(kDisplayModeKey), 0, 5)));
     m_relativeTime->setChecked(HVXDefaults::standard().boolForKey(kRelativeTimeKey));
     m_toolSteps->setChecked(HVXDefaults::standard().boolForKey(TVLToolSteps::settingKey));
 }

@@ -3,6 +3,7 @@
 #include "TranscriptBuilder.h"
 
 #include <QDate>
+#include <QDir>
 #include <QRegularExpression>
 #include <QFile>
 #include <QJsonArray>
@@ -85,8 +86,8 @@ private Q_SLOTS:
         QCOMPARE(exchange.keys(), (QStringList{"containsCompactSummary", "isPreamble", "messages", "model", "title",
                                                "tokenUsage", "uuid"}));
         const QJsonObject answer = exchange["messages"].toArray()[1].toObject();
-        QCOMPARE(answer.keys(), (QStringList{"exchangeStarter", "inDuplicateGroup", "isCompactSummary", "tokenUsage",
-                                             "type", "usageDuplicate", "uuid"}));
+        QCOMPARE(answer.keys(), (QStringList{"countedElsewhere", "exchangeStarter", "inDuplicateGroup", "isCompactSummary",
+                                             "tokenUsage", "type", "usageDuplicate", "uuid"}));
         QCOMPARE(answer["tokenUsage"].toObject().keys(), usageKeys);
     }
 
@@ -200,6 +201,66 @@ private Q_SLOTS:
             QCOMPARE(result.exitCode, 2);
             QVERIFY2(result.err.contains(test.message), qPrintable(result.err));
         }
+    }
+
+    // The viewer's model and the library index count every session alike, whatever transcripts
+    // come with it.
+    void usageAndInspectAgreeOnEverySession_data()
+    {
+        QTest::addColumn<QString>("root");
+        QTest::newRow("fixtures") << QStringLiteral(TAVLO_TEST_FIXTURES "/log-root/projects");
+        QTest::newRow("examples") << QStringLiteral(TAVLO_EXAMPLES_DIR "/projects");
+    }
+    void usageAndInspectAgreeOnEverySession()
+    {
+        QFETCH(QString, root);
+        const Result usage = run({"usage", root, "--by", "session", "--json"});
+        QCOMPARE(usage.exitCode, 0);
+        const QJsonArray rows = QJsonDocument::fromJson(usage.out.toUtf8()).object()["rows"].toArray();
+        QVERIFY(rows.size() >= 4);
+        for (const QJsonValue &value : rows) {
+            const QJsonObject row = value.toObject();
+            const Result inspect = run({"inspect", row["key"].toString(), "--json"});
+            QCOMPARE(inspect.exitCode, 0);
+            const QJsonObject model = QJsonDocument::fromJson(inspect.out.toUtf8()).object()["tokenUsage"].toObject();
+            auto four = [](const QJsonObject &usage, const char *creation, const char *read) {
+                return QStringLiteral("%1/%2/%3/%4")
+                    .arg(usage["inputTokens"].toInteger())
+                    .arg(usage["outputTokens"].toInteger())
+                    .arg(usage[QLatin1String(creation)].toInteger())
+                    .arg(usage[QLatin1String(read)].toInteger());
+            };
+            const QString viewer = four(model, "cacheCreationInputTokens", "cacheReadInputTokens");
+            const QString index = four(row, "cacheCreationTokens", "cacheReadTokens");
+            QVERIFY2(viewer == index, qPrintable(row["key"].toString() + ": " + viewer + " in the viewer, " + index + " in the index"));
+        }
+    }
+
+    void todaysRootOnTheCommandLine()
+    {
+        const QString root = QStringLiteral(TAVLO_TEST_FIXTURES "/log-root/projects");
+        // Every directory of the root is listed, the worktree inside its project.
+        const Result tree = run({"tree", root, "--depth", "2"});
+        QCOMPARE(tree.exitCode, 0);
+        for (const QString &directory : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            QVERIFY2(tree.out.contains(root + "/" + directory + "\n") || tree.out.contains(root + "/" + directory + "  "),
+                     qPrintable(directory));
+        // The session's own title, with the display mode set to it.
+        HVXDefaults::standard().setInteger("TVLSessionDisplayMode", 5);
+        const Result titled = run({"tree", root + "/C--Users-me--claude", "--depth", "1"});
+        HVXDefaults::standard().remove("TVLSessionDisplayMode");
+        QVERIFY2(titled.out.contains(QStringLiteral("settings cleanup [\u2060c:red]final")), qPrintable(titled.out));
+        // Search names the session by its title.
+        const Result found = run({"search", "letters", root});
+        QVERIFY2(found.out.contains(QStringLiteral("\u00abSummary of the client letters\u00bb")), qPrintable(found.out));
+        // An export holds the pull requests' links.
+        const QString exported = m_dir.filePath("today.html");
+        QCOMPARE(run({"export", root + "/-Users-me-app/today.jsonl", "-o", exported}).exitCode, 0);
+        QFile file(exported);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray html = file.readAll();
+        QVERIFY(html.contains("<a href=\"https://github.com/me/app/pull/58\">Pull request #58"));
+        QVERIFY(html.contains("<a href=\"https://github.com/me/app/pull/59\">Pull request #59"));
     }
 
     void wrongPathsFailClearly()

@@ -6,6 +6,7 @@
 #include "LogCapture.h"
 #include "Tavlo/DataObjects/TVLDesktop.h"
 #include "Tavlo/DataObjects/TVLProject.h"
+#include "Tavlo/DataObjects/TVLProjectNames.h"
 #include "Tavlo/DataObjects/TVLRoot.h"
 #include "Tavlo/DataObjects/TVLRoots.h"
 #include "Tavlo/DataObjects/TVLSession.h"
@@ -14,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -142,6 +144,49 @@ private Q_SLOTS:
         QCOMPARE(logRoot->projectLookup().value(root + "/-Users-me-beta"), beta);
     }
 
+    void everyDirectoryIsAProjectUnlessItExtendsOne()
+    {
+        const QString root = QStringLiteral(TAVLO_TEST_FIXTURES "/log-root/projects");
+        const auto logRoot = TVLRoot::initWithRootDir(root);
+        QVERIFY(logRoot);
+        QStringList shown;
+        for (const auto &project : logRoot->projectLookup())
+            shown << QFileInfo(project->path()).fileName() + " = " + project->projectName();
+        // Three projects called "app" are told apart by what their directories say before it.
+        QCOMPARE(shown, QStringList({"-Users-me-app = app (me)", "-Users-me-orphan--claude-worktrees-x = x",
+                                     "-home-me--dotfiles = dotfiles", "-home-me-legacy = legacy",
+                                     "-work--scratch-app = app (scratch)", "-work-client-b-app = app (b)",
+                                     "C--Users-me--claude = claude",
+                                     // Another project's directory differing in case is another
+                                     // project where the file system tells case apart.
+                                     "C--Users-me-proj--claude-worktrees-y = y", "X--02-Clients-Docs = Docs",
+                                     "c--Users-me-proj = proj"}));
+        const auto app = logRoot->projectLookup().value(root + "/-Users-me-app");
+        app->loadIfNeeded();
+        QCOMPARE(app->subprojects().size(), size_t(1));
+        QCOMPARE(app->subprojects().front()->projectName(), QString("claude-worktrees-fix"));
+    }
+
+    void namesOfProjectDirectories()
+    {
+        const QStringList listed{"-a-app", "-a-app--wt-1", "-a-app--wt-1--x", "C--Users-me", "-b--c-app"};
+        const struct
+        {
+            const char *name;
+            const char *parent;
+        } cases[] = {{"-a-app--wt-1", "-a-app"},
+                     {"-a-app--wt-1--x", "-a-app"},  // the shortest project it extends
+                     {"C--Users-me--claude", "C--Users-me"},
+                     {"C--Users-you--claude", ""},
+                     {"-b--c-app", ""},
+                     {"--x", ""}};
+        for (const auto &test : cases)
+            QCOMPARE(TVLProjectNames::parentProjectDirectory("/nowhere", test.name, listed), QString(test.parent));
+        QCOMPARE(TVLProjectNames::subprojectName("-a-app--wt-1--x", "-a-app"), QString("wt-1--x"));
+        QCOMPARE(TVLProjectNames::distinctNames({"-x-a-app", "-y-a-app", "-y-b", "-z-app"}, {"app", "app", "b", "app"}),
+                 QStringList({"app (x-a)", "app (y-a)", "b", "app (z)"}));
+    }
+
     void sortModes()
     {
         const QString root = threeProjects();
@@ -218,15 +263,18 @@ private Q_SLOTS:
         logRoot->pathDidUpdate(root + "/-Users-me-gamma/s.jsonl");
         QVERIFY(gamma->mostRecentSessionDate().isValid());
 
-        // A subproject event goes to its project; a subproject without project is ignored.
+        // A subproject event goes to its project; a "--" directory that extends no project there
+        // (a hidden folder, a drive, a worktree of a removed project) is a project of its own.
         const auto beta = logRoot->projectLookup().value(root + "/-Users-me-beta");
         beta->loadIfNeeded();
         QCOMPARE(beta->subprojects().size(), size_t(1));
         writeSession(root + "/-Users-me-beta--sub/s.jsonl", "2025-01-01T00:00:00.000Z");
         logRoot->pathDidUpdate(root + "/-Users-me-beta--sub/s.jsonl");
+        QCOMPARE(logRoot->projectLookup().size(), 4);
         writeSession(root + "/-Users-me-zeta--sub/s.jsonl", "2025-01-01T00:00:00.000Z");
         logRoot->pathDidUpdate(root + "/-Users-me-zeta--sub/s.jsonl");
-        QCOMPARE(logRoot->projectLookup().size(), 4);
+        QCOMPARE(logRoot->projectLookup().size(), 5);
+        QVERIFY(logRoot->projectLookup().contains(root + "/-Users-me-zeta--sub"));
         QVERIFY(!logRoot->projectLookup().contains(root + "/-Users-me-zeta"));
 
         // A transcript lying in the root itself: the project creation warns, nothing is added.
@@ -234,7 +282,7 @@ private Q_SLOTS:
         LogCapture log;
         logRoot->pathDidUpdate(root + "/loose.jsonl");
         QCOMPARE(log.count("WARNING: Beep: Not a directory: " + root + "/loose.jsonl"), 1);
-        QCOMPARE(logRoot->projectLookup().size(), 4);
+        QCOMPARE(logRoot->projectLookup().size(), 5);
     }
 
     void unreadableProjectDirectory()

@@ -436,6 +436,45 @@ private Q_SLOTS:
         QCOMPARE(TVLSession::truncatePrompt(emoji), std::optional<QString>(QString(78, 'a') + "\u2026"));
     }
 
+    void titleModeShowsTheSessionsOwnTitle()
+    {
+        HVXDefaults::standard().setInteger("TVLSessionDisplayMode", 5);
+        const QString root = QStringLiteral(TAVLO_TEST_FIXTURES "/log-root/projects/");
+        const struct
+        {
+            const char *session;
+            QString title;
+        } cases[] = {
+            // The last name the user gave, after the titles the assistant made; tags stay text.
+            {"C--Users-me--claude/win-claude.jsonl", QStringLiteral("settings cleanup [\u2060c:red]final")},
+            {"X--02-Clients-Docs/win-docs.jsonl", "Summary of the client letters"},  // the last one
+            {"-home-me--dotfiles/dot-1.jsonl", "Dotfiles: vim links"},                // older files' summary
+            {"-work--scratch-app/scratch-1.jsonl", "Try the new parser"},             // the first prompt
+        };
+        for (const auto &test : cases) {
+            const auto session = TVLSession::initWithPath(root + test.session);
+            QCOMPARE(session->displayTitle(), test.title);
+        }
+    }
+
+    void todaysLinesOnThePage()
+    {
+        const auto session = TVLSession::initWithPath(QStringLiteral(TAVLO_TEST_FIXTURES "/log-root/projects/-Users-me-app/today.jsonl"));
+        const QString page = session->markdown();
+        QVERIFY(page.contains("<p class=\"pr-link-line\"><a href=\"https://github.com/me/app/pull/58\">Pull request #58 \u00b7 me/app</a></p>"));
+        QVERIFY(page.contains("<a href=\"https://github.com/me/app/pull/59\">"));
+        QVERIFY(page.contains("class=\"away-summary-body folded\">\n\nWhile you were away: the **login test**"));
+        QVERIFY(page.contains("class=\"system api-error\">\n\n<p class=\"api-error-text\">Overloaded</p>"));
+        QVERIFY(page.contains("class=\"assistant api-error\">\n\nAPI Error: 529 Overloaded"));
+        // Lines of other types show nothing and count nothing; no exchange starts at them.
+        QCOMPARE(session->exchanges().size(), size_t(3));
+        for (const char *quiet : {"queue-operation", "total_tokens_reminder", "hook_success", "permission-mode"})
+            QVERIFY2(!page.contains(quiet), quiet);
+        // A line that is no web address is no link.
+        const auto line = TVLMessage::initWithString(R"json({"type":"pr-link","prNumber":3,"prUrl":"javascript:alert(1)"})json");
+        QCOMPARE(*line->rawMarkdown(), QStringLiteral("<p class=\"pr-link-line\">Pull request #3</p>"));
+    }
+
     void exchangeTitles()
     {
         QJsonObject summary = prompt("c1", "summary");
@@ -497,7 +536,7 @@ private Q_SLOTS:
         session->addToContextMenu(menu);
         QCOMPARE(menu.titles(), (QStringList{"Open in new Window", "Reveal in Finder", "Copy URL", "Open Project", "-", "Open in", "-",
                                              "Show File Name", "Show Start Date", "Show Last Changed", "Show First Prompt",
-                                             "Show Last Prompt", "-", "Use Relative Time"}));
+                                             "Show Last Prompt", "Show Title", "-", "Use Relative Time"}));
         QVERIFY(menu.itemWithTitle("Show Start Date")->checked);
         QVERIFY(!menu.itemWithTitle("Show File Name")->checked);
         menu.itemWithTitle("Show Last Prompt")->action();

@@ -231,6 +231,44 @@ private Q_SLOTS:
         QCOMPARE(loaded->tokenUsage()->inputTokens, 3 + compactionInput);
     }
 
+    void copiedCallsCountWhereTheyWereWrittenFirst()
+    {
+        const QString root = QStringLiteral(TAVLO_TEST_FIXTURES "/log-root/projects");
+        // An aside and a forked worker repeat the session's calls; only their own count.
+        const auto today = TVLSession::initWithPath(root + "/-Users-me-app/today.jsonl");
+        QCOMPARE(today->subagents().size(), size_t(2));
+        const TVLTokenUsage own{1000 + 1100 + 1200, 200 + 300 + 250, 500, 4000 + 4500 + 5000, 0, 0};
+        const TVLTokenUsage aside{400, 90, 0, 800, 0, 0}, fork{600, 120, 0, 900, 0, 0};
+        QCOMPARE(*today->subagents()[0]->tokenUsage(), aside);
+        QCOMPARE(*today->subagents()[1]->tokenUsage(), fork);
+        TVLTokenUsage total = own;
+        total.addUsage(aside);
+        total.addUsage(fork);
+        QCOMPARE(*today->tokenUsage(), total);
+        // The copies are still lines of the sub-agent, marked.
+        const auto forkLines = today->subagents()[1]->messages();
+        const auto copies = std::count_if(forkLines.begin(), forkLines.end(),
+                                          [](TVLMessage *message) { return message->countedElsewhere(); });
+        QCOMPARE(copies, 3);
+
+        // A resumed session replays its calls without request ids: each counts once.
+        const auto resumed = TVLSession::initWithPath(root + "/-home-me--dotfiles/dot-1.jsonl");
+        QCOMPARE(*resumed->tokenUsage(), (TVLTokenUsage{180, 70, 10, 760, 0, 0}));
+    }
+
+    void flatSubagentsBelongToTheirSession()
+    {
+        const QString legacy = QStringLiteral(TAVLO_TEST_FIXTURES "/log-root/projects/-home-me-legacy");
+        const auto project = TVLProject::initWithRootDir(legacy);
+        project->loadIfNeeded();
+        // The sub-agent beside its session is with it; one whose session is gone is a session.
+        QCOMPARE(project->sessionLookup().keys(), QStringList({legacy + "/0aa1.jsonl", legacy + "/agent-9z9z.jsonl"}));
+        const auto session = project->sessionLookup().value(legacy + "/0aa1.jsonl");
+        QCOMPARE(session->subagents().size(), size_t(1));
+        QCOMPARE(session->subagents()[0]->path(), legacy + "/agent-1b2c.jsonl");
+        QCOMPARE(*session->tokenUsage(), (TVLTokenUsage{110, 50, 0, 0, 0, 0}));
+    }
+
     void subagentCountFollowsATitleWithPercentSigns()
     {
         const QString path = write(m_dir.filePath("projects/-home-me-app/report %1 %2.jsonl"),

@@ -96,12 +96,12 @@ private Q_SLOTS:
     void countsEachModelCallOnceAsTheViewerDoes()
     {
         TVLLibraryIndex index(m_database);
-        // The resumed session first: the repeated call moves to the first session afterwards.
         QVERIFY(index.update(m_s2).ok);
         QVERIFY(index.update(m_root).ok);
+        // A call counts once in each session that holds it, as each session's total says.
         const TVLTokenUsage root = sum(index, m_root);
-        QCOMPARE(root.inputTokens, 100 + 50 + 20 + 1);
-        QCOMPARE(root.outputTokens, 30 + 5 + 2 + 1);
+        QCOMPARE(root.inputTokens, 100 + 50 + 20 + 100 + 1);
+        QCOMPARE(root.outputTokens, 30 + 5 + 2 + 30 + 1);
         // The session with its sub-agent and its compaction, as the viewer sums it.
         const auto session = TVLSession::initWithPath(m_s1);
         QVERIFY(session);
@@ -118,8 +118,7 @@ private Q_SLOTS:
             QCOMPARE(byDay.rows[i].key, byDayOfCalls.rows[i].key);
             QCOMPARE(byDay.rows[i].usage, byDayOfCalls.rows[i].usage);
         }
-        // The repeated call stays with the first file by path; the resumed session keeps its own.
-        QCOMPARE(sum(index, m_root + "/-home-b").outputTokens, 1);
+        QCOMPARE(sum(index, m_s2), *TVLSession::initWithPath(m_s2)->tokenUsage());
 
         const auto byModel = TVLUsageSummary::summarize(index.usageRecords(m_root), TVLUsageSummary::Grouping::Model,
                                                         TVLPriceTable::builtIn());
@@ -128,7 +127,32 @@ private Q_SLOTS:
         QCOMPARE(byModel.rows.back().unpricedModels, QStringList{"claude-unknown-9"});
         QCOMPARE(byModel.totals.unpricedModels, QStringList{"claude-unknown-9"});
         // Sonnet 4.5 at $3 in and $15 out per million tokens.
-        QCOMPARE(byModel.rows.front().costUSD, (170 * 3.0 + 37 * 15.0) / 1e6);
+        QCOMPARE(byModel.rows.front().costUSD, (270 * 3.0 + 67 * 15.0) / 1e6);
+    }
+
+    void copiesAndTitlesOfTodaysSessions()
+    {
+        TVLLibraryIndex index(m_database);
+        const QString root = QStringLiteral(TAVLO_TEST_FIXTURES "/log-root/projects");
+        QVERIFY(index.update(root).ok);
+        // Sessions, with their asides, forks, replays and flat sub-agents, as the viewer counts them.
+        for (const char *name : {"/-Users-me-app/today.jsonl", "/-home-me--dotfiles/dot-1.jsonl", "/-home-me-legacy/0aa1.jsonl"}) {
+            const QString path = root + name;
+            QCOMPARE(sum(index, path), *TVLSession::initWithPath(path)->tokenUsage());
+        }
+        // A replayed call keeps the day it was made.
+        const auto days = TVLUsageSummary::summarize(index.usageRecords(root + "/-home-me--dotfiles"),
+                                                     TVLUsageSummary::Grouping::Day, TVLPriceTable::builtIn());
+        QCOMPARE(days.rows.size(), size_t(1));
+        QCOMPARE(index.sessionTitle(root + "/C--Users-me--claude/win-claude.jsonl"), QString("settings cleanup [c:red]final"));
+        QCOMPARE(index.sessionTitle(root + "/-home-me--dotfiles/dot-1.jsonl"), QString("Dotfiles: vim links"));
+        QCOMPARE(index.sessionTitle(root + "/-work--scratch-app/scratch-1.jsonl"), QString("Try the new parser"));
+        const auto hits = index.search("invoice", root, 5);
+        QVERIFY(hits && !hits->empty());
+        QCOMPARE(hits->front().sessionTitle, QString());
+        const auto titled = index.search("letters", root, 5);
+        QVERIFY(titled && !titled->empty());
+        QCOMPARE(titled->front().sessionTitle, QString("Summary of the client letters"));
     }
 
     void followsAppendsRewritesAndRemovals()
@@ -185,7 +209,7 @@ private Q_SLOTS:
         const auto rest = index.update(m_root);
         QVERIFY(rest.ok && !rest.cancelled);
         QCOMPARE(rest.filesRead, 3);
-        QCOMPARE(sum(index, m_root).inputTokens, 100 + 50 + 20 + 1);
+        QCOMPARE(sum(index, m_root).inputTokens, 100 + 50 + 20 + 100 + 1);
     }
 
     void searchesWithQuerySyntaxWithinAScope()
@@ -238,7 +262,7 @@ private Q_SLOTS:
             TVLLibraryIndex index(m_database);
             QVERIFY(index.update(m_root).ok);
             QCOMPARE(log.count("WARNING: The library index"), 1);
-            QCOMPARE(sum(index, m_root).outputTokens, 38);
+            QCOMPARE(sum(index, m_root).outputTokens, 68);
             QCOMPARE(QDir(m_dir.filePath("cache")).entryList({"library.sqlite.unusable-*"}).size(), 1);
         }
     }
