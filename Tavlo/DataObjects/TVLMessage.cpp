@@ -131,21 +131,21 @@ QString systemText(const object &line)
     return {};
 }
 
-// System lines the page shows: the recap for a user who came back, folded, and API errors.
-// Every other system line stays off the page.
-QString systemMarkdown(const object &line)
+// System lines of their own on the page: the recap for a user who came back, folded, and API
+// errors; nothing for other system lines (they show their message like any line).
+std::optional<QString> systemMarkdown(const object &line)
 {
     const std::string_view subtype = stringAt(line, "subtype").value_or(std::string_view());
+    if (subtype != "away_summary" && subtype != "api_error")
+        return std::nullopt;
     const QString text = systemText(line);
     if (text.isEmpty())
-        return {};
+        return QString();
     if (subtype == "away_summary")
         return QStringLiteral("<p class=\"away-summary-header\"><span class=\"fold-toggle\">%1</span> While you were away</p>"
                               "\n<div class=\"away-summary-body folded\">\n\n%2\n\n</div>")
             .arg(kFoldedGlyph, text);
-    if (subtype == "api_error")
-        return QStringLiteral("<p class=\"api-error-text\">%1</p>").arg(escapeHtml(text));
-    return {};
+    return QStringLiteral("<p class=\"api-error-text\">%1</p>").arg(escapeHtml(text));
 }
 } // namespace
 
@@ -240,10 +240,6 @@ std::optional<QString> TVLMessage::rawMarkdownWithPatchLineLimit(qint64 patchLin
     if (!parsed.ok())
         return QString();
     const object &line = parsed.line();
-    if (m_lineType == QLatin1String("pr-link"))
-        return pullRequestMarkdown(line);
-    if (m_lineType == QLatin1String("system"))
-        return systemMarkdown(line);
     if (m_lineType == QLatin1String("attachment")) {
         const auto attachment = objectAt(line, "attachment");
         const auto prompt = attachment ? stringAt(*attachment, "prompt") : std::nullopt;
@@ -252,6 +248,11 @@ std::optional<QString> TVLMessage::rawMarkdownWithPatchLineLimit(qint64 patchLin
     if (m_flags.sourceToolAssistant)
         if (auto patch = markdownForStructuredPatchWithLimit(patchLineLimit))
             return patch;
+    if (m_lineType == QLatin1String("pr-link"))
+        return pullRequestMarkdown(line);
+    if (m_lineType == QLatin1String("system") && !m_flags.sourceToolAssistant)
+        if (auto text = systemMarkdown(line))
+            return text;
     const auto modelMessage = objectAt(line, "message");
     element content;
     if (!modelMessage || (*modelMessage)["content"].get(content) != simdjson::SUCCESS)

@@ -151,7 +151,8 @@ public:
     // when it holds one.
     void loadSubagents(QHash<QString, TVLSessionRead> *prefetched = nullptr);
     void resolveSubagentAnchors(const std::vector<std::shared_ptr<TVLSubagent>> &subagents);
-    void markCallsCountedElsewhere(const std::vector<std::shared_ptr<TVLSubagent>> &transcripts);
+    // Marks the lines of the attached transcripts whose calls the session counts elsewhere.
+    void markCallsCountedElsewhere(std::vector<TVLSubagent *> transcripts);
     QString resolveTaskAnchorForAgentIdExchangeByMsgUuid(const QString &agentId,
                                                           const QHash<QString, QString> &exchangeByMessageUuid) const;
     QString resolveAcompactAnchorForPromptIdExchangeByMsgUuid(const QString &promptId,

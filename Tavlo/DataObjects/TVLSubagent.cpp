@@ -185,7 +185,10 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
         loaded.push_back(subagent);
     }
     resolveSubagentAnchors(loaded);
-    markCallsCountedElsewhere(loaded);
+    std::vector<TVLSubagent *> transcripts;
+    for (const auto &subagent : loaded)
+        transcripts.push_back(subagent.get());
+    markCallsCountedElsewhere(transcripts);
     attachCompactionUsageFromSubagents(loaded);
 
     std::vector<std::shared_ptr<TVLSubagent>> visible;
@@ -204,11 +207,8 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
 // first, which is the session's own file, else the attached transcript first by path (the order
 // the library index uses too). Asides and forks copy their parent's lines; those copies show but
 // add nothing. A compaction counts only through the line credited to its summary.
-void TVLSession::markCallsCountedElsewhere(const std::vector<std::shared_ptr<TVLSubagent>> &transcripts)
+void TVLSession::markCallsCountedElsewhere(std::vector<TVLSubagent *> byPath)
 {
-    std::vector<TVLSubagent *> byPath;
-    for (const auto &transcript : transcripts)
-        byPath.push_back(transcript.get());
     std::sort(byPath.begin(), byPath.end(), [](const TVLSubagent *a, const TVLSubagent *b) { return a->path() < b->path(); });
     QSet<QString> countedInTranscripts;
     auto counted = [&](const QString &id) { return m_latestByMessageId.contains(id) || countedInTranscripts.contains(id); };

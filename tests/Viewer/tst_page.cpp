@@ -222,6 +222,28 @@ private Q_SLOTS:
         QCOMPARE(evaluate(*page, QStringLiteral("document.querySelectorAll('.exchange-wrapper .exchange-wrapper').length")).toInt(), 0);
     }
 
+    // The pull requests a session opened are listed at the top of its page, the new ones too.
+    void pullRequestsAreListedAtTheTop()
+    {
+        QList<QJsonObject> lines;
+        QFile fixture(QStringLiteral(TAVLO_TEST_FIXTURES "/log-root/projects/-Users-me-app/today.jsonl"));
+        QVERIFY(fixture.open(QIODevice::ReadOnly));
+        for (const QByteArray &line : fixture.readAll().split('\n'))
+            if (!line.isEmpty())
+                lines << QJsonDocument::fromJson(line).object();
+        auto session = writeSession(lines);
+        auto page = makePage();
+        QVERIFY(showSession(*page, session));
+        const QString listed = QStringLiteral("Array.from(document.querySelectorAll('#pull-requests a')).map(a => a.href)");
+        QTRY_COMPARE(evaluate(*page, listed).toStringList(),
+                     QStringList({"https://github.com/me/app/pull/58", "https://github.com/me/app/pull/59"}));
+        QVERIFY(evaluate(*page, QStringLiteral("document.body.firstElementChild.id")).toString() == QStringLiteral("pull-requests"));
+        lines << QJsonObject{{"type", "pr-link"}, {"prNumber", 60}, {"prUrl", "https://github.com/me/app/pull/60"},
+                             {"prRepository", "me/app"}};
+        growAndNotify(session, lines);
+        QTRY_COMPARE(evaluate(*page, listed).toStringList().size(), 3);
+    }
+
     // A long page opens with its newest exchanges; the rest arrive in parts, in their places,
     // and an exchange asked for before its part came is there at once.
     void longPageArrivesInParts()
