@@ -44,6 +44,8 @@ public:
     // The working directory of the session's first edit; empty when it names none.
     const QString &workingDirectory() const { return m_workingDirectory; }
     const std::vector<File> &files() const { return m_files; }
+    // Failed calls on files that no applied edit changed, which are not listed among the files.
+    const std::vector<TVLFileEdit> &unlistedFailures() const { return m_unlistedFailures; }
     bool isEmpty() const { return m_files.empty() && m_failedEdits == 0; }
 
     qint64 appliedEdits() const;

@@ -4,6 +4,7 @@
 #include "TVLExchange.h"
 #include "TVLJsonAccess.h"
 #include "TVLMessage.h"
+#include "TVLParsedLine.h"
 
 #include <QDir>
 
@@ -15,49 +16,9 @@ using namespace TVLJsonAccess;
 namespace {
 constexpr qsizetype kErrorLength = 300;
 
-// The line parsed again. The parser is kept between lines, but its buffers are given back after
-// a line of megabytes (a Write of a big file) so that one such line does not pin them.
-class ParsedLine
-{
-public:
-    explicit ParsedLine(QByteArrayView bytes)
-    {
-        thread_local simdjson::dom::parser parser;
-        m_parser = &parser;
-        element document;
-        // Lines of a session read keep the padding simdjson reads past their end.
-        if (parser.parse(bytes.data(), size_t(bytes.size()), false).get(document) == simdjson::SUCCESS)
-            m_ok = document.get_object().get(m_line) == simdjson::SUCCESS;
-        m_huge = bytes.size() > 256 * 1024;
-    }
-    ~ParsedLine()
-    {
-        if (m_huge)
-            *m_parser = simdjson::dom::parser();
-    }
-    ParsedLine(const ParsedLine &) = delete;
-    ParsedLine &operator=(const ParsedLine &) = delete;
-    bool ok() const { return m_ok; }
-    const object &line() const { return m_line; }
-
-private:
-    simdjson::dom::parser *m_parser = nullptr;
-    object m_line;
-    bool m_ok = false;
-    bool m_huge = false;
-};
-
 bool isEditTool(std::string_view name)
 {
     return name == "Edit" || name == "MultiEdit" || name == "Write" || name == "NotebookEdit";
-}
-
-std::optional<array> arrayAt(const object &obj, std::string_view key)
-{
-    array value;
-    if (obj[key].get_array().get(value) == simdjson::SUCCESS)
-        return value;
-    return std::nullopt;
 }
 
 qint64 numberAt(const object &obj, std::string_view key)
@@ -180,9 +141,12 @@ QString resultText(const object &item)
     return joined;
 }
 
+// The error on one line, without the tag the tools wrap it in.
 QString shortError(QString text)
 {
     text = text.simplified();
+    if (text.startsWith(QLatin1String("<tool_use_error>")) && text.endsWith(QLatin1String("</tool_use_error>")))
+        text = text.mid(16, text.size() - 16 - 17).trimmed();
     if (text.size() > kErrorLength)
         text = text.left(kErrorLength) + QStringLiteral("\u2026");
     return text;
@@ -215,7 +179,7 @@ void TVLTranscriptEditReader::readExchange(const TVLExchange &exchange)
         const bool result = !m_calls.empty() && mayHoldResult(bytes);
         if (!call && !result)
             continue;
-        const ParsedLine parsed(bytes);
+        const TVLParsedLine parsed(bytes);
         if (!parsed.ok())
             continue;
         if (call)
@@ -345,7 +309,7 @@ void TVLTranscriptEditReader::applyResultObject(qsizetype index, const object &r
 void TVLTranscriptEditReader::fillFromInput(qsizetype index)
 {
     TVLFileEdit &edit = m_edits[size_t(index)];
-    const ParsedLine parsed(m_calls[size_t(index)].line->rawBytes());
+    const TVLParsedLine parsed(m_calls[size_t(index)].line->rawBytes());
     const auto modelMessage = parsed.ok() ? objectAt(parsed.line(), "message") : std::nullopt;
     const auto items = modelMessage ? arrayAt(*modelMessage, "content") : std::nullopt;
     if (!items)

@@ -3,6 +3,8 @@
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSessionChanges.h"
+#include "Tavlo/DataObjects/TVLSessionMarkdown.h"
+#include "Halvex/cmark/HVXMarkDown.h"
 #include "TranscriptBuilder.h"
 
 #include <QDir>
@@ -217,6 +219,58 @@ private Q_SLOTS:
             return;
         QCOMPARE(changes.files()[0].path, QStringLiteral("/w/a.txt"));
         QCOMPARE(changes.files()[0].edits[0].diffText().split('\n', Qt::SkipEmptyParts), diff);
+    }
+
+    void fencesOutgrowEveryBacktickRunInside_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("fence");
+        QTest::newRow("none") << "plain" << "```";
+        QTest::newRow("inline code") << "a `b` c" << "```";
+        QTest::newRow("a fence") << "```\ncode\n```" << "````";
+        QTest::newRow("a long run at the end") << "x\n``````" << "```````";
+    }
+
+    void fencesOutgrowEveryBacktickRunInside()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, fence);
+        const QString block = TVLSessionMarkdown::fenced(text, "diff");
+        QVERIFY(block.startsWith(fence + "diff\n"));
+        QVERIFY(block.endsWith("\n" + fence));
+        QVERIFY(!block.startsWith(fence + "`"));
+        // Rendered, the whole text stays inside one code block.
+        const QString html = HVXMarkDown::htmlFromMarkdown(block + "\n\nafter").value_or(QString());
+        QCOMPARE(html.count("<pre>"), 1);
+        QVERIFY(html.contains("<p>after</p>"));
+    }
+
+    void aSessionReadsAsMarkdown()
+    {
+        const QString plain = TVLSessionMarkdown::forSession(*m_session, false);
+        const QString steps = TVLSessionMarkdown::forSession(*m_session, true);
+        QVERIFY(plain.startsWith("# Add a greeting module and mention it in the README.\n"));
+        QVERIFY(plain.contains("> Use a prefix constant, document usage with a sub-agent,\n> and add a notebook cell.\n"));
+        QVERIFY(plain.contains("A fence inside: ```` stays put."));
+        QVERIFY(!plain.contains("**Edit**"));
+        // Each exchange is headed by its time, linked to it.
+        const QString html = HVXMarkDown::htmlFromMarkdown(plain).value_or(QString());
+        QVERIFY(html.contains("<h2><a href=\"tvl://" + m_project + "/" + kSession + ".jsonl?exchange=p1\">2025-11-07 10:00:00 UTC</a></h2>"));
+        QCOMPARE(html.count("<h2>"), 2);
+
+        // With the tool steps: edits as diffs in their place, failures said, results fenced, and the
+        // sub-agent's edits under the exchange that started it.
+        QVERIFY(steps.contains("**Edit** `README.md` (+2 \u22120)\n```diff\n@@ -1,1 +1,3 @@\n # App\n+\n+Greets people.\n```"));
+        QVERIFY(steps.contains("**Edit** `setup.cfg` failed: `File does not exist.`"));
+        QVERIFY(steps.contains("Result\n```\nWrote docs/usage.md and linked it.\n```"));
+        QVERIFY(steps.contains("Sub-agent: **Write** `docs/usage.md` (created, +5 \u22120)\n````diff\n"));
+        QVERIFY(steps.indexOf("**MultiEdit**") < steps.indexOf("Sub-agent: **Write**"));
+        QVERIFY(!steps.contains("The file /home/dev/app/README.md has been updated."));
+
+        const QString one = TVLSessionMarkdown::forExchange(*m_session, *m_session->exchangeWithUuid("p1"), true);
+        QVERIFY(one.startsWith("## [2025-11-07 10:00:00 UTC]"));
+        QVERIFY(one.contains("**Write** `src/greet.py` (created, +2 \u22120)"));
+        QVERIFY(!one.contains("MultiEdit"));
     }
 };
 
