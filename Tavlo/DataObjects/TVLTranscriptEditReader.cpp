@@ -176,7 +176,7 @@ void TVLTranscriptEditReader::readExchange(const TVLExchange &exchange)
     for (const TVLMessage *message : exchange.messages()) {
         const QByteArrayView bytes = message->rawBytes();
         const bool call = mayHoldEditCall(bytes);
-        const bool result = !m_calls.empty() && mayHoldResult(bytes);
+        const bool result = mayAnswerWaitingCall(bytes);
         if (!call && !result)
             continue;
         const TVLParsedLine parsed(bytes);
@@ -187,6 +187,21 @@ void TVLTranscriptEditReader::readExchange(const TVLExchange &exchange)
         if (result && !m_calls.empty())
             readResults(parsed.line());
     }
+}
+
+// Most result lines answer other tools: a line is parsed only when it names a call still waiting
+// for its result, or the line of a call whose result came without hunks.
+bool TVLTranscriptEditReader::mayAnswerWaitingCall(QByteArrayView bytes) const
+{
+    if ((m_unanswered.isEmpty() && m_awaitingHunks.isEmpty()) || !mayHoldResult(bytes))
+        return false;
+    for (auto it = m_unanswered.cbegin(); it != m_unanswered.cend(); ++it)
+        if (bytes.contains(QByteArrayView(it.key())))
+            return true;
+    for (const QByteArray &lineUuid : m_awaitingHunks)
+        if (bytes.contains(QByteArrayView(lineUuid)))
+            return true;
+    return false;
 }
 
 void TVLTranscriptEditReader::readCalls(const object &line, const TVLMessage &message, const TVLExchange &exchange)
@@ -232,8 +247,10 @@ void TVLTranscriptEditReader::readCalls(const object &line, const TVLMessage &me
         const qsizetype index = qsizetype(m_edits.size());
         m_edits.push_back(std::move(edit));
         m_calls.push_back({&message, false, false});
-        if (!toolUseId.isEmpty())
+        if (!toolUseId.isEmpty()) {
             m_callByToolUseId.insert(toolUseId, index);
+            m_unanswered.insert(toolUseId.toUtf8(), index);
+        }
         m_callsByLineUuid[message.uuid()].append(index);
     }
 }
@@ -256,6 +273,7 @@ void TVLTranscriptEditReader::readResults(const object &line)
             answeredHere = true;
             const qsizetype index = *found;
             m_calls[size_t(index)].answered = true;
+            m_unanswered.remove(toQString(*id).toUtf8());
             bool isError = false;
             if (result["is_error"].get_bool().get(isError) == simdjson::SUCCESS && isError) {
                 TVLFileEdit &edit = m_edits[size_t(index)];
@@ -268,6 +286,8 @@ void TVLTranscriptEditReader::readResults(const object &line)
             }
             if (toolUseResult)
                 applyResultObject(index, *toolUseResult);
+            if (!m_calls[size_t(index)].hasResultHunks)
+                awaitHunksFromLine(m_calls[size_t(index)].line->uuid());
         }
     if (answeredHere || !toolUseResult)
         return;
@@ -278,6 +298,17 @@ void TVLTranscriptEditReader::readResults(const object &line)
     for (const qsizetype index : m_callsByLineUuid.value(toQString(*callLine)))
         if (!m_calls[size_t(index)].hasResultHunks && !m_edits[size_t(index)].failed)
             applyResultObject(index, *toolUseResult);
+}
+
+// A repeated result follows its result closely, so only the last few such calls are waited for.
+void TVLTranscriptEditReader::awaitHunksFromLine(const QString &lineUuid)
+{
+    const QByteArray key = lineUuid.toUtf8();
+    if (key.isEmpty() || m_awaitingHunks.contains(key))
+        return;
+    if (m_awaitingHunks.size() >= kAwaitedLines)
+        m_awaitingHunks.removeFirst();
+    m_awaitingHunks.append(key);
 }
 
 // Takes the result's hunks when it speaks of the call's file: a line may answer several calls,

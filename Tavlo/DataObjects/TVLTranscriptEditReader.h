@@ -36,6 +36,8 @@ private:
         bool hasResultHunks = false;
     };
 
+    bool mayAnswerWaitingCall(QByteArrayView bytes) const;
+    void awaitHunksFromLine(const QString &lineUuid);
     void readCalls(const simdjson::dom::object &line, const TVLMessage &message, const TVLExchange &exchange);
     void readResults(const simdjson::dom::object &line);
     void applyResultObject(qsizetype index, const simdjson::dom::object &result);
@@ -50,4 +52,8 @@ private:
     std::vector<Call> m_calls;
     QHash<QString, qsizetype> m_callByToolUseId;           // the latest call of each id
     QHash<QString, QList<qsizetype>> m_callsByLineUuid;    // the calls each line made
+    QHash<QByteArray, qsizetype> m_unanswered;             // ids of the calls waiting for a result
+    // Lines of calls whose result came without hunks, which a later line may repeat with them.
+    static constexpr qsizetype kAwaitedLines = 16;
+    QList<QByteArray> m_awaitingHunks;
 };
