@@ -5,7 +5,10 @@
 #include "Tavlo/DataObjects/TVLSessionChanges.h"
 #include "Tavlo/DataObjects/TVLSessionMarkdown.h"
 #include "Halvex/cmark/HVXMarkDown.h"
+#include "RecordingDesktop.h"
 #include "TranscriptBuilder.h"
+#include "Halvex/Foundation/HVXMenu.h"
+#include "Tavlo/DataObjects/TVLToolSteps.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -271,6 +274,53 @@ private Q_SLOTS:
         QVERIFY(one.startsWith("## [2025-11-07 10:00:00 UTC]"));
         QVERIFY(one.contains("**Write** `src/greet.py` (created, +2 \u22120)"));
         QVERIFY(!one.contains("MultiEdit"));
+    }
+
+    // The exchange's menu copies it as the export writes it, with tool steps as the setting says;
+    // the text is made when chosen, from the session the exchange belongs to.
+    void anExchangeIsCopiedAsMarkdown()
+    {
+        const auto desktop = RecordingDesktop::install();
+        const auto exchange = m_session->exchangeWithUuid("p2");
+        HVXMenu menu;
+        exchange->addToContextMenu(menu);
+        const HVXMenuItem *copy = menu.itemWithTitle("Copy as Markdown");
+        QVERIFY(copy && copy->action);
+        TVLToolSteps::setShownOverride(true);
+        copy->action();
+        TVLToolSteps::setShownOverride(false);
+        copy->action();
+        TVLToolSteps::setShownOverride(std::nullopt);
+        QCOMPARE(desktop->copiedTexts.size(), 2);
+        QCOMPARE(desktop->copiedTexts[0], TVLSessionMarkdown::forExchange(*m_session, *exchange, true));
+        QVERIFY(desktop->copiedTexts[0].contains("**MultiEdit** `src/greet.py`"));
+        QVERIFY(!desktop->copiedTexts[1].contains("**MultiEdit**"));
+        QVERIFY(desktop->copiedTexts[1].startsWith("## [2025-11-07 10:05:00 UTC]"));
+    }
+
+    // A call answered without hunks waits for a line that repeats its result with them, but
+    // only while few such calls wait: the repeat follows its result closely.
+    void aRepeatedResultFillsOnlyARecentCall()
+    {
+        QList<QJsonObject> lines{prompt("p", "go")};
+        auto repeat = [](const QString &uuid, const QString &callLine, const QString &path) {
+            return QJsonObject{{"type", "assistant"}, {"uuid", uuid}, {"sourceToolAssistantUUID", callLine},
+                               {"message", QJsonObject{{"role", "assistant"}, {"content", QJsonArray{}}}},
+                               {"toolUseResult", QJsonObject{{"filePath", path},
+                                                             {"structuredPatch", QJsonArray{QJsonObject{{"lines", QJsonArray{"+from repeat"}}}}}}}};
+        };
+        for (int i = 0; i < 20; ++i) {
+            const QString id = QStringLiteral("t%1").arg(i);
+            const QString path = QStringLiteral("/w/f%1.txt").arg(i);
+            lines << editCall("c" + id, id, "Write", QJsonObject{{"file_path", path}, {"content", "from input\n"}})
+                  << toolResult("r" + id, id, QJsonObject{{"filePath", path}});
+        }
+        lines << repeat("late0", "ct0", "/w/f0.txt") << repeat("late19", "ct19", "/w/f19.txt");
+        const auto session = TVLSession::initWithPath(write(m_dir.filePath("repeat/s.jsonl"), lines));
+        const auto changes = TVLSessionChanges::ofSession(*session);
+        QCOMPARE(changes.files().size(), size_t(20));
+        QCOMPARE(changes.files().front().edits[0].hunks[0].lines, QStringList{"+from input"});
+        QCOMPARE(changes.files().back().edits[0].hunks[0].lines, QStringList{"+from repeat"});
     }
 };
 
