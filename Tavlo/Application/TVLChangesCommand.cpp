@@ -9,6 +9,7 @@
 #include "Tavlo/DataObjects/TVLSessionChanges.h"
 #include "Tavlo/DataObjects/TVLURL.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -160,9 +161,12 @@ int runChanges(const QCommandLineParser &parser, QTextStream &out, QTextStream &
         const auto directory = TVLCommandLine::checkedPath(arguments.first(), true, err);
         if (!directory)
             return 1;
-        const auto project = TVLProject::initWithRootDir(*directory);
+        const auto project = QDir(*directory).entryList({QStringLiteral("*.jsonl")}, QDir::Files).isEmpty()
+                                 ? nullptr
+                                 : TVLProject::initWithRootDir(*directory);
         if (!project) {
-            err << "tavlo: " << arguments.first() << " is not a project directory\n";
+            err << "tavlo: " << arguments.first()
+                << " holds no session transcripts (.jsonl files); is it a project directory?\n";
             return 1;
         }
         const auto sessions = TVLSessionChanges::ofProject(*project);

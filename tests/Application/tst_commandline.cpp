@@ -153,6 +153,10 @@ private Q_SLOTS:
         QVERIFY(result.out.endsWith("In all: 2 sessions with changes, 6 files, 9 edits, +19 \u22124\n"));
         QCOMPARE(run({"changes", project, "--json"}).out.count("\"session\":"), 2);
         QCOMPARE(run({"changes"}).exitCode, 2);
+        // A log root is not a project.
+        result = run({"changes", QStringLiteral(TAVLO_TEST_FIXTURES "/changes")});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("is it a project directory?"));
     }
 
     void exportWritesMarkdown()
