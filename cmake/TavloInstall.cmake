@@ -1,6 +1,8 @@
 # What `cmake --install` puts where a Linux desktop finds it: the program, its desktop entry
 # (which also makes Tavlo the handler of tvl:// links), icons, AppStream metainfo and the licence.
 include(GNUInstallDirs)
+# The documentation folder is named after the package, as Debian has it.
+set(CMAKE_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/tavlo)
 
 set(tavlo_app_id org.tavlo.Tavlo)
 set(tavlo_desktop_dir ${CMAKE_SOURCE_DIR}/Tavlo/Resources/desktop)
