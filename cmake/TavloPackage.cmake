@@ -8,12 +8,9 @@ set(tavlo_package_date "2026-12-08")   # the date of this version's release
 # Debian wants the copyright and a changelog in /usr/share/doc/<package>, the changelog compressed
 # with gzip -9n (no name or time stamp in it, so the package is the same from every build).
 set(tavlo_debian_dir ${CMAKE_BINARY_DIR}/debian)
-string(TIMESTAMP tavlo_changelog_date "%a, %d %b %Y 12:00:00 +0000" UTC)
-if(tavlo_package_date MATCHES "^([0-9]+)-([0-9]+)-([0-9]+)$")
-  # The changelog's date is the release's, so that rebuilding changes nothing.
-  execute_process(COMMAND date -u -R -d "${tavlo_package_date} 12:00:00"
-                  OUTPUT_VARIABLE tavlo_changelog_date OUTPUT_STRIP_TRAILING_WHITESPACE)
-endif()
+# The changelog's date is the release's, so that rebuilding changes nothing.
+execute_process(COMMAND date -u -R -d "${tavlo_package_date} 12:00:00"
+                OUTPUT_VARIABLE tavlo_changelog_date OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 file(WRITE ${tavlo_debian_dir}/changelog
 "tavlo (${PROJECT_VERSION}) unstable; urgency=medium
 
