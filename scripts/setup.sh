@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing Tavlo needs on Debian 12, and does nothing
-# (quickly) when everything is already there.
+# Installs what building and running Tavlo needs on Debian 12 (`setup.sh run`), or that and what
+# testing and packaging it need too (`setup.sh`, `setup.sh test`), and does nothing (quickly) when
+# everything is already there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+purpose="${1:-test}"
 
 packages=(
   cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools qt6-webchannel-dev
   libqt6opengl6-dev libgl-dev
   libcmark-gfm-dev libcmark-gfm-extensions-dev libsimdjson-dev
-  xvfb xauth fonts-dejavu-core fonts-symbola
-  libglib2.0-dev libsqlite3-dev libqt6sql6-sqlite
-  clang libclang-rt-14-dev
-  desktop-file-utils appstream
+  libglib2.0-dev libsqlite3-dev fonts-dejavu-core fonts-symbola
 )
+if [ "$purpose" != run ]; then
+  packages+=(
+    xvfb xauth libqt6sql6-sqlite
+    clang libclang-rt-14-dev
+    desktop-file-utils appstream
+    dpkg-dev file lintian
+  )
+fi
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 
 missing=()

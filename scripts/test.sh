@@ -1,30 +1,36 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite under a virtual display,
-# then the unit tests again in a build with AddressSanitizer and UndefinedBehaviorSanitizer, then
-# each fuzz target for 30 seconds (scripts/fuzz.sh).
+# the Debian package's checks, then the unit tests again in a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then each fuzz target for 30 seconds (scripts/fuzz.sh). Prints how
+# long each step took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# Paths relative to the clone in ccache's keys: another clone (CI's) reuses this one's results.
-export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
-./scripts/setup.sh
+. scripts/steps.sh
+step "Installing what is missing" ./scripts/setup.sh test
 
 jobs=$(nproc)
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$jobs"
+step "Configuring" cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+step "Building everything" cmake --build build -j "$jobs"
 
 # The web engine refuses its sandbox when run as root (CI); the tests need no sandbox.
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu --no-sandbox}"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-xcb}"
-xvfb-run -a -s "-screen 0 1600x1000x24" ctest --test-dir build --output-on-failure -j "$jobs"
+step "Running the test suites" \
+  xvfb-run -a -s "-screen 0 1600x1000x24" ctest --test-dir build --output-on-failure -j "$jobs"
+
+step "Packaging" cmake --build build --target package >/dev/null
+step "Checking the package" tests/Desktop/check-package.sh build
 
 if [ "${TAVLO_SKIP_SANITIZERS:-0}" != "1" ]; then
-  cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVLO_SANITIZE=ON -DTAVLO_BUILD_BENCH=OFF >/dev/null
-  cmake --build build-sanitize -j "$jobs"
-  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-    QT_QPA_PLATFORM=offscreen ctest --test-dir build-sanitize --output-on-failure -L unit -j "$jobs"
+  # Only what the unit suites run: the suites, and the programs that Desktop/install installs.
+  step "Configuring the sanitizer build" \
+    cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVLO_SANITIZE=ON -DTAVLO_BUILD_BENCH=OFF >/dev/null
+  step "Building the sanitizer build" cmake --build build-sanitize -j "$jobs" --target unit-suites tavlo
+  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 QT_QPA_PLATFORM=offscreen \
+    step "Running the unit suites with sanitizers" ctest --test-dir build-sanitize --output-on-failure -L unit -j "$jobs"
 fi
 
 if [ "${TAVLO_SKIP_FUZZ:-0}" != "1" ]; then
-  ./scripts/fuzz.sh 30
+  step "Fuzzing" ./scripts/fuzz.sh 30
 fi

@@ -14,5 +14,5 @@ appstreamcli validate --no-net "$prefix/share/metainfo/org.tavlo.Tavlo.metainfo.
 test -x "$prefix/bin/tavlo"
 test -s "$prefix/share/icons/hicolor/scalable/apps/org.tavlo.Tavlo.svg"
 test -s "$prefix/share/icons/hicolor/256x256/apps/org.tavlo.Tavlo.png"
-test -s "$prefix/share/doc/Tavlo/LICENSE"
+test -s "$prefix/share/doc/tavlo/LICENSE"
 "$prefix/bin/tavlo" --version
