@@ -86,9 +86,10 @@ int main(int argc, char **argv)
         quint64 tagId = 1 + quint64(tagged % 9);
         for (const auto &child : project->children()) {
             auto *session = dynamic_cast<TVLSession *>(child.get());
+            if (session)
+                ++sessions;
             if (!session || session->exchanges().empty())
                 continue;
-            ++sessions;
             exchanges += qint64(session->exchanges().size());
             if (store && store->tagIdsForMessageId(session->exchanges().front()->uuid()).isEmpty())
                 store->addTagIdToMessageId(tagId, session->exchanges().front()->uuid());
