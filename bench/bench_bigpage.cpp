@@ -82,8 +82,7 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     const QString folder = QFileInfo(source).absolutePath() + QLatin1Char('/') + QFileInfo(source).completeBaseName();
     if (::link(QFile::encodeName(source).constData(), QFile::encodeName(session).constData()) != 0
         || !QFile::link(folder, project + QLatin1Char('/') + QFileInfo(source).completeBaseName())) {
-        line(QStringLiteral("error: cannot link the corpus into %1").arg(project));
-        return;
+        fail(QStringLiteral("cannot link the corpus into %1").arg(project));
     }
 
     TVLPageController page;
@@ -93,12 +92,16 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     const auto root = TVLRoot::initWithRootDir(rootDirectory.path());
     const auto node = root->projectLookup().value(project);
     bool loaded = false, allParts = false;
+    double allPartsAt = 0;
+    QElapsedTimer clock, beat;
     QObject::connect(&page, &TVLPageController::pageLoaded, [&] { loaded = true; });
-    QObject::connect(&page, &TVLPageController::allPartsShown, [&] { allParts = true; });
+    QObject::connect(&page, &TVLPageController::allPartsShown, [&] {
+        allParts = true;
+        allPartsAt = double(clock.nsecsElapsed()) / 1e6;
+    });
 
     // The viewer's way: a big project is read on a worker thread while the window goes on; a
     // short timer measures how long the main thread was kept from its events meanwhile.
-    QElapsedTimer clock, beat;
     double longestStall = 0;
     QTimer heartbeat;
     heartbeat.setInterval(5);
@@ -128,7 +131,7 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     page.setPendingScrollToBottom(true);
     page.displayObject(model);
     const double handedOver = double(clock.nsecsElapsed()) / 1e6;
-    waitUntil([&] { return loaded; }, 600000);
+    waitOrFail([&] { return loaded; }, 600000, QStringLiteral("the page's load"));
     // Answered once the page has its sections and has laid them out.
     const int sections = evaluate(page, QStringLiteral("void document.body.offsetHeight;"
                                                        "document.querySelectorAll('.exchange-wrapper').length"))
@@ -143,10 +146,8 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     line(QStringLiteral("  read %1; longest wait of the main thread for its events during the read %2 ms")
              .arg(inBackground ? QStringLiteral("in the background") : QStringLiteral("at once (under the threshold)"))
              .arg(longestStall, 0, 'f', 1));
-    if (!allParts)
-        waitUntil([&] { return allParts; }, 600000);
-    if (allParts)
-        figure(QStringLiteral("page-all-parts-") + size, double(clock.nsecsElapsed()) / 1e6, QStringLiteral("ms"));
+    waitOrFail([&] { return allParts; }, 600000, QStringLiteral("the page's last part"));
+    figure(QStringLiteral("page-all-parts-") + size, allPartsAt, QStringLiteral("ms"));
     line(QStringLiteral("  sections on the page: %1")
              .arg(evaluate(page, QStringLiteral("document.querySelectorAll('.exchange-wrapper').length")).toInt()));
 
@@ -161,7 +162,6 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     root->startMonitoring();
     waitUntil([] { return false; }, 500);
     std::vector<double> delays;
-    int missed = 0;
     for (int i = 0; i < appends; ++i) {
         const QString prompt = QUuid::createUuid().toString(QUuid::WithoutBraces);
         const QByteArray lines = exchangeLines(prompt, i);
@@ -174,11 +174,8 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
         timer.start();
         file.write(lines);
         file.close();
-        const bool arrived = waitUntil([&] { return evaluate(page, probe, 10000).toBool(); }, 10000);
-        if (arrived)
-            delays.push_back(double(timer.nsecsElapsed()) / 1e6);
-        else
-            ++missed;
+        waitOrFail([&] { return evaluate(page, probe, 10000).toBool(); }, 10000, QStringLiteral("an appended exchange on the page"));
+        delays.push_back(double(timer.nsecsElapsed()) / 1e6);
         // A quiet spell, so that every append is the first event after one, as a reader's are.
         waitUntil([] { return false; }, 400);
     }
@@ -188,7 +185,6 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
         figure(QStringLiteral("append-to-page-") + size + QStringLiteral(", worst"), worst(delays), QStringLiteral("ms"));
     }
     line(QStringLiteral("  %1 of %2 appends reached the page").arg(delays.size()).arg(appends));
-    Q_UNUSED(missed)
     // The corpus file is the session: it goes back to what the generator wrote.
     QFile::resize(source, sourceSize);
 }

@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <sys/resource.h>
@@ -75,13 +76,14 @@ double processMilliseconds(const QStringList &arguments, const QString &cacheDir
         QElapsedTimer timer;
         timer.start();
         process.start(program, arguments);
-        process.waitForFinished(120000);
+        if (!process.waitForFinished(120000))
+            TVLBenchFigures::fail(QStringLiteral("tavlo %1 did not finish within 120 s").arg(arguments.join(QLatin1Char(' '))));
         times.push_back(double(timer.nsecsElapsed()) / 1e6);
         if (output)
             *output = QString::fromUtf8(process.readAllStandardOutput());
-        if (process.exitCode() != 0)
-            TVLBenchFigures::line(QStringLiteral("failed: tavlo %1: %2").arg(arguments.join(QLatin1Char(' ')),
-                                                                           QString::fromUtf8(process.readAllStandardError())));
+        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+            TVLBenchFigures::fail(QStringLiteral("tavlo %1: %2").arg(arguments.join(QLatin1Char(' ')),
+                                                                   QString::fromUtf8(process.readAllStandardError())));
     }
     return median(times);
 }
@@ -143,7 +145,8 @@ int main(int argc, char **argv)
     figure(QStringLiteral("warm tavlo usage ROOT --by day, whole process, median of %1").arg(kProcessRuns),
            processMilliseconds({QStringLiteral("usage"), root, QStringLiteral("--by"), QStringLiteral("day")}, cache.path(), kProcessRuns, &output),
            QStringLiteral("ms"));
-    TVLBenchFigures::line(QStringLiteral("  (%1 days)").arg(output.count(QLatin1Char('\n')) - 5));
+    // Rows of the table: the lines that start with a date.
+    TVLBenchFigures::line(QStringLiteral("  (%1 days)").arg(output.split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} "))).size()));
     for (const char *word : {"function", "tokenizer"}) {
         figure(QStringLiteral("warm tavlo search %1 ROOT, whole process, median of %2").arg(QLatin1String(word)).arg(kProcessRuns),
                processMilliseconds({QStringLiteral("search"), QLatin1String(word), root}, cache.path(), kProcessRuns, &output),

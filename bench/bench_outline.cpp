@@ -76,6 +76,7 @@ int main(int argc, char **argv)
     loadClock.start();
     qint64 exchanges = 0;
     int tagged = 0;
+    int sessions = 0;
     for (const auto &node : viewer->contentObject()->children()) {
         auto *project = dynamic_cast<TVLProject *>(node.get());
         if (!project)
@@ -85,6 +86,8 @@ int main(int argc, char **argv)
         quint64 tagId = 1 + quint64(tagged % 9);
         for (const auto &child : project->children()) {
             auto *session = dynamic_cast<TVLSession *>(child.get());
+            if (session)
+                ++sessions;
             if (!session || session->exchanges().empty())
                 continue;
             exchanges += qint64(session->exchanges().size());
@@ -99,7 +102,7 @@ int main(int argc, char **argv)
                          "(%4), every project read, the first exchange of every session tagged; "
                          "read and tagged in %5 s")
              .arg(tagged)
-             .arg(20000)
+             .arg(sessions)
              .arg(exchanges)
              .arg(root)
              .arg(double(loadClock.elapsed()) / 1000.0, 0, 'f', 1));

@@ -96,7 +96,7 @@ SearchTiming timeSearch(TVLSearchEngine &engine, const std::vector<std::shared_p
     clock.start();
     engine.search(sessions, TVLSearchQuery::make(text, caseSensitive));
     const double call = milliseconds(clock.nsecsElapsed());
-    waitUntil([&] { return complete; }, 600000);
+    waitOrFail([&] { return complete; }, 600000, QStringLiteral("the search to complete"));
     timing.mainThread = qMax(call, engine.longestAnswerMilliseconds());
     timing.stall = stalls.longestMilliseconds();
     QObject::disconnect(connection);
@@ -200,8 +200,7 @@ void benchSession(TVLCorpusGenerator &generator, const QString &name, const TVLC
              .arg(TVLCorpusGenerator::formatSize(stats.subagentBytes), shape.description()));
     const auto session = loadSession(path);
     if (!session) {
-        line(QStringLiteral("error: %1 could not be read").arg(path));
-        return;
+        fail(QStringLiteral("%1 could not be read").arg(path));
     }
     benchSearches(name, sessionsOf(session.get()), stats.totalBytes());
 }
@@ -214,8 +213,7 @@ void benchRoot(TVLCorpusGenerator &generator)
     line(QStringLiteral("corpus viewer-root: a generated log root of 1,000 project directories holding 20,000 small sessions (%1)").arg(root));
     auto object = TVLRoot::initWithRootDir(root);
     if (!object) {
-        line(QStringLiteral("error: the root could not be listed"));
-        return;
+        fail(QStringLiteral("the root could not be listed"));
     }
     // Every project open, as a reader who expanded them all would have them.
     QElapsedTimer clock;
@@ -261,22 +259,19 @@ void benchPage(TVLCorpusGenerator &generator)
     QFile metadataFile(QFileInfo(path).absoluteDir().filePath(QStringLiteral("TavloMetaData.json")));
     if (!metadataFile.open(QIODevice::WriteOnly)
         || metadataFile.write(QJsonDocument(QJsonObject{{QStringLiteral("version"), 1}, {QStringLiteral("tags"), tags}}).toJson()) < 0) {
-        line(QStringLiteral("error: the metadata file could not be written"));
-        return;
+        fail(QStringLiteral("the metadata file could not be written"));
     }
     metadataFile.close();
     figure(QStringLiteral("tag-navigation, search-page-5000, tagged exchanges"), double(tagged), QStringLiteral("exchanges"), 0);
 
     TVLViewerViewController *viewer = present(path);
     if (!viewer) {
-        line(QStringLiteral("error: no window"));
-        return;
+        fail(QStringLiteral("no window"));
     }
     bool loaded = false;
     QObject::connect(viewer->page(), &TVLPageController::pageLoaded, [&] { loaded = true; });
     if (!waitUntil([&] { return loaded; }, 300000)) {
-        line(QStringLiteral("error: the page did not load"));
-        return;
+        fail(QStringLiteral("the page did not load"));
     }
     TVLViewerSearch *search = viewer->search();
     search->showFindField();
@@ -288,14 +283,14 @@ void benchPage(TVLCorpusGenerator &generator)
     });
     for (const QString &query : {QStringLiteral("stale migration"), QStringLiteral("handler")}) {
         search->setSearchString(query);
-        waitUntil([&] { return !search->isSearching(); }, 60000);
+        waitOrFail([&] { return !search->isSearching(); }, 60000, QStringLiteral("the search of ") + query);
         std::vector<double> steps;
         for (int i = 0; i < 21; ++i) {
             const int before = answers;
             QElapsedTimer clock;
             clock.start();
             search->findWithBackwards(i % 3 == 2);
-            waitUntil([&] { return answers > before; }, 60000);
+            waitOrFail([&] { return answers > before; }, 60000, QStringLiteral("the page's find"));
             if (i > 0)  // the first find of a text also counts every match in the page
                 steps.push_back(milliseconds(clock.nsecsElapsed()));
         }
@@ -306,8 +301,7 @@ void benchPage(TVLCorpusGenerator &generator)
 
     auto session = std::dynamic_pointer_cast<TVLSession>(viewer->page()->displayedObject());
     if (!session) {
-        line(QStringLiteral("error: no session shown"));
-        return;
+        fail(QStringLiteral("no session shown"));
     }
     viewer->setFilterTags(quint64(1) << 1);
     std::vector<double> compute, scrolled;
@@ -319,7 +313,7 @@ void benchPage(TVLCorpusGenerator &generator)
         // The scroll script ran once a script sent after it answers.
         bool answered = false;
         viewer->page()->runScript(QStringLiteral("0"), [&](const QVariant &) { answered = true; });
-        waitUntil([&] { return answered; }, 60000);
+        waitOrFail([&] { return answered; }, 60000, QStringLiteral("the page's answer"));
         scrolled.push_back(milliseconds(clock.nsecsElapsed()));
     }
     line(QStringLiteral("tag-navigation, search-page-5000: ended at exchange %1").arg(search->currentTagMatchIndex()));

@@ -138,14 +138,14 @@ int main(int argc, char **argv)
     QElapsedTimer timer;
     timer.start();
     page.displayObject(session);
-    waitUntil([&] { return loaded; }, 120000);
+    waitOrFail([&] { return loaded; }, 120000, QStringLiteral("the page's load"));
     const double toLoad = double(timer.nsecsElapsed()) / 1e6;
     // Lazy images below the window decode when scrolled to; those in view must be complete.
-    waitUntil([&] {
+    waitOrFail([&] {
         return evaluate(page, QStringLiteral("Array.from(document.images).filter(i => i.getBoundingClientRect().top < "
                                              "innerHeight).every(i => i.complete && i.naturalWidth > 0)"), 120000)
             .toBool();
-    }, 120000);
+    }, 120000, QStringLiteral("the images in view"));
     const double toImages = double(timer.nsecsElapsed()) / 1e6;
     figure(QStringLiteral("toolsteps-page-load"), toLoad, QStringLiteral("ms"));
     figure(QStringLiteral("toolsteps-page-load-with-visible-images-decoded"), toImages, QStringLiteral("ms"));

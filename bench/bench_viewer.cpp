@@ -109,6 +109,9 @@ int main(int argc, char **argv)
     // A project window on the session's directory; the session is selected as a user would.
     const qint64 memoryBefore = residentBytes();
     PaintWatcher projectPaint;
+    // The project window reads the session; the whole way to its page starts here.
+    QElapsedTimer openClock;
+    openClock.start();
     TVLViewerViewController *viewer = present(QFileInfo(session).absolutePath());
     if (!viewer || !waitForPaintedOutline(viewer, projectPaint)) {
         line(QStringLiteral("error: the project window was not painted"));
@@ -129,22 +132,20 @@ int main(int argc, char **argv)
         }
         return {};
     };
-    waitUntil([&] { return (sessionRow = findSession({})).isValid(); }, 60000);
-    if (!sessionRow.isValid()) {
-        line(QStringLiteral("error: the session row did not appear"));
-        return 1;
-    }
+    waitOrFail([&] { return (sessionRow = findSession({})).isValid(); }, 60000, QStringLiteral("the session's row"));
     bool shown = false;
     QObject::connect(viewer->page(), &TVLPageController::pageLoaded, [&] { shown = true; });
     QElapsedTimer selectClock;
     selectClock.start();
     viewer->outlineView()->selectionModel()->select(sessionRow, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    waitUntil([&] { return shown; }, 120000);
+    waitOrFail([&] { return shown; }, 120000, QStringLiteral("the session's page"));
     // The after-load scripts (highlighting, the scroll to the end, badges) have run once this answers.
     bool answered = false;
     viewer->page()->runScript(QStringLiteral("document.body.scrollHeight"), [&](const QVariant &) { answered = true; });
-    waitUntil([&] { return answered; }, 120000);
+    waitOrFail([&] { return answered; }, 120000, QStringLiteral("the page's answer"));
     figure(QStringLiteral("select-20MB-session-to-page-shown"), double(selectClock.nsecsElapsed()) / 1e6, QStringLiteral("ms"));
+    figure(QStringLiteral("open-project-read-and-select-20MB-session-to-page-shown"), double(openClock.nsecsElapsed()) / 1e6,
+           QStringLiteral("ms"));
     waitUntil([] { return false; }, 1000);  // let the page settle before reading memory
     const qint64 memoryAfter = residentBytes();
     figure(QStringLiteral("process-resident-with-session-shown"), double(memoryAfter) / (1 << 20), QStringLiteral("MB"));

@@ -1,9 +1,12 @@
 #include "HVXFileWatcher.h"
 
 #include "HVXLog.h"
+#include "HVXWatcherClock.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTimer>
 #include <atomic>
 #include <utility>
 
@@ -351,11 +354,46 @@ static std::unique_ptr<HVXFileWatcherBackend> createBackend(HVXFileWatcher &watc
 
 #endif
 
+namespace {
+class RealClock final : public HVXWatcherClock
+{
+public:
+    RealClock()
+    {
+        m_sinceStart.start();
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] {
+            // The alarm may set the next one.
+            const std::function<void()> alarm = std::exchange(m_alarm, {});
+            if (alarm)
+                alarm();
+        });
+    }
+    qint64 now() const override { return m_sinceStart.elapsed(); }
+    void setAlarm(int milliseconds, std::function<void()> alarm) override
+    {
+        m_alarm = std::move(alarm);
+        m_timer.start(milliseconds);
+    }
+    void cancelAlarm() override
+    {
+        m_timer.stop();
+        m_alarm = {};
+    }
+    bool isAlarmSet() const override { return m_timer.isActive(); }
+
+private:
+    QElapsedTimer m_sinceStart;
+    QTimer m_timer;
+    std::function<void()> m_alarm;
+};
+} // namespace
+
 HVXFileWatcher::HVXFileWatcher(QObject *parent)
     : QObject(parent)
+    , m_realClock(std::make_unique<RealClock>())
+    , m_clock(m_realClock.get())
 {
-    m_batchTimer.setSingleShot(true);
-    connect(&m_batchTimer, &QTimer::timeout, this, &HVXFileWatcher::deliver);
 }
 
 HVXFileWatcher::~HVXFileWatcher() { stop(); }
@@ -383,7 +421,7 @@ bool HVXFileWatcher::start(const QString &path)
 void HVXFileWatcher::stop()
 {
     m_backend.reset();
-    m_batchTimer.stop();
+    m_clock->cancelAlarm();
     m_pending.clear();
     m_pendingSet.clear();
     m_path.clear();
@@ -395,17 +433,27 @@ void HVXFileWatcher::setLatency(int milliseconds) { m_latencyMs = qMax(0, millis
 
 int HVXFileWatcher::watchCount() const { return m_backend ? m_backend->watchCount() : 0; }
 
+void HVXFileWatcher::setClock(HVXWatcherClock *clock)
+{
+    m_clock->cancelAlarm();
+    m_clock = clock ? clock : m_realClock.get();
+    m_lastEventAt.reset();
+    if (!m_pending.isEmpty())
+        m_clock->setAlarm(m_latencyMs, [this] { deliver(); });
+}
+
 void HVXFileWatcher::enqueue(const QString &changedPath, bool contentWritten)
 {
-    const bool afterQuietSpell = !m_sinceLastEvent.isValid() || m_sinceLastEvent.elapsed() >= m_latencyMs;
-    m_sinceLastEvent.start();
+    const qint64 now = m_clock->now();
+    const bool afterQuietSpell = !m_lastEventAt || now - *m_lastEventAt >= m_latencyMs;
+    m_lastEventAt = now;
     if (m_pendingSet.contains(changedPath))
         return;
     m_pendingSet.insert(changedPath);
     m_pending.append(changedPath);
     // Delivered from the event loop even when at once: the backend is still reading its events.
-    if (!m_batchTimer.isActive())
-        m_batchTimer.start(contentWritten && afterQuietSpell ? 0 : m_latencyMs);
+    if (!m_clock->isAlarmSet())
+        m_clock->setAlarm(contentWritten && afterQuietSpell ? 0 : m_latencyMs, [this] { deliver(); });
 }
 
 void HVXFileWatcher::deliver()

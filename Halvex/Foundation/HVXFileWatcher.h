@@ -19,11 +19,11 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QElapsedTimer>
-#include <QTimer>
 #include <memory>
+#include <optional>
 
 class HVXFileWatcherBackend;
+class HVXWatcherClock;
 
 class HVXFileWatcher final : public QObject
 {
@@ -55,6 +55,10 @@ public:
     void setWatchLimit(int limit) { m_watchLimit = limit; }
     int watchLimit() const { return m_watchLimit; }
 
+    // Times batches by this clock (kept by the caller, outliving the watcher) instead of real
+    // time; null goes back to real time. Set before start().
+    void setClock(HVXWatcherClock *clock);
+
 Q_SIGNALS:
     void pathsChanged(const QStringList &paths);
 
@@ -67,8 +71,9 @@ private:
     QString m_path;
     int m_latencyMs = kDefaultLatencyMs;
     int m_watchLimit = 0;
-    QTimer m_batchTimer;
-    QElapsedTimer m_sinceLastEvent;
+    std::unique_ptr<HVXWatcherClock> m_realClock;
+    HVXWatcherClock *m_clock = nullptr;
+    std::optional<qint64> m_lastEventAt;
     QStringList m_pending;
     QSet<QString> m_pendingSet;
 };

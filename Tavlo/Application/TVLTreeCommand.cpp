@@ -209,7 +209,11 @@ int runTree(const QCommandLineParser &parser, QTextStream &out, QTextStream &err
             err << "tavlo tree: " << parsed->path << ": no such file or directory\n";
             return 1;
         }
-        content = TVLObject::objectForPath(QFileInfo(parsed->path).absoluteFilePath());
+        const QFileInfo info(parsed->path);
+        content = TVLObject::objectForPath(info.absoluteFilePath());
+        // A subproject's directory, as the tree of its root lists it, shows as that subproject.
+        if (!content && info.isDir() && TVLSubproject::extractSubprojectNameFromPath(info.absoluteFilePath()))
+            content = TVLSubproject::initWithRootDir(info.absoluteFilePath());
         if (!content) {
             err << "tavlo tree: " << parsed->path << " is not a log root, a project or a session transcript\n";
             return 1;
@@ -228,7 +232,7 @@ TVLCommand TVLTreeCommand::command()
 {
     return {QStringLiteral("tree"),
             QStringLiteral("[PATH]"),
-            QStringLiteral("Prints the outline the viewer shows for PATH (a log root, project or session; the default "
+            QStringLiteral("Prints the outline the viewer shows for PATH (a log root, project, subproject or session; the default "
                            "log roots when none is given)."),
             {QCommandLineOption(depthOption, QStringLiteral("Show N levels below PATH (all of them by default)."),
                                 QStringLiteral("N")),

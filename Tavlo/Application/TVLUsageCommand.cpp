@@ -99,7 +99,7 @@ TVLCommand TVLUsageCommand::command()
 {
     return {QStringLiteral("usage"),
             QStringLiteral("PROJECT_DIR | PATH --by GROUP"),
-            QStringLiteral("Prints the project's token usage: per exchange, by skill, with each session's total. With --by,\n"
+            QStringLiteral("Prints the project's token usage: per exchange, by skill, sessions oldest first. With --by,\n"
                            "the usage and cost of a log root, project or session from the library index, each model call\n"
                            "counted once."),
             QList<QCommandLineOption>{QCommandLineOption(perMessageOption, QStringLiteral("List every message's usage under its exchange.")),

@@ -53,6 +53,8 @@ public:
     bool pendingScrollToBottom() const { return m_pendingScrollToBottom; }
     double pendingScrollTop() const { return m_pendingScrollTop; }
     QString pendingScrollToExchangeId() const { return m_pendingScrollToExchangeId; }
+    // How many documents went to the engine: one for each full load.
+    quint64 loadCount() const { return m_loadGeneration; }
     void setPendingScrollToBottom(bool pending) { m_pendingScrollToBottom = pending; }
     void setPendingScrollTop(double offset) { m_pendingScrollTop = offset; }
     void setPendingScrollToExchangeId(const QString &exchangeId) { m_pendingScrollToExchangeId = exchangeId; }

@@ -6,6 +6,7 @@
 #include <QTextStream>
 #include <QThread>
 #include <algorithm>
+#include <cstdlib>
 
 namespace TVLBenchFigures {
 
@@ -65,6 +66,19 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMilliseconds)
             QThread::usleep(200);
     }
     return true;
+}
+
+void waitOrFail(const std::function<bool()> &condition, int timeoutMilliseconds, const QString &what)
+{
+    if (!waitUntil(condition, timeoutMilliseconds))
+        fail(QStringLiteral("timed out after %1 s waiting for %2").arg(timeoutMilliseconds / 1000.0).arg(what));
+}
+
+void fail(const QString &message)
+{
+    line(QStringLiteral("error: ") + message);
+    // Not through the destructors: the web engine may still be busy with what did not finish.
+    std::_Exit(1);
 }
 
 } // namespace TVLBenchFigures

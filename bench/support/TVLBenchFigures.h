@@ -15,4 +15,8 @@ double worst(const std::vector<double> &values);
 qint64 residentBytes(qint64 processId = 0);
 // Runs the event loop until the condition holds or the time runs out; answers whether it held.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMilliseconds);
+// The same for what a figure depends on: when the time runs out no figure can be right, so it
+// prints "error: timed out waiting for <what>" and ends the process with status 1.
+void waitOrFail(const std::function<bool()> &condition, int timeoutMilliseconds, const QString &what);
+[[noreturn]] void fail(const QString &message);
 } // namespace TVLBenchFigures

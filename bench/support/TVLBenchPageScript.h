@@ -8,7 +8,6 @@
 #include <memory>
 
 namespace TVLBenchFigures {
-// An answer that comes after the wait gave up lands in state of its own, never in the caller's frame.
 inline QVariant evaluate(TVLPageController &page, const QString &script, int timeoutMilliseconds = 300000)
 {
     struct Answer
@@ -21,8 +20,7 @@ inline QVariant evaluate(TVLPageController &page, const QString &script, int tim
         answer->value = value;
         answer->arrived = true;
     });
-    if (!waitUntil([&] { return answer->arrived; }, timeoutMilliseconds))
-        line(QStringLiteral("warning: no answer to %1").arg(script.left(80)));
+    waitOrFail([&] { return answer->arrived; }, timeoutMilliseconds, QStringLiteral("the page's answer to ") + script.left(80));
     return answer->value;
 }
 } // namespace TVLBenchFigures

@@ -186,11 +186,33 @@ private Q_SLOTS:
     {
         const HVXAttributedString text =
             hvxAttributedString(QStringLiteral("Title  [c:#00ff00]a remark that is much too long to fit"));
-        QImage image(120, 20, QImage::Format_ARGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        text.draw(&painter, QRectF(0, 0, 120, 20), QFont(), Qt::black);
-        painter.end();
+        QVERIFY(text.width(QFont()) > 120 && text.width(QFont()) < 300);
+        // Drawn in the first 120 pixels of a wider image, and with room for all of it.
+        auto drawn = [&](qreal width) {
+            QImage image(300, 20, QImage::Format_ARGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            text.draw(&painter, QRectF(0, 0, width, 20), QFont(), Qt::black);
+            painter.end();
+            return image;
+        };
+        const QImage image = drawn(120);
+        const QImage whole = drawn(300);
+        auto inked = [&](int x) {
+            for (int y = 0; y < image.height(); ++y)
+                if (image.pixelColor(x, y) != Qt::white)
+                    return true;
+            return false;
+        };
+        int lastInked = -1;
+        for (int x = 0; x < image.width(); ++x)
+            if (inked(x))
+                lastInked = x;
+        // The text fills the room up to its edge and not beyond; it starts as the whole does and
+        // ends otherwise than the whole text cut off at the edge: in an ellipsis.
+        QVERIFY2(lastInked >= 100 && lastInked < 120, qPrintable(QString::number(lastInked)));
+        QCOMPARE(image.copy(0, 0, 40, 20), whole.copy(0, 0, 40, 20));
+        QVERIFY(image.copy(100, 0, 20, 20) != whole.copy(100, 0, 20, 20));
         bool sawGreen = false, sawBlack = false;
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x) {
@@ -200,7 +222,6 @@ private Q_SLOTS:
             }
         QVERIFY(sawGreen);
         QVERIFY(sawBlack);
-        QVERIFY(text.width(QFont()) > 120);
     }
 };
 

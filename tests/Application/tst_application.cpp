@@ -247,7 +247,7 @@ private Q_SLOTS:
             bool done = false;
             page.runJavaScript(script, [&](const QVariant &value) { answer = value; done = true; });
             if (!QTest::qWaitFor([&] { return done; }, 10000))
-                qWarning("script got no answer: %s", qPrintable(script));
+                QTest::qFail(qPrintable(QStringLiteral("The page did not answer: ") + script), __FILE__, __LINE__);
             return answer;
         };
         QTRY_COMPARE(run("document.querySelectorAll('.assistant pre code.hljs').length").toInt(), 1);
@@ -257,6 +257,7 @@ private Q_SLOTS:
         run("document.querySelector('.tool-use-header').click()");
         QVERIFY(run("document.querySelector('.tool-use-diff').classList.contains('folded')").toBool());
         QCOMPARE(run("document.querySelector('.fold-toggle').textContent").toString(), QStringLiteral("▶"));
+        QVERIFY(!recorder.requested.isEmpty());
         for (const QUrl &url : recorder.requested)
             QCOMPARE(url, QUrl::fromLocalFile(output));
     }

@@ -1,6 +1,7 @@
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/Application/TVLCommandLine.h"
 #include "TranscriptBuilder.h"
+#include "WithoutPrivileges.h"
 
 #include <QDate>
 #include <QDir>
@@ -331,13 +332,16 @@ private Q_SLOTS:
         result = run({"usage", m_dir.filePath("not-a-project")});
         QCOMPARE(result.exitCode, 1);
         QVERIFY(result.err.contains("holds no session transcripts"));
-        const QString locked = write(m_dir.filePath("locked.jsonl"), QStringList{line(prompt("x", "y"))});
+        QTemporaryDir own;
+        WithoutPrivileges unprivileged(own.path());
+        if (!unprivileged.permissionsHold())
+            QSKIP("running as root, and the rights that ignore permissions cannot be given up");
+        const QString locked = write(own.filePath("locked.jsonl"), QStringList{line(prompt("x", "y"))});
         QFile::setPermissions(locked, QFileDevice::WriteOwner);
-        if (!QFileInfo(locked).isReadable()) {  // root reads everything
-            result = run({"inspect", locked, "--json"});
-            QCOMPARE(result.exitCode, 1);
-            QVERIFY(result.err.contains("permission denied"));
-        }
+        QVERIFY(!QFileInfo(locked).isReadable());
+        result = run({"inspect", locked, "--json"});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("permission denied"));
     }
 };
 

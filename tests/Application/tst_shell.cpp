@@ -327,7 +327,12 @@ private Q_SLOTS:
         // Messages that aren't a list of texts are refused.
         QVERIFY(!TVLSingleInstance::decodeRequest("[1,2]"));
         QVERIFY(!TVLSingleInstance::decodeRequest("{\"arguments\": [\"a\", 2]}"));
-        QVERIFY(TVLSingleInstance::decodeRequest(TVLSingleInstance::encodeRequest({{QStringLiteral("a")}, {}})));
+        const TVLSingleInstance::Request sent{{QStringLiteral("a"), QStringLiteral("tvl:///x y?exchange=\"1\"")},
+                                              QStringLiteral("token-2")};
+        const auto decoded = TVLSingleInstance::decodeRequest(TVLSingleInstance::encodeRequest(sent));
+        QVERIFY(decoded);
+        QCOMPARE(decoded->arguments, sent.arguments);
+        QCOMPARE(decoded->activationToken, sent.activationToken);
 
         // Each settings file has its own instance.
         QVERIFY(TVLSingleInstance::socketPathForSettingsFile(QStringLiteral("/a/settings.ini"))

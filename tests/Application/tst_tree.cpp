@@ -108,6 +108,12 @@ private Q_SLOTS:
         const QJsonObject sub = childWithPath(children, m_examples + "/-home-alex-src-weather-app--offline-mode");
         QCOMPARE(sub.value("kind").toString(), QStringLiteral("subproject"));
         QVERIFY(sub.value("title").toString().startsWith("offline-mode"));
+        // The path listed for it is one the command takes.
+        const Run subRun = tree({sub.value("path").toString(), "--json", "--depth", "1"});
+        QCOMPARE(subRun.code, 0);
+        const QJsonObject subTop = QJsonDocument::fromJson(subRun.out.toUtf8()).object();
+        QCOMPARE(subTop.value("kind").toString(), QStringLiteral("subproject"));
+        QVERIFY(!subTop.value("children").toArray().isEmpty());
         // Three levels: project, session, exchange; exchanges are leaves here.
         for (const QJsonValue &child : children) {
             const QJsonObject row = child.toObject();

@@ -153,9 +153,16 @@ private Q_SLOTS:
     void newestItemOfAFeed()
     {
         QString reason;
-        const auto newest = TVLUpdater::newestItemInFeed(appcast(QStringLiteral("0.10.0")), &reason);
+        // Compared as versions, neither as text nor by place in the feed: 0.10.0 is newer than
+        // 0.9.0, which sorts last as text and comes first, and 0.8.0, which comes last.
+        const QByteArray feed =
+            "<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>"
+            "<item><enclosure url=\"https://example.org/a\" sparkle:version=\"0.9.0\"/></item>"
+            "<item><enclosure url=\"https://example.org/b\" sparkle:version=\"0.10.0\"/></item>"
+            "<item><enclosure url=\"https://example.org/c\" sparkle:version=\"0.8.0\"/></item>"
+            "</channel></rss>";
+        const auto newest = TVLUpdater::newestItemInFeed(feed, &reason);
         QVERIFY(newest);
-        // Compared as versions, not as text: 0.10.0 is newer than 0.9.
         QCOMPARE(newest->version, QStringLiteral("0.10.0"));
         // A release page that is not on the web is not offered.
         const auto script = TVLUpdater::newestItemInFeed(

@@ -12,6 +12,7 @@
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubproject.h"
 #include "TranscriptBuilder.h"
+#include "WithoutPrivileges.h"
 
 #include <QDir>
 #include <QFile>
@@ -287,24 +288,24 @@ private Q_SLOTS:
 
     void unreadableProjectDirectory()
     {
-        const QString root = newDir();
+        QTemporaryDir own;
+        WithoutPrivileges unprivileged(own.path());
+        if (!unprivileged.permissionsHold())
+            QSKIP("running as root, and the rights that ignore permissions cannot be given up");
+        const QString root = own.filePath("projects");
         QDir().mkpath(root + "/-Users-me-locked");
         writeSession(root + "/-Users-me-locked/s.jsonl", "2025-01-01T00:00:00.000Z");
         QFile::setPermissions(root + "/-Users-me-locked", QFileDevice::Permissions());
-        const bool enforced = !QFileInfo(root + "/-Users-me-locked/s.jsonl").isReadable();
+        QVERIFY(!QFileInfo(root + "/-Users-me-locked/s.jsonl").isReadable());
         const auto logRoot = TVLRoot::initWithRootDir(root);
         const auto locked = logRoot->projectLookup().value(root + "/-Users-me-locked");
         QVERIFY(locked);
-        if (enforced) {
-            QVERIFY(!locked->mostRecentSessionDate().isValid());
-            LogCapture capture;
-            locked->loadIfNeeded();
-            QVERIFY(locked->displayChildren().empty());
-            QCOMPARE(capture.count(QStringLiteral("WARNING: Can't list the project directory, permission denied")), 1);
-        }
+        QVERIFY(!locked->mostRecentSessionDate().isValid());
+        LogCapture capture;
+        locked->loadIfNeeded();
+        QVERIFY(locked->displayChildren().empty());
+        QCOMPARE(capture.count(QStringLiteral("WARNING: Can't list the project directory, permission denied")), 1);
         QFile::setPermissions(root + "/-Users-me-locked", QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        if (!enforced)
-            QSKIP("running with rights that ignore directory permissions");
     }
 
     void titles()

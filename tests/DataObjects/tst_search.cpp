@@ -11,6 +11,7 @@
 #include "TranscriptBuilder.h"
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <QtTest>
 
 using namespace TranscriptBuilder;
@@ -125,14 +126,31 @@ private Q_SLOTS:
 
     void cancelledJobStopsAndKeepsWhatItRead()
     {
-        const QString path = write(newSessionPath(), QList<QJsonObject>{prompt("p1", "one"), prompt("p2", "two")});
+        QList<QJsonObject> lines;
+        for (int i = 0; i < 200; ++i)
+            lines << prompt(QStringLiteral("p%1").arg(i), i == 0 || i == 150 ? QStringLiteral("one") : QStringLiteral("two"));
+        const QString path = write(newSessionPath(), lines);
         const auto session = TVLSession::initWithPath(path);
+        QCOMPARE(session->exchanges().size(), size_t(200));
         TVLSearchIndex index;
         TVLSearchJob job = index.makeJob({session}, TVLSearchQuery::make("one", false));
-        QVERIFY(!job.run([] { return true; }));
+        // Asked every 64 exchanges: stops at the second asking, before the 128th exchange.
+        int asked = 0;
+        QVERIFY(!job.run([&] { return ++asked >= 2; }));
+        auto readTexts = [](const TVLSearchJob &j) {
+            const auto &texts = j.sessions[0].texts().texts;
+            return std::count_if(texts.begin(), texts.end(), [](const auto &text) { return text != nullptr; });
+        };
+        QCOMPARE(readTexts(job), 127);
         index.store(job, false);
-        // An incomplete job leaves nothing to narrow from.
-        QVERIFY(!index.makeJob({session}, TVLSearchQuery::make("one more", false)).sessions[0].previousMatched);
+        // An incomplete job leaves nothing to narrow from, but the next one starts from its texts.
+        TVLSearchJob next = index.makeJob({session}, TVLSearchQuery::make("one more", false));
+        QVERIFY(!next.sessions[0].previousMatched);
+        QCOMPARE(readTexts(next), 127);
+        TVLSearchJob again = index.makeJob({session}, TVLSearchQuery::make("one", false));
+        QVERIFY(again.run({}));
+        QCOMPARE(std::count(again.sessions[0].matched.begin(), again.sessions[0].matched.end(), 1), 2);
+        QVERIFY(again.sessions[0].matched[0] && again.sessions[0].matched[150]);
     }
 
     void liveReadUnderAFilterMatchesTheNewExchanges()

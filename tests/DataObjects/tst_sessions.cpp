@@ -294,9 +294,13 @@ private Q_SLOTS:
         session->stopMonitoring();
         session->stopMonitoring();
         QVERIFY(!session->isMonitoring());
+        // A session on the same file, still watching, sees the growth.
+        const auto watching = TVLSession::initWithPath(path);
+        watching->startMonitoring();
         append(path, {line(prompt("p3", "three"))});
-        QTest::qWait(400);
+        QTRY_COMPARE(watching->exchanges().size(), size_t(3));
         QCOMPARE(session->exchanges().size(), size_t(2));
+        watching->stopMonitoring();
     }
 
     void badBytesBreakOnlyTheirLine()

@@ -2,6 +2,7 @@
 // watched, delivered through the file watcher and routed down the tree.
 
 #include "Halvex/Foundation/HVXDefaults.h"
+#include "Halvex/Foundation/HVXFileWatcher.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProject.h"
@@ -14,6 +15,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -98,8 +100,12 @@ private Q_SLOTS:
 
         logRoot->stopMonitoring();
         QVERIFY(!logRoot->isMonitoring());
+        // A watch of the same tree, started after the stop, sees the new project come.
+        HVXFileWatcher probe;
+        QSignalSpy probed(&probe, &HVXFileWatcher::pathsChanged);
+        QVERIFY(probe.start(root));
         writeSession(root + "/-Users-me-late/late.jsonl", "late");
-        QTest::qWait(400);
+        QTRY_VERIFY_WITH_TIMEOUT(!probed.isEmpty(), 5000);
         QVERIFY(!logRoot->projectLookup().contains(root + "/-Users-me-late"));
     }
 

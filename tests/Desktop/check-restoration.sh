@@ -53,8 +53,15 @@ rm -rf "$work/projects/-home-alex-src-weather-app"
 "$tavlo" >"$work/second.log" 2>&1 &
 pid=$!
 wait_for_pages 3
-# Nothing else comes up a moment later.
-sleep 2
+# The restoration ends by writing down the windows it restored: once that list has three
+# entries and not the deleted project, every window it opened is up.
+restorable() { grep '^HVXRestorableWindows=' "$work/settings.ini" 2>/dev/null || true; }
+for _ in $(seq 1 120); do
+  entries=$(restorable | grep -o '\\"identifier\\"' | wc -l)
+  [ "$entries" -eq 3 ] && ! restorable | grep -q weather-app && break
+  sleep 0.5
+done
+[ "$entries" -eq 3 ] || { echo "the settings list $entries windows: $(restorable)"; exit 1; }
 [ "$(pages)" -eq 3 ]
 grep -q 'WARNING: Not restoring window .*weather-app.*no longer exists' "$work/second.log"
 kill -INT "$pid"

@@ -156,7 +156,10 @@ private Q_SLOTS:
             }, Qt::QueuedConnection);
         center.postWhenIdle(kIdle);
         QTRY_VERIFY(!delivered.isEmpty());
-        QTest::qWait(50);
+        // Anything those posts queued came before this.
+        bool markerRan = false;
+        QTimer::singleShot(0, &observer, [&] { markerRan = true; });
+        QTRY_VERIFY(markerRan);
         QCOMPARE(delivered.size(), 1);
         QCOMPARE(stepsDoneWhenDelivered, 5);
         center.removeObserver(&observer);

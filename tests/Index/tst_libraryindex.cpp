@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sqlite3.h>
+#include <mutex>
 #include <thread>
 
 using namespace TranscriptBuilder;
@@ -274,16 +275,24 @@ private Q_SLOTS:
         for (int round = 0; round < 40; ++round) {
             QDir(m_dir.filePath("cache")).removeRecursively();
             std::atomic<bool> go = false;
+            std::atomic<int> working = 0;
+            std::mutex oneUpdateAtATime;
             auto open = [&] {
                 while (!go)
                     std::this_thread::yield();
                 TVLLibraryIndex index(m_database);
+                // Each then writes and reads back what the log holds; one at a time, since two
+                // updates that both find the same file new both add it and the later one fails.
+                const std::lock_guard lock(oneUpdateAtATime);
+                if (index.isOpen() && index.update(m_s1).ok && sum(index, m_s1).inputTokens == 100 + 50 + 20)
+                    ++working;
             };
             std::thread first(open), second(open);
             go = true;
             first.join();
             second.join();
             QCOMPARE(QDir(m_dir.filePath("cache")).entryList({"library.sqlite.unusable-*"}), QStringList());
+            QCOMPARE(working.load(), 2);
         }
     }
 

@@ -97,7 +97,7 @@ QVariant evaluate(TVLViewerViewController *viewer, const QString &script)
         answered = true;
     });
     if (!QTest::qWaitFor([&] { return answered; }, 20000))
-        qWarning("The page did not answer: %s", qPrintable(script));
+        QTest::qFail(qPrintable(QStringLiteral("The page did not answer: ") + script), __FILE__, __LINE__);
     return result;
 }
 

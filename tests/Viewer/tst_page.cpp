@@ -36,6 +36,7 @@
 #include <QTimer>
 #include <QWebEngineView>
 
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,8 +117,16 @@ class TestPage : public QObject
         if (!answered)
             loop.exec();
         if (!answered)
-            qWarning("script got no answer: %s", qPrintable(script.left(200)));
+            QTest::qFail(qPrintable(QStringLiteral("The page did not answer: ") + script.left(200)), __FILE__, __LINE__);
         return result;
+    }
+
+    // Returns once the page has drawn a few frames: whatever the page does in its next frames
+    // (scrolls begun with requestAnimationFrame) has begun by then.
+    static void waitForFrames(TVLPageController &page)
+    {
+        evaluate(page, QStringLiteral("window.framesDrawn = 0; (function tick() { if (++window.framesDrawn < 4) requestAnimationFrame(tick); })()"));
+        QTRY_VERIFY(evaluate(page, QStringLiteral("window.framesDrawn")).toInt() >= 4);
     }
 
     static std::unique_ptr<TVLPageController> makePage()
@@ -334,7 +343,7 @@ private Q_SLOTS:
         growAndNotify(session, exchanges(1, 16, 6));
         QVERIFY(updates.wait(10000));
         QTRY_COMPARE(sectionIds(*page).size(), 16);
-        QTest::qWait(300);
+        waitForFrames(*page);
         QCOMPARE(scrollY(*page), 700.0);
     }
 
@@ -348,10 +357,12 @@ private Q_SLOTS:
 
         // Unchanged Markdown: nothing happens, not even a load.
         QSignalSpy loads(page.get(), &TVLPageController::pageLoaded);
+        const quint64 loadsBefore = page->loadCount();
         page->fullReloadSession(session);
-        QTest::qWait(500);
-        QCOMPARE(loads.count(), 0);
+        // The page answers in order: the reload had its answer before this one.
         QCOMPARE(evaluate(*page, QStringLiteral("window.survivor")).toInt(), 1);
+        QCOMPARE(page->loadCount(), loadsBefore);
+        QCOMPARE(loads.count(), 0);
 
         // The file was rewritten shorter: a full reload that returns to the offset.
         QList<QJsonObject> rewritten = exchanges(1, 10, 6);
@@ -445,12 +456,13 @@ private Q_SLOTS:
         QTRY_VERIFY(evaluate(*page, QStringLiteral("document.body.textContent")).toString().contains(QStringLiteral("more")));
         QCOMPARE(sectionIds(*page), QStringList{hostile});
 
-        // The link goes to the confirmation, which declines it; the page stays.
-        QList<QUrl> asked;
-        page->webPage()->setLinkConfirmation([&](const QUrl &url) { asked << url; return false; });
+        // The script link is refused by the page's policy (were it to reach the confirmation,
+        // that declines it): nothing opens, the page stays.
+        page->webPage()->setLinkConfirmation([](const QUrl &) { return false; });
         const int openedBefore = int(m_desktop->opened.size());
+        LogCapture refusals;
         evaluate(*page, QStringLiteral("document.querySelector('a').click()"));
-        QTest::qWait(500);
+        QTRY_COMPARE(refusals.count(QStringLiteral("Refused to run the JavaScript URL")), 1);
         QCOMPARE(int(m_desktop->opened.size()), openedBefore);
         QCOMPARE(evaluate(*page, QStringLiteral("document.title")).toString(), title);
         QVERIFY(!server.hasPendingConnections());
@@ -525,7 +537,12 @@ private Q_SLOTS:
         // With Command held nothing but visible-exchange reports is handled.
         hvxSetModifierFlags(HVXModifierCommand);
         evaluate(*page, QStringLiteral("tavloPost({action:'toggleTag', id:'E2-L0', tagId:3, checked:false})"));
-        QTest::qWait(300);
+        // Messages come in order: once this one is in, the toggle was heard.
+        QSignalSpy visible(page.get(), &TVLPageController::visibleExchangesChanged);
+        evaluate(*page, QStringLiteral("tavloPost({action:'visibleExchanges', ids:['probe']})"));
+        QTRY_VERIFY(std::any_of(visible.cbegin(), visible.cend(), [](const QList<QVariant> &arguments) {
+            return arguments.at(0).toStringList() == QStringList{QStringLiteral("probe")};
+        }));
         hvxSetModifierFlags(0);
         QCOMPARE(metadata->tagIdsForMessageId(uuidFor(2, 0)), QList<quint64>{3});
 
@@ -718,7 +735,8 @@ private Q_SLOTS:
         QCOMPARE(run(QStringLiteral("typeof hljs")).toString(), QStringLiteral("object"));
         QTRY_COMPARE(run(QStringLiteral("document.querySelectorAll('pre code.hljs').length")).toInt(), 1);
         QCOMPARE(run(QStringLiteral("document.querySelectorAll('.exchange-wrapper').length")).toInt(), 1);
-        QTest::qWait(200);
+        // The image failed (its error event came with that) before the title is read.
+        QTRY_VERIFY(run(QStringLiteral("document.querySelector('img').complete")).toBool());
         QVERIFY(run(QStringLiteral("document.title")).toString() != QStringLiteral("owned"));
     }
 };

@@ -19,6 +19,7 @@
 
 #include "Halvex/AppKit/HVXOutlineView.h"
 
+#include <algorithm>
 #include <QApplication>
 #include <QDir>
 #include <QImage>
@@ -268,7 +269,13 @@ private Q_SLOTS:
                         .data(Qt::ToolTipRole).toString().contains(QStringLiteral("\u2611\uFE0E Insight")));
             QTRY_COMPARE(evaluate(viewer->page()->webPage(), firstBadgeText).toString(), QStringLiteral("Insight"));
         }
-        QVERIFY(bar->grab().toImage() != barBefore);
+        // The bar's pill for the tag carries the new name, and what is drawn there changed.
+        const QList<TVLTagFilterView::Pill> pills = bar->pills();
+        const auto renamed = std::find_if(pills.cbegin(), pills.cend(),
+                                          [](const TVLTagFilterView::Pill &pill) { return pill.tagIndex == 2; });
+        QVERIFY(renamed != pills.cend());
+        QCOMPARE(renamed->name, QStringLiteral("Insight"));
+        QVERIFY(bar->grab(renamed->rect).toImage() != barBefore.copy(renamed->rect));
 
         // A new colour too: the badges of the page carry it.
         settings->commitColorAt(1, QColor(0x12, 0x34, 0x56));

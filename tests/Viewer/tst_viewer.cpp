@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QCheckBox>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -124,13 +125,25 @@ private Q_SLOTS:
         QVERIFY(!viewer->page()->pendingScrollToBottom());
 
         // An exchange of the session shown only scrolls; another session's exchange loads that session.
+        const quint64 loadsBefore = viewer->page()->loadCount();
         viewer->outlineView()->expand(sessionRow);
         select(viewer, model->index(1, 0, sessionRow));
         QCOMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(session));
         select(viewer, model->index(2, 0, sessionRow));
-        QTest::qWait(300);
-        QCOMPARE(loads.count(), 1);
+        QCOMPARE(viewer->page()->loadCount(), loadsBefore);
         QCOMPARE(viewer->selectionIndexPaths()->first(), (HVXIndexPath{0, 0, 2}));
+        const QModelIndex second = model->index(1, 0);
+        viewer->outlineView()->expand(second);
+        QTRY_VERIFY(model->rowCount(second) > 0);
+        const QModelIndex otherSession = model->index(0, 0, second);
+        viewer->outlineView()->expand(otherSession);
+        QTRY_VERIFY(model->rowCount(otherSession) > 0);
+        select(viewer, model->index(0, 0, otherSession));
+        QCOMPARE(viewer->page()->loadCount(), loadsBefore + 1);
+        QCOMPARE(viewer->page()->displayedObject(), model->sharedObjectForIndex(otherSession));
+        QVERIFY(loads.wait(20000));
+        select(viewer, sessionRow);
+        QVERIFY(loads.wait(20000));
 
         // Deselecting keeps the page.
         viewer->outlineView()->selectionModel()->clearSelection();
@@ -235,14 +248,23 @@ private Q_SLOTS:
     void relativeTimeTimerFollowsTheSetting()
     {
         const QString root = newRoot();
-        writeSession(root + "/-home-me-app/s.jsonl", "r", 1);
+        const QString fiveMinutesAgo = QDateTime::currentDateTimeUtc().addSecs(-300).toString(Qt::ISODateWithMs);
+        write(root + "/-home-me-app/s.jsonl", QList<QJsonObject>{prompt("r-p1", "question", fiveMinutesAgo)});
+        // Sessions titled by their first time.
+        HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 1);
+        const auto byName = qScopeGuard([] { HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 0); });
         TVLViewerViewController *viewer = openViewer(root);
+        const QModelIndex sessionRow = viewer->outlineModel()->index(0, 0, viewer->outlineModel()->index(0, 0));
+        auto title = [&] { return sessionRow.data(Qt::DisplayRole).toString(); };
         HVXDefaults::standard().setBool(QStringLiteral("TVLSessionUseRelativeTime"), true);
         QVERIFY(viewer->hasRelativeTimeRefreshTimer());
+        QTRY_VERIFY2(title().endsWith(QLatin1String(" ago")), qPrintable(title()));
         HVXDefaults::standard().setBool(QStringLiteral("TVLSessionUseRelativeTime"), false);
         QVERIFY(!viewer->hasRelativeTimeRefreshTimer());
+        QTRY_VERIFY2(!title().contains(QLatin1String("ago")) && title().contains(QLatin1String(", ")), qPrintable(title()));
         HVXDefaults::standard().setBool(QStringLiteral("TVLSessionUseRelativeTime"), true);
         QVERIFY(viewer->hasRelativeTimeRefreshTimer());
+        QTRY_VERIFY2(title().endsWith(QLatin1String(" ago")), qPrintable(title()));
     }
 
     void toolStepsFlagReloadsThePage()
