@@ -3,9 +3,8 @@
 #include "TVLCommandLine.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLToolSteps.h"
+#include "Tavlo/Viewer/TVLPageSections.h"
 #include "Tavlo/Viewer/TVLPageTemplate.h"
-
-#include "Halvex/cmark/HVXMarkDown.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -31,8 +30,7 @@ int runExport(const QCommandLineParser &parser, QTextStream &out, QTextStream &e
         return 1;
     const ToolStepsForExport toolSteps(parser.isSet(toolStepsOption));
     // The page the viewer shows, with its scripts and styles inlined so that any browser opens it alone.
-    const QString markdown = session->markdown();
-    const QString body = markdown.isEmpty() ? QString() : HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString());
+    const QString body = TVLPageSections::dataElementOf(TVLPageSections::sourcesOfObject(*session));
     const QString html = TVLPageTemplate::shared().standaloneDocumentWithBody(body);
     if (!parser.isSet(outputOption)) {
         out << html;
