@@ -16,9 +16,9 @@ namespace {
 
 std::atomic<qint64> g_blockTimeLimitMs{1000};
 
-// Text this short converts in milliseconds even at cmark-gfm's worst: it is converted where it is
-// asked for, without the hand-over to a worker that lets a long one be given up.
-constexpr qsizetype kConvertedInPlace = 8 * 1024;
+// Text this short converts in about a millisecond even at cmark-gfm's worst: it is converted where
+// it is asked for, without the hand-over to a worker that lets a long one be given up.
+constexpr qsizetype kConvertedInPlace = 2 * 1024;
 
 // Conversions given up on go on to their end here. The pool is never destroyed, so that leaving
 // the program does not wait for them.
@@ -26,36 +26,58 @@ QThreadPool &conversionPool()
 {
     static QThreadPool *pool = [] {
         auto *threads = new QThreadPool;
-        threads->setMaxThreadCount(2);
+        threads->setMaxThreadCount(4);
         return threads;
     }();
     return *pool;
 }
 
-QString escapedHtml(const QString &text)
+// The conversions of one page: short texts at once; long ones handed to workers together and
+// waited for until one time limit for all, so that a page of many slow texts waits once.
+class Conversions
 {
-    return text.toHtmlEscaped();
-}
+public:
+    // Returns the index its HTML will have.
+    qsizetype add(const QString &markdown)
+    {
+        if (markdown.isEmpty() || markdown.size() < kConvertedInPlace) {
+            m_html.push_back(markdown.isEmpty() ? QString() : HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString()));
+            return qsizetype(m_html.size()) - 1;
+        }
+        auto promise = std::make_shared<std::promise<std::optional<QString>>>();
+        m_long.push_back({qsizetype(m_html.size()), markdown, promise->get_future()});
+        conversionPool().start([promise, markdown] { promise->set_value(HVXMarkDown::htmlFromMarkdown(markdown)); });
+        m_html.push_back({});
+        return qsizetype(m_html.size()) - 1;
+    }
 
-std::optional<QString> convertWithinLimit(const QString &markdown)
-{
-    if (markdown.size() < kConvertedInPlace)
-        return HVXMarkDown::htmlFromMarkdown(markdown);
-    auto promise = std::make_shared<std::promise<std::optional<QString>>>();
-    std::future<std::optional<QString>> result = promise->get_future();
-    conversionPool().start([promise, markdown] { promise->set_value(HVXMarkDown::htmlFromMarkdown(markdown)); });
-    if (result.wait_for(TVLPageSections::blockTimeLimit()) == std::future_status::ready)
-        return result.get();
-    HVXLogWarning(QStringLiteral("Text of %1 characters took over %2 ms to format; shown as plain text")
-                      .arg(markdown.size())
-                      .arg(TVLPageSections::blockTimeLimit().count()));
-    return TVLPageSections::plainTextFallback(markdown);
-}
+    // Every HTML, in the order added; a long text not converted in time as it is, with a note.
+    std::vector<QString> finish()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + TVLPageSections::blockTimeLimit();
+        for (LongText &text : m_long) {
+            if (text.result.wait_until(deadline) == std::future_status::ready) {
+                m_html[size_t(text.index)] = text.result.get().value_or(QString());
+                continue;
+            }
+            HVXLogWarning(QStringLiteral("Text of %1 characters took over %2 ms to format; shown as plain text")
+                              .arg(text.markdown.size())
+                              .arg(TVLPageSections::blockTimeLimit().count()));
+            m_html[size_t(text.index)] = TVLPageSections::plainTextFallback(text.markdown);
+        }
+        return std::move(m_html);
+    }
 
-QString htmlOf(const QString &markdown)
-{
-    return markdown.isEmpty() ? QString() : convertWithinLimit(markdown).value_or(QString());
-}
+private:
+    struct LongText
+    {
+        qsizetype index;
+        QString markdown;
+        std::future<std::optional<QString>> result;
+    };
+    std::vector<QString> m_html;
+    std::vector<LongText> m_long;
+};
 
 } // namespace
 
@@ -73,7 +95,7 @@ QString TVLPageSections::plainTextFallback(const QString &markdown)
 {
     return QStringLiteral("<p class=\"format-note\">Shown as plain text: formatting it took too long.</p>"
                           "<pre class=\"plain-text\"><code class=\"nohighlight\">")
-           + escapedHtml(markdown) + QStringLiteral("</code></pre>");
+           + markdown.toHtmlEscaped() + QStringLiteral("</code></pre>");
 }
 
 TVLPageSectionSource TVLPageSections::sourceOfExchange(const TVLExchange &exchange)
@@ -104,18 +126,27 @@ TVLPageSources TVLPageSections::sourcesOfObject(const TVLObject &object)
 
 QJsonArray TVLPageSections::converted(const TVLPageSources &sources)
 {
+    Conversions conversions;
+    for (const TVLPageSectionSource &source : sources) {
+        if (source.blocks.empty())
+            conversions.add(source.looseMarkdown);
+        for (const TVLMessage::PageBlock &block : source.blocks)
+            conversions.add(block.markdown);
+    }
+    const std::vector<QString> html = conversions.finish();
+
     QJsonArray sections;
+    size_t next = 0;
     for (const TVLPageSectionSource &source : sources) {
         if (source.blocks.empty()) {
-            if (!source.looseMarkdown.isEmpty())
-                sections.append(QJsonObject{{QStringLiteral("html"), htmlOf(source.looseMarkdown)}});
+            sections.append(QJsonObject{{QStringLiteral("html"), html[next++]}});
             continue;
         }
         QJsonArray blocks;
         for (const TVLMessage::PageBlock &block : source.blocks)
             blocks.append(QJsonObject{{QStringLiteral("id"), block.id},
                                       {QStringLiteral("kind"), block.kind},
-                                      {QStringLiteral("html"), htmlOf(block.markdown)}});
+                                      {QStringLiteral("html"), html[next++]}});
         QJsonObject section{{QStringLiteral("id"), source.id}, {QStringLiteral("blocks"), blocks}};
         if (source.preamble)
             section.insert(QStringLiteral("preamble"), true);

@@ -9,9 +9,10 @@
 // A section is an exchange: its section id and its blocks. A page that is no session (a
 // summary, a Markdown text) is one loose piece, cleaned the same way.
 //
-// Some texts take cmark-gfm very long (it is quadratic on some inputs): a block that takes more
-// than the time limit is shown as preformatted text with a note, while its conversion finishes
-// unseen on a worker thread. Conversion reads only the sources, so it may run on any thread.
+// Some texts take cmark-gfm very long (it is quadratic on some inputs): the long texts of a page
+// are converted on workers within one time limit, and one not done by then is shown as
+// preformatted text with a note, while its conversion finishes unseen. Conversion reads only the
+// sources, so it may run on any thread.
 
 #include "Tavlo/DataObjects/TVLMessage.h"
 
@@ -50,7 +51,7 @@ public:
     static QString dataElement(const QJsonArray &sections);
     static QString dataElementOf(const TVLPageSources &sources) { return dataElement(converted(sources)); }
 
-    // How long one block may take to convert; tests shorten it.
+    // How long the long texts of one conversion may take; tests shorten it.
     static std::chrono::milliseconds blockTimeLimit();
     static void setBlockTimeLimit(std::chrono::milliseconds limit);
     // What a block that took too long shows instead.
