@@ -501,7 +501,7 @@ private Q_SLOTS:
     void onlyVisibleLinkTextOpens()
     {
         auto page = makePage();
-        QVERIFY(showSession(*page, writeSession(HostilePage::lines())));
+        QVERIFY(showSession(*page, writeSession(HostilePage::linkLines())));
         QWidget *surface = page->webView()->focusProxy();
         QVERIFY(surface);
         m_desktop->opened.clear();

@@ -35,6 +35,15 @@ QList<QJsonObject> HostilePage::lines()
     };
 }
 
+QList<QJsonObject> HostilePage::linkLines()
+{
+    QList<QJsonObject> kept;
+    for (const QJsonObject &line : lines())
+        if (line["uuid"].toString().startsWith("H1-") || line["uuid"].toString().startsWith("H5-"))
+            kept << line;
+    return kept;
+}
+
 QStringList HostilePage::sectionIds()
 {
     return {"H1-P", "H2-P", "H3-P", "H4-P", "H5-P", "H6-P", "H7-P"};

@@ -11,6 +11,8 @@
 
 namespace HostilePage {
 QList<QJsonObject> lines();
+// Only the first exchange and the one with the links, which no markup left open hides.
+QList<QJsonObject> linkLines();
 // The section ids the page must show, in order.
 QStringList sectionIds();
 // Text of the last answer, which markup left open earlier must not hide.
