@@ -223,9 +223,10 @@ void TVLPageController::callPage(const QString &function, const QJsonArray &argu
                                  std::function<void(const QVariant &)> answer)
 {
     // The arguments go as one JSON array spread into the call: JSON is a script literal, so no
-    // text that came with the data can become program text.
-    runScript(function + QStringLiteral("(...") + QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact))
-                  + QStringLiteral(")"),
+    // text that came with the data can become program text. While a new document loads its
+    // script may not be there yet: the call is then left out (the load's own work follows).
+    runScript(QStringLiteral("typeof %1 === 'function' ? %1(...").arg(function)
+                  + QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact)) + QStringLiteral(") : undefined"),
               std::move(answer));
 }
 
