@@ -1,12 +1,14 @@
 // Session page figures in the real web engine: the full load of a session of 5,000 exchanges
 // (document built, first part loaded and highlighted, every earlier part on the page), one
 // exchange appended the incremental way (host side, page side by the page's own clock, and in
-// all), and the same append done by a full reload, for the ratio. Prints "name: value unit"
+// all), and the same append done by a full reload, for the ratio; then a session with text that
+// cmark-gfm takes seconds for, shown without holding up the window. Prints "name: value unit"
 // lines after describing the corpus.
 
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Halvex/cmark/HVXMarkDown.h"
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "bench/support/TVLBenchFigures.h"
 #include "bench/support/TVLBenchPageScript.h"
@@ -20,6 +22,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUuid>
 #include <QWebEngineView>
 
@@ -136,6 +139,62 @@ double timeReloadAppend(TVLPageController &page, const std::shared_ptr<TVLSessio
     return elapsed;
 }
 
+// 240 KB of "![[]()", on which cmark-gfm is quadratic, as the one answer of a session: the time
+// cmark-gfm takes for it alone, the page's load with it, and the longest the main thread went
+// without handling its events meanwhile.
+void hostileTextFigures(const QString &directory)
+{
+    const QString text = QStringLiteral("![[]()").repeated(40000);
+    const QJsonObject user{{"type", "user"}, {"uuid", "hostile-prompt"},
+                           {"message", QJsonObject{{"role", "user"}, {"content", "Format this"}}}};
+    const QJsonObject answer{{"type", "assistant"}, {"uuid", "hostile-answer"},
+                             {"message", QJsonObject{{"role", "assistant"}, {"content", QJsonArray{QJsonObject{{"type", "text"}, {"text", text}}}}}}};
+    const QString path = directory + QStringLiteral("/hostile.jsonl");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(QJsonDocument(user).toJson(QJsonDocument::Compact) + "\n" + QJsonDocument(answer).toJson(QJsonDocument::Compact) + "\n") < 0)
+        line(QStringLiteral("warning: could not write %1").arg(path));
+    file.close();
+    line(QStringLiteral("corpus: one session of one prompt and one answer of %1 KB of \"![[]()\"").arg(text.size() / 1000));
+
+    QElapsedTimer timer;
+    timer.start();
+    Q_UNUSED(HVXMarkDown::htmlFromMarkdown(text));
+    figure(QStringLiteral("hostile-text-cmark-alone"), double(timer.nsecsElapsed()) / 1e6, QStringLiteral("ms"));
+
+    const std::shared_ptr<TVLSession> session = TVLSession::initWithPath(path);
+    if (!session) {
+        line(QStringLiteral("error: the model did not open %1").arg(path));
+        return;
+    }
+    TVLPageController page;
+    page.resize(1000, 800);
+    page.show();
+    // The engine is started with a page of nothing first: its start is not the text's doing.
+    bool loaded = false;
+    QObject::connect(&page, &TVLPageController::pageLoaded, [&] { loaded = true; });
+    page.fullLoad(QStringLiteral("warm"));
+    waitUntil([&] { return loaded; }, 120000);
+    loaded = false;
+    QElapsedTimer sinceTick;
+    double longestStall = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestStall = std::max(longestStall, double(sinceTick.nsecsElapsed()) / 1e6);
+        sinceTick.restart();
+    });
+    sinceTick.start();
+    ticker.start();
+    timer.restart();
+    page.displayObject(session);
+    waitUntil([&] { return loaded; }, 120000);
+    figure(QStringLiteral("hostile-text-page-load"), double(timer.nsecsElapsed()) / 1e6, QStringLiteral("ms"));
+    figure(QStringLiteral("hostile-text-longest-main-thread-stall"), longestStall, QStringLiteral("ms"));
+    figure(QStringLiteral("hostile-text-shown-plain"),
+           evaluate(page, QStringLiteral("document.querySelectorAll('.format-note').length")).toDouble(), QStringLiteral("blocks"), 0);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -144,6 +203,10 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QTemporaryDir work;
     HVXDefaults::useStoreAtPath(work.filePath(QStringLiteral("settings.ini")));
+    if (app.arguments().contains(QStringLiteral("--hostile-text-only"))) {
+        hostileTextFigures(work.path());
+        return 0;
+    }
 
     TVLCorpusGenerator generator;
     TVLCorpusShape shape;
@@ -178,6 +241,8 @@ int main(int argc, char **argv)
     figure(QStringLiteral("page-sections"), evaluate(page, QStringLiteral("document.querySelectorAll('.exchange-wrapper').length")).toDouble(), QStringLiteral("exchange sections"), 0);
     figure(QStringLiteral("page-highlighted-blocks"), evaluate(page, QStringLiteral("document.querySelectorAll('pre code.hljs').length")).toDouble(), QStringLiteral("code blocks"), 0);
     figure(QStringLiteral("full-load"), fullLoad, QStringLiteral("ms"));
+    figure(QStringLiteral("full-load-sections-made-in-page"),
+           evaluate(page, QStringLiteral("(performance.getEntriesByName('tavlo-sections')[0] || {}).duration")).toDouble(), QStringLiteral("ms"));
 
     std::vector<double> host, pageSide, total;
     for (int i = 0; i < kAppends; ++i) {
@@ -197,5 +262,7 @@ int main(int argc, char **argv)
     figure(QStringLiteral("append-full-reload-median"), median(reload), QStringLiteral("ms"));
     figure(QStringLiteral("reload-over-incremental"), median(reload) / std::max(median(total), 0.001), QStringLiteral("x"), 1);
     figure(QStringLiteral("exchanges-at-end"), double(session->exchanges().size()), QStringLiteral("exchanges"), 0);
+
+    hostileTextFigures(work.path());
     return 0;
 }

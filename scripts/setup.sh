@@ -37,7 +37,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# highlight.js for the session page, pinned by package-lock.json.
-if [ ! -f node_modules/@highlightjs/cdn-assets/highlight.min.js ]; then
+# highlight.js and DOMPurify for the session page, pinned by package-lock.json.
+if [ ! -f node_modules/@highlightjs/cdn-assets/highlight.min.js ] || [ ! -f node_modules/dompurify/dist/purify.min.js ]; then
   npm ci --no-audit --no-fund --loglevel=error
 fi

@@ -4,9 +4,8 @@
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSessionMarkdown.h"
 #include "Tavlo/DataObjects/TVLToolSteps.h"
+#include "Tavlo/Viewer/TVLPageSections.h"
 #include "Tavlo/Viewer/TVLPageTemplate.h"
-
-#include "Halvex/cmark/HVXMarkDown.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -26,8 +25,7 @@ struct ToolStepsForExport
 // The page the viewer shows, with its scripts and styles inlined so that any browser opens it alone.
 QString pageDocument(TVLSession &session)
 {
-    const QString markdown = session.markdown();
-    const QString body = markdown.isEmpty() ? QString() : HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString());
+    const QString body = TVLPageSections::dataElementOf(TVLPageSections::sourcesOfObject(session));
     return TVLPageTemplate::shared().standaloneDocumentWithBody(body);
 }
 

@@ -76,6 +76,17 @@ QString TVLExchange::markdown() const
     return text;
 }
 
+std::vector<TVLMessage::PageBlock> TVLExchange::pageBlocks() const
+{
+    std::vector<TVLMessage::PageBlock> blocks;
+    for (const Ptr &child : children()) {
+        TVLMessage::PageBlock block = static_cast<TVLMessage *>(child.get())->pageBlock();
+        if (!block.markdown.isEmpty())
+            blocks.push_back(std::move(block));
+    }
+    return blocks;
+}
+
 bool TVLExchange::containsCompactSummary() const
 {
     for (const Ptr &child : children())

@@ -4,9 +4,8 @@
 // page and what tags, annotations, search and tvl:// links address, by the prompt's uuid.
 // They are rebuilt on every read of their session.
 
+#include "TVLMessage.h"
 #include "TVLObject.h"
-
-class TVLMessage;
 
 class TVLExchange final : public TVLObject
 {
@@ -27,6 +26,9 @@ public:
 
     QString markdown() const override;
     QString markdownWithSectionAnchors() const { return markdown(); }
+    // The blocks of the messages that show something, in file order: the page's pieces of
+    // this exchange's section.
+    std::vector<TVLMessage::PageBlock> pageBlocks() const;
     bool containsCompactSummary() const;
 
     QString displayTitle() const override;

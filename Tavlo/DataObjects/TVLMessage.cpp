@@ -81,6 +81,34 @@ QString escapeHtmlAttribute(const QString &text)
     return escaped;
 }
 
+// cmark ends a line at a lone carriage return too: text that Tavlo indents or escapes line by
+// line has its line breaks made one kind first, so no line escapes the indentation.
+QString withUnixLineBreaks(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+// Preformatted text inside an HTML block of the page's Markdown: a blank line would end the
+// block and turn the rest into Markdown, so line breaks become character references.
+QString escapeHtmlOnOneLine(const QString &text)
+{
+    return escapeHtml(withUnixLineBreaks(text)).replace(QLatin1Char('\n'), QLatin1String("&#10;"));
+}
+
+// A code fence longer than any run of backticks in the text, so that no line of it closes the fence.
+QString codeFenceFor(const QString &text)
+{
+    qsizetype longest = 0;
+    qsizetype run = 0;
+    for (const QChar c : text) {
+        run = c == QLatin1Char('`') ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return QString(std::max<qsizetype>(3, longest + 1), QLatin1Char('`'));
+}
+
 bool startsFolded(qint64 lineCount, const QString &limitKey)
 {
     const qint64 limit = HVXDefaults::standard().integerForKey(limitKey);
@@ -331,13 +359,14 @@ std::optional<QString> TVLMessage::markdownForStructuredPatchWithLimit(qint64 li
         }
     }
     const bool folded = limit == 0 || total > limit;
+    const QString fence = codeFenceFor(diff);
     return QStringLiteral("<p class=\"tool-use-header\"><span class=\"fold-toggle\">%1</span> Update(%2)</p>\n")
                .arg(folded ? kFoldedGlyph : kUnfoldedGlyph, escapeHtmlAttribute(shownPath))
         + QStringLiteral("<p class=\"tool-use-stats\">&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;Added %1 lines, removed %2 lines</p>\n")
               .arg(added)
               .arg(removed)
         + QStringLiteral("<div class=\"tool-use-diff %1\">\n\n").arg(folded ? QStringLiteral("folded") : QString())
-        + QStringLiteral("```diff\n") + diff + QStringLiteral("```\n\n") + QStringLiteral("</div>\n");
+        + fence + QStringLiteral("diff\n") + diff + fence + QStringLiteral("\n\n</div>\n");
 }
 
 QString TVLMessage::toolStepsHtml() const
@@ -354,12 +383,12 @@ QString TVLMessage::toolStepsHtml() const
     return parsed.ok() ? TVLToolSteps::htmlForLine(parsed.line(), patch) : QString();
 }
 
-QString TVLMessage::htmlBlock() const
+TVLMessage::PageBlock TVLMessage::pageBlock() const
 {
     const std::optional<QString> markdown = rawMarkdown();
     const QString steps = TVLToolSteps::shown() ? toolStepsHtml() : QString();
     if ((!markdown || markdown->isEmpty()) && steps.isEmpty())
-        return {};
+        return {m_uuid, {}, {}};
     QString body = markdown.value_or(QString());
     QString cssClass;
     if (m_flags.sourceToolAssistant) {
@@ -371,7 +400,7 @@ QString TVLMessage::htmlBlock() const
         if (m_flags.apiError || (m_lineType == QLatin1String("system") && body.startsWith(QLatin1String("<p class=\"api-error-text\">"))))
             cssClass += QStringLiteral(" api-error");
         if (!body.isEmpty() && m_lineType == QLatin1String("user")) {
-            body.replace(QLatin1Char('\n'), QLatin1String("\n\t"));
+            body = withUnixLineBreaks(body).replace(QLatin1Char('\n'), QLatin1String("\n\t"));
             body = QStringLiteral("\n\n---\n\n\t") + body + QStringLiteral("\n\n");
         } else if (!body.isEmpty() && m_lineType == QLatin1String("attachment")) {
             const qint64 lineCount = body.count(QLatin1Char('\n')) + 1;
@@ -379,13 +408,21 @@ QString TVLMessage::htmlBlock() const
             body = QStringLiteral("<p class=\"attachment-header\"><span class=\"fold-toggle\">%1</span> Attachment</p>"
                                   "<div class=\"attachment-body %2\"><pre><code class=\"nohighlight\">%3</code></pre></div>")
                        .arg(folded ? kFoldedGlyph : kUnfoldedGlyph, folded ? QStringLiteral("folded") : QString(),
-                            escapeHtml(body));
+                            escapeHtmlOnOneLine(body));
         }
     }
     if (!steps.isEmpty())
         body += QStringLiteral("\n\n") + steps;
-    return QStringLiteral("\n<div id=\"%1\" class=\"%2\">\n\n").arg(escapeHtmlAttribute(m_uuid), escapeHtmlAttribute(cssClass))
-        + body + QStringLiteral("\n\n</div>\n\n");
+    return {m_uuid, cssClass, body};
+}
+
+QString TVLMessage::htmlBlock() const
+{
+    const PageBlock block = pageBlock();
+    if (block.markdown.isEmpty())
+        return {};
+    return QStringLiteral("\n<div id=\"%1\" class=\"%2\">\n\n").arg(escapeHtmlAttribute(block.id), escapeHtmlAttribute(block.kind))
+        + block.markdown + QStringLiteral("\n\n</div>\n\n");
 }
 
 QString TVLMessage::markdown() const

@@ -62,7 +62,17 @@ public:
     // thread: its text comes from usage that reads of sub-agents set.)
     std::optional<QString> rawMarkdownWithPatchLineLimit(qint64 patchLineLimit) const;
     static qint64 patchLineLimit();
-    // The line's fragment of the page; with tool steps shown, its calls, results and images too.
+    // What the line shows on the page: the block's element id and class, and the Markdown
+    // inside it (empty when the line shows nothing); with tool steps shown, its calls, results
+    // and images too. The page converts and cleans each block on its own.
+    struct PageBlock
+    {
+        QString id;
+        QString kind;
+        QString markdown;
+    };
+    PageBlock pageBlock() const;
+    // The line's fragment of the page as one Markdown text: the block in its element.
     QString htmlBlock() const;
     QString markdown() const override;
     QString compactionBoundaryMarkdown() const;

@@ -75,20 +75,127 @@
         }
     }
 
-    // ---- Sections: every exchange in one wrapper, opened at each prompt.
+    // ---- Transcript content. The program hands over every block of a transcript as an HTML
+    // string; each is cleaned on its own and put into an element made here, so that nothing in
+    // it can close, open or name anything outside its block, run, load, or navigate.
+
+    // Class names the page's script and style sheet give meaning to: markup of a transcript
+    // can't take them on (a forged section, prompt or popover).
+    const reservedClasses = new Set(['exchange-wrapper', 'preamble', 'tag-badges', 'tag-badge', 'tag-popover',
+                                     'user', 'assistant', 'link-status', 'loading-note', 'index-progress']);
+    const cleaner = typeof DOMPurify !== 'undefined' && DOMPurify.isSupported ? DOMPurify : null;
+    if (cleaner) {
+        cleaner.addHook('uponSanitizeAttribute', function (node, data) {
+            if (data.attrName === 'class')
+                data.attrValue = data.attrValue.split(/\s+/).filter(function (name) { return !reservedClasses.has(name); }).join(' ');
+        });
+    }
+    // A fixed element would leave its block (paint containment holds only what the block
+    // positions): it is placed in its block instead.
+    if (cleaner) {
+        cleaner.addHook('afterSanitizeAttributes', function (node) {
+            if (node.hasAttribute && node.hasAttribute('style') && node.style.position === 'fixed')
+                node.style.setProperty('position', 'absolute');
+        });
+    }
+    const cleanOptions = {
+        RETURN_DOM_FRAGMENT: true,
+        // Ids and names get a prefix: out of reach of the page's own names and of the
+        // document's properties (clobbering).
+        SANITIZE_NAMED_PROPS: true,
+        // A style sheet would restyle the whole page.
+        FORBID_TAGS: ['style'],
+        // Links of any scheme stay, as written; the program asks before it opens any but the
+        // web's. Script and data addresses go.
+        ALLOWED_URI_REGEXP: /^(?!(?:javascript|vbscript|data):)/i
+    };
+    // The options are read once, not for each of the thousands of blocks of a page. Each text is
+    // parsed alone into an inert document of its own (nothing loads, runs or navigates there,
+    // and an end tag in it closes nothing outside it).
+    if (cleaner) cleaner.setConfig(cleanOptions);
+    function cleanFragment(html) {
+        if (cleaner) return cleaner.sanitize(html || '');
+        // Without the cleaner the markup is shown as text.
+        const fragment = document.createDocumentFragment();
+        const text = document.createElement('pre');
+        text.textContent = html || '';
+        fragment.appendChild(text);
+        return fragment;
+    }
+
+    // A block's kind is its class when it is one plain name the page gives no other meaning to,
+    // or a block kind of the page's ("user", "assistant").
+    function blockElement(block) {
+        const element = document.createElement('div');
+        element.id = String(block.id || '');
+        const kind = String(block.kind || '');
+        const pageKind = kind === 'user' || kind === 'assistant';
+        if (/^[A-Za-z][A-Za-z0-9_-]*$/.test(kind) && (pageKind || !reservedClasses.has(kind))) element.className = kind;
+        element.appendChild(cleanFragment(block.html));
+        return element;
+    }
+
+    // The nodes of sections as the program sends them: a wrapper for each exchange with its
+    // blocks; a page that is no session comes as loose pieces, wrapped by wrapLooseNodes.
+    function nodesOfSections(sections) {
+        const fragment = document.createDocumentFragment();
+        const made = [];
+        for (const section of sections || []) {
+            if (!section) continue;
+            if (Array.isArray(section.blocks)) {
+                if (!section.blocks.length) continue;
+                const wrapper = makeWrapper(String(section.id || 'preamble'));
+                if (section.preamble) wrapper.classList.add('preamble');
+                for (const block of section.blocks) wrapper.appendChild(blockElement(block));
+                fragment.appendChild(wrapper);
+                made.push(wrapper);
+            } else {
+                fragment.appendChild(cleanFragment(section.html));
+            }
+        }
+        return {fragment: fragment, made: made};
+    }
+
+    // The sections the document was loaded with, from its data element.
+    // Its cost is left as the performance measure "tavlo-sections".
+    function showPageData() {
+        const data = document.getElementById('tavlo-page-data');
+        if (!data || data.type !== 'application/json') return;
+        const start = performance.now();
+        let sections = [];
+        try { sections = JSON.parse(data.textContent); } catch (error) { sections = []; }
+        const built = nodesOfSections(sections);
+        data.replaceWith(built.fragment);
+        announceSections(built.made);
+        if (performance.measure) performance.measure('tavlo-sections', {start: start});
+    }
+
+    // ---- Sections: every exchange in one wrapper. The program names them; loose content (a
+    // page that is no session) opens a section at each prompt.
     function sectionIdOf(element) {
-        const wrapper = element && element.closest ? element.closest('.exchange-wrapper') : null;
+        const wrapper = element && element.closest ? element.closest('body > .exchange-wrapper') : null;
         return wrapper ? wrapper.getAttribute('data-section-id') : null;
     }
 
     const wrappersById = new Map();
-    function newWrapper(sectionId, before) {
+    function makeWrapper(sectionId) {
         const wrapper = document.createElement('div');
         wrapper.className = 'exchange-wrapper';
         wrapper.setAttribute('data-section-id', sectionId);
-        document.body.insertBefore(wrapper, before);
         wrappersById.set(sectionId, wrapper);
         return wrapper;
+    }
+    function newWrapper(sectionId, before) {
+        const wrapper = makeWrapper(sectionId);
+        document.body.insertBefore(wrapper, before);
+        return wrapper;
+    }
+
+    // New sections are watched for being in view and ask for their badges.
+    function announceSections(wrappers) {
+        if (!wrappers.length) return;
+        observeSections(wrappers);
+        post({action: 'loadTagsForSections', sectionIds: wrappers.map(function (w) { return w.getAttribute('data-section-id'); })});
     }
 
     // Wraps every element of the body that is not in a section yet, looking from `from` on (the
@@ -112,7 +219,7 @@
                 current = node;
                 continue;
             }
-            if (node.tagName === 'SCRIPT' || node.classList.contains('tag-popover')) continue;
+            if (node.tagName === 'SCRIPT' || node === popover) continue;
             const opensExchange = node.classList.contains('user') && node.id;
             if (opensExchange || !current) {
                 current = newWrapper(node.id || 'preamble', node);
@@ -121,10 +228,7 @@
             }
             current.appendChild(node);
         }
-        if (marked.length) {
-            observeSections(marked);
-            post({action: 'loadTagsForSections', sectionIds: marked.map(function (w) { return w.getAttribute('data-section-id'); })});
-        }
+        announceSections(marked);
         return marked;
     }
     function initSectionMarkers() {
@@ -316,29 +420,20 @@
         }
     }
 
-    function fragmentOf(html) {
-        const template = document.createElement('template');
-        template.innerHTML = html;
-        return template.content;
-    }
-
-    // A live update: the section of the last shown exchange gets its new HTML, the new
-    // exchanges are appended, and the view follows the end or stays at `scrollTop`.
-    function replaceLastAndAppend(sectionId, html, newHtml, followEnd, scrollTop) {
+    // A live update: the section of the last shown exchange is made anew, the new exchanges are
+    // appended, and the view follows the end or stays at `scrollTop`.
+    function replaceLastAndAppend(sectionId, section, newSections, followEnd, scrollTop) {
+        // A section that showed nothing so far has no wrapper yet: it comes last, before the new ones.
         const wrapper = wrapperFor(sectionId);
-        let firstLoose = null;
-        if (wrapper) {
-            const fragment = fragmentOf(html);
-            firstLoose = fragment.firstChild;
-            if (firstLoose) wrapper.replaceWith(fragment);
-            else wrapper.remove();
-        }
-        if (newHtml) {
-            const fragment = fragmentOf(newHtml);
-            if (!firstLoose) firstLoose = fragment.firstChild;
-            document.body.appendChild(fragment);
-        }
-        highlightCodeIn(wrapLooseNodes(firstLoose || document.body.lastChild));
+        const replacement = nodesOfSections([section]);
+        if (wrapper) wrapper.replaceWith(replacement.fragment);
+        else document.body.appendChild(replacement.fragment);
+        let made = replacement.made;
+        const appended = nodesOfSections(newSections);
+        document.body.appendChild(appended.fragment);
+        made = made.concat(appended.made);
+        announceSections(made);
+        highlightCodeIn(made);
         if (followEnd)
             requestAnimationFrame(function () { window.scrollTo({top: document.body.scrollHeight, behavior: 'smooth'}); });
         else
@@ -348,16 +443,15 @@
 
     // A long page arrives in parts: earlier exchanges are put above the ones shown, and the view
     // keeps showing what it showed.
-    function prependSections(html) {
-        const fragment = fragmentOf(html);
-        const before = document.body.firstChild;
-        const first = fragment.firstChild;
-        if (!first) return 0;
+    function prependSections(sections) {
+        const built = nodesOfSections(sections);
+        const made = built.made;
+        if (!made.length) return 0;
         const doc = document.documentElement;
         const heightBefore = doc.scrollHeight;
         const topBefore = window.pageYOffset;
-        document.body.insertBefore(fragment, before);
-        const made = wrapLooseNodes(first, before);
+        document.body.insertBefore(built.fragment, document.body.firstChild);
+        announceSections(made);
         highlightCodeIn(made);
         // A glide to an exchange still under way was aimed before this part moved it down:
         // it is aimed again.
@@ -374,7 +468,7 @@
         scroll = scroll || {};
         if (scroll.exchangeId) {
             requestAnimationFrame(function () {
-                const element = document.getElementById(scroll.exchangeId) || wrapperFor(scroll.exchangeId);
+                const element = elementOfExchange(scroll.exchangeId);
                 if (element) holdAtTop(element);
             });
         } else if (scroll.toBottom) {
@@ -410,13 +504,22 @@
         aim();
     }
 
+    // The block of the exchange's first message; its section when no block carries its id (its
+    // first line shows nothing). Looked up among the page's own sections only.
+    function elementOfExchange(exchangeId) {
+        const wrapper = wrapperFor(exchangeId);
+        if (!wrapper) return null;
+        for (const child of wrapper.children)
+            if (child.id === exchangeId) return child;
+        return wrapper;
+    }
+
     // The exchange's first message glides to the top; an open popover closes.
     let scrollTarget = null;
     let scrollTargetTimer = 0;
     function scrollToExchange(exchangeId) {
         hidePopover();
-        // An exchange whose first line shows nothing has no element of its id; its section does.
-        const element = document.getElementById(exchangeId) || wrapperFor(exchangeId);
+        const element = elementOfExchange(exchangeId);
         if (!element) return;
         element.scrollIntoView({behavior: 'smooth', block: 'start'});
         const settling = scrollTarget !== null;
@@ -469,15 +572,16 @@
     window.setTagsOfSections = setTagsOfSections;
 
     // ---- The note of a project still being read; its text follows the read.
+    // The page's own elements are held, never looked up by id, which a transcript could carry.
+    let loadingNote = null;
     function showLoadingNote(text) {
-        let note = document.getElementById('loading-note');
-        if (!note) {
-            note = document.createElement('p');
-            note.id = 'loading-note';
-            note.className = 'loading-note';
-            document.body.appendChild(note);
+        if (!loadingNote || !loadingNote.isConnected) {
+            loadingNote = document.createElement('p');
+            loadingNote.id = 'loading-note';
+            loadingNote.className = 'loading-note';
+            document.body.appendChild(loadingNote);
         }
-        note.textContent = text;
+        loadingNote.textContent = text;
     }
     window.showLoadingNote = showLoadingNote;
 
@@ -485,19 +589,20 @@
 
     // The library index's progress above a summary while it is brought up to date; an empty
     // text takes the line away.
+    let indexProgress = null;
     function showIndexProgress(text) {
-        let line = document.getElementById('index-progress');
         if (!text) {
-            if (line) line.remove();
+            if (indexProgress) indexProgress.remove();
+            indexProgress = null;
             return;
         }
-        if (!line) {
-            line = document.createElement('p');
-            line.id = 'index-progress';
-            line.className = 'index-progress';
-            document.body.insertBefore(line, document.body.firstChild);
+        if (!indexProgress || !indexProgress.isConnected) {
+            indexProgress = document.createElement('p');
+            indexProgress.id = 'index-progress';
+            indexProgress.className = 'index-progress';
+            document.body.insertBefore(indexProgress, document.body.firstChild);
         }
-        line.textContent = text;
+        indexProgress.textContent = text;
     }
     window.showIndexProgress = showIndexProgress;
 
@@ -582,8 +687,80 @@
         }, 0);
     }).observe(document.documentElement, {childList: true, subtree: true});
 
+    // ---- Links. A link opens only from a click on its visible text, once the status line shows
+    // where it goes (as the pointer comes over it, or the keyboard focus): a link made invisible
+    // or stretched over the page opens nothing. Where it may go is the program's decision (or
+    // the browser's, for an exported page).
+    const statusLine = document.createElement('div');
+    statusLine.className = 'link-status';
+    let shownLink = null;
+    function showLinkStatus(link) {
+        shownLink = link;
+        statusLine.textContent = link ? link.href : '';
+        statusLine.classList.toggle('shown', !!link);
+        if (!statusLine.isConnected) root.appendChild(statusLine);
+    }
+    function linkOf(target) {
+        return target && target.closest ? target.closest('a[href]') : null;
+    }
+    function textNodesOf(link) {
+        const nodes = [];
+        const walker = document.createTreeWalker(link, NodeFilter.SHOW_TEXT);
+        for (let node = walker.nextNode(); node; node = walker.nextNode())
+            if (node.data.trim()) nodes.push(node);
+        return nodes;
+    }
+    function textAtPoint(link, x, y) {
+        const range = document.createRange();
+        for (const node of textNodesOf(link)) {
+            range.selectNodeContents(node);
+            for (const box of range.getClientRects())
+                if (x >= box.left && x <= box.right && y >= box.top && y <= box.bottom) return node;
+        }
+        return null;
+    }
+    function alphaOf(color) {
+        const match = /rgba?\(([^)]*)\)/.exec(color);
+        const parts = match ? match[1].split(/[\s,\/]+/).filter(Boolean) : [];
+        return parts.length > 3 ? parseFloat(parts[3]) : 1;
+    }
+    function isLegible(textNode) {
+        const element = textNode.parentElement;
+        const style = getComputedStyle(element);
+        if (style.visibility !== 'visible' || parseFloat(style.fontSize) < 6 || alphaOf(style.color) < 0.5) return false;
+        let opacity = 1;
+        for (let e = element; e; e = e.parentElement) opacity *= parseFloat(getComputedStyle(e).opacity);
+        return opacity >= 0.5;
+    }
+    function mayFollow(link, event) {
+        if (!event.isTrusted || link !== shownLink) return false;
+        // From the keyboard: the focused link, when its text can be read.
+        if (event.detail === 0 && document.activeElement === link)
+            return textNodesOf(link).some(isLegible);
+        const text = textAtPoint(link, event.clientX, event.clientY);
+        if (!text || !isLegible(text)) return false;
+        const top = document.elementFromPoint(event.clientX, event.clientY);
+        return !!top && link.contains(top);
+    }
+    // Inside the program the page never navigates: a link the reader may follow goes to the
+    // program, which opens it outside. A browser follows it itself.
+    function guardLink(event) {
+        const link = linkOf(event.target);
+        if (!link) return;
+        const follow = mayFollow(link, event);
+        if (follow && !insideProgram) return;
+        event.preventDefault();
+        if (follow) post({action: 'openLink', url: link.href});
+        else showLinkStatus(link);
+    }
+    document.addEventListener('click', guardLink, true);
+    document.addEventListener('auxclick', guardLink, true);
+    document.addEventListener('mouseover', function (event) { showLinkStatus(linkOf(event.target)); }, true);
+    document.addEventListener('focusin', function (event) { showLinkStatus(linkOf(event.target)); }, true);
+
     window.addEventListener('scroll', scheduleReport, {passive: true});
     document.addEventListener('DOMContentLoaded', function () {
+        showPageData();
         initSectionMarkers();
         listPullRequests();
         document.documentElement.classList.remove('loading');

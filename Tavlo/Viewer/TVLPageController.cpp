@@ -4,6 +4,7 @@
 #include "TVLPagePrinter.h"
 #include "TVLPageProfile.h"
 #include "TVLPageSchemeHandler.h"
+#include "TVLPageSections.h"
 #include "TVLPageTemplate.h"
 #include "TVLWebPage.h"
 
@@ -11,7 +12,6 @@
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
-#include "Halvex/cmark/HVXMarkDown.h"
 #include "Tavlo/DataObjects/TVLAnnotation.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
@@ -27,6 +27,8 @@
 #include <QJsonObject>
 #include <QMenu>
 #include <QPalette>
+#include <QPointer>
+#include <QThreadPool>
 #include <QWebChannel>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -61,9 +63,16 @@ ScrollState scrollStateFromAnswer(const QVariant &answer)
     return state;
 }
 
-QString htmlOrEmpty(const QString &markdown)
+// Page conversions run here one after the other, so that their results reach the page in the
+// order they were asked for. Never destroyed: leaving the program does not wait for it.
+QThreadPool &pageConversionQueue()
 {
-    return markdown.isEmpty() ? QString() : HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString());
+    static QThreadPool *queue = [] {
+        auto *pool = new QThreadPool;
+        pool->setMaxThreadCount(1);
+        return pool;
+    }();
+    return *queue;
 }
 
 QJsonObject tagRecord(const TVLTag &tag)
@@ -145,7 +154,31 @@ void TVLPageController::displayObject(const std::shared_ptr<TVLObject> &object)
 
 QString TVLPageController::htmlDocFromMarkdown(const QString &markdown) const
 {
-    return TVLPageTemplate::shared().documentWithBody(htmlOrEmpty(markdown));
+    return TVLPageTemplate::shared().documentWithBody(
+        TVLPageSections::dataElementOf({TVLPageSections::sourceOfMarkdown(markdown)}));
+}
+
+TVLPageSources TVLPageController::sourcesOfPage(const QString &markdown) const
+{
+    // The shown session or exchange is read block by block; any other Markdown is one piece.
+    const bool shownObjectsPage = m_displayedObject && markdown == m_lastDisplayedMarkdown
+                                  && (std::dynamic_pointer_cast<TVLSession>(m_displayedObject)
+                                      || std::dynamic_pointer_cast<TVLExchange>(m_displayedObject));
+    if (shownObjectsPage)
+        return TVLPageSections::sourcesOfObject(*m_displayedObject);
+    return {TVLPageSections::sourceOfMarkdown(markdown)};
+}
+
+void TVLPageController::convertThen(TVLPageSources sources, std::function<void(const QJsonArray &)> then)
+{
+    QPointer<TVLPageController> self(this);
+    pageConversionQueue().start([self, sources = std::move(sources), then = std::move(then)] {
+        const QJsonArray sections = TVLPageSections::converted(sources);
+        QMetaObject::invokeMethod(qApp, [self, sections, then] {
+            if (self)
+                then(sections);
+        }, Qt::QueuedConnection);
+    });
 }
 
 QString TVLPageController::jsStringLiteral(const QString &text)
@@ -168,7 +201,7 @@ QString TVLPageController::currentAppearance() const
 void TVLPageController::fullLoad(const QString &markdown)
 {
     ++m_generation;
-    ++m_loadGeneration;
+    const quint64 load = ++m_loadGeneration;
     m_loadPending = true;
     // A long session opens with its newest exchanges; the earlier ones follow after the load.
     const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject);
@@ -176,23 +209,28 @@ void TVLPageController::fullLoad(const QString &markdown)
                          && m_parts.start(*session, m_pendingScrollToExchangeId);
     if (!inParts)
         m_parts.clear();
-    const QString document = inParts ? TVLPageTemplate::shared().documentWithBody(m_parts.takeNewest())
-                                     : htmlDocFromMarkdown(markdown);
-    TVLPageSchemeHandler *handler = TVLPageProfile::schemeHandler();
-    const QUrl previous = m_publishedUrl;
-    m_publishedUrl = handler->publishDocument(document.toUtf8(), QStringLiteral("appearance=") + currentAppearance());
-    m_page->load(m_publishedUrl);
-    if (!previous.isEmpty())
-        handler->withdrawDocument(previous);
+    // The sources are read from the model here; their conversion keeps the window free.
+    convertThen(inParts ? m_parts.takeNewest() : sourcesOfPage(markdown), [this, load](const QJsonArray &sections) {
+        if (load != m_loadGeneration)
+            return;
+        const QString document = TVLPageTemplate::shared().documentWithBody(TVLPageSections::dataElement(sections));
+        TVLPageSchemeHandler *handler = TVLPageProfile::schemeHandler();
+        const QUrl previous = m_publishedUrl;
+        m_publishedUrl = handler->publishDocument(document.toUtf8(), QStringLiteral("appearance=") + currentAppearance());
+        m_page->loadDocument(m_publishedUrl);
+        if (!previous.isEmpty())
+            handler->withdrawDocument(previous);
+    });
 }
 
 void TVLPageController::callPage(const QString &function, const QJsonArray &arguments,
                                  std::function<void(const QVariant &)> answer)
 {
     // The arguments go as one JSON array spread into the call: JSON is a script literal, so no
-    // text that came with the data can become program text.
-    runScript(function + QStringLiteral("(...") + QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact))
-                  + QStringLiteral(")"),
+    // text that came with the data can become program text. While a new document loads its
+    // script may not be there yet: the call is then left out (the load's own work follows).
+    runScript(QStringLiteral("typeof %1 === 'function' ? %1(...").arg(function)
+                  + QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact)) + QStringLiteral(") : undefined"),
               std::move(answer));
 }
 
@@ -239,6 +277,12 @@ void TVLPageController::sessionDidUpdate(TVLSession *session)
     if (!session || !m_displayedObject || session != dynamic_cast<TVLSession *>(m_displayedObject.get()))
         return;
     const auto shown = std::static_pointer_cast<TVLSession>(m_displayedObject);
+    // A page on its way shows the session as it was when the load began: it is brought up to
+    // date once it is there.
+    if (m_loadPending) {
+        m_updateWhenLoaded = true;
+        return;
+    }
     const unsigned count = unsigned(shown->exchanges().size());
     const unsigned shownCount = m_lastDisplayedExchangeCount;
     // Unsigned on purpose: a page that shows no exchange (0 - 1 wraps) is reloaded too. Under
@@ -265,25 +309,28 @@ void TVLPageController::appendNewExchangesFrom(unsigned firstNewIndex, const std
         }
         const ScrollState state = scrollStateFromAnswer(answer);
 
-        QStringList changedMarkdown;  // the last shown exchange, then the new ones
-        for (size_t index = firstNewIndex - 1; index < exchanges.size(); ++index)
-            changedMarkdown << exchanges[index]->markdownWithSectionAnchors();
-        QString newHtml;
-        for (qsizetype index = 1; index < changedMarkdown.size(); ++index)
-            newHtml += htmlOrEmpty(changedMarkdown[index]);
-
-        const std::shared_ptr<TVLExchange> &lastShown = exchanges[firstNewIndex - 1];
-        callPage(QStringLiteral("replaceLastAndAppend"), {lastShown->uuid(), htmlOrEmpty(changedMarkdown.first()), newHtml,
-                                                         state.atBottom, state.scrollTop});
-
-        m_lastDisplayedExchangeCount = unsigned(exchanges.size());
-        rememberAppendedMarkdown(changedMarkdown, *session);
-
+        // The last shown exchange, then the new ones.
+        QStringList changedMarkdown;
         QStringList touched;
-        for (size_t index = firstNewIndex - 1; index < exchanges.size(); ++index)
+        TVLPageSources sources;
+        for (size_t index = firstNewIndex - 1; index < exchanges.size(); ++index) {
+            changedMarkdown << exchanges[index]->markdownWithSectionAnchors();
             touched << exchanges[index]->sectionId();
-        sendBadgesForMessageIds(touched);
-        Q_EMIT incrementalUpdateSent();
+            sources.push_back(TVLPageSections::sourceOfExchange(*exchanges[index]));
+        }
+        const unsigned count = unsigned(exchanges.size());
+        convertThen(std::move(sources), [=, this](const QJsonArray &sections) {
+            if (generation != m_generation)
+                return;
+            QJsonArray newSections = sections;
+            newSections.removeFirst();
+            callPage(QStringLiteral("replaceLastAndAppend"), {touched.first(), sections.first(), newSections,
+                                                             state.atBottom, state.scrollTop});
+            m_lastDisplayedExchangeCount = count;
+            rememberAppendedMarkdown(changedMarkdown, *session);
+            sendBadgesForMessageIds(touched);
+            Q_EMIT incrementalUpdateSent();
+        });
     });
 }
 
@@ -344,7 +391,7 @@ void TVLPageController::didFinishNavigation()
     m_loadPending = false;
     // An exchange asked for during the load may lie in a part still to come.
     if (!m_pendingScrollToExchangeId.isEmpty() && m_parts.isStillToCome(m_pendingScrollToExchangeId))
-        callPage(QStringLiteral("prependSections"), {m_parts.takeEarlier(m_pendingScrollToExchangeId)});
+        callPage(QStringLiteral("prependSections"), QJsonArray{QJsonValue(TVLPageSections::converted(m_parts.takeEarlier(m_pendingScrollToExchangeId)))});
     QJsonObject scroll;
     if (!m_pendingScrollToExchangeId.isEmpty())
         scroll.insert(QStringLiteral("exchangeId"), m_pendingScrollToExchangeId);
@@ -361,6 +408,8 @@ void TVLPageController::didFinishNavigation()
     updateAllTagBadges();
     Q_EMIT pageLoaded();
     sendEarlierParts(m_loadGeneration);
+    if (std::exchange(m_updateWhenLoaded, false))
+        sessionDidUpdate(dynamic_cast<TVLSession *>(m_displayedObject.get()));
 }
 
 // One part at a time, the next one once the page has taken the last, so that the reader's
@@ -373,7 +422,7 @@ void TVLPageController::sendEarlierParts(quint64 load)
         Q_EMIT allPartsShown();
         return;
     }
-    callPage(QStringLiteral("prependSections"), {m_parts.takeEarlier()}, [this, load](const QVariant &) {
+    callPage(QStringLiteral("prependSections"), QJsonArray{QJsonValue(TVLPageSections::converted(m_parts.takeEarlier()))}, [this, load](const QVariant &) {
         QTimer::singleShot(10, this, [this, load] { sendEarlierParts(load); });
     });
 }
@@ -389,7 +438,7 @@ void TVLPageController::scrollToExchangeId(const QString &exchangeId)
     }
     // An exchange of a long page that has not arrived yet comes first, with all after it.
     if (m_parts.isStillToCome(exchangeId))
-        callPage(QStringLiteral("prependSections"), {m_parts.takeEarlier(exchangeId)});
+        callPage(QStringLiteral("prependSections"), QJsonArray{QJsonValue(TVLPageSections::converted(m_parts.takeEarlier(exchangeId)))});
     callPage(QStringLiteral("scrollToExchange"), {exchangeId});
 }
 
@@ -407,7 +456,7 @@ void TVLPageController::printCustom()
         hvxBeep();
         return;
     }
-    TVLPagePrinter::printBody(htmlOrEmpty(m_lastDisplayedMarkdown));
+    TVLPagePrinter::printBody(TVLPageSections::dataElementOf(sourcesOfPage(m_lastDisplayedMarkdown)));
 }
 
 // ---- Messages from the page
@@ -418,6 +467,11 @@ void TVLPageController::didReceiveScriptMessage(const QVariantMap &message)
     if (action == QStringLiteral("visibleExchanges")) {
         m_lastVisibleExchangeIds = stringList(message.value(QStringLiteral("ids")));
         Q_EMIT visibleExchangesChanged(m_lastVisibleExchangeIds);
+        return;
+    }
+    // A link the reader followed: with Command held it opens behind the window.
+    if (action == QStringLiteral("openLink")) {
+        m_page->openActivatedLink(QUrl(message.value(QStringLiteral("url")).toString()));
         return;
     }
     // With Command held the reader is doing something else (opening links in the background).

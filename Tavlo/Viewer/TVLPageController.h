@@ -144,6 +144,12 @@ private:
     void rememberDisplayedMarkdown(const QString &markdown);
     void rememberAppendedMarkdown(const QStringList &changedMarkdown, const TVLSession &session);
     void sendEarlierParts(quint64 load);
+    // The sections of a page of this Markdown: the shown session's or exchange's own blocks
+    // when it is theirs.
+    TVLPageSources sourcesOfPage(const QString &markdown) const;
+    // Converts the sections on a worker thread, in the order asked; `then` gets them on the
+    // main thread, unless the controller is gone by then.
+    void convertThen(TVLPageSources sources, std::function<void(const QJsonArray &)> then);
 
     QWebEngineView *m_webView = nullptr;
     TVLWebPage *m_page = nullptr;
@@ -164,6 +170,7 @@ private:
     quint64 m_generation = 0;
     // Raised by every load only: the earlier parts of a long page belong to one load.
     quint64 m_loadGeneration = 0;
-    bool m_loadPending = false;  // a document went to the engine and has not finished loading
+    bool m_loadPending = false;  // a document is being made or loaded and has not finished
+    bool m_updateWhenLoaded = false;  // the session changed while its page was on its way
     TVLPageParts m_parts;
 };

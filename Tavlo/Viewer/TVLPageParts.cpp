@@ -1,6 +1,5 @@
 #include "TVLPageParts.h"
 
-#include "Halvex/cmark/HVXMarkDown.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 
@@ -36,34 +35,30 @@ qsizetype TVLPageParts::partStartBefore(qsizetype end) const
     return begin;
 }
 
-QString TVLPageParts::htmlOfRange(qsizetype from, qsizetype to) const
+TVLPageSources TVLPageParts::sourcesOfRange(qsizetype from, qsizetype to) const
 {
-    // Joined as the session's Markdown joins its exchanges.
-    QString markdown;
-    for (qsizetype i = from; i < to; ++i) {
-        markdown += QLatin1Char('\n');
-        markdown += m_exchanges[size_t(i)]->markdownWithSectionAnchors();
-        markdown += QLatin1Char('\n');
-    }
-    return markdown.isEmpty() ? QString() : HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString());
+    TVLPageSources sources;
+    for (qsizetype i = from; i < to; ++i)
+        sources.push_back(TVLPageSections::sourceOfExchange(*m_exchanges[size_t(i)]));
+    return sources;
 }
 
-QString TVLPageParts::takeNewest()
+TVLPageSources TVLPageParts::takeNewest()
 {
     const qsizetype end = qsizetype(m_exchanges.size());
     if (m_firstShown == end)
         m_firstShown = partStartBefore(end);
-    return htmlOfRange(m_firstShown, end);
+    return sourcesOfRange(m_firstShown, end);
 }
 
-QString TVLPageParts::takeEarlier(const QString &exchangeId)
+TVLPageSources TVLPageParts::takeEarlier(const QString &exchangeId)
 {
     if (m_firstShown == 0)
         return {};
     const qsizetype end = m_firstShown;
     const qsizetype wanted = exchangeId.isEmpty() ? -1 : indexOf(exchangeId);
     m_firstShown = wanted >= 0 && wanted < end ? wanted : partStartBefore(end);
-    return htmlOfRange(m_firstShown, end);
+    return sourcesOfRange(m_firstShown, end);
 }
 
 qsizetype TVLPageParts::indexOf(const QString &exchangeId) const

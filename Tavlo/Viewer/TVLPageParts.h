@@ -2,8 +2,10 @@
 // A long session's page in parts. Building and laying out the whole page of thousands of
 // exchanges keeps the reader waiting, so the page is loaded with its newest exchanges only and
 // the earlier ones follow, newest first, part after part, each added above what is there. The
-// parts hold the exchanges the page shows (the filter honoured), in session order; each part is
-// converted from Markdown when it is taken.
+// parts hold the exchanges the page shows (the filter honoured), in session order; each part's
+// sections are read from the model when it is taken.
+
+#include "TVLPageSections.h"
 
 #include <QString>
 #include <QStringList>
@@ -30,11 +32,11 @@ public:
     bool isActive() const { return !m_exchanges.empty(); }
     bool hasEarlier() const { return m_firstShown > 0; }
 
-    // The HTML of the newest part; the first call after start().
-    QString takeNewest();
-    // The HTML of the next earlier part, or of every exchange down to `exchangeId` when it is
-    // given and not on the page yet; empty when nothing earlier is left.
-    QString takeEarlier(const QString &exchangeId = {});
+    // The sections of the newest part; the first call after start().
+    TVLPageSources takeNewest();
+    // The sections of the next earlier part, or of every exchange down to `exchangeId` when it
+    // is given and not on the page yet; none when nothing earlier is left.
+    TVLPageSources takeEarlier(const QString &exchangeId = {});
 
     // Whether the exchange is one of the page's and not on it yet.
     bool isStillToCome(const QString &exchangeId) const;
@@ -43,8 +45,8 @@ public:
 
 private:
     qsizetype indexOf(const QString &exchangeId) const;
-    // The HTML of the exchanges [from, to), joined as the session's Markdown joins them.
-    QString htmlOfRange(qsizetype from, qsizetype to) const;
+    // The sections of the exchanges [from, to).
+    TVLPageSources sourcesOfRange(qsizetype from, qsizetype to) const;
     // Where the part that ends before `end` begins.
     qsizetype partStartBefore(qsizetype end) const;
 

@@ -10,29 +10,6 @@
 
 namespace {
 
-// Catches the first navigation of a window a link asked for ("target=_blank") and hands its
-// URL to the link policy of the page that asked, instead of opening a window.
-class LinkCatcherPage final : public QWebEnginePage
-{
-public:
-    LinkCatcherPage(TVLWebPage *origin)
-        : QWebEnginePage(origin->profile(), origin), m_origin(origin)
-    {
-    }
-
-protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool) override
-    {
-        if (m_origin && !url.isEmpty())
-            m_origin->openActivatedLink(url);
-        deleteLater();
-        return false;
-    }
-
-private:
-    TVLWebPage *m_origin;
-};
-
 bool confirmWithDialog(QWebEnginePage *page, const QUrl &url)
 {
     QWidget *parent = QWebEngineView::forPage(page);
@@ -56,7 +33,7 @@ TVLWebPage::TVLWebPage(QObject *parent)
 bool TVLWebPage::opensWithoutConfirmation(const QUrl &url)
 {
     const QString scheme = url.scheme().toLower();
-    return scheme == QStringLiteral("http") || scheme == QStringLiteral("https") || scheme == QStringLiteral("mailto");
+    return scheme == QStringLiteral("http") || scheme == QStringLiteral("https");
 }
 
 void TVLWebPage::openActivatedLink(const QUrl &url)
@@ -69,19 +46,28 @@ void TVLWebPage::openActivatedLink(const QUrl &url)
         m_opener(url);
 }
 
+void TVLWebPage::loadDocument(const QUrl &url)
+{
+    m_documentUrl = url;
+    load(url);
+}
+
 bool TVLWebPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
 {
-    Q_UNUSED(isMainFrame)
-    if (type != NavigationTypeLinkClicked)
+    // The engine reports a script's or a refresh's navigation as a link click too: links the
+    // reader clicks reach the program from the page's script instead (openActivatedLink).
+    if (isMainFrame && type != NavigationTypeLinkClicked && type != NavigationTypeFormSubmitted
+        && !m_documentUrl.isEmpty() && url == m_documentUrl)
         return true;
-    openActivatedLink(url);
+    HVXLogWarning(QStringLiteral("The page tried to go to %1; it stays").arg(hvxLogValue(url.toDisplayString())));
     return false;
 }
 
 QWebEnginePage *TVLWebPage::createWindow(WebWindowType type)
 {
     Q_UNUSED(type)
-    return new LinkCatcherPage(this);
+    HVXLogWarning(QStringLiteral("The page tried to open a window; it stays alone"));
+    return nullptr;
 }
 
 void TVLWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int line,

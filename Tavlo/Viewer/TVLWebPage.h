@@ -1,8 +1,9 @@
 #pragma once
-// The web page of a session view. It owns the link policy: a link the reader activates never
-// navigates the page; it is handed to the desktop to open, web and mail links at once, any
-// other scheme (file:, custom schemes) only after the reader confirmed it. The page's own
-// loads, reloads and script navigations go ahead.
+// The web page of a session view. It owns the link policy: a link the reader follows never
+// navigates the page; the page's script hands it over (only for a click on its visible text)
+// and it goes to the desktop to open, web links at once, any other scheme (mailto:, file:,
+// custom schemes) only after the reader confirmed it. Only the documents the program loads are
+// shown: any other navigation (a refresh, a form, a frame, a new window) goes nowhere.
 
 #include <QWebEnginePage>
 #include <functional>
@@ -24,8 +25,11 @@ public:
     // Opens a link outside the page; the desktop's default application by default.
     void setLinkOpener(Opener opener) { m_opener = std::move(opener); }
 
-    // The link policy for a link the reader activated.
+    // The link policy for a link the reader followed.
     void openActivatedLink(const QUrl &url);
+
+    // Loads one of the program's documents, the only navigation the page takes.
+    void loadDocument(const QUrl &url);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
@@ -36,4 +40,5 @@ protected:
 private:
     Confirmation m_confirmation;
     Opener m_opener;
+    QUrl m_documentUrl;
 };

@@ -119,7 +119,7 @@ private Q_SLOTS:
         QFile file(output);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString html = QString::fromUtf8(file.readAll());
-        QVERIFY(html.contains("<div id=\"p1\" class=\"user\">"));
+        QVERIFY(html.contains("\"id\":\"p1\",\"kind\":\"user\""));
         QVERIFY(html.contains("first &lt;prompt&gt;"));
         QVERIFY(html.contains("</html>"));
     }

@@ -239,6 +239,36 @@ private Q_SLOTS:
         QVERIFY(!messageFor({{"type", "system"}, {"sourceToolAssistantUUID", "a"}, {"toolUseResult", "text"}})->markdownForStructuredPatch());
     }
 
+    // Text inside the Markdown that Tavlo writes around it stays inside: in code, as text.
+    void textCannotBreakOutOfTavlosMarkdown_data()
+    {
+        QTest::addColumn<QJsonObject>("line");
+        QTest::addColumn<QString>("inside");  // text that must stay escaped in one code block
+        QJsonObject readmeEdit{{"type", "system"}, {"uuid", "d"}, {"sourceToolAssistantUUID", "a"},
+                               {"toolUseResult", QJsonObject{{"filePath", "/p/README.md"},
+                                                             {"structuredPatch", QJsonArray{QJsonObject{{"lines", QJsonArray{
+                                                                 " ```sh", "-make", "+````", " ```", "+<i>after</i>"}}}}}}}};
+        QTest::newRow("diff with fences") << readmeEdit << "+&lt;i&gt;after&lt;/i&gt;";
+        QTest::newRow("lone carriage return in a prompt") << prompt("p", "hello\r<b>bold</b>\r\n<i>x</i>")
+                                                          << "&lt;b&gt;bold&lt;/b&gt;";
+        QTest::newRow("blank line in an attachment")
+            << QJsonObject{{"type", "attachment"}, {"uuid", "at"},
+                           {"attachment", QJsonObject{{"prompt", "first\n\n# Heading\n*em* <b>bold</b>\r\r    code"}}}}
+            << "# Heading&#10;*em* &lt;b&gt;bold&lt;/b&gt;";
+    }
+
+    void textCannotBreakOutOfTavlosMarkdown()
+    {
+        QFETCH(QJsonObject, line);
+        QFETCH(QString, inside);
+        const QString html = HVXMarkDown::htmlFromMarkdown(messageFor(line)->htmlBlock()).value_or(QString());
+        QVERIFY2(html.count("<pre>") == 1 && html.contains(inside), qPrintable(html));
+        const QString code = html.section("<pre>", 1).section("</pre>", 0, 0);
+        QVERIFY2(code.contains(inside), qPrintable(html));
+        for (const char *tag : {"<b>", "<i>", "<em>", "<h1>"})
+            QVERIFY2(!html.contains(tag), qPrintable(html));
+    }
+
     void markupFromTheTranscriptIsEscapedInAttributes()
     {
         QJsonObject hostile = assistant("\"><img src=x onerror=alert(1)>", "hi");

@@ -14,8 +14,10 @@
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "Tavlo/Viewer/TVLPageProfile.h"
 #include "Tavlo/Viewer/TVLPageRequestBlocker.h"
+#include "Tavlo/Viewer/TVLPageSections.h"
 #include "Tavlo/Viewer/TVLPageTemplate.h"
 #include "Tavlo/Viewer/TVLWebPage.h"
+#include "HostilePage.h"
 #include "TranscriptBuilder.h"
 #include "WebEngineEnvironment.h"
 
@@ -160,6 +162,25 @@ class TestPage : public QObject
         return evaluate(page, QStringLiteral("Array.from(document.querySelectorAll('.exchange-wrapper'))"
                                              ".map(w => w.getAttribute('data-section-id'))"))
             .toStringList();
+    }
+
+    // The centre of an element's first line of text, brought into view, in the view's coordinates.
+    static QPoint textCentre(TVLPageController &page, const QString &element)
+    {
+        const QVariantList xy = evaluate(page, QStringLiteral("(function(){var e=%1; e.scrollIntoView({block:'center'});"
+                                                              "var r=document.createRange(); r.selectNodeContents(e);"
+                                                              "var b=r.getClientRects()[0]; return [b.left+b.width/2, b.top+b.height/2];})()")
+                                                   .arg(element)).toList();
+        return QPoint(qRound(xy.value(0).toDouble()), qRound(xy.value(1).toDouble()));
+    }
+
+    // The reader's click: the pointer comes over the text, then presses.
+    static void clickText(TVLPageController &page, const QString &element)
+    {
+        const QPoint point = textCentre(page, element);
+        QWidget *surface = page.webView()->focusProxy();
+        QTest::mouseMove(surface, point);
+        QTest::mouseClick(surface, Qt::LeftButton, {}, point);
     }
 
     static void growAndNotify(const std::shared_ptr<TVLSession> &session, const QList<QJsonObject> &lines)
@@ -469,6 +490,84 @@ private Q_SLOTS:
         QVERIFY(!server.waitForNewConnection(300));
     }
 
+    // Markup of a transcript, however broken or hostile, stays in its block: one section per
+    // exchange, nothing outside them, the page's names its own, and no navigation.
+    void hostileMarkupStaysInItsBlock()
+    {
+        auto session = writeSession(HostilePage::lines());
+        auto page = makePage();
+        QVERIFY(showSession(*page, session));
+        QCOMPARE(sectionIds(*page), HostilePage::sectionIds());
+        QCOMPARE(evaluate(*page, "document.querySelectorAll('body > :not(.exchange-wrapper), .exchange-wrapper .exchange-wrapper').length").toInt(), 0);
+        QCOMPARE(evaluate(*page, "document.querySelectorAll('.user').length").toInt(), 7);
+        QVERIFY(evaluate(*page, "document.querySelector('.exchange-wrapper').textContent").toString().contains("forged prompt"));
+        // What was left open hides nothing after its block; a lone carriage return and a
+        // diff's fence let no markup through.
+        QVERIFY(evaluate(*page, "document.getElementById('H7-A').textContent").toString().contains(HostilePage::lastAnswer));
+        QCOMPARE(evaluate(*page, "document.querySelectorAll('#H6-P b, #H6-P i, #H6-A [id]').length").toInt(), 0);
+        QVERIFY(evaluate(*page, "document.getElementById('H6-A').textContent").toString().contains("diff forgery"));
+        // The page's names are its own; the refresh never reached the document.
+        QVERIFY(evaluate(*page, "[document.createElement, document.querySelectorAll, document.getElementById, window.tavloPost]"
+                                ".every(f => typeof f === 'function') && document.body.tagName === 'BODY'").toBool());
+        QCOMPARE(evaluate(*page, "document.querySelectorAll('meta[http-equiv=\"refresh\" i]').length").toInt(), 0);
+
+        // Live updates go on working.
+        QList<QJsonObject> grown = HostilePage::lines();
+        grown << TB::prompt("H8-P", "More") << TB::assistant("H8-A", "after the update");
+        QSignalSpy updates(page.get(), &TVLPageController::incrementalUpdateSent);
+        growAndNotify(session, grown);
+        QVERIFY(updates.wait(10000));
+        QTRY_COMPARE(sectionIds(*page).size(), 8);
+
+        // A navigation the page starts goes nowhere.
+        const QUrl shown = page->webPage()->url();
+        LogCapture capture;
+        m_desktop->opened.clear();
+        evaluate(*page, "location.href = 'https://example.com/away'; true");
+        QTRY_COMPARE(capture.count("WARNING: The page tried to go to"), 1);
+        QCOMPARE(page->webPage()->url(), shown);
+        QCOMPARE(sectionIds(*page).size(), 8);
+        QVERIFY(m_desktop->opened.isEmpty());
+    }
+
+    // A link opens from the reader's click on its visible text, once the status line shows where
+    // it goes: not from a link laid invisibly over the page, nor from a click by script.
+    void onlyVisibleLinkTextOpens()
+    {
+        auto page = makePage();
+        QVERIFY(showSession(*page, writeSession(HostilePage::linkLines())));
+        QWidget *surface = page->webView()->focusProxy();
+        QVERIFY(surface);
+        m_desktop->opened.clear();
+        clickText(*page, "document.querySelector('#H1-P code')");       // another section
+        clickText(*page, "document.querySelector('#H5-A a')");          // the covering link's own text
+        evaluate(*page, "document.querySelector('#H5-B a').click()");  // by script
+        const QPoint visible = textCentre(*page, "document.querySelector('#H5-B a')");
+        QTest::mouseMove(surface, visible);
+        QTRY_COMPARE(evaluate(*page, "document.querySelector('.link-status').textContent").toString(),
+                     QString::fromLatin1(HostilePage::visibleLink));
+        QTest::mouseClick(surface, Qt::LeftButton, {}, visible);
+        QTRY_COMPARE(m_desktop->opened, QList<QUrl>{QUrl(QString::fromLatin1(HostilePage::visibleLink))});
+    }
+
+    // Text that takes too long to format shows as it is, with a note; the rest is formatted.
+    void slowTextIsShownPlain()
+    {
+        TVLPageSections::setBlockTimeLimit(std::chrono::milliseconds(20));
+        // cmark-gfm needs about a second for this.
+        const QString slow = QStringLiteral("![[]()").repeated(12000);
+        LogCapture capture;
+        auto session = writeSession({TB::prompt("S-P", "Format this"), TB::assistant("S-A", slow), TB::assistant("S-B", "**quick**")});
+        auto page = makePage();
+        const bool shown = showSession(*page, session);
+        TVLPageSections::setBlockTimeLimit(std::chrono::milliseconds(1000));
+        QVERIFY(shown);
+        QCOMPARE(evaluate(*page, "document.querySelectorAll('#S-A .format-note').length").toInt(), 1);
+        QVERIFY(evaluate(*page, "document.querySelector('#S-A pre').textContent").toString().startsWith("![[]()![[]()"));
+        QCOMPARE(evaluate(*page, "document.querySelectorAll('#S-B strong').length").toInt(), 1);
+        QCOMPARE(capture.count("took over 20 ms to format"), 1);
+    }
+
     void pagesOverTwoMegabytesLoad()
     {
         QList<QJsonObject> lines;
@@ -654,9 +753,9 @@ private Q_SLOTS:
         page->webPage()->setLinkConfirmation([&](const QUrl &url) { asked << url; return allow; });
         m_desktop->opened.clear();
 
-        evaluate(*page, QStringLiteral("document.querySelectorAll('a')[0].click()"));
+        clickText(*page, QStringLiteral("document.querySelectorAll('a')[0]"));
         QTRY_COMPARE(m_desktop->opened, QList<QUrl>{QUrl(QStringLiteral("https://example.com/a"))});
-        evaluate(*page, QStringLiteral("document.querySelectorAll('a')[1].click()"));
+        clickText(*page, QStringLiteral("document.querySelectorAll('a')[1]"));
         QTRY_COMPARE(asked.size(), 1);
         QCOMPARE(m_desktop->opened.size(), 1);
         allow = true;
