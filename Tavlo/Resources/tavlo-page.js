@@ -653,7 +653,9 @@
     // ---- The pull requests the session opened, listed at the top of its page; parts of the page
     // that arrive later may bring more.
     function listPullRequests() {
-        const lines = document.querySelectorAll('.pr-link-line:not(#pull-requests .pr-link-line)');
+        // Only the lines the program made: a block of the page's own, right in its section, so
+        // markup of a transcript can't forge a pull request at the top of the page.
+        const lines = document.querySelectorAll('.exchange-wrapper > .pr-link > .pr-link-line');
         const seen = new Set();
         const unique = [];
         for (const line of lines) {
