@@ -86,6 +86,7 @@ private:
     std::optional<QString> markdownForStructuredPatchWithLimit(qint64 limit) const;
     static constexpr qint64 kNoTimestamp = std::numeric_limits<qint64>::min();
     QString toolStepsHtml() const;
+    QString userShapeHtml() const;
 
     struct Extra
     {
@@ -101,6 +102,8 @@ private:
         // The content is a list of objects none of which has a text: the line's text is empty
         // without parsing it again (tool results of a megabyte are such lines).
         bool contentWithoutText : 1 = false;
+        // A TVLUserText::Shape: what a user line's string content stands for.
+        quint8 userShape : 3 = 0;
     };
     // Set by later reads of a growing file while searches may read the line on a worker
     // thread; kept apart from the line's own flags so the two never share a memory location.

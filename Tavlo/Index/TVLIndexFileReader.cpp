@@ -208,6 +208,7 @@ TVLIndexedExchange TVLIndexFileReader::readExchange(const QString &path, qint64 
     buffer->resize(qMax<qint64>(0, got));
     buffer->reserve(buffer->size() + TVLLineParser::kPadding);
     TVLLineParser parser;
+    parser.setFileName(path);
     const char *data = buffer->constData();
     const qsizetype size = buffer->size();
     for (qsizetype at = 0; at < size;) {

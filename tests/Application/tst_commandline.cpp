@@ -1,4 +1,5 @@
 #include "Halvex/Foundation/HVXDefaults.h"
+#include "LogCapture.h"
 #include "Tavlo/Application/TVLCommandLine.h"
 #include "TranscriptBuilder.h"
 
@@ -200,6 +201,37 @@ private Q_SLOTS:
             QCOMPARE(result.exitCode, 2);
             QVERIFY2(result.err.contains(test.message), qPrintable(result.err));
         }
+    }
+
+    // Snippets and prompts read as the user typed, with no tag names; task notices are not
+    // searched. A terminal gets a few broken lines of a file and a count of the rest.
+    void typedInputInSearchAndBrokenLinesCounted()
+    {
+        const QString root = m_dir.filePath("typed-root");
+        const QString fixture = QStringLiteral(TAVLO_TEST_FIXTURES "/typed-input/-home-me-shop/typed.jsonl");
+        QDir().mkpath(root + "/-home-me-shop");
+        QVERIFY(QFile::copy(fixture, root + "/-home-me-shop/typed.jsonl"));
+        Result found = run({"search", "tokenizer", root, "--json"});
+        QCOMPARE(found.exitCode, 0);
+        const QJsonArray results = QJsonDocument::fromJson(found.out.toUtf8()).object()["results"].toArray();
+        QStringList prompts;
+        for (const QJsonValue &result : results) {
+            prompts << result.toObject()["prompt"].toString();
+            QVERIFY2(!result.toObject()["snippet"].toString().contains("command-"), qPrintable(found.out));
+        }
+        prompts.sort();
+        QCOMPARE(prompts, (QStringList{"/review the tokenizer changes", "Thanks, write the missing tokenizer test"}));
+        found = run({"search", "retrieve", root});
+        QVERIFY2(found.out.startsWith("No exchange matches"), qPrintable(found.out));
+
+        QStringList broken;
+        for (int i = 0; i < 10; ++i)
+            broken << "{not json " + QString::number(i);
+        write(root + "/-home-me-shop/broken.jsonl", broken + QStringList{line(prompt("b1", "after the noise"))});
+        LogCapture capture;
+        QCOMPARE(run({"inspect", root + "/-home-me-shop/broken.jsonl", "--json"}).exitCode, 0);
+        QCOMPARE(capture.count("Error creating object from JSON"), 3);
+        QCOMPARE(capture.count("\u2026and 7 more lines that are not JSON in broken.jsonl"), 1);
     }
 
     void wrongPathsFailClearly()
