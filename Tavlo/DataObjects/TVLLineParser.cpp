@@ -291,9 +291,15 @@ void TVLLineParser::parse(TVLMessage &message)
         message.m_promptId = intern(*promptId);
 
     if (const auto result = objectAt(line, "toolUseResult")) {
-        if (const auto agentId = stringAt(*result, "agentId")) {
+        // A sub-agent or a workflow run that this tool call started.
+        const auto agentId = stringAt(*result, "agentId");
+        const auto runId = stringAt(*result, "runId");
+        if (agentId || runId) {
             auto extra = std::make_unique<TVLMessage::Extra>();
-            extra->toolUseResultAgentId = toQString(*agentId);
+            if (agentId)
+                extra->toolUseResultAgentId = toQString(*agentId);
+            if (runId)
+                extra->toolUseResultRunId = toQString(*runId);
             simdjson::dom::array items;
             if (modelMessage && (*modelMessage)["content"].get_array().get(items) == simdjson::SUCCESS) {
                 for (element item : items) {

@@ -148,6 +148,8 @@ QDateTime TVLMessage::timestamp() const
 
 QString TVLMessage::toolUseResultAgentId() const { return m_extra ? m_extra->toolUseResultAgentId : QString(); }
 
+QString TVLMessage::toolUseResultRunId() const { return m_extra ? m_extra->toolUseResultRunId : QString(); }
+
 QString TVLMessage::toolResultToolUseId() const { return m_extra ? m_extra->toolResultToolUseId : QString(); }
 
 QString TVLMessage::attributionSkill() const

@@ -47,8 +47,9 @@ public:
     const QString &messageId() const { return m_messageId; }   // message.id
     const QString &model() const { return m_model; }           // message.model
     const QString &promptId() const { return m_promptId; }
-    // toolUseResult.agentId, and the tool_use_id of the line's first tool_result item.
+    // toolUseResult.agentId and .runId, and the tool_use_id of the line's first tool_result item.
     QString toolUseResultAgentId() const;
+    QString toolUseResultRunId() const;
     QString toolResultToolUseId() const;
     // attributionSkill, read from the bytes.
     QString attributionSkill() const;
@@ -91,6 +92,7 @@ private:
     struct Extra
     {
         QString toolUseResultAgentId;
+        QString toolUseResultRunId;
         QString toolResultToolUseId;
     };
     struct Flags

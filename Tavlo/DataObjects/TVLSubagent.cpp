@@ -3,6 +3,8 @@
 #include "Halvex/Foundation/HVXLog.h"
 #include "TVLExchange.h"
 #include "TVLMessage.h"
+#include "TVLWorkflowRecord.h"
+#include "TVLWorkflowRun.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -25,6 +27,7 @@ std::shared_ptr<TVLSubagent> TVLSubagent::initWithPath(const QString &path, TVLS
     subagent->classifyByFileName();
     subagent->loadIdentityFromFirstMessage();
     subagent->m_hasNonTrivialUsage = subagent->computeHasNonTrivialUsage();
+    subagent->loadMeta();
     subagent->updateDisplayTitle();
     return subagent;
 }
@@ -60,6 +63,22 @@ void TVLSubagent::loadIdentityFromFirstMessage()
     }
 }
 
+void TVLSubagent::loadMeta()
+{
+    if (m_metaRead)
+        return;
+    QString metaPath = path();
+    metaPath.chop(QStringLiteral(".jsonl").size());
+    metaPath += QStringLiteral(".meta.json");
+    if (!QFileInfo::exists(metaPath))
+        return;
+    m_metaRead = true;
+    const TVLWorkflowRecord::Names names = TVLWorkflowRecord::readAgentMeta(metaPath);
+    m_metaName = names.name.simplified();
+    m_metaDescription = names.description.simplified();
+    updateDisplayTitle();
+}
+
 bool TVLSubagent::computeHasNonTrivialUsage()
 {
     if (m_kind == Compaction)
@@ -89,7 +108,9 @@ void TVLSubagent::updateDisplayTitle()
     const QString word = m_kind == Aside ? QStringLiteral("Aside")
                        : m_kind == Compaction ? QStringLiteral("Compaction")
                                               : QStringLiteral("Subagent");
-    const QString name = !m_slug.isEmpty() ? m_slug : !m_agentId.isEmpty() ? m_agentId : fileName();
+    QString name = !m_metaName.isEmpty() ? m_metaName : !m_slug.isEmpty() ? m_slug : !m_agentId.isEmpty() ? m_agentId : fileName();
+    if (!m_metaDescription.isEmpty())
+        name += QStringLiteral(" \u2014 ") + m_metaDescription;
     setDisplayTitle(QStringLiteral("%1: %2").arg(word, name));
 }
 
@@ -110,6 +131,18 @@ bool isSubagentFile(const QFileInfo &entry)
 {
     return !entry.isDir() && entry.suffix() == QLatin1String("jsonl") && entry.fileName().startsWith(QLatin1String("agent-"));
 }
+
+// The agent transcripts of every run under a workflows directory that hold something.
+QStringList workflowAgentFiles(const QString &workflowsDirectory)
+{
+    QStringList files;
+    const QDir workflows(workflowsDirectory);
+    for (const QFileInfo &run : workflows.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+        for (const QFileInfo &entry : QDir(run.absoluteFilePath()).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name))
+            if (isSubagentFile(entry) && entry.size() > 0)
+                files << entry.absoluteFilePath();
+    return files;
+}
 } // namespace
 
 void TVLSession::readSubagentFiles(const QString &path, TVLSessionRead &read, TVLReadProgress *progress)
@@ -125,6 +158,11 @@ void TVLSession::readSubagentFiles(const QString &path, TVLSessionRead &read, TV
         if (isSubagentFile(entry))
             reads->insert(entry.absoluteFilePath(), readFile(entry.absoluteFilePath(), nullptr, progress));
     }
+    for (const QString &agent : workflowAgentFiles(dir.filePath(QStringLiteral("workflows")))) {
+        if (progress && progress->cancelled.load(std::memory_order_relaxed))
+            return;
+        reads->insert(agent, readFile(agent, nullptr, progress));
+    }
     read.subagentReads = std::move(reads);
 }
 
@@ -137,6 +175,8 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
         setUnpairedCompactionUsage(std::nullopt);
         if (!m_subagents.empty())
             setSubagents({});
+        if (!m_workflowRuns.empty())
+            setWorkflowRuns({});
         return;
     }
     QHash<QString, std::shared_ptr<TVLSubagent>> current;
@@ -152,6 +192,8 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
         setUnpairedCompactionUsage(std::nullopt);
         if (!m_subagents.empty())
             setSubagents({});
+        if (!m_workflowRuns.empty())
+            setWorkflowRuns({});
         return;
     }
     // Sorted by name so that sub-agents keep one order from read to read.
@@ -164,6 +206,7 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
         std::shared_ptr<TVLSubagent> subagent = current.value(entryPath);
         if (subagent) {
             subagent->updateMessages();
+            subagent->loadMeta();
         } else {
             const auto read = prefetched ? prefetched->find(entryPath) : QHash<QString, TVLSessionRead>::iterator();
             subagent = TVLSubagent::initWithPath(entryPath, prefetched && read != prefetched->end() ? &read.value() : nullptr);
@@ -186,6 +229,76 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
     }
     if (visible != m_subagents)
         setSubagents(std::move(visible));
+    loadWorkflowRuns(prefetched);
+}
+
+void TVLSession::loadWorkflowRuns(QHash<QString, TVLSessionRead> *prefetched)
+{
+    QHash<QString, std::shared_ptr<TVLWorkflowRun>> current;
+    for (const auto &run : m_workflowRuns)
+        current.insert(run->path(), run);
+    std::vector<std::shared_ptr<TVLWorkflowRun>> loaded;
+    bool agentsChanged = false;
+    const QDir workflows(subagentsDirectory() + QStringLiteral("/workflows"));
+    for (const QFileInfo &entry : workflows.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString entryPath = entry.absoluteFilePath();
+        std::shared_ptr<TVLWorkflowRun> run = current.value(entryPath);
+        if (run) {
+            agentsChanged = run->loadAgents(prefetched) || agentsChanged;
+        } else {
+            const QString record = sessionFolder() + QStringLiteral("/workflows/") + entry.fileName() + QStringLiteral(".json");
+            run = TVLWorkflowRun::initWithDirectory(entryPath, record, prefetched);
+            if (!run)
+                continue;
+            run->setParent(this);
+        }
+        loaded.push_back(run);
+    }
+    resolveWorkflowAnchors(loaded);
+    if (loaded != m_workflowRuns)
+        setWorkflowRuns(std::move(loaded));
+    else if (agentsChanged)
+        announce(TVLProperty::Subagents);
+}
+
+void TVLSession::resolveWorkflowAnchors(const std::vector<std::shared_ptr<TVLWorkflowRun>> &runs)
+{
+    if (runs.empty())
+        return;
+    // The line that answered the Workflow call carries the run's id.
+    QHash<QString, int> resultLineByRunId;
+    const List &all = children();
+    for (size_t i = 0; i < all.size(); ++i)
+        if (const QString runId = static_cast<const TVLMessage *>(all[i].get())->toolUseResultRunId();
+            !runId.isEmpty() && !resultLineByRunId.contains(runId))
+            resultLineByRunId.insert(runId, int(i));
+    const QHash<QString, QString> &map = exchangeByMessageUuid();
+    for (const auto &run : runs) {
+        const auto line = resultLineByRunId.constFind(run->runId());
+        run->setAnchorUuid(line == resultLineByRunId.constEnd() ? QString() : anchorOfResultLine(line.value(), map));
+    }
+}
+
+void TVLSession::setWorkflowRuns(std::vector<std::shared_ptr<TVLWorkflowRun>> runs)
+{
+    m_workflowRuns = std::move(runs);
+    announce(TVLProperty::Subagents);
+    announce(TVLProperty::DisplayChildren);
+    invalidateTokenUsage();
+    dropCachedTagSummaries();
+}
+
+std::vector<TVLSubagent *> TVLSession::attachedTranscripts() const
+{
+    std::vector<TVLSubagent *> transcripts;
+    for (const auto &subagent : m_subagents)
+        transcripts.push_back(subagent.get());
+    for (const auto &compaction : m_hiddenCompactions)
+        transcripts.push_back(compaction.get());
+    for (const auto &run : m_workflowRuns)
+        for (TVLSubagent *agent : run->agents())
+            transcripts.push_back(agent);
+    return transcripts;
 }
 
 namespace {
@@ -308,8 +421,14 @@ QString TVLSession::resolveTaskAnchorForAgentIdExchangeByMsgUuid(const QString &
     const auto resultLine = lineByResultAgentId().constFind(agentId);
     if (resultLine == lineByResultAgentId().constEnd())
         return {};
+    return anchorOfResultLine(resultLine.value(), map);
+}
+
+// The exchange of the call a tool result answers, else the exchange of the result itself.
+QString TVLSession::anchorOfResultLine(int resultLine, const QHash<QString, QString> &map) const
+{
     const List &all = children();
-    const auto *result = static_cast<const TVLMessage *>(all[size_t(resultLine.value())].get());
+    const auto *result = static_cast<const TVLMessage *>(all[size_t(resultLine)].get());
     const QString callId = result->toolResultToolUseId();
     if (!callId.isEmpty()) {
         const auto line = m_toolUseLineById.constFind(callId);

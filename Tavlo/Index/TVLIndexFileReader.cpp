@@ -83,8 +83,14 @@ TVLIndexFileContent::Kind TVLIndexFileReader::kindForPath(const QString &path)
     const QStringView whole(path);
     const qsizetype slash = whole.lastIndexOf(QLatin1Char('/'));
     const QStringView directory = slash < 0 ? QStringView() : whole.left(slash);
-    if (directory != u"subagents" && !directory.endsWith(u"/subagents"))
+    if (directory != u"subagents" && !directory.endsWith(u"/subagents")) {
+        // An agent of a workflow run: <session>/subagents/workflows/<runId>/agent-*.jsonl.
+        const qsizetype runSlash = directory.lastIndexOf(QLatin1Char('/'));
+        const QStringView runsDirectory = runSlash < 0 ? QStringView() : directory.left(runSlash);
+        if (runsDirectory == u"subagents/workflows" || runsDirectory.endsWith(u"/subagents/workflows"))
+            return TVLIndexFileContent::Subagent;
         return TVLIndexFileContent::Session;
+    }
     return whole.mid(slash + 1).startsWith(u"agent-acompact-") ? TVLIndexFileContent::Compaction : TVLIndexFileContent::Subagent;
 }
 

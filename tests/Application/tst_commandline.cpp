@@ -80,7 +80,8 @@ private Q_SLOTS:
         const QStringList usageKeys{"cacheCreationInputTokens", "cacheReadInputTokens", "ephemeral1hInputTokens",
                                     "ephemeral5mInputTokens", "inputTokens", "outputTokens"};
         QCOMPARE(json.keys(), (QStringList{"displayChildren", "exchanges", "firstTimestamp", "firstUserPrompt", "kind",
-                                           "lastChangedAt", "lastUserPrompt", "path", "subagents", "tokenUsage"}));
+                                           "lastChangedAt", "lastUserPrompt", "path", "subagents", "tokenUsage",
+                                           "workflowRuns"}));
         QCOMPARE(json["tokenUsage"].toObject().keys(), usageKeys);
         const QJsonObject exchange = exchanges[0].toObject();
         QCOMPARE(exchange.keys(), (QStringList{"containsCompactSummary", "isPreamble", "messages", "model", "title",
@@ -89,6 +90,19 @@ private Q_SLOTS:
         QCOMPARE(answer.keys(), (QStringList{"exchangeStarter", "inDuplicateGroup", "isCompactSummary", "tokenUsage",
                                              "type", "usageDuplicate", "uuid"}));
         QCOMPARE(answer["tokenUsage"].toObject().keys(), usageKeys);
+    }
+
+    void inspectListsWorkflowRuns()
+    {
+        const QString root = copyFixture("workflow", m_dir.filePath("workflow-root"));
+        const Result result = run({"inspect", root + "/-home-me-ledger/3f9e2a10-6c4b-4d8e-a1f2-7b5c9d0e1a23.jsonl", "--json"});
+        QCOMPARE(result.exitCode, 0);
+        const QJsonObject json = QJsonDocument::fromJson(result.out.toUtf8()).object();
+        const QJsonObject finished = json["workflowRuns"].toArray()[1].toObject();
+        QCOMPARE(finished["title"].toString(), QStringLiteral("Workflow: verify-formula-insertions"));
+        QCOMPARE(finished["anchorUuid"].toString(), QStringLiteral("u-1"));
+        QCOMPARE(finished["agents"].toArray().size(), 2);
+        QCOMPARE(json["displayChildren"].toArray()[1].toObject()["workflowRun"].toString(), finished["path"].toString());
     }
 
     void usageReportAsTextAndHtml()
