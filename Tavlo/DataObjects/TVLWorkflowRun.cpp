@@ -70,7 +70,9 @@ bool TVLWorkflowRun::loadAgents(QHash<QString, TVLSessionRead> *prefetched)
             continue;
         const QString entryPath = entry.absoluteFilePath();
         if (const Ptr known = current.value(entryPath)) {
-            static_cast<TVLSubagent *>(known.get())->updateMessages();
+            auto *agent = static_cast<TVLSubagent *>(known.get());
+            agent->updateMessages();
+            agent->loadMeta();
             loaded.push_back(known);
             continue;
         }
