@@ -79,6 +79,14 @@ void TVLSubagent::loadMeta()
     updateDisplayTitle();
 }
 
+void TVLSubagent::setWorkflowKey(const QString &key)
+{
+    if (key == m_workflowKey)
+        return;
+    m_workflowKey = key;
+    updateDisplayTitle();
+}
+
 bool TVLSubagent::computeHasNonTrivialUsage()
 {
     if (m_kind == Compaction)
@@ -108,7 +116,12 @@ void TVLSubagent::updateDisplayTitle()
     const QString word = m_kind == Aside ? QStringLiteral("Aside")
                        : m_kind == Compaction ? QStringLiteral("Compaction")
                                               : QStringLiteral("Subagent");
-    QString name = !m_metaName.isEmpty() ? m_metaName : !m_slug.isEmpty() ? m_slug : !m_agentId.isEmpty() ? m_agentId : fileName();
+    // The agents of a session share its slug: a name of their own comes first.
+    QString name = !m_metaName.isEmpty()      ? m_metaName
+                 : !m_workflowKey.isEmpty() ? m_workflowKey
+                 : !m_slug.isEmpty()        ? m_slug
+                 : !m_agentId.isEmpty()     ? m_agentId
+                                            : fileName();
     if (!m_metaDescription.isEmpty())
         name += QStringLiteral(" \u2014 ") + m_metaDescription;
     setDisplayTitle(QStringLiteral("%1: %2").arg(word, name));

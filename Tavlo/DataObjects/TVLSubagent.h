@@ -29,6 +29,8 @@ public:
     // transcript (agent-X.meta.json for agent-X.jsonl); read until one has been found, as the
     // file may come after the transcript. The title follows.
     void loadMeta();
+    // The key a workflow run started this agent under, named when the meta file names nothing.
+    void setWorkflowKey(const QString &key);
     const QString &metaName() const { return m_metaName; }
     const QString &metaDescription() const { return m_metaDescription; }
     bool computeHasNonTrivialUsage();
@@ -48,6 +50,7 @@ private:
     QString m_anchorUuid;
     QString m_metaName;
     QString m_metaDescription;
+    QString m_workflowKey;
     bool m_hasNonTrivialUsage = false;
     bool m_metaRead = false;
 };

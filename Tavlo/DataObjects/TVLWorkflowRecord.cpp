@@ -114,3 +114,26 @@ TVLWorkflowRecord::Names TVLWorkflowRecord::readAgentMeta(const QString &path)
     const QJsonObject meta = readObject(path);
     return {meta.value(QLatin1String("name")).toString(), meta.value(QLatin1String("description")).toString()};
 }
+
+QHash<QString, QString> TVLWorkflowRecord::readJournalKeys(const QString &path)
+{
+    QHash<QString, QString> keys;
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() == 0 || info.size() > kMaxRecordBytes)
+        return keys;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return keys;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        // Result lines carry the agents' answers; only the short "started" lines are parsed.
+        if (!line.contains("\"started\""))
+            continue;
+        const QJsonObject entry = QJsonDocument::fromJson(line).object();
+        const QString agentId = entry.value(QLatin1String("agentId")).toString();
+        const QString key = entry.value(QLatin1String("key")).toString().simplified();
+        if (entry.value(QLatin1String("type")).toString() == QLatin1String("started") && !agentId.isEmpty() && !key.isEmpty())
+            keys.insert(agentId, key);
+    }
+    return keys;
+}

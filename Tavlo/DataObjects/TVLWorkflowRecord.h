@@ -4,6 +4,7 @@
 // description an agent was started with, from its .meta.json. These files are written by the
 // assistant and read here only for titles: anything missing, unreadable or odd gives nothing.
 
+#include <QHash>
 #include <QString>
 
 namespace TVLWorkflowRecord {
@@ -20,4 +21,7 @@ Names readRunRecord(const QString &path);
 Names metaOfScript(const QString &script);
 // The "name" and "description" of an agent's .meta.json.
 Names readAgentMeta(const QString &path);
+// The key each agent of a run was started under, by agent id, from the "started" lines of the
+// run's journal.jsonl.
+QHash<QString, QString> readJournalKeys(const QString &path);
 } // namespace TVLWorkflowRecord

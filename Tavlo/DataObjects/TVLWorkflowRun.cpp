@@ -83,10 +83,29 @@ bool TVLWorkflowRun::loadAgents(QHash<QString, TVLSessionRead> *prefetched)
         agent->setParent(this);
         loaded.push_back(std::move(agent));
     }
+    nameAgentsByJournal(loaded);
     if (tvlSameNodes(loaded, children()))
         return false;
     setChildren(std::move(loaded));
     return true;
+}
+
+void TVLWorkflowRun::nameAgentsByJournal(const List &agents)
+{
+    // The journal grows as agents start; it is read again only when its size changed.
+    const QString journal = path() + QStringLiteral("/journal.jsonl");
+    const qint64 size = QFileInfo(journal).size();
+    if (size != m_journalSize) {
+        m_journalSize = size;
+        m_keyByAgentId = TVLWorkflowRecord::readJournalKeys(journal);
+    }
+    for (const Ptr &node : agents) {
+        auto *agent = static_cast<TVLSubagent *>(node.get());
+        // Agent files are named after their agent's id, as the journal is.
+        const QString fileId = QFileInfo(agent->path()).completeBaseName().mid(QStringLiteral("agent-").size());
+        agent->setWorkflowKey(m_keyByAgentId.value(agent->agentId().isEmpty() ? fileId : agent->agentId(),
+                                                   m_keyByAgentId.value(fileId)));
+    }
 }
 
 QString TVLWorkflowRun::displayTitle() const

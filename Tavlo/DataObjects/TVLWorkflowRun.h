@@ -44,10 +44,13 @@ public:
 
 private:
     void readRunRecord();
+    void nameAgentsByJournal(const List &agents);
 
     QString m_runId;
     QString m_runRecordPath;
     QString m_name;
     QString m_workflowDescription;
     QString m_anchorUuid;
+    QHash<QString, QString> m_keyByAgentId;
+    qint64 m_journalSize = -1;
 };

@@ -97,13 +97,14 @@ void markdown(QByteArrayView input)
     Q_UNUSED(HVXMarkDown::htmlFromMarkdown(text));
 }
 
-// A workflow run record or agent meta file as written, and its bytes as a script.
+// A workflow run record, agent meta file or journal as written, and its bytes as a script.
 void workflow(QByteArrayView input)
 {
     const QString path = scratchDirectory() + QStringLiteral("/project/record.json");
     writeFile(path, input);
     Q_UNUSED(TVLWorkflowRecord::readRunRecord(path));
     Q_UNUSED(TVLWorkflowRecord::readAgentMeta(path));
+    Q_UNUSED(TVLWorkflowRecord::readJournalKeys(path));
     Q_UNUSED(TVLWorkflowRecord::metaOfScript(QString::fromUtf8(input.data(), input.size())));
 }
 

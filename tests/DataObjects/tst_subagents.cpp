@@ -317,7 +317,8 @@ private Q_SLOTS:
         QStringList agents;
         for (TVLSubagent *agent : finished->agents())
             agents << agent->displayTitle();
-        QCOMPARE(agents, (QStringList{"Subagent: a11", "Subagent: a12"}));
+        // Named by the keys the journal started them under.
+        QCOMPARE(agents, (QStringList{"Subagent: sheet-income", "Subagent: sheet-costs"}));
         QVERIFY(stopped->agents().empty());
         QVERIFY(stopped->isLeaf());
         QVERIFY(session->displayTitle().endsWith(" [3]"));
