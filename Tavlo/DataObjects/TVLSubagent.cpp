@@ -116,7 +116,7 @@ void TVLSubagent::updateDisplayTitle()
     const QString word = m_kind == Aside ? QStringLiteral("Aside")
                        : m_kind == Compaction ? QStringLiteral("Compaction")
                                               : QStringLiteral("Subagent");
-    // The agents of a session share its slug: a name of their own comes first.
+    // A slug may be the parent session's, shared by all its agents: a name of their own comes first.
     QString name = !m_metaName.isEmpty()      ? m_metaName
                  : !m_workflowKey.isEmpty() ? m_workflowKey
                  : !m_slug.isEmpty()        ? m_slug
