@@ -1,6 +1,7 @@
 #include "TVLCommandLine.h"
 
 #include "Tavlo/DataObjects/TVLBrokenLineLog.h"
+#include "TVLChangesCommand.h"
 #include "TVLExportCommand.h"
 #include "TVLInspectCommand.h"
 #include "TVLTreeCommand.h"
@@ -120,6 +121,7 @@ const QList<TVLCommand> &TVLCommandLine::commands()
         TVLInspectCommand::command(),
         TVLTreeCommand::command(),
         TVLSearchCommand::command(),
+        TVLChangesCommand::command(),
     };
     return table;
 }
