@@ -13,7 +13,7 @@ seconds="${1:-60}"
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVLO_FUZZ=ON \
   -DTAVLO_BUILD_TESTS=OFF -DTAVLO_BUILD_BENCH=OFF >/dev/null
-targets=(transcript metadata json markdown url)
+targets=(transcript metadata json markdown url workflow)
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 # Seeds: the example transcripts whole and line by line, their metadata files, a few URLs.
@@ -30,6 +30,9 @@ while IFS= read -r -d '' file; do
   cp "$file" "$build/corpus/json/metadata-$i.json"
 done < <(find examples/projects -name 'TavloMetaData.json' -print0 | sort -z)
 cp README.md "$build/corpus/markdown/readme.md"
+while IFS= read -r -d '' file; do
+  cp "$file" "$build/corpus/workflow/record-$((i++)).json"
+done < <(find tests/fixtures/workflow -name '*.json' -print0 | sort -z)
 n=0
 for url in 'tvl:///home/me/.claude/projects/-home-me-app/s.jsonl' \
            'tvl:///x.jsonl?exchange=6b1f0c52&dataDebugMode=yes' 'tvl://host/a%20b.jsonl?exchange=' \

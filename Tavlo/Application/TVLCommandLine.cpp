@@ -1,5 +1,6 @@
 #include "TVLCommandLine.h"
 
+#include "Tavlo/DataObjects/TVLBrokenLineLog.h"
 #include "TVLChangesCommand.h"
 #include "TVLExportCommand.h"
 #include "TVLInspectCommand.h"
@@ -11,6 +12,8 @@
 #include <QRegularExpression>
 
 namespace {
+constexpr int kBrokenLinesLoggedPerFile = 3;
+
 const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
 const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show Tavlo's version."));
 const QCommandLineOption newInstanceOption(QStringLiteral("new-instance"),
@@ -101,7 +104,12 @@ int runCommand(const TVLCommand &command, const QStringList &arguments, QTextStr
         out << TVLCommandLine::helpTextForCommand(command);
         return 0;
     }
-    return command.run(parser, out, err);
+    // A terminal gets a few broken lines of each file and a count of the rest, not thousands.
+    TVLBrokenLineLog::limitPerFile(kBrokenLinesLoggedPerFile);
+    const int status = command.run(parser, out, err);
+    TVLBrokenLineLog::reportLeftOut();
+    TVLBrokenLineLog::limitPerFile(0);
+    return status;
 }
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "Tavlo/DataObjects/TVLMessage.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubagent.h"
+#include "Tavlo/DataObjects/TVLWorkflowRun.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -67,6 +68,21 @@ QJsonObject subagentAsJson(TVLSubagent &subagent)
         {QStringLiteral("exchangeCount"), qint64(subagent.exchanges().size())},
     };
 }
+
+QJsonObject workflowRunAsJson(TVLWorkflowRun &run)
+{
+    QJsonArray agents;
+    for (TVLSubagent *agent : run.agents())
+        agents.append(subagentAsJson(*agent));
+    return QJsonObject{
+        {QStringLiteral("path"), run.path()},
+        {QStringLiteral("runId"), run.runId()},
+        {QStringLiteral("title"), run.displayTitle()},
+        {QStringLiteral("anchorUuid"), stringOrNull(run.anchorUuid())},
+        {QStringLiteral("tokenUsage"), TVLInspectCommand::usageAsJson(run.tokenUsage().value_or(TVLTokenUsage{}))},
+        {QStringLiteral("agents"), agents},
+    };
+}
 } // namespace
 
 QJsonObject TVLInspectCommand::usageAsJson(const TVLTokenUsage &usage)
@@ -89,10 +105,15 @@ QJsonObject TVLInspectCommand::sessionAsJson(TVLSession &session)
     QJsonArray subagents;
     for (const auto &subagent : session.subagents())
         subagents.append(subagentAsJson(*subagent));
+    QJsonArray workflowRuns;
+    for (const auto &run : session.workflowRuns())
+        workflowRuns.append(workflowRunAsJson(*run));
     QJsonArray displayChildren;
     for (const auto &child : session.displayChildren()) {
         if (auto *exchange = dynamic_cast<TVLExchange *>(child.get()))
             displayChildren.append(QJsonObject{{QStringLiteral("exchange"), exchange->uuid()}});
+        else if (dynamic_cast<TVLWorkflowRun *>(child.get()))
+            displayChildren.append(QJsonObject{{QStringLiteral("workflowRun"), child->path()}});
         else
             displayChildren.append(QJsonObject{{QStringLiteral("subagent"), child->path()}});
     }
@@ -106,6 +127,7 @@ QJsonObject TVLInspectCommand::sessionAsJson(TVLSession &session)
         {QStringLiteral("tokenUsage"), usageAsJson(session.tokenUsage().value_or(TVLTokenUsage{}))},
         {QStringLiteral("exchanges"), exchanges},
         {QStringLiteral("subagents"), subagents},
+        {QStringLiteral("workflowRuns"), workflowRuns},
         {QStringLiteral("displayChildren"), displayChildren},
     };
 }

@@ -8,6 +8,7 @@
 #include "Tavlo/DataObjects/TVLRoot.h"
 #include "Tavlo/DataObjects/TVLRoots.h"
 #include "Tavlo/DataObjects/TVLSubagent.h"
+#include "Tavlo/DataObjects/TVLWorkflowRun.h"
 #include "Tavlo/DataObjects/TVLSubproject.h"
 
 #include <QDir>
@@ -156,6 +157,8 @@ QString TVLTreeCommand::kindOfNode(const TVLObject &node)
         return QStringLiteral("project");
     if (dynamic_cast<const TVLSubagent *>(&node))
         return QStringLiteral("subagent");
+    if (dynamic_cast<const TVLWorkflowRun *>(&node))
+        return QStringLiteral("workflow");
     if (dynamic_cast<const TVLSession *>(&node))
         return QStringLiteral("session");
     if (dynamic_cast<const TVLExchange *>(&node))

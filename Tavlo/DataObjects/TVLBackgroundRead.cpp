@@ -21,6 +21,10 @@ qint64 subagentBytesOf(const QString &sessionPath)
     qint64 bytes = 0;
     for (const QFileInfo &entry : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot))
         bytes += entry.size();
+    const QDir workflows(dir.filePath(QStringLiteral("workflows")));
+    for (const QFileInfo &run : workflows.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot))
+        for (const QFileInfo &entry : QDir(run.absoluteFilePath()).entryInfoList(QDir::Files | QDir::Hidden))
+            bytes += entry.size();
     return bytes;
 }
 } // namespace

@@ -1,7 +1,9 @@
 #include "TVLLineParser.h"
 
 #include "Halvex/Foundation/HVXLog.h"
+#include "TVLBrokenLineLog.h"
 #include "TVLMessage.h"
+#include "TVLUserText.h"
 
 #include <QScopeGuard>
 #include <QUuid>
@@ -70,6 +72,21 @@ std::unique_ptr<TVLTokenUsage> usageFrom(const object &usage)
         result->ephemeral1hInputTokens = integerAt(*creation, "ephemeral_1h_input_tokens");
     }
     return result;
+}
+
+// Slash and shell-mode commands are prompts; their output and the assistant's own notices join
+// the exchange they arrived in.
+QString qualifierForShape(TVLUserText::Shape shape)
+{
+    switch (shape) {
+    case TVLUserText::Shape::ShellOutput: return QStringLiteral("Shell output");
+    case TVLUserText::Shape::TaskNotification: return QStringLiteral("Task notification");
+    case TVLUserText::Shape::LocalCommandOutput: return QStringLiteral("local-command-stdout");
+    case TVLUserText::Shape::Prompt:
+    case TVLUserText::Shape::SlashCommand:
+    case TVLUserText::Shape::ShellCommand: break;
+    }
+    return {};
 }
 
 QString generatedUuid() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
@@ -179,12 +196,13 @@ void TVLLineParser::parse(TVLMessage &message)
     });
     object line;
     if (error) {
-        HVXLogError(QStringLiteral("Error creating object from JSON: %1\nJSON String: %2")
-                        .arg(QString::fromUtf8(simdjson::error_message(error)), hvxLogValue(bytes)));
+        if (TVLBrokenLineLog::shouldLog(m_fileName))
+                HVXLogError(QStringLiteral("Error creating object from JSON: %1\nJSON String: %2")
+                            .arg(QString::fromUtf8(simdjson::error_message(error)), hvxLogValue(bytes)));
     } else if (doc.get_object().get(line) != simdjson::SUCCESS) {
         const QString where = m_fileName.isEmpty() ? QString() : QStringLiteral(" in %1").arg(m_fileName);
-        HVXLogWarning(QStringLiteral("Expected a JSON object%1, got: %2")
-                          .arg(where, hvxLogValue(bytes)));
+        if (TVLBrokenLineLog::shouldLog(m_fileName))
+            HVXLogWarning(QStringLiteral("Expected a JSON object%1, got: %2").arg(where, hvxLogValue(bytes)));
     } else {
         message.m_flags.parsed = true;
     }
@@ -247,10 +265,9 @@ void TVLLineParser::parse(TVLMessage &message)
         } else if (hasContent && qualifier.isEmpty() && lineType && *lineType == "user") {
             std::string_view text;
             if (content.get_string().get(text) == simdjson::SUCCESS) {
-                if (text.starts_with("<command-name>"))
-                    qualifier = QStringLiteral("command-name");
-                else if (text.starts_with("<local-command-stdout>"))
-                    qualifier = QStringLiteral("local-command-stdout");
+                const TVLUserText::Shape shape = TVLUserText::shapeOf(text);
+                message.m_flags.userShape = quint8(shape);
+                qualifier = qualifierForShape(shape);
             }
         }
         if (const auto id = stringAt(*modelMessage, "id"))
@@ -275,9 +292,15 @@ void TVLLineParser::parse(TVLMessage &message)
         message.m_promptId = intern(*promptId);
 
     if (const auto result = objectAt(line, "toolUseResult")) {
-        if (const auto agentId = stringAt(*result, "agentId")) {
+        // A sub-agent or a workflow run that this tool call started.
+        const auto agentId = stringAt(*result, "agentId");
+        const auto runId = stringAt(*result, "runId");
+        if (agentId || runId) {
             auto extra = std::make_unique<TVLMessage::Extra>();
-            extra->toolUseResultAgentId = toQString(*agentId);
+            if (agentId)
+                extra->toolUseResultAgentId = toQString(*agentId);
+            if (runId)
+                extra->toolUseResultRunId = toQString(*runId);
             simdjson::dom::array items;
             if (modelMessage && (*modelMessage)["content"].get_array().get(items) == simdjson::SUCCESS) {
                 for (element item : items) {

@@ -6,6 +6,7 @@
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "TVLLineParser.h"
 #include "TVLToolSteps.h"
+#include "TVLUserText.h"
 
 #include <QJsonDocument>
 #include <QLocale>
@@ -231,6 +232,8 @@ QDateTime TVLMessage::timestamp() const
 
 QString TVLMessage::toolUseResultAgentId() const { return m_extra ? m_extra->toolUseResultAgentId : QString(); }
 
+QString TVLMessage::toolUseResultRunId() const { return m_extra ? m_extra->toolUseResultRunId : QString(); }
+
 QString TVLMessage::toolResultToolUseId() const { return m_extra ? m_extra->toolResultToolUseId : QString(); }
 
 QString TVLMessage::attributionSkill() const
@@ -287,7 +290,7 @@ std::optional<QString> TVLMessage::rawMarkdownWithPatchLineLimit(qint64 patchLin
         return QString();
     std::string_view text;
     if (content.get_string().get(text) == simdjson::SUCCESS)
-        return toQString(text);
+        return TVLUserText::promptText(TVLUserText::Shape(m_flags.userShape), toQString(text));
     simdjson::dom::array items;
     if (content.get_array().get(items) == simdjson::SUCCESS) {
         QString result;
@@ -383,8 +386,30 @@ QString TVLMessage::toolStepsHtml() const
     return parsed.ok() ? TVLToolSteps::htmlForLine(parsed.line(), patch) : QString();
 }
 
+// A shell command's output and a task notice: shown, though hidden from search and titles.
+std::optional<TVLMessage::PageBlock> TVLMessage::userShapeBlock() const
+{
+    const auto shape = TVLUserText::Shape(m_flags.userShape);
+    if (shape != TVLUserText::Shape::ShellOutput && shape != TVLUserText::Shape::TaskNotification)
+        return std::nullopt;
+    const ParsedLine parsed(rawBytes());
+    const auto modelMessage = parsed.ok() ? objectAt(parsed.line(), "message") : std::nullopt;
+    const auto content = modelMessage ? stringAt(*modelMessage, "content") : std::nullopt;
+    if (!content)
+        return std::nullopt;
+    const QString text = toQString(*content);
+    const QString cssClass = shape == TVLUserText::Shape::ShellOutput ? QStringLiteral("shell-output")
+                                                                      : QStringLiteral("task-notification");
+    const QString body = shape == TVLUserText::Shape::ShellOutput ? TVLUserText::shellOutputHtml(text)
+                                                                  : TVLUserText::taskNotificationHtml(text);
+    return PageBlock{m_uuid, cssClass, body};
+}
+
 TVLMessage::PageBlock TVLMessage::pageBlock() const
 {
+    if (m_flags.userShape != quint8(TVLUserText::Shape::Prompt) && m_type.startsWith(QStringLiteral("user \u2013 ")))
+        if (std::optional<PageBlock> block = userShapeBlock())
+            return *block;
     const std::optional<QString> markdown = rawMarkdown();
     const QString steps = TVLToolSteps::shown() ? toolStepsHtml() : QString();
     if ((!markdown || markdown->isEmpty()) && steps.isEmpty())

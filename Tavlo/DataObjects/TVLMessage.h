@@ -48,8 +48,9 @@ public:
     const QString &messageId() const { return m_messageId; }   // message.id
     const QString &model() const { return m_model; }           // message.model
     const QString &promptId() const { return m_promptId; }
-    // toolUseResult.agentId, and the tool_use_id of the line's first tool_result item.
+    // toolUseResult.agentId and .runId, and the tool_use_id of the line's first tool_result item.
     QString toolUseResultAgentId() const;
+    QString toolUseResultRunId() const;
     QString toolResultToolUseId() const;
     // attributionSkill, read from the bytes.
     QString attributionSkill() const;
@@ -101,10 +102,12 @@ private:
     std::optional<QString> markdownForStructuredPatchWithLimit(qint64 limit) const;
     static constexpr qint64 kNoTimestamp = std::numeric_limits<qint64>::min();
     QString toolStepsHtml() const;
+    std::optional<PageBlock> userShapeBlock() const;
 
     struct Extra
     {
         QString toolUseResultAgentId;
+        QString toolUseResultRunId;
         QString toolResultToolUseId;
     };
     struct Flags
@@ -118,6 +121,8 @@ private:
         bool contentWithoutText : 1 = false;
         // An assistant line that reports a failed call to the model (isApiErrorMessage).
         bool apiError : 1 = false;
+        // A TVLUserText::Shape: what a user line's string content stands for.
+        quint8 userShape : 3 = 0;
     };
     // Set by later reads of a growing file while searches may read the line on a worker
     // thread; kept apart from the line's own flags so the two never share a memory location.

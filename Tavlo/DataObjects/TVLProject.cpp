@@ -382,13 +382,18 @@ void TVLProject::pathDidUpdate(const QString &changedPath)
     const QString directory = tvlDeletingLastPathComponent(changedPath);
     const QString rootDirectory = tvlDeletingLastPathComponent(path());
 
-    // 1. A sub-agent transcript of one of this project's sessions.
-    if (tvlLastPathComponent(directory) == QLatin1String("subagents")) {
-        const QString sessionDirectory = tvlDeletingLastPathComponent(directory);
-        if (tvlDeletingLastPathComponent(sessionDirectory) == path() && m_isLoaded)
-            if (const auto session = m_sessionLookup.value(sessionDirectory + QStringLiteral(".jsonl")))
+    // 1. Something in the folder of one of this project's sessions: its sub-agents, the runs of
+    // its workflows and their records.
+    const QString projectPrefix = tvlJoinPath(path(), QString());
+    if (directory.startsWith(projectPrefix) && directory.size() > projectPrefix.size()) {
+        const QString sessionFolder = projectPrefix + directory.mid(projectPrefix.size()).section(QLatin1Char('/'), 0, 0);
+        if (const auto session = m_sessionLookup.value(sessionFolder + QStringLiteral(".jsonl"))) {
+            if (m_isLoaded)
                 session->loadSubagents();
-        return;
+            return;
+        }
+        if (tvlLastPathComponent(directory) == QLatin1String("subagents"))
+            return;
     }
 
     // 2. Something in a sibling directory that is one of this project's subprojects.

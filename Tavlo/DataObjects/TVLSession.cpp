@@ -14,6 +14,7 @@
 #include "TVLMessage.h"
 #include "TVLProject.h"
 #include "TVLSubagent.h"
+#include "TVLWorkflowRun.h"
 
 #include <QDir>
 #include <QFile>
@@ -532,6 +533,8 @@ void TVLSession::refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange
     }
     for (const auto &subagent : m_subagents)
         subagent->sendFilterNotifications();
+    for (const auto &run : m_workflowRuns)
+        run->sendFilterNotifications();
     updateFilters();
     updateFiltersOfAncestors();
 }
@@ -668,6 +671,9 @@ std::shared_ptr<TVLExchange> TVLSession::exchangeWithUuid(const QString &uuid)
     for (const auto &subagent : m_subagents)
         if (auto found = subagent->exchangeWithUuid(uuid))
             return found;
+    for (const auto &run : m_workflowRuns)
+        if (auto found = run->exchangeWithUuid(uuid))
+            return found;
     return nullptr;
 }
 
@@ -688,17 +694,21 @@ TVLObject::List TVLSession::displayChildren()
             continue;
         result.push_back(exchange);
     }
-    if (m_subagents.empty())
+    if (m_subagents.empty() && m_workflowRuns.empty())
         return result;
 
     QHash<QString, List> anchored;
     List unanchored;
-    for (const auto &subagent : m_subagents) {
-        if (subagent->anchorUuid().isEmpty())
-            unanchored.push_back(subagent);
+    auto place = [&](const Ptr &node, const QString &anchor) {
+        if (anchor.isEmpty())
+            unanchored.push_back(node);
         else
-            anchored[subagent->anchorUuid()].push_back(subagent);
-    }
+            anchored[anchor].push_back(node);
+    };
+    for (const auto &subagent : m_subagents)
+        place(subagent, subagent->anchorUuid());
+    for (const auto &run : m_workflowRuns)
+        place(run, run->anchorUuid());
     List withSubagents;
     for (const Ptr &node : result) {
         withSubagents.push_back(node);
@@ -719,6 +729,8 @@ quint16 TVLSession::tagSummary()
         summary |= exchange->tagSummary();
     for (const auto &subagent : m_subagents)
         summary |= subagent->tagSummary();
+    for (const auto &run : m_workflowRuns)
+        summary |= run->tagSummary();
     setCachedTagSummary(summary);
     return summary;
 }
@@ -729,6 +741,8 @@ void TVLSession::invalidateTagSummaryForMessageId(const QString &messageId)
         exchange->invalidateTagSummaryForMessageId(messageId);
     for (const auto &subagent : m_subagents)
         subagent->invalidateTagSummaryForMessageId(messageId);
+    for (const auto &run : m_workflowRuns)
+        run->invalidateTagSummaryForMessageId(messageId);
 }
 
 void TVLSession::sendFilterNotifications()
@@ -737,6 +751,8 @@ void TVLSession::sendFilterNotifications()
         exchange->sendFilterNotifications();
     for (const auto &subagent : m_subagents)
         subagent->sendFilterNotifications();
+    for (const auto &run : m_workflowRuns)
+        run->sendFilterNotifications();
     updateFilters();
 }
 
@@ -747,6 +763,8 @@ void TVLSession::updateFilters()
         matches = matches || exchange->matchesFilter();
     for (const auto &subagent : m_subagents)
         matches = matches || subagent->matchesFilter();
+    for (const auto &run : m_workflowRuns)
+        matches = matches || run->matchesFilter();
     setMatchesFilter(matches);
     announce(TVLProperty::DisplayChildren);
 }
@@ -758,6 +776,9 @@ void TVLSession::addAdditionalTokenUsage(TVLTokenUsage &usage)
     for (const auto &subagent : m_subagents)
         if (const auto subagentUsage = subagent->tokenUsage())
             usage.addUsage(*subagentUsage);
+    for (const auto &run : m_workflowRuns)
+        if (const auto runUsage = run->tokenUsage())
+            usage.addUsage(*runUsage);
 }
 
 // MARK: - Titles
@@ -784,8 +805,9 @@ void TVLSession::updateDisplayTitle()
         break;
     default: title = fileName(); break;
     }
-    if (!m_subagents.empty())
-        title = QStringLiteral("%1 [%2]").arg(title, QString::number(m_subagents.size()));
+    // Workflow runs are counted with the sub-agents: both are rows under the session.
+    if (const size_t attached = m_subagents.size() + m_workflowRuns.size(); attached > 0)
+        title = QStringLiteral("%1 [%2]").arg(title, QString::number(attached));
     setDisplayTitle(title);
 }
 

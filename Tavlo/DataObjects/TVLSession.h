@@ -15,6 +15,7 @@ class TVLBackgroundRead;
 class TVLExchange;
 class TVLMessage;
 class TVLSubagent;
+class TVLWorkflowRun;
 
 // The bytes of a read, in the buffers its messages point into: one for a file read whole, and
 // one more for every later read of what was appended. Each buffer begins at a line start and
@@ -113,6 +114,10 @@ public:
 
     const std::vector<std::shared_ptr<TVLExchange>> &exchanges() const { return m_exchanges; }
     const std::vector<std::shared_ptr<TVLSubagent>> &subagents() const { return m_subagents; }
+    const std::vector<std::shared_ptr<TVLWorkflowRun>> &workflowRuns() const { return m_workflowRuns; }
+    // Every transcript attached to this session: the visible sub-agents, the compaction
+    // transcripts read for their usage, and the agents of its workflow runs.
+    std::vector<TVLSubagent *> attachedTranscripts() const;
     std::vector<TVLMessage *> messages() const;
     const TVLSessionBytes &lastReadBytes() const { return m_bytes; }
 
@@ -162,6 +167,11 @@ public:
     void attachCompactionUsageFromSubagents(const std::vector<std::shared_ptr<TVLSubagent>> &subagents);
     const std::optional<TVLTokenUsage> &unpairedCompactionUsage() const { return m_unpairedCompactionUsage; }
     void setSubagents(std::vector<std::shared_ptr<TVLSubagent>> subagents);
+    // The runs under subagents/workflows, each anchored at the exchange whose Workflow call
+    // started it (called by loadSubagents).
+    void loadWorkflowRuns(QHash<QString, TVLSessionRead> *prefetched = nullptr);
+    void resolveWorkflowAnchors(const std::vector<std::shared_ptr<TVLWorkflowRun>> &runs);
+    void setWorkflowRuns(std::vector<std::shared_ptr<TVLWorkflowRun>> runs);
 
     static void registerDefaults();
 
@@ -171,6 +181,7 @@ protected:
     const QHash<QString, QString> &exchangeByMessageUuid() const;
     const QHash<QString, int> &lineByResultAgentId() const;
     const QHash<QString, int> &latestLineByPromptId() const;
+    QString anchorOfResultLine(int resultLine, const QHash<QString, QString> &exchangeByMessageUuid) const;
 
 private:
     void finishLoadingInBackground();
@@ -198,6 +209,7 @@ private:
     // Compaction transcripts read for their usage but not shown; kept so that the next read of
     // the folder finds them already read.
     std::vector<std::shared_ptr<TVLSubagent>> m_hiddenCompactions;
+    std::vector<std::shared_ptr<TVLWorkflowRun>> m_workflowRuns;
     std::optional<TVLTokenUsage> m_unpairedCompactionUsage;
     TVLSessionBytes m_bytes;
     QHash<QString, int> m_toolUseLineById;

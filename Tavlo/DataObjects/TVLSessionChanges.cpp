@@ -4,6 +4,7 @@
 #include "TVLProject.h"
 #include "TVLSession.h"
 #include "TVLSubagent.h"
+#include "TVLWorkflowRun.h"
 #include "TVLTranscriptEditReader.h"
 
 #include <algorithm>
@@ -55,17 +56,22 @@ TVLSessionChanges TVLSessionChanges::ofSession(TVLSession &session)
     sequences.push_back(own.takeEdits());
     changes.m_workingDirectory = own.workingDirectory();
 
-    for (const auto &subagent : session.subagents()) {
-        const QString anchor = subagent->anchorUuid();
+    auto readSubagent = [&](TVLSubagent &subagent, const QString &anchor) {
         const auto anchorExchange = anchor.isEmpty() ? nullptr : session.exchangeWithUuid(anchor);
-        TVLTranscriptEditReader reader(subagent->path(), true, anchor,
+        TVLTranscriptEditReader reader(subagent.path(), true, anchor,
                                        anchorExchange ? anchorExchange->sectionId() : QString());
-        for (const auto &exchange : subagent->exchanges())
+        for (const auto &exchange : subagent.exchanges())
             reader.readExchange(*exchange);
         sequences.push_back(reader.takeEdits());
         if (changes.m_workingDirectory.isEmpty())
             changes.m_workingDirectory = reader.workingDirectory();
-    }
+    };
+    for (const auto &subagent : session.subagents())
+        readSubagent(*subagent, subagent->anchorUuid());
+    // A workflow run's agents changed files for the exchange that started the run.
+    for (const auto &run : session.workflowRuns())
+        for (TVLSubagent *agent : run->agents())
+            readSubagent(*agent, run->anchorUuid());
     changes.addEditsInOrder(mergedByTime(std::move(sequences)));
     return changes;
 }

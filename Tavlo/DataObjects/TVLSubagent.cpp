@@ -4,6 +4,8 @@
 #include "TVLExchange.h"
 #include "TVLFlatSubagents.h"
 #include "TVLMessage.h"
+#include "TVLWorkflowRecord.h"
+#include "TVLWorkflowRun.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,6 +28,7 @@ std::shared_ptr<TVLSubagent> TVLSubagent::initWithPath(const QString &path, TVLS
     subagent->classifyByFileName();
     subagent->loadIdentityFromFirstMessage();
     subagent->m_hasNonTrivialUsage = subagent->computeHasNonTrivialUsage();
+    subagent->loadMeta();
     subagent->updateDisplayTitle();
     return subagent;
 }
@@ -59,6 +62,30 @@ void TVLSubagent::loadIdentityFromFirstMessage()
         m_logicalParentUuid = text("logicalParentUuid");
         return;
     }
+}
+
+void TVLSubagent::loadMeta()
+{
+    if (m_metaRead)
+        return;
+    QString metaPath = path();
+    metaPath.chop(QStringLiteral(".jsonl").size());
+    metaPath += QStringLiteral(".meta.json");
+    if (!QFileInfo::exists(metaPath))
+        return;
+    m_metaRead = true;
+    const TVLWorkflowRecord::Names names = TVLWorkflowRecord::readAgentMeta(metaPath);
+    m_metaName = names.name.simplified();
+    m_metaDescription = names.description.simplified();
+    updateDisplayTitle();
+}
+
+void TVLSubagent::setWorkflowKey(const QString &key)
+{
+    if (key == m_workflowKey)
+        return;
+    m_workflowKey = key;
+    updateDisplayTitle();
 }
 
 bool TVLSubagent::computeHasNonTrivialUsage()
@@ -96,7 +123,14 @@ void TVLSubagent::updateDisplayTitle()
     const QString word = m_kind == Aside ? QStringLiteral("Aside")
                        : m_kind == Compaction ? QStringLiteral("Compaction")
                                               : QStringLiteral("Subagent");
-    const QString name = !m_slug.isEmpty() ? m_slug : !m_agentId.isEmpty() ? m_agentId : fileName();
+    // A slug may be the parent session's, shared by all its agents: a name of their own comes first.
+    QString name = !m_metaName.isEmpty()      ? m_metaName
+                 : !m_workflowKey.isEmpty() ? m_workflowKey
+                 : !m_slug.isEmpty()        ? m_slug
+                 : !m_agentId.isEmpty()     ? m_agentId
+                                            : fileName();
+    if (!m_metaDescription.isEmpty())
+        name += QStringLiteral(" \u2014 ") + m_metaDescription;
     setDisplayTitle(QStringLiteral("%1: %2").arg(word, name));
 }
 
@@ -116,6 +150,18 @@ namespace {
 bool isSubagentFile(const QFileInfo &entry)
 {
     return !entry.isDir() && entry.suffix() == QLatin1String("jsonl") && entry.fileName().startsWith(QLatin1String("agent-"));
+}
+
+// The agent transcripts of every run under a workflows directory that hold something.
+QStringList workflowAgentFiles(const QString &workflowsDirectory)
+{
+    QStringList files;
+    const QDir workflows(workflowsDirectory);
+    for (const QFileInfo &run : workflows.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name))
+        for (const QFileInfo &entry : QDir(run.absoluteFilePath()).entryInfoList(QDir::Files | QDir::Hidden, QDir::Name))
+            if (isSubagentFile(entry) && entry.size() > 0)
+                files << entry.absoluteFilePath();
+    return files;
 }
 } // namespace
 
@@ -142,7 +188,9 @@ QStringList TVLSession::attachedTranscriptPaths(const QString &path)
 
 void TVLSession::readSubagentFiles(const QString &path, TVLSessionRead &read, TVLReadProgress *progress)
 {
-    const QStringList paths = attachedTranscriptPaths(path);
+    const QFileInfo info(path);
+    const QString workflows = info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents/workflows");
+    const QStringList paths = attachedTranscriptPaths(path) + workflowAgentFiles(workflows);
     if (paths.isEmpty())
         return;
     auto reads = std::make_shared<QHash<QString, TVLSessionRead>>();
@@ -156,14 +204,6 @@ void TVLSession::readSubagentFiles(const QString &path, TVLSessionRead &read, TV
 
 void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
 {
-    const QStringList paths = attachedTranscriptPaths(path());
-    if (paths.isEmpty()) {
-        m_hiddenCompactions.clear();
-        setUnpairedCompactionUsage(std::nullopt);
-        if (!m_subagents.empty())
-            setSubagents({});
-        return;
-    }
     QHash<QString, std::shared_ptr<TVLSubagent>> current;
     for (const auto &subagent : m_subagents)
         current.insert(subagent->path(), subagent);
@@ -171,10 +211,11 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
         current.insert(subagent->path(), subagent);
 
     std::vector<std::shared_ptr<TVLSubagent>> loaded;
-    for (const QString &entryPath : paths) {
+    for (const QString &entryPath : attachedTranscriptPaths(path())) {
         std::shared_ptr<TVLSubagent> subagent = current.value(entryPath);
         if (subagent) {
             subagent->updateMessages();
+            subagent->loadMeta();
         } else {
             const auto read = prefetched ? prefetched->find(entryPath) : QHash<QString, TVLSessionRead>::iterator();
             subagent = TVLSubagent::initWithPath(entryPath, prefetched && read != prefetched->end() ? &read.value() : nullptr);
@@ -185,9 +226,15 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
         loaded.push_back(subagent);
     }
     resolveSubagentAnchors(loaded);
+    loadWorkflowRuns(prefetched);
+
+    // Workflow agents take part in the one-count rule like every other attached transcript.
     std::vector<TVLSubagent *> transcripts;
     for (const auto &subagent : loaded)
         transcripts.push_back(subagent.get());
+    for (const auto &run : m_workflowRuns)
+        for (TVLSubagent *agent : run->agents())
+            transcripts.push_back(agent);
     markCallsCountedElsewhere(transcripts);
     attachCompactionUsageFromSubagents(loaded);
 
@@ -201,6 +248,77 @@ void TVLSession::loadSubagents(QHash<QString, TVLSessionRead> *prefetched)
     }
     if (visible != m_subagents)
         setSubagents(std::move(visible));
+    else if (!m_workflowRuns.empty())
+        invalidateTokenUsage(); // the marks above may have moved a call between transcripts
+}
+
+void TVLSession::loadWorkflowRuns(QHash<QString, TVLSessionRead> *prefetched)
+{
+    QHash<QString, std::shared_ptr<TVLWorkflowRun>> current;
+    for (const auto &run : m_workflowRuns)
+        current.insert(run->path(), run);
+    std::vector<std::shared_ptr<TVLWorkflowRun>> loaded;
+    bool agentsChanged = false;
+    const QDir workflows(subagentsDirectory() + QStringLiteral("/workflows"));
+    for (const QFileInfo &entry : workflows.entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
+        const QString entryPath = entry.absoluteFilePath();
+        std::shared_ptr<TVLWorkflowRun> run = current.value(entryPath);
+        if (run) {
+            agentsChanged = run->loadAgents(prefetched) || agentsChanged;
+        } else {
+            const QString record = sessionFolder() + QStringLiteral("/workflows/") + entry.fileName() + QStringLiteral(".json");
+            run = TVLWorkflowRun::initWithDirectory(entryPath, record, prefetched);
+            if (!run)
+                continue;
+            run->setParent(this);
+        }
+        loaded.push_back(run);
+    }
+    resolveWorkflowAnchors(loaded);
+    if (loaded != m_workflowRuns)
+        setWorkflowRuns(std::move(loaded));
+    else if (agentsChanged)
+        announce(TVLProperty::Subagents);
+}
+
+void TVLSession::resolveWorkflowAnchors(const std::vector<std::shared_ptr<TVLWorkflowRun>> &runs)
+{
+    if (runs.empty())
+        return;
+    // The line that answered the Workflow call carries the run's id.
+    QHash<QString, int> resultLineByRunId;
+    const List &all = children();
+    for (size_t i = 0; i < all.size(); ++i)
+        if (const QString runId = static_cast<const TVLMessage *>(all[i].get())->toolUseResultRunId();
+            !runId.isEmpty() && !resultLineByRunId.contains(runId))
+            resultLineByRunId.insert(runId, int(i));
+    const QHash<QString, QString> &map = exchangeByMessageUuid();
+    for (const auto &run : runs) {
+        const auto line = resultLineByRunId.constFind(run->runId());
+        run->setAnchorUuid(line == resultLineByRunId.constEnd() ? QString() : anchorOfResultLine(line.value(), map));
+    }
+}
+
+void TVLSession::setWorkflowRuns(std::vector<std::shared_ptr<TVLWorkflowRun>> runs)
+{
+    m_workflowRuns = std::move(runs);
+    announce(TVLProperty::Subagents);
+    announce(TVLProperty::DisplayChildren);
+    invalidateTokenUsage();
+    dropCachedTagSummaries();
+}
+
+std::vector<TVLSubagent *> TVLSession::attachedTranscripts() const
+{
+    std::vector<TVLSubagent *> transcripts;
+    for (const auto &subagent : m_subagents)
+        transcripts.push_back(subagent.get());
+    for (const auto &compaction : m_hiddenCompactions)
+        transcripts.push_back(compaction.get());
+    for (const auto &run : m_workflowRuns)
+        for (TVLSubagent *agent : run->agents())
+            transcripts.push_back(agent);
+    return transcripts;
 }
 
 // A model call is its message.id, and counts once in a session: in the transcript that wrote it
@@ -355,8 +473,14 @@ QString TVLSession::resolveTaskAnchorForAgentIdExchangeByMsgUuid(const QString &
     const auto resultLine = lineByResultAgentId().constFind(agentId);
     if (resultLine == lineByResultAgentId().constEnd())
         return {};
+    return anchorOfResultLine(resultLine.value(), map);
+}
+
+// The exchange of the call a tool result answers, else the exchange of the result itself.
+QString TVLSession::anchorOfResultLine(int resultLine, const QHash<QString, QString> &map) const
+{
     const List &all = children();
-    const auto *result = static_cast<const TVLMessage *>(all[size_t(resultLine.value())].get());
+    const auto *result = static_cast<const TVLMessage *>(all[size_t(resultLine)].get());
     const QString callId = result->toolResultToolUseId();
     if (!callId.isEmpty()) {
         const auto line = m_toolUseLineById.constFind(callId);

@@ -1,6 +1,6 @@
 #pragma once
-// A transcript written beside a session by work the session started: a task sub-agent, a
-// context compaction or an aside question. It reads like a session and knows its kind, its
+// A transcript written beside a session by work the session started: a task sub-agent (also
+// an agent of a workflow run), a context compaction or an aside question. It reads like a session and knows its kind, its
 // identity (from its first line) and the exchange of the parent session it belongs to.
 
 #include "TVLSession.h"
@@ -25,6 +25,14 @@ public:
 
     void classifyByFileName();
     void loadIdentityFromFirstMessage();
+    // The name and description the agent was started with, from the .meta.json beside its
+    // transcript (agent-X.meta.json for agent-X.jsonl); read until one has been found, as the
+    // file may come after the transcript. The title follows.
+    void loadMeta();
+    // The key a workflow run started this agent under, named when the meta file names nothing.
+    void setWorkflowKey(const QString &key);
+    const QString &metaName() const { return m_metaName; }
+    const QString &metaDescription() const { return m_metaDescription; }
     bool computeHasNonTrivialUsage();
     // The usage credited to the parent's compact summary line: that of its last assistant line
     // with usage, unless the session counts that call elsewhere.
@@ -43,6 +51,10 @@ private:
     QString m_subPromptId;
     QString m_logicalParentUuid;
     QString m_anchorUuid;
+    QString m_metaName;
+    QString m_metaDescription;
+    QString m_workflowKey;
     bool m_hasNonTrivialUsage = false;
     bool m_compactionCountedElsewhere = false;
+    bool m_metaRead = false;
 };

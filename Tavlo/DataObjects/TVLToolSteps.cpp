@@ -153,16 +153,9 @@ QString htmlForResult(const object &item, const std::optional<QString> &patchBlo
         return images.isEmpty() ? *patchBlock
                                 : *patchBlock + QStringLiteral("\n\n<div class=\"tool-step-images\">") + images
                                       + QStringLiteral("</div>");
-    const QString word = isError ? QStringLiteral("Error") : QStringLiteral("Result");
     QString html;
-    if (!text.isEmpty() || images.isEmpty()) {
-        const qint64 lines = lineCount(text);
-        html = header(isError ? QStringLiteral("tool-step-result tool-step-error") : QStringLiteral("tool-step-result"),
-                      QStringLiteral("%1 <span class=\"tool-step-length\">%2</span>")
-                          .arg(word, lengthText(lines, text.size())));
-        if (!text.isEmpty())
-            html += foldedBody(codeBlock(text));
-    }
+    if (!text.isEmpty() || images.isEmpty())
+        html = TVLToolSteps::htmlForOutput(isError ? QStringLiteral("Error") : QStringLiteral("Result"), text, isError);
     if (!images.isEmpty())
         html += QStringLiteral("<div class=\"tool-step-images\">") + images + QStringLiteral("</div>");
     return html;
@@ -226,6 +219,16 @@ QString TVLToolSteps::htmlForImage(const object &item)
     }
     return QStringLiteral("<img class=\"tool-step-image\" alt=\"Image\" loading=\"lazy\" decoding=\"async\" src=\"data:") + type + QStringLiteral(";base64,")
            + QLatin1String(data->data(), qsizetype(data->size())) + QStringLiteral("\">");
+}
+
+QString TVLToolSteps::htmlForOutput(const QString &word, const QString &text, bool isError)
+{
+    QString html = header(isError ? QStringLiteral("tool-step-result tool-step-error") : QStringLiteral("tool-step-result"),
+                          QStringLiteral("%1 <span class=\"tool-step-length\">%2</span>")
+                              .arg(escapeHtml(word), lengthText(lineCount(text), text.size())));
+    if (!text.isEmpty())
+        html += foldedBody(codeBlock(text));
+    return html;
 }
 
 QString TVLToolSteps::htmlForLine(const object &line, const std::optional<QString> &patchBlock)

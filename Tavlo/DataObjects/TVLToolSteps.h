@@ -24,6 +24,9 @@ QString htmlForLine(const simdjson::dom::object &line, const std::optional<QStri
 
 // An <img> for an image item with a base64 source; a short note for one that can't be shown.
 QString htmlForImage(const simdjson::dom::object &item);
+// A folded block of output: a header of `word` and the text's length, the text beneath it (cut
+// to the shown lines and characters).
+QString htmlForOutput(const QString &word, const QString &text, bool isError);
 // The tool's main argument: the command, file path, pattern, URL… of a call's input.
 QString mainArgument(const simdjson::dom::object &input);
 

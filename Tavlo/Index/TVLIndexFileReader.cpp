@@ -87,8 +87,14 @@ TVLIndexFileContent::Kind TVLIndexFileReader::kindForPath(const QString &path)
     const QStringView whole(path);
     const qsizetype slash = whole.lastIndexOf(QLatin1Char('/'));
     const QStringView directory = slash < 0 ? QStringView() : whole.left(slash);
-    if (directory != u"subagents" && !directory.endsWith(u"/subagents"))
+    if (directory != u"subagents" && !directory.endsWith(u"/subagents")) {
+        // An agent of a workflow run: <session>/subagents/workflows/<runId>/agent-*.jsonl.
+        const qsizetype runSlash = directory.lastIndexOf(QLatin1Char('/'));
+        const QStringView runsDirectory = runSlash < 0 ? QStringView() : directory.left(runSlash);
+        if (runsDirectory == u"subagents/workflows" || runsDirectory.endsWith(u"/subagents/workflows"))
+            return TVLIndexFileContent::Subagent;
         return TVLIndexFileContent::Session;
+    }
     return whole.mid(slash + 1).startsWith(u"agent-acompact-") ? TVLIndexFileContent::Compaction : TVLIndexFileContent::Subagent;
 }
 
@@ -221,6 +227,7 @@ TVLIndexedExchange TVLIndexFileReader::readExchange(const QString &path, qint64 
     buffer->resize(qMax<qint64>(0, got));
     buffer->reserve(buffer->size() + TVLLineParser::kPadding);
     TVLLineParser parser;
+    parser.setFileName(path);
     const char *data = buffer->constData();
     const qsizetype size = buffer->size();
     for (qsizetype at = 0; at < size;) {

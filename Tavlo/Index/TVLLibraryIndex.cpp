@@ -219,13 +219,20 @@ void addSession(const QString &sessionPath, std::vector<DiscoveredFile> &files)
         return;
     files.push_back(session);
     const QString subagents = project + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents");
-    const QStringList names = namesIn(subagents, EntryKind::Files,
-                                      [](QStringView name) { return name.startsWith(u"agent-") && isTranscriptName(name); });
-    for (const QString &name : names) {
-        const QString path = subagents + QLatin1Char('/') + name;
+    auto isAgentTranscript = [](QStringView name) { return name.startsWith(u"agent-") && isTranscriptName(name); };
+    auto addFile = [&](const QString &path) {
         DiscoveredFile file{path, project, sessionPath, TVLIndexFileReader::kindForPath(path), statPath(path)};
         if (file.stat.size >= 0)
             files.push_back(file);
+    };
+    for (const QString &name : namesIn(subagents, EntryKind::Files, isAgentTranscript))
+        addFile(subagents + QLatin1Char('/') + name);
+    // The agents of the session's workflow runs count with it.
+    const QString workflows = subagents + QStringLiteral("/workflows");
+    for (const QString &run : namesIn(workflows, EntryKind::Directories, [](QStringView) { return true; })) {
+        const QString runDirectory = workflows + QLatin1Char('/') + run;
+        for (const QString &name : namesIn(runDirectory, EntryKind::Files, isAgentTranscript))
+            addFile(runDirectory + QLatin1Char('/') + name);
     }
 }
 

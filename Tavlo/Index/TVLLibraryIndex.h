@@ -24,7 +24,8 @@ struct sqlite3;
 class TVLLibraryIndex final
 {
 public:
-    static constexpr int kSchemaVersion = 5;
+    // Raised whenever what is stored for a line changes, so that an older index is built again.
+    static constexpr int kSchemaVersion = 6;
 
     // $TAVLO_CACHE_DIR/library.sqlite when set, else library.sqlite in the user's cache
     // directory for Tavlo (~/.cache/Tavlo on Linux).

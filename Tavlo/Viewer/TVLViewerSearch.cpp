@@ -16,6 +16,7 @@
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubagent.h"
+#include "Tavlo/DataObjects/TVLWorkflowRun.h"
 #include "Tavlo/DataObjects/TVLTag.h"
 
 #include <QAction>
@@ -578,6 +579,9 @@ void TVLViewerSearch::collectSessions(std::vector<std::shared_ptr<TVLSession>> &
         // Sub-agents shown under the session are searched with it.
         for (const auto &subagent : session->subagents())
             collectSessions(sessions, subagent.get(), unsearched);
+        for (const auto &run : session->workflowRuns())
+            for (TVLSubagent *agent : run->agents())
+                collectSessions(sessions, agent, unsearched);
         return;
     }
     if (auto *project = dynamic_cast<TVLProject *>(object); project && !project->isLoaded()) {

@@ -11,6 +11,7 @@
 #include "Tavlo/DataObjects/TVLSessionMarkdown.h"
 #include "Tavlo/DataObjects/TVLToolSteps.h"
 #include "Tavlo/DataObjects/TVLUrlRequest.h"
+#include "Tavlo/DataObjects/TVLWorkflowRecord.h"
 
 #include <QDir>
 #include <QFile>
@@ -100,6 +101,17 @@ void markdown(QByteArrayView input)
     Q_UNUSED(HVXMarkDown::htmlFromMarkdown(text));
 }
 
+// A workflow run record, agent meta file or journal as written, and its bytes as a script.
+void workflow(QByteArrayView input)
+{
+    const QString path = scratchDirectory() + QStringLiteral("/project/record.json");
+    writeFile(path, input);
+    Q_UNUSED(TVLWorkflowRecord::readRunRecord(path));
+    Q_UNUSED(TVLWorkflowRecord::readAgentMeta(path));
+    Q_UNUSED(TVLWorkflowRecord::readJournalKeys(path));
+    Q_UNUSED(TVLWorkflowRecord::metaOfScript(QString::fromUtf8(input.data(), input.size())));
+}
+
 void url(QByteArrayView input) { Q_UNUSED(TVLUrlRequest::fromText(QString::fromUtf8(input.data(), input.size()))); }
 } // namespace
 
@@ -116,6 +128,7 @@ const std::vector<TVLFuzzTargets::Target> &TVLFuzzTargets::all()
 {
     static const std::vector<Target> targets = {
         {"transcript", transcript}, {"metadata", metadata}, {"json", json}, {"markdown", markdown}, {"url", url},
+        {"workflow", workflow},
     };
     return targets;
 }

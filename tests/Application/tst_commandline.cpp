@@ -1,4 +1,5 @@
 #include "Halvex/Foundation/HVXDefaults.h"
+#include "LogCapture.h"
 #include "Tavlo/Application/TVLCommandLine.h"
 #include "TranscriptBuilder.h"
 #include "WithoutPrivileges.h"
@@ -81,7 +82,8 @@ private Q_SLOTS:
         const QStringList usageKeys{"cacheCreationInputTokens", "cacheReadInputTokens", "ephemeral1hInputTokens",
                                     "ephemeral5mInputTokens", "inputTokens", "outputTokens"};
         QCOMPARE(json.keys(), (QStringList{"displayChildren", "exchanges", "firstTimestamp", "firstUserPrompt", "kind",
-                                           "lastChangedAt", "lastUserPrompt", "path", "subagents", "tokenUsage"}));
+                                           "lastChangedAt", "lastUserPrompt", "path", "subagents", "tokenUsage",
+                                           "workflowRuns"}));
         QCOMPARE(json["tokenUsage"].toObject().keys(), usageKeys);
         const QJsonObject exchange = exchanges[0].toObject();
         QCOMPARE(exchange.keys(), (QStringList{"containsCompactSummary", "isPreamble", "messages", "model", "title",
@@ -90,6 +92,19 @@ private Q_SLOTS:
         QCOMPARE(answer.keys(), (QStringList{"countedElsewhere", "exchangeStarter", "inDuplicateGroup", "isCompactSummary",
                                              "tokenUsage", "type", "usageDuplicate", "uuid"}));
         QCOMPARE(answer["tokenUsage"].toObject().keys(), usageKeys);
+    }
+
+    void inspectListsWorkflowRuns()
+    {
+        const QString root = copyFixture("workflow", m_dir.filePath("workflow-root"));
+        const Result result = run({"inspect", root + "/-home-me-ledger/3f9e2a10-6c4b-4d8e-a1f2-7b5c9d0e1a23.jsonl", "--json"});
+        QCOMPARE(result.exitCode, 0);
+        const QJsonObject json = QJsonDocument::fromJson(result.out.toUtf8()).object();
+        const QJsonObject finished = json["workflowRuns"].toArray()[1].toObject();
+        QCOMPARE(finished["title"].toString(), QStringLiteral("Workflow: verify-formula-insertions"));
+        QCOMPARE(finished["anchorUuid"].toString(), QStringLiteral("u-1"));
+        QCOMPARE(finished["agents"].toArray().size(), 2);
+        QCOMPARE(json["displayChildren"].toArray()[1].toObject()["workflowRun"].toString(), finished["path"].toString());
     }
 
     void usageReportAsTextAndHtml()
@@ -310,6 +325,37 @@ private Q_SLOTS:
         const QByteArray html = file.readAll();
         QVERIFY(html.contains("<a href=\"https://github.com/me/app/pull/58\">Pull request #58"));
         QVERIFY(html.contains("<a href=\"https://github.com/me/app/pull/59\">Pull request #59"));
+    }
+
+    // Snippets and prompts read as the user typed, with no tag names; task notices are not
+    // searched. A terminal gets a few broken lines of a file and a count of the rest.
+    void typedInputInSearchAndBrokenLinesCounted()
+    {
+        const QString root = m_dir.filePath("typed-root");
+        const QString fixture = QStringLiteral(TAVLO_TEST_FIXTURES "/typed-input/-home-me-shop/typed.jsonl");
+        QDir().mkpath(root + "/-home-me-shop");
+        QVERIFY(QFile::copy(fixture, root + "/-home-me-shop/typed.jsonl"));
+        Result found = run({"search", "tokenizer", root, "--json"});
+        QCOMPARE(found.exitCode, 0);
+        const QJsonArray results = QJsonDocument::fromJson(found.out.toUtf8()).object()["results"].toArray();
+        QStringList prompts;
+        for (const QJsonValue &result : results) {
+            prompts << result.toObject()["prompt"].toString();
+            QVERIFY2(!result.toObject()["snippet"].toString().contains("command-"), qPrintable(found.out));
+        }
+        prompts.sort();
+        QCOMPARE(prompts, (QStringList{"/review the tokenizer changes", "Thanks, write the missing tokenizer test"}));
+        found = run({"search", "retrieve", root});
+        QVERIFY2(found.out.startsWith("No exchange matches"), qPrintable(found.out));
+
+        QStringList broken;
+        for (int i = 0; i < 10; ++i)
+            broken << "{not json " + QString::number(i);
+        write(root + "/-home-me-shop/broken.jsonl", broken + QStringList{line(prompt("b1", "after the noise"))});
+        LogCapture capture;
+        QCOMPARE(run({"inspect", root + "/-home-me-shop/broken.jsonl", "--json"}).exitCode, 0);
+        QCOMPARE(capture.count("Error creating object from JSON"), 3);
+        QCOMPARE(capture.count("\u2026and 7 more lines that are not JSON in broken.jsonl"), 1);
     }
 
     void wrongPathsFailClearly()

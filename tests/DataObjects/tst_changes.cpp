@@ -169,6 +169,20 @@ private Q_SLOTS:
         QCOMPARE(changes.failedEdits(), 1);
     }
 
+    // The agents of a workflow run changed files for the session too.
+    void workflowAgentsChangesAreListed()
+    {
+        const QString folder = copyFixture("workflow", m_dir.filePath("workflow")) + "/-home-me-ledger/3f9e2a10-6c4b-4d8e-a1f2-7b5c9d0e1a23";
+        write(folder + "/subagents/workflows/wf_d66113ec-b09/agent-a13.jsonl",
+              QList<QJsonObject>{prompt("w13-p", "Fix the sheet"),
+                                 editCall("w13-c", "t13", "Write", QJsonObject{{"file_path", "/w/sheets/income.csv"}, {"content", "a,b\n"}})});
+        const auto session = TVLSession::initWithPath(folder + ".jsonl");
+        QVERIFY(session);
+        const QStringList paths = shownPaths(TVLSessionChanges::ofSession(*session));
+        QCOMPARE(paths.size(), 1);
+        QVERIFY2(paths[0].endsWith("sheets/income.csv"), qPrintable(paths[0]));
+    }
+
     void aProjectListsItsSessionsNewestFirst()
     {
         auto project = TVLProject::initWithRootDir(m_project);

@@ -83,18 +83,22 @@ private slots:
         const auto session = TVLSession::initWithPath(kCacheSession);
         QVERIFY(session);
         const auto &exchanges = session->exchanges();
-        QCOMPARE(exchanges.size(), size_t(4));
+        QCOMPARE(exchanges.size(), size_t(6));
         QVERIFY(exchanges[0]->isPreamble());
+        QCOMPARE(exchanges[1]->displayTitle(), QStringLiteral("/model sonnet"));
+        QCOMPARE(exchanges[4]->displayTitle(), QStringLiteral("/cost"));
         QCOMPARE(session->subagents().size(), size_t(2));
-        // The preamble carries usage, so it is listed; the task sub-agent follows the exchange
-        // whose assistant line launched it, the aside the exchange of its parent line.
+        // The preamble (a meta line) carries no usage, so it is left out; the task sub-agent
+        // follows the exchange whose assistant line launched it, the aside the exchange of its
+        // parent line.
         QCOMPARE(outline(*session), (QStringList{
-                                        QStringLiteral("exchange:") + exchanges[0]->uuid(),
                                         QStringLiteral("exchange:") + exchanges[1]->uuid(),
-                                        QStringLiteral("subagent:Subagent: find-forecast-callers"),
                                         QStringLiteral("exchange:") + exchanges[2]->uuid(),
-                                        QStringLiteral("subagent:Aside: lock-per-key"),
+                                        QStringLiteral("subagent:Subagent: find-forecast-callers"),
                                         QStringLiteral("exchange:") + exchanges[3]->uuid(),
+                                        QStringLiteral("subagent:Aside: lock-per-key"),
+                                        QStringLiteral("exchange:") + exchanges[4]->uuid(),
+                                        QStringLiteral("exchange:") + exchanges[5]->uuid(),
                                     }));
     }
 
@@ -116,8 +120,8 @@ private slots:
     {
         const auto session = TVLSession::initWithPath(kCacheSession);
         QVERIFY(session);
-        // Exchange 1 opens with one model message written as three lines (thinking, text, tool call).
-        const auto &first = session->exchanges()[1];
+        // Exchange 2 opens with one model message written as three lines (thinking, text, tool call).
+        const auto &first = session->exchanges()[2];
         std::vector<TVLMessage *> group;
         for (const auto &child : first->children()) {
             auto *message = static_cast<TVLMessage *>(child.get());
@@ -150,16 +154,18 @@ private slots:
         // Digit grouping follows the locale.
         static const QRegularExpression row(QStringLiteral("\\| \\*# tokens\\* \\| 10 \\| 0 \\| 31\\D?614 \\| 1\\D?480 \\|"));
         QVERIFY2(row.match(summary->htmlBlock()).hasMatch(), qPrintable(summary->htmlBlock()));
-        QVERIFY(session->exchanges()[2]->displayTitle().startsWith(QStringLiteral("\u2756 ")));
+        // The summary lies in the exchange of the /compact the user typed.
+        QVERIFY(session->exchanges()[3]->displayTitle().startsWith(QStringLiteral("\u2756 /compact keep the chart")));
     }
 
     void preambleWithoutUsageIsLeftOutOfTheOutline()
     {
         const auto session = TVLSession::initWithPath(kDotfilesSession);
         QVERIFY(session);
-        QCOMPARE(session->exchanges().size(), size_t(3));
+        QCOMPARE(session->exchanges().size(), size_t(4));
         QVERIFY(session->exchanges()[0]->isPreamble());
-        QCOMPARE(outline(*session).size(), 2);
+        QCOMPARE(session->exchanges()[1]->displayTitle(), QStringLiteral("/clear"));
+        QCOMPARE(outline(*session).size(), 3);
         QVERIFY(!outline(*session).contains(QStringLiteral("exchange:") + session->exchanges()[0]->uuid()));
     }
 

@@ -46,7 +46,13 @@ private Q_SLOTS:
         QTest::newRow("tool result") << R"({"type":"user","sourceToolAssistantUUID":null,"isMeta":1})" << "user" + kDash + "Tool use" << false;
         QTest::newRow("meta as bool") << R"({"type":"user","isMeta":true,"message":{"content":"hi"}})" << "user" + kDash + "Meta" << false;
         QTest::newRow("meta zero is no meta") << R"({"type":"user","isMeta":0,"message":{"content":"hi"}})" << "user" << true;
-        QTest::newRow("command") << R"({"type":"user","message":{"content":"<command-name>/clear</command-name>"}})" << "user" + kDash + "command-name" << false;
+        QTest::newRow("slash command") << R"({"type":"user","message":{"content":"<command-name>/clear</command-name>"}})" << "user" << true;
+        QTest::newRow("slash command, newer order") << R"({"type":"user","message":{"content":"<command-message>x</command-message>\n<command-name>/x</command-name>"}})" << "user" << true;
+        QTest::newRow("skill text is meta") << R"({"type":"user","isMeta":true,"message":{"content":"<command-name>/x</command-name>"}})" << "user" + kDash + "Meta" << false;
+        QTest::newRow("shell command") << R"({"type":"user","message":{"content":"<bash-input>ls</bash-input>"}})" << "user" << true;
+        QTest::newRow("shell output") << R"({"type":"user","message":{"content":"<bash-stdout>a</bash-stdout><bash-stderr></bash-stderr>"}})" << "user" + kDash + "Shell output" << false;
+        QTest::newRow("task notification") << R"({"type":"user","message":{"content":"<task-notification>\n<status>failed</status>"}})" << "user" + kDash + "Task notification" << false;
+        QTest::newRow("tag later in the text") << R"({"type":"user","message":{"content":"see <bash-input>"}})" << "user" << true;
         QTest::newRow("command output") << R"({"type":"user","message":{"content":"<local-command-stdout>ok"}})" << "user" + kDash + "local-command-stdout" << false;
         QTest::newRow("assistant text first") << R"({"type":"assistant","message":{"content":["x",{"text":"t"},{"type":"text"},{"type":"tool_use"}]}})"
                                               << "assistant" + kDash + "text" << false;
@@ -101,7 +107,52 @@ private Q_SLOTS:
         QJsonObject meta = prompt("p2", "x");
         meta.insert("isMeta", true);
         QCOMPARE(messageFor(meta)->htmlBlock(), QString());
-        QCOMPARE(messageFor(userLine("<command-name>/x</command-name>"))->htmlBlock(), QString());
+        QCOMPARE(messageFor(userLine("<local-command-stdout>done</local-command-stdout>"))->htmlBlock(), QString());
+    }
+
+    // Slash and shell-mode commands read as typed; their output and task notices show as blocks
+    // of their own, never as prompts, and no tag name reaches the page.
+    void typedInput_data()
+    {
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<QString>("markdown");  // null: hidden from titles and search
+        QTest::addColumn<QStringList>("present");
+        QTest::newRow("slash command, newer order")
+            << "<command-message>fix</command-message>\n<command-name>/fix</command-name>\n<command-args>a  b\nc</command-args>"
+            << "/fix a  b\nc" << QStringList{"class=\"user\"", "\t/fix a  b\n\tc"};
+        QTest::newRow("slash command, older order, no arguments")
+            << "<command-name>/review</command-name>\n  <command-message>review</command-message>\n  <command-args></command-args>"
+            << "/review" << QStringList{"\t/review\n"};
+        QTest::newRow("name without its slash") << "<command-name>model</command-name>" << "/model" << QStringList{};
+        QTest::newRow("only the message") << "<command-message>deploy is running\u2026</command-message>" << "/deploy" << QStringList{};
+        QTest::newRow("shell command") << "<bash-input>ls <dir></bash-input>" << "! ls <dir>" << QStringList{"\t! ls <dir>"};
+        QTest::newRow("shell output")
+            << "<bash-stdout>a <b>\nc</bash-stdout><bash-stderr>oops</bash-stderr>" << QString()
+            << QStringList{"class=\"shell-output\"", "Output <span class=\"tool-step-length\">2 lines, 7 characters</span>",
+                           "a &lt;b&gt;&#10;c", "tool-step-error", "Error output", "tool-step-body folded"};
+        QTest::newRow("silent shell command") << "<bash-stdout></bash-stdout><bash-stderr></bash-stderr>" << QString()
+                                              << QStringList{"Output <span class=\"tool-step-length\">0 lines"};
+        QTest::newRow("task notification")
+            << "<task-notification>\n<task-id>b1</task-id>\n<status>completed</status>\n<summary>Background command \"make\"\ncompleted (exit code 0)</summary>\n</task-notification>\nRead the output file"
+            << QString()
+            << QStringList{"class=\"task-notification\"",
+                           "<p class=\"task-note\">Background command &quot;make&quot; completed (exit code 0) <span class=\"task-status\">completed</span></p>"};
+    }
+
+    void typedInput()
+    {
+        QFETCH(QString, content);
+        QFETCH(QString, markdown);
+        QFETCH(QStringList, present);
+        const auto message = messageFor(userLine(content));
+        QCOMPARE(message->rawMarkdown().has_value(), !markdown.isNull());
+        if (!markdown.isNull())
+            QCOMPARE(*message->rawMarkdown(), markdown);
+        const QString html = message->htmlBlock();
+        for (const QString &fragment : present)
+            QVERIFY2(html.contains(fragment), qPrintable(html));
+        for (const char *tag : {"<command-", "<bash-", "<task-", "<summary", "<status"})
+            QVERIFY2(!html.contains(QLatin1String(tag)), qPrintable(html));
     }
 
     void assistantAndToolLines()

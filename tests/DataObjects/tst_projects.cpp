@@ -207,11 +207,12 @@ private Q_SLOTS:
     void preambleTagsAreThoseOfItsPageSection()
     {
         // The page names the preamble's section after its first shown element: here the
-        // assistant line, since the slash-command line before it shows nothing.
+        // assistant line, since the meta line before it shows nothing.
         const QString root = newRoot();
         const QString dir = root + "/-Users-me-preamble";
-        write(dir + "/s.jsonl", QList<QJsonObject>{prompt("cmd-1", "<command-name>/clear</command-name>"),
-                                                   assistant("pre-a1", "hello"), prompt("w-p1", "q")});
+        QJsonObject meta = prompt("meta-1", "Caveat: local commands follow");
+        meta.insert("isMeta", true);
+        write(dir + "/s.jsonl", QList<QJsonObject>{meta, assistant("pre-a1", "hello"), prompt("w-p1", "q")});
         const auto project = TVLProject::initWithRootDir(dir);
         project->loadIfNeeded();
         auto *session = dynamic_cast<TVLSession *>(project->children().front().get());

@@ -490,6 +490,44 @@ private Q_SLOTS:
         QCOMPARE(session->exchanges()[1]->displayTitle(), QStringLiteral("Exchange"));
     }
 
+    // Commands the user typed open exchanges titled as typed; their output and the assistant's
+    // task notices join the exchange they arrived in and are not searched.
+    void typedCommandsAndNoticesInTheirExchanges()
+    {
+        const QString fixture = QStringLiteral(TAVLO_TEST_FIXTURES "/typed-input/-home-me-shop/typed.jsonl");
+        const QString path = m_project + "/typed.jsonl";
+        QDir().mkpath(m_project);
+        QVERIFY(QFile::copy(fixture, path));
+        const auto session = TVLSession::initWithPath(path);
+        QCOMPARE(exchangeIds(*session), (QStringList{"u-1", "u-2", "u-4", "u-5", "u-7", "u-9"}));
+        QStringList titles;
+        for (const auto &exchange : session->exchanges())
+            titles << exchange->displayTitle();
+        QCOMPARE(titles, (QStringList{"Please look at why the build of the shop is slow",
+                                      "/rust-clippy-fix --all-targets crates/parser", "/review the tokenizer changes",
+                                      "! git status --short", "/clear", "Thanks, write the missing tokenizer test"}));
+        auto idsOf = [](const TVLExchange &exchange) {
+            QStringList ids;
+            for (const TVLMessage *message : exchange.messages())
+                ids << message->uuid();
+            return ids;
+        };
+        QCOMPARE(idsOf(*session->exchanges()[1]), (QStringList{"u-2", "u-2m", "a-2", "u-3", "a-3"}));
+        QCOMPARE(idsOf(*session->exchanges()[3]), (QStringList{"u-5", "u-6"}));
+        const QString page = session->markdown();
+        QVERIFY(page.contains("<div id=\"u-3\" class=\"task-notification\">"));
+        QVERIFY(page.contains("<div id=\"u-6\" class=\"shell-output\">"));
+        for (const char *tag : {"<command-", "<bash-", "<task-", "<local-command"})
+            QVERIFY2(!page.contains(QLatin1String(tag)), tag);
+        QCOMPARE(session->lastUserPrompt(), std::optional<QString>("Thanks, write the missing tokenizer test"));
+
+        session->setFilterString("exit code");  // only in the task notice
+        QCOMPARE(shownIds(*session), QStringList{});
+        session->setFilterString("tokenizer changes");
+        QCOMPARE(shownIds(*session), QStringList{"u-4"});
+        session->setFilterString(QString());
+    }
+
     void filtersMatchPromptsAndAnswersButNotToolResults()
     {
         const QString path = write(sessionPath("filter"), QList<QJsonObject>{

@@ -4,6 +4,9 @@
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubagent.h"
+#include "Tavlo/DataObjects/TVLWorkflowRecord.h"
+#include "Tavlo/DataObjects/TVLWorkflowRun.h"
+#include "LogCapture.h"
 #include "TranscriptBuilder.h"
 
 #include <QDir>
@@ -324,6 +327,57 @@ private Q_SLOTS:
         for (const auto &subagent : session->subagents())
             QVERIFY(subagent->exchanges().empty());
         QVERIFY(!TVLSession::initWithPath(dir + "/agent-dir.jsonl"));
+    }
+
+    // A workflow run follows the exchange whose Workflow call started it, named after its run
+    // record, its agents beneath it; meta files name sub-agents; journals, meta files and empty
+    // transcripts are no sub-agents and no errors; the agents' usage counts once.
+    void workflowRunsUnderTheirExchanges()
+    {
+        const QString root = copyFixture("workflow", m_dir.filePath("workflow-tree"));
+        LogCapture log;
+        const auto session = TVLSession::initWithPath(root + "/-home-me-ledger/3f9e2a10-6c4b-4d8e-a1f2-7b5c9d0e1a23.jsonl");
+        QVERIFY(session);
+        QStringList rows;
+        for (const auto &child : session->displayChildren()) {
+            const auto *exchange = dynamic_cast<const TVLExchange *>(child.get());
+            rows << (exchange ? exchange->uuid() : child->displayTitle());
+        }
+        QCOMPARE(rows, (QStringList{"u-1", "Workflow: verify-formula-insertions", "u-2",
+                                    "Subagent: senior-architect \u2014 Deep analysis of pipeline failures", "u-3",
+                                    "Workflow: wf_0b7a22c1-e41"}));
+        const auto &runs = session->workflowRuns();
+        QCOMPARE(runs.size(), size_t(2));
+        // Listed by run id: the stopped run first.
+        const auto &stopped = runs[0], &finished = runs[1];
+        QCOMPARE(finished->runId(), QStringLiteral("wf_d66113ec-b09"));
+        QCOMPARE(finished->anchorUuid(), QStringLiteral("u-1"));
+        QStringList agents;
+        for (TVLSubagent *agent : finished->agents())
+            agents << agent->displayTitle();
+        // Named by the keys the journal started them under.
+        QCOMPARE(agents, (QStringList{"Subagent: sheet-income", "Subagent: sheet-costs"}));
+        QVERIFY(stopped->agents().empty());
+        QVERIFY(stopped->isLeaf());
+        QVERIFY(session->displayTitle().endsWith(" [3]"));
+        QCOMPARE(session->attachedTranscripts().size(), size_t(3));
+        QVERIFY(session->exchangeWithUuid("w12-p"));
+
+        // The first agent's call was written as two lines of one message id.
+        QCOMPARE(*finished->tokenUsage(), (TVLTokenUsage{70, 120, 2700, 300}));
+        QCOMPARE(*session->tokenUsage(), (TVLTokenUsage{36 + 22 + 70, 140 + 66 + 120, 800 + 800 + 2700, 16100 + 1000 + 300}));
+        QVERIFY2(log.lines().isEmpty(), qPrintable(log.lines().join('\n')));
+    }
+
+    void workflowMetaNamesOnlyTheTopLevelKeys()
+    {
+        const auto names = TVLWorkflowRecord::metaOfScript(
+            "const name = 'before';\nexport const meta = { phases: [{ name: 'scan' }], note: \"it's {\", "
+            "name: `verify-\\`all\\``, description: 'Checks \\'every\\' formula' };\nconst x = { name: 'after' };");
+        QCOMPARE(names.name, QStringLiteral("verify-`all`"));
+        QCOMPARE(names.description, QStringLiteral("Checks 'every' formula"));
+        QVERIFY(TVLWorkflowRecord::metaOfScript("export default 1").name.isEmpty());
+        QVERIFY(TVLWorkflowRecord::metaOfScript("meta = { name: 'unclosed").name.isEmpty());
     }
 
     void subagentFolderThatIsAFileIsIgnored()

@@ -11,6 +11,7 @@
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubagent.h"
 #include "Tavlo/DataObjects/TVLSubproject.h"
+#include "Tavlo/DataObjects/TVLWorkflowRun.h"
 #include "TranscriptBuilder.h"
 
 #include <QDir>
@@ -175,6 +176,31 @@ private Q_SLOTS:
         for (const auto &child : roots.children())
             QVERIFY(!child->isMonitoring());
         qputenv("HOME", savedHome);
+    }
+
+    // A watched project follows a workflow run: a stopped run's agent that starts writing, and
+    // a run that appears later, each under the session whose folder holds it.
+    void watchedProjectFollowsWorkflowRuns()
+    {
+        const QString root = copyFixture("workflow", newRoot());
+        const QString folder = root + "/-home-me-ledger/3f9e2a10-6c4b-4d8e-a1f2-7b5c9d0e1a23";
+        const auto project = TVLProject::initWithRootDir(root + "/-home-me-ledger");
+        project->loadIfNeeded();
+        project->startMonitoring();
+        const auto session = project->sessionLookup().value(folder + ".jsonl");
+        QVERIFY(session);
+        QCOMPARE(session->workflowRuns().size(), size_t(2));
+        const qint64 before = session->tokenUsage()->outputTokens;
+
+        write(folder + "/subagents/workflows/wf_0b7a22c1-e41/agent-a21.jsonl",
+              QList<QJsonObject>{prompt("w21-p", "Check the archive"), assistant("w21-a", "checked", "msg-w21", usage(1, 7))});
+        QTRY_COMPARE_WITH_TIMEOUT(session->workflowRuns()[0]->agents().size(), size_t(1), 5000);
+        write(folder + "/subagents/workflows/wf_1c2d3e4f-a01/agent-b1.jsonl",
+              QList<QJsonObject>{prompt("b1-p", "Again"), assistant("b1-a", "again", "msg-b1", usage(1, 100))});
+        QTRY_COMPARE_WITH_TIMEOUT(session->workflowRuns().size(), size_t(3), 5000);
+        QCOMPARE(session->workflowRuns()[1]->displayTitle(), QStringLiteral("Workflow: wf_1c2d3e4f-a01"));  // by run id
+        QTRY_COMPARE_WITH_TIMEOUT(session->tokenUsage()->outputTokens, before + 107, 5000);
+        project->stopMonitoring();
     }
 };
 

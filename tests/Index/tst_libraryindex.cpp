@@ -156,6 +156,28 @@ private Q_SLOTS:
         QCOMPARE(titled->front().sessionTitle, QString("Summary of the client letters"));
     }
 
+    // The agents of a session's workflow runs count with the session, as in the viewer; its
+    // journals, meta files and empty transcripts are no trouble.
+    void countsWorkflowAgentsWithTheirSession()
+    {
+        const QString root = copyFixture("workflow", m_dir.filePath("workflow-root"));
+        const QString path = root + "/-home-me-ledger/3f9e2a10-6c4b-4d8e-a1f2-7b5c9d0e1a23.jsonl";
+        LogCapture log;
+        TVLLibraryIndex index(m_database);
+        QVERIFY(index.update(root).ok);
+        const auto session = TVLSession::initWithPath(path);
+        QVERIFY(session);
+        QCOMPARE(sum(index, path), *session->tokenUsage());
+        QCOMPARE(sumOfCalls(index, path), *session->tokenUsage());
+        QCOMPARE(sum(index, path).outputTokens, 140 + 66 + 120);
+        QVERIFY2(log.lines().isEmpty(), qPrintable(log.lines().join('\n')));
+        // A run that appears later is found by the next update.
+        write(root + "/-home-me-ledger/3f9e2a10-6c4b-4d8e-a1f2-7b5c9d0e1a23/subagents/workflows/wf_9/agent-c1.jsonl",
+              QList<QJsonObject>{prompt("c1-p", "More"), call("c1-a", "more", "msg-c1", "req-c1", usage(1, 1000))});
+        QVERIFY(index.update(root).ok);
+        QCOMPARE(sum(index, path).outputTokens, 140 + 66 + 120 + 1000);
+    }
+
     void followsAppendsRewritesAndRemovals()
     {
         TVLLibraryIndex index(m_database);

@@ -1,6 +1,7 @@
 #include "TranscriptBuilder.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -88,5 +89,20 @@ void append(const QString &path, const QStringList &lines)
         qFatal("can't append to %s", qPrintable(path));
     for (const QString &text : lines)
         file.write(text.toUtf8() + '\n');
+}
+
+QString copyFixture(const QString &name, const QString &destination)
+{
+    const QString source = QStringLiteral(TAVLO_TEST_FIXTURES "/") + name;
+    QDirIterator it(source, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = destination + file.mid(source.size());
+        QDir().mkpath(QFileInfo(target).absolutePath());
+        QFile::remove(target);
+        if (!QFile::copy(file, target))
+            qFatal("can't copy %s", qPrintable(file));
+    }
+    return destination;
 }
 } // namespace TranscriptBuilder

@@ -22,4 +22,6 @@ QJsonObject toolResult(const QString &uuid, const QString &toolUseId, const QJso
 QString write(const QString &path, const QStringList &lines);
 QString write(const QString &path, const QList<QJsonObject> &objects);
 void append(const QString &path, const QStringList &lines);
+// Copies the fixture directory tests/fixtures/NAME to `destination`; returns the destination.
+QString copyFixture(const QString &name, const QString &destination);
 } // namespace TranscriptBuilder
