@@ -21,6 +21,7 @@
 #include <QStringList>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 class HVXFileWatcherBackend;
@@ -55,6 +56,12 @@ public:
     void setWatchLimit(int limit) { m_watchLimit = limit; }
     int watchLimit() const { return m_watchLimit; }
 
+    // Directories below a watched directory are watched only when this accepts them (and then
+    // their own subdirectories are asked in turn); without it, the whole tree is. Set before start().
+    using DirectoryFilter = std::function<bool(const QString &directory)>;
+    void setDirectoryFilter(DirectoryFilter filter) { m_directoryFilter = std::move(filter); }
+    bool acceptsDirectory(const QString &directory) const { return !m_directoryFilter || m_directoryFilter(directory); }
+
 Q_SIGNALS:
     void pathsChanged(const QStringList &paths);
 
@@ -67,6 +74,7 @@ private:
     QString m_path;
     int m_latencyMs = kDefaultLatencyMs;
     int m_watchLimit = 0;
+    DirectoryFilter m_directoryFilter;
     QTimer m_batchTimer;
     QElapsedTimer m_sinceLastEvent;
     QStringList m_pending;
