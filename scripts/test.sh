@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite under a virtual display,
 # then the unit tests again in a build with AddressSanitizer and UndefinedBehaviorSanitizer, then
-# each fuzz target for 30 seconds (scripts/fuzz.sh).
+# the fuzz targets for 150 seconds in all (scripts/fuzz.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Paths relative to the clone in ccache's keys: another clone (CI's) reuses this one's results.
@@ -26,5 +26,5 @@ if [ "${TAVLO_SKIP_SANITIZERS:-0}" != "1" ]; then
 fi
 
 if [ "${TAVLO_SKIP_FUZZ:-0}" != "1" ]; then
-  ./scripts/fuzz.sh 30
+  ./scripts/fuzz.sh 150
 fi
