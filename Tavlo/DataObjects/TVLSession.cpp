@@ -40,6 +40,12 @@ constexpr DisplayMode kDisplayModes[] = {
     {0, "Show File Name"}, {1, "Show Start Date"}, {2, "Show Last Changed"}, {3, "Show First Prompt"}, {4, "Show Last Prompt"},
 };
 
+std::function<void(const QString &)> &openedForReadingObserver()
+{
+    static std::function<void(const QString &)> observer;
+    return observer;
+}
+
 // The file from `from` to its end in one buffer with readable padding after it, so lines can be
 // parsed in place. Only a regular file no larger than the memory a session may take is read;
 // otherwise nothing, with why in `problem`.
@@ -57,6 +63,8 @@ std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0, 
     };
     if (!file.open(limit))
         return fail();
+    if (openedForReadingObserver())
+        openedForReadingObserver()(path);
     // Allocated at exactly the size to read: growing an empty array by resize() would round the
     // block up to the next power of two and hold up to twice the transcript.
     qsizetype capacity = qMax<qsizetype>(file.size() - from, 0) + TVLLineParser::kPadding;
@@ -580,6 +588,11 @@ qint64 maxFileSizeSetting = 0;
 qint64 TVLSession::maxFileSize() { return maxFileSizeSetting > 0 ? maxFileSizeSetting : HVXSafeFile::memoryLimit(); }
 
 void TVLSession::setMaxFileSize(qint64 bytes) { maxFileSizeSetting = bytes; }
+
+void TVLSession::setOpenedForReadingObserver(std::function<void(const QString &path)> observer)
+{
+    openedForReadingObserver() = std::move(observer);
+}
 
 QString TVLSession::fileName() const { return QFileInfo(path()).fileName(); }
 

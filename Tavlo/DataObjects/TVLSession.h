@@ -127,6 +127,9 @@ public:
     // The largest transcript read (half the machine's memory unless set, for tests).
     static qint64 maxFileSize();
     static void setMaxFileSize(qint64 bytes);
+    // Called on the reading thread once a transcript is open and before it is read (tests hold
+    // a read there); set only while no read runs.
+    static void setOpenedForReadingObserver(std::function<void(const QString &path)> observer);
 
     QString markdown() const override;
     std::shared_ptr<TVLExchange> exchangeWithUuid(const QString &uuid) override;
