@@ -2,7 +2,7 @@
 
 #include "support/TVLFuzzTargets.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <cstdint>
 
 namespace {
@@ -14,7 +14,9 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    static QCoreApplication app(*argc, *argv);
+    // The outline markup makes fonts and colours: a GUI application, on no screen.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QGuiApplication app(*argc, *argv);
     qInstallMessageHandler(quiet);
     TVLFuzzTargets::setUp();
     g_target = TVLFuzzTargets::named(QStringLiteral(TAVLO_FUZZ_TARGET));

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite under a virtual display,
 # the Debian package's checks, then the unit tests again in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer, then each fuzz target for 30 seconds (scripts/fuzz.sh). Prints how
-# long each step took.
+# UndefinedBehaviorSanitizer, then the fuzz targets for 150 seconds in all (scripts/fuzz.sh).
+# Prints how long each step took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/steps.sh
@@ -32,5 +32,5 @@ if [ "${TAVLO_SKIP_SANITIZERS:-0}" != "1" ]; then
 fi
 
 if [ "${TAVLO_SKIP_FUZZ:-0}" != "1" ]; then
-  step "Fuzzing" ./scripts/fuzz.sh 30
+  step "Fuzzing" ./scripts/fuzz.sh 150
 fi

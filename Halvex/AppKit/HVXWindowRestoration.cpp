@@ -65,22 +65,29 @@ void HVXWindowRestoration::applyGeometry(QWidget *window, const QByteArray &geom
         window->setWindowState(window->windowState() | Qt::WindowMaximized);
 }
 
+std::optional<HVXWindowRestoration::Entry> HVXWindowRestoration::entryFromText(const QString &text)
+{
+    const QJsonObject fields = QJsonDocument::fromJson(text.toUtf8()).object();
+    Entry entry{fields.value(kIdentifier).toString(), QByteArray::fromBase64(fields.value(kGeometry).toString().toLatin1()),
+                QByteArray::fromBase64(fields.value(kState).toString().toLatin1())};
+    if (entry.identifier.isEmpty())
+        return std::nullopt;
+    return entry;
+}
+
 int HVXWindowRestoration::restoreWindows()
 {
     const QVariantList entries = HVXDefaults::standard().listForKey(settingsKey);
     m_restoring = true;
     int restored = 0;
-    for (const QVariant &entry : entries) {
-        const QJsonObject fields = QJsonDocument::fromJson(entry.toString().toUtf8()).object();
-        const QString identifier = fields.value(kIdentifier).toString();
-        if (identifier.isEmpty()) {
-            HVXLogError(QStringLiteral("Restorable window entry without identifier: %1").arg(hvxLogValue(entry.toString())));
+    for (const QVariant &text : entries) {
+        const std::optional<Entry> entry = entryFromText(text.toString());
+        if (!entry) {
+            HVXLogError(QStringLiteral("Restorable window entry without identifier: %1").arg(hvxLogValue(text.toString())));
             continue;
         }
         const qsizetype before = HVXWindows::windowControllers().size();
-        HVXViewController *controller =
-            restoreWindowWithIdentifier(identifier, QByteArray::fromBase64(fields.value(kGeometry).toString().toLatin1()),
-                                        QByteArray::fromBase64(fields.value(kState).toString().toLatin1()));
+        HVXViewController *controller = restoreWindowWithIdentifier(entry->identifier, entry->geometry, entry->state);
         if (controller && HVXWindows::windowControllers().size() > before)
             ++restored;
     }

@@ -12,8 +12,10 @@
 //
 // Where clients cannot place windows (Wayland) only sizes are restored.
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <optional>
 
 class HVXViewController;
 class HVXWindowController;
@@ -27,6 +29,15 @@ public:
     static constexpr int errorCode = 42;
 
     static HVXWindowRestoration &shared();
+
+    // One entry of the list as stored; nothing when it names no window.
+    struct Entry
+    {
+        QString identifier;
+        QByteArray geometry;
+        QByteArray state;
+    };
+    static std::optional<Entry> entryFromText(const QString &text);
 
     // Watches the application for its quit request, so that a quit from anywhere takes the snapshot.
     void install();

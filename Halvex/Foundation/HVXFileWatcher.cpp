@@ -31,6 +31,7 @@ protected:
     // `contentWritten`: the event is a write into a file, not a creation, removal or move.
     void report(const QString &changedPath, bool contentWritten = false) { m_watcher.enqueue(changedPath, contentWritten); }
     int watchLimit() const { return m_watcher.watchLimit(); }
+    bool acceptsDirectory(const QString &directory) const { return m_watcher.acceptsDirectory(directory); }
 
 private:
     HVXFileWatcher &m_watcher;
@@ -232,6 +233,8 @@ void InotifyBackend::handleRootGone()
 // (and so whether its subdirectories should be looked at).
 bool InotifyBackend::addWatch(const QString &directory)
 {
+    if (directory != m_root && !acceptsDirectory(directory))
+        return false;
     if (watchLimit() > 0 && m_directoryForWatch.size() >= watchLimit()
         && !m_watchForDirectory.contains(directory)) {
         warnOutOfWatches();

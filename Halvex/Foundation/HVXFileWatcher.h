@@ -19,6 +19,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -58,6 +59,11 @@ public:
     // Times batches by this clock (kept by the caller, outliving the watcher) instead of real
     // time; null goes back to real time. Set before start().
     void setClock(HVXWatcherClock *clock);
+    // Directories below a watched directory are watched only when this accepts them (and then
+    // their own subdirectories are asked in turn); without it, the whole tree is. Set before start().
+    using DirectoryFilter = std::function<bool(const QString &directory)>;
+    void setDirectoryFilter(DirectoryFilter filter) { m_directoryFilter = std::move(filter); }
+    bool acceptsDirectory(const QString &directory) const { return !m_directoryFilter || m_directoryFilter(directory); }
 
 Q_SIGNALS:
     void pathsChanged(const QStringList &paths);
@@ -74,6 +80,7 @@ private:
     std::unique_ptr<HVXWatcherClock> m_realClock;
     HVXWatcherClock *m_clock = nullptr;
     std::optional<qint64> m_lastEventAt;
+    DirectoryFilter m_directoryFilter;
     QStringList m_pending;
     QSet<QString> m_pendingSet;
 };

@@ -36,9 +36,10 @@ QString hvxLogSourcePath(const char *file)
 void hvxLog(const char *file, int line, HVXLogLevel level, const QString &message)
 {
     // One arg() call: chained calls would read a "%1" inside the message as a place marker.
+    // Messages quote transcripts: their escape sequences must not reach the terminal.
     const QString text = QStringLiteral("%1:%2: %3: %4")
                              .arg(hvxLogSourcePath(file), QString::number(line), QLatin1String(levelWord(level)),
-                                  message);
+                                  hvxEscapingControlCharacters(message, u"\n"));
     // Qt's default category prints nothing before the line, so it reads exactly as formatted.
     QMessageLogger logger(file, line, nullptr);
     if (level == HVXLogLevel::Error)

@@ -3,6 +3,8 @@
 
 #include "TVLGioApplications.h"
 
+#include "Halvex/Foundation/HVXSafeFile.h"
+
 #include <QFile>
 #include <QSet>
 
@@ -39,10 +41,10 @@ AppInfo applicationWithIdentifier(const QString &identifier)
 QString TVLGioApplications::contentTypeForPath(const QString &path)
 {
     // The first bytes let GIO tell text from binary when the name says nothing (".jsonl").
-    QByteArray head;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly))
-        head = file.read(4096);
+    // Only from a regular file: a pipe named like a transcript would hold the menu up.
+    QByteArray head(4096, Qt::Uninitialized);
+    HVXSafeFile file(path);
+    head.truncate(file.open(-1) ? qMax<qint64>(file.read(head.data(), head.size(), 0), 0) : 0);
     const QByteArray name = QFile::encodeName(path);
     gchar *type = g_content_type_guess(name.constData(), reinterpret_cast<const guchar *>(head.constData()),
                                        gsize(head.size()), nullptr);

@@ -27,6 +27,8 @@ QString exchangeUrl(const TVLLibraryIndex::SearchHit &hit)
 }
 
 // The snippet with its matches between `open` and `close`, on one line.
+const QString kMatchMarks = QString(TVLLibraryIndex::kMatchStart) + TVLLibraryIndex::kMatchEnd;
+
 QString markedSnippet(QString snippet, const QString &open, const QString &close)
 {
     snippet.replace(TVLLibraryIndex::kMatchStart, open).replace(TVLLibraryIndex::kMatchEnd, close);
@@ -86,7 +88,7 @@ int runSearch(const QCommandLineParser &parser, QTextStream &out, QTextStream &e
         QString error;
         auto found = index.search(query, scope, limit, &error);
         if (!found) {
-            err << "tavlo search: the query \"" << query << "\" can't be used: " << error << "\n";
+            err << "tavlo search: the query \"" << hvxEscapingControlCharacters(query) << "\" can't be used: " << error << "\n";
             return 2;
         }
         hits.insert(hits.end(), found->begin(), found->end());
@@ -116,18 +118,20 @@ int runSearch(const QCommandLineParser &parser, QTextStream &out, QTextStream &e
     const QString open = bold ? QStringLiteral("\033[1m") : QStringLiteral("[");
     const QString close = bold ? QStringLiteral("\033[0m") : QStringLiteral("]");
     if (hits.empty()) {
-        out << "No exchange matches " << query << "\n";
+        out << "No exchange matches " << hvxEscapingControlCharacters(query) << "\n";
         return 0;
     }
     int number = 0;
     for (const auto &hit : hits) {
         const QString when = hit.timestamp ? QDateTime::fromMSecsSinceEpoch(hit.timestamp).toString(QStringLiteral("yyyy-MM-dd HH:mm"))
                                            : QStringLiteral("(no date)");
-        out << ++number << ". " << QFileInfo(hit.project).fileName() << "  " << when << "  " << hvxAddTilde(hit.session);
+        // Transcript text and file names may carry escape sequences: shown, never sent to the terminal.
+        out << ++number << ". " << hvxEscapingControlCharacters(QFileInfo(hit.project).fileName()) << "  " << when << "  "
+            << hvxEscapingControlCharacters(hvxAddTilde(hit.session));
         if (!hit.sessionTitle.isEmpty())
-            out << "  \u00ab" << hit.sessionTitle << "\u00bb";
+            out << "  \u00ab" << hvxEscapingControlCharacters(hit.sessionTitle) << "\u00bb";
         out << "\n"
-            << "   " << markedSnippet(hit.snippet, open, close) << "\n"
+            << "   " << markedSnippet(hvxEscapingControlCharacters(hit.snippet, kMatchMarks), open, close) << "\n"
             << "   " << exchangeUrl(hit) << "\n";
     }
     return 0;

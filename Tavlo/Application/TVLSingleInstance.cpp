@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,6 +15,9 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QtEndian>
+#include <atomic>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr char kAcknowledgement = 0x06;
@@ -48,15 +52,43 @@ bool isAnswered(const QString &socketPath)
     probe.connectToServer(socketPath);
     return probe.waitForConnected(500);
 }
+
+// A directory only this user can enter: the paths and addresses handed over through the socket
+// are the user's own business.
+bool isPrivateDirectory(const QString &path)
+{
+    struct stat info;
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid()
+        && (info.st_mode & 077) == 0;
+}
+
+// The session's runtime directory; without one, a directory of this user's own in the shared
+// temporary directory. Nothing when neither is private (someone else made it first, say).
+QString privateSocketDirectory()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateDirectory(runtime))
+        return runtime;
+    const QString own = QDir::tempPath() + QStringLiteral("/tavlo-%1").arg(::getuid());
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    if (isPrivateDirectory(own))
+        return own;
+    static std::atomic<bool> warned{false};
+    if (!warned.exchange(true))
+        HVXLogWarning(QStringLiteral("No private directory for the socket that hands paths to a running tavlo (%1 is not "
+                                     "this user's alone, and XDG_RUNTIME_DIR is %2): this tavlo runs on its own")
+                          .arg(own, runtime.isEmpty() ? QStringLiteral("not set") : QStringLiteral("not private")));
+    return QString();
+}
 } // namespace
 
 QString TVLSingleInstance::socketPath() { return socketPathForSettingsFile(HVXDefaults::standard().storePath()); }
 
 QString TVLSingleInstance::socketPathForSettingsFile(const QString &settingsPath)
 {
-    QString directory = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString directory = privateSocketDirectory();
     if (directory.isEmpty())
-        directory = QDir::tempPath();
+        return QString();
     const QByteArray key = (userName() + QLatin1Char('\n') + QFileInfo(settingsPath).absoluteFilePath()).toUtf8();
     const QByteArray hash = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16);
     return QDir(directory).filePath(QStringLiteral("tavlo-%1.socket").arg(QString::fromLatin1(hash)));
@@ -141,6 +173,8 @@ TVLSingleInstance::~TVLSingleInstance()
 
 bool TVLSingleInstance::listen(const QString &socketPath, Handler handler)
 {
+    if (socketPath.isEmpty())
+        return false;  // no private place for it (said when the path was asked for)
     // Qt puts a new socket in place of an existing file, so a live instance is asked first.
     if (isAnswered(socketPath)) {
         HVXLogError(QStringLiteral("Another tavlo already listens at %1").arg(socketPath));

@@ -3,7 +3,8 @@
 // to the running one over a local socket and exits; the running one opens them as if they had
 // been given to it and raises the window.
 //
-// The socket lives in the user's runtime directory and is named after the user and the
+// The socket lives in the user's runtime directory (without one, in a directory of the user's
+// own below the temporary directory, which only the user may enter) and is named after the user and the
 // settings file, so a process with a settings file of its own (a test) never reaches the user's
 // instance. A message is a 4-byte big-endian length and that many bytes of compact JSON:
 // {"arguments": [...], "activationToken": "..."}; relative paths are made absolute by the
@@ -28,7 +29,8 @@ public:
     };
     using Handler = std::function<void(const Request &request)>;
 
-    // The socket path for this user and the settings file in use.
+    // The socket path for this user and the settings file in use; empty, after a warning, when
+    // there is no private directory for it (then nothing is handed over).
     static QString socketPath();
     static QString socketPathForSettingsFile(const QString &settingsPath);
 

@@ -1,5 +1,6 @@
 #include "TVLTreeCommand.h"
 
+#include "Halvex/Foundation/Categories/HVXString.h"
 #include "TVLCommandLine.h"
 
 #include "Tavlo/DataObjects/TVLExchange.h"
@@ -66,10 +67,11 @@ void appendRows(const TVLObject::List &rows, int depth, int indent, QString &tex
 {
     for (const auto &child : rows) {
         const TVLObject::List children = expandedChildren(*child, depth - 1);
-        QString row = QString(indent * 2, QLatin1Char(' ')) + rowTitle(*child) + QStringLiteral("  [")
-                      + TVLTreeCommand::kindOfNode(*child) + QLatin1Char(']');
+        // Titles are transcript text: their control characters are shown, not sent to the terminal.
+        QString row = QString(indent * 2, QLatin1Char(' ')) + hvxEscapingControlCharacters(rowTitle(*child))
+                      + QStringLiteral("  [") + TVLTreeCommand::kindOfNode(*child) + QLatin1Char(']');
         if (!child->path().isEmpty())
-            row += QStringLiteral("  ") + child->path();
+            row += QStringLiteral("  ") + hvxEscapingControlCharacters(child->path());
         if (const auto usage = child->tokenUsage())
             row += QStringLiteral("  tokens %1/%2/%3/%4")
                        .arg(usage->inputTokens)

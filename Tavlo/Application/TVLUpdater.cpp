@@ -237,16 +237,24 @@ void TVLUpdater::finish(const Result &result)
     Q_EMIT finished(result);
 }
 
+std::unique_ptr<QMessageBox> TVLUpdater::resultBox(const Result &result, QWidget *parent)
+{
+    auto box = std::make_unique<QMessageBox>(result.status == Result::Failed ? QMessageBox::Warning : QMessageBox::Information,
+                                             tr("Check for Updates"), result.message(), QMessageBox::Ok, parent);
+    box->setObjectName(QStringLiteral("TVLUpdateResultBox"));
+    // The version and the reason come from the feed, which is no place for markup.
+    box->setTextFormat(Qt::PlainText);
+    return box;
+}
+
 void TVLUpdater::showResult(const Result &result, QWidget *parent)
 {
-    QMessageBox box(result.status == Result::Failed ? QMessageBox::Warning : QMessageBox::Information,
-                    tr("Check for Updates"), result.message(), QMessageBox::Ok, parent);
-    box.setObjectName(QStringLiteral("TVLUpdateResultBox"));
+    const std::unique_ptr<QMessageBox> box = resultBox(result, parent);
     QPushButton *open = nullptr;
     if (result.status == Result::UpdateAvailable && result.releasePage.isValid())
-        open = box.addButton(tr("Open Release Page"), QMessageBox::AcceptRole);
-    box.exec();
-    if (open && box.clickedButton() == open)
+        open = box->addButton(tr("Open Release Page"), QMessageBox::AcceptRole);
+    box->exec();
+    if (open && box->clickedButton() == open)
         QDesktopServices::openUrl(result.releasePage);
 }
 

@@ -9,8 +9,10 @@
 #include <QObject>
 #include <QUrl>
 #include <QVersionNumber>
+#include <memory>
 #include <optional>
 
+class QMessageBox;
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -68,6 +70,8 @@ public:
     void checkForUpdatesInteractively(QWidget *parent);
     // The answer in a message box, with a button to the release page when there is one.
     static void showResult(const Result &result, QWidget *parent);
+    // The box showResult shows; its text is plain text, whatever the feed put in it.
+    static std::unique_ptr<QMessageBox> resultBox(const Result &result, QWidget *parent);
     // At launch, when the user asked for it: a check that speaks only of a newer version.
     void checkInBackgroundIfEnabled();
 

@@ -33,8 +33,15 @@ qint64 integerValue(const element &value)
     if (value.get_uint64().get(u) == simdjson::SUCCESS)
         return qint64(std::min<uint64_t>(u, uint64_t(std::numeric_limits<qint64>::max())));
     double d;
-    if (value.get_double().get(d) == simdjson::SUCCESS && std::isfinite(d))
+    if (value.get_double().get(d) == simdjson::SUCCESS && std::isfinite(d)) {
+        // Converting a double outside the 64-bit range is undefined: such counts saturate.
+        constexpr double kLimit = 9223372036854775808.0;  // 2^63
+        if (d >= kLimit)
+            return std::numeric_limits<qint64>::max();
+        if (d < -kLimit)
+            return std::numeric_limits<qint64>::min();
         return qint64(d);
+    }
     bool b;
     if (value.get_bool().get(b) == simdjson::SUCCESS)
         return b ? 1 : 0;

@@ -416,6 +416,7 @@ void TVLObject::startMonitoring()
     if (m_watcher || watched.isEmpty())
         return;
     m_watcher = new HVXFileWatcher();
+    m_watcher->setDirectoryFilter([this](const QString &directory) { return monitorsDirectory(directory); });
     QObject::connect(m_watcher, &HVXFileWatcher::pathsChanged, m_watcher, [this](const QStringList &paths) {
         for (const QString &changed : paths)
             pathDidUpdate(changed);
@@ -423,6 +424,8 @@ void TVLObject::startMonitoring()
     // A watch that cannot start (logged by the watcher) simply delivers nothing.
     m_watcher->start(watched);
 }
+
+int TVLObject::monitoredDirectoryCount() const { return m_watcher ? m_watcher->watchCount() : 0; }
 
 void TVLObject::stopMonitoring()
 {

@@ -130,6 +130,14 @@ public:
     bool isMonitoring() const { return m_watcher != nullptr; }
     // The path the watcher runs on: the node's own path, unless a node needs more around it.
     virtual QString monitoredPath() const { return m_path; }
+    // Whether the watch goes down into a directory below monitoredPath() (all of them by default).
+    virtual bool monitorsDirectory(const QString &directory) const
+    {
+        Q_UNUSED(directory);
+        return true;
+    }
+    // The directories the running watch holds; 0 when not monitoring.
+    int monitoredDirectoryCount() const;
     virtual void pathDidUpdate(const QString &changedPath);
 
     // A short description for log lines.

@@ -5,6 +5,7 @@
 
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Halvex/Foundation/HVXSafeFile.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -21,14 +22,21 @@ const QString fileName = QStringLiteral("TavloMetaData.json");
 const QString annotationsKey = QStringLiteral("annotations");
 const QString tagsKey = QStringLiteral("tags");
 
+// Far more than any hand of tags and annotations; a larger file is not read.
+constexpr qint64 kMaxFileSize = 64 << 20;
+
 // What lies at the metadata file's path right now.
 struct FileState
 {
     bool exists = false;
     bool readable = false;
     QByteArray content;
+    QString problem;  // why it could not be read
 
-    bool operator==(const FileState &) const = default;
+    bool operator==(const FileState &other) const
+    {
+        return exists == other.exists && readable == other.readable && content == other.content;
+    }
 };
 
 FileState readFileState(const QString &path)
@@ -36,13 +44,15 @@ FileState readFileState(const QString &path)
     FileState state;
     const QFileInfo info(path);
     state.exists = info.exists() || info.isSymLink();
-    if (!state.exists || info.isDir())
+    if (!state.exists)
         return state;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return state;
-    state.readable = true;
-    state.content = file.readAll();
+    HVXSafeFile file(path);
+    std::optional<QByteArray> content;
+    if (file.open(kMaxFileSize))
+        content = file.readAll();
+    state.readable = content.has_value();
+    state.content = content.value_or(QByteArray());
+    state.problem = file.errorString();
     return state;
 }
 
@@ -123,7 +133,7 @@ void TVLProjectMetadata::readFile()
                           .arg(path, why));
     };
     if (!state.readable)
-        return damaged(QFileInfo(path).isDir() ? QStringLiteral("it is a directory") : QStringLiteral("no access"));
+        return damaged(state.problem);
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(state.content, &error);
     if (error.error != QJsonParseError::NoError)
@@ -180,6 +190,17 @@ bool TVLProjectMetadata::keepDamagedFileAside()
 
 bool TVLProjectMetadata::save()
 {
+    const QString path = metadataFilePath();
+    // A link is read but never written: writing would go through it into whatever it points
+    // at, another program's file perhaps, and rewrite it with our keys only.
+    if (QFileInfo(path).isSymLink()) {
+        if (!m_warnedAboutLink)
+            HVXLogWarning(QStringLiteral("Metadata file %1 is a symbolic link; Tavlo doesn't write through links, so "
+                                         "tag and annotation changes in this project are kept for this run only")
+                              .arg(path));
+        m_warnedAboutLink = true;
+        return false;
+    }
     if (m_fileIsDamaged && !keepDamagedFileAside())
         return false;
 
@@ -190,7 +211,6 @@ bool TVLProjectMetadata::save()
     // QJsonObject keeps its keys sorted, so the text comes out with sorted keys.
     const QByteArray content = QJsonDocument(top).toJson(QJsonDocument::Indented);
 
-    const QString path = metadataFilePath();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
         HVXLogError(QStringLiteral("Can't write metadata file %1: %2; the change is kept for this run only")
@@ -206,7 +226,7 @@ bool TVLProjectMetadata::save()
 
 bool TVLProjectMetadata::refreshFromDiskIfChanged()
 {
-    const FileState known{m_knownFileExists, m_knownFileReadable, m_knownFileContent};
+    const FileState known{m_knownFileExists, m_knownFileReadable, m_knownFileContent, {}};
     if (readFileState(metadataFilePath()) == known)
         return false;
     load();

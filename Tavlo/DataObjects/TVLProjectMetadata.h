@@ -7,7 +7,8 @@
 // Two guards keep the user's marks safe: a file that exists but cannot be read (in whole or in
 // part) is moved aside (with a warning) before it is first written over, and a file that changed
 // on disk since this store last read or wrote it is read again before a mutation, so that every
-// change not yet written lands on top of it.
+// change not yet written lands on top of it. A file that is a symbolic link is read but never
+// written: changes to it last for the run.
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -72,6 +73,8 @@ private:
     bool m_knownFileReadable = false;
     // The file exists but could not be read or understood; move it aside before writing over it.
     bool m_fileIsDamaged = false;
+    // Said once: the file is a link and is never written.
+    bool m_warnedAboutLink = false;
     // Mutations since the last successful write, in order.
     QList<Mutation> m_unsavedMutations;
 };

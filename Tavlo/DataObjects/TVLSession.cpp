@@ -6,6 +6,7 @@
 #include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXMenu.h"
 #include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Halvex/Foundation/HVXSafeFile.h"
 #include "TVLBackgroundRead.h"
 #include "TVLDesktop.h"
 #include "TVLExchange.h"
@@ -61,24 +62,31 @@ QString withoutStyleTags(QString title)
     return title.replace(tag, QStringLiteral("[\u2060"));
 }
 
+std::function<void(const QString &)> &openedForReadingObserver()
+{
+    static std::function<void(const QString &)> observer;
+    return observer;
+}
+
 // The file from `from` to its end in one buffer with readable padding after it, so lines can be
-// parsed in place.
-std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0, TVLReadProgress *progress = nullptr)
+// parsed in place. Only a regular file no larger than the memory a session may take is read;
+// otherwise nothing, with why in `problem`.
+std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0, TVLReadProgress *progress = nullptr,
+                                       QString *problem = nullptr)
 {
     // Read in steps when someone follows the read: a file not in the cache takes a while.
     constexpr qsizetype kReportedStep = qsizetype(16) << 20;
-    const QFileInfo info(path);
-    if (info.isDir()) {
-        HVXLogWarning(QStringLiteral("Can't read session '%1': it is a directory").arg(path));
+    HVXSafeFile file(path);
+    const qint64 limit = TVLSession::maxFileSize();
+    auto fail = [&] {
+        if (problem)
+            *problem = file.errorString();
         return nullptr;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
-        return nullptr;
-    }
-    if (from > 0 && !file.seek(from))
-        return nullptr;
+    };
+    if (!file.open(limit))
+        return fail();
+    if (openedForReadingObserver())
+        openedForReadingObserver()(path);
     // Allocated at exactly the size to read: growing an empty array by resize() would round the
     // block up to the next power of two and hold up to twice the transcript.
     qsizetype capacity = qMax<qsizetype>(file.size() - from, 0) + TVLLineParser::kPadding;
@@ -89,9 +97,16 @@ std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0, 
         if (room == 0) {
             // The buffer holds the size the file had; grow only when it has become longer.
             char probe[4096];
-            const qint64 more = file.read(probe, sizeof probe);
-            if (more <= 0)
+            const qint64 more = file.read(probe, sizeof probe, from + filled);
+            if (more < 0)
+                return fail();
+            if (more == 0)
                 break;
+            if (from + filled + more > limit) {
+                if (problem)
+                    *problem = QStringLiteral("it grew past the %1 allowed").arg(HVXSafeFile::sizeText(limit));
+                return nullptr;
+            }
             // Room for what came and the padding, however little the file had when it was opened.
             capacity = qMax(capacity * 2, filled + more + TVLLineParser::kPadding);
             buffer->resize(capacity);
@@ -99,11 +114,9 @@ std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0, 
             filled += more;
             continue;
         }
-        const qint64 got = file.read(buffer->data() + filled, progress ? qMin(room, kReportedStep) : room);
-        if (got < 0) {
-            HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
-            return nullptr;
-        }
+        const qint64 got = file.read(buffer->data() + filled, progress ? qMin(room, kReportedStep) : room, from + filled);
+        if (got < 0)
+            return fail();
         if (got == 0)
             break;
         filled += got;
@@ -335,9 +348,13 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         return read;
     }
     if (!previous || !previous->readAppendedLines(path, read)) {
-        std::shared_ptr<QByteArray> buffer = readPadded(path, 0, progress);
-        if (!buffer)
+        std::shared_ptr<QByteArray> buffer = readPadded(path, 0, progress, &read.problem);
+        if (!buffer) {
+            // Said once per file and reason, not at every change the watch reports.
+            if (!read.problem.isEmpty() && (!previous || previous->m_readProblem != read.problem))
+                HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, read.problem));
             return read;
+        }
         if (previous && previous->m_bytes.sameAs(*buffer)) {
             read.unchanged = true;
             return read;
@@ -445,12 +462,12 @@ bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) co
     const QFileInfo info(path);
     if (before.pieces.empty() || !info.isFile() || info.size() <= before.size)
         return false;
-    QFile file(path);
+    HVXSafeFile file(path);
     const qsizetype comparedFrom = qMax<qsizetype>(0, before.size - kComparedBytes);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(comparedFrom))
+    if (!file.open(maxFileSize()))
         return false;
-    const QByteArray again = file.read(before.size - comparedFrom);
-    if (again.size() != before.size - comparedFrom || !before.matches(again.constData(), comparedFrom, before.size))
+    QByteArray again(before.size - comparedFrom, Qt::Uninitialized);
+    if (file.read(again.data(), again.size(), comparedFrom) != again.size() || !before.matches(again.constData(), comparedFrom, before.size))
         return false;
     const std::shared_ptr<QByteArray> appended = readPadded(path, before.linesEnd);
     if (!appended || before.linesEnd + appended->size() <= before.size)
@@ -487,6 +504,7 @@ bool TVLSession::applyRead(TVLSessionRead read)
 {
     if (read.unchanged)
         return false;
+    m_readProblem = read.problem;
     m_bytes = std::move(read.bytes);
     m_toolUseLineById = std::move(read.toolUseLineById);
     m_lastExchangeFirstLine = read.lastExchangeFirstLine;
@@ -564,6 +582,14 @@ QString TVLSession::monitoredPath() const
     return QFileInfo(path()).absolutePath();
 }
 
+bool TVLSession::monitorsDirectory(const QString &directory) const
+{
+    // Only the session's own folder (its sub-agents) below that directory: a session opened from
+    // the home folder must not watch the whole home folder.
+    const QString folder = sessionFolder();
+    return directory == folder || directory.startsWith(folder + QLatin1Char('/'));
+}
+
 void TVLSession::setExchanges(std::vector<std::shared_ptr<TVLExchange>> exchanges)
 {
     m_exchanges = std::move(exchanges);
@@ -579,6 +605,19 @@ std::vector<TVLMessage *> TVLSession::messages() const
     for (const Ptr &child : children())
         result.push_back(static_cast<TVLMessage *>(child.get()));
     return result;
+}
+
+namespace {
+qint64 maxFileSizeSetting = 0;
+}
+
+qint64 TVLSession::maxFileSize() { return maxFileSizeSetting > 0 ? maxFileSizeSetting : HVXSafeFile::memoryLimit(); }
+
+void TVLSession::setMaxFileSize(qint64 bytes) { maxFileSizeSetting = bytes; }
+
+void TVLSession::setOpenedForReadingObserver(std::function<void(const QString &path)> observer)
+{
+    openedForReadingObserver() = std::move(observer);
 }
 
 QString TVLSession::fileName() const { return QFileInfo(path()).fileName(); }
@@ -808,6 +847,8 @@ void TVLSession::updateDisplayTitle()
     // Workflow runs are counted with the sub-agents: both are rows under the session.
     if (const size_t attached = m_subagents.size() + m_workflowRuns.size(); attached > 0)
         title = QStringLiteral("%1 [%2]").arg(title, QString::number(attached));
+    if (!m_readProblem.isEmpty())
+        title = QStringLiteral("%1 (not read: %2)").arg(fileName(), m_readProblem);
     setDisplayTitle(title);
 }
 

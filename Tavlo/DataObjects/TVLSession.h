@@ -70,6 +70,8 @@ struct TVLSessionRead
     size_t keptMessages = 0;
     size_t keptExchanges = 0;
     bool extendsPrevious = false;
+    // Why the file could not be read at all (not a regular file, too large); empty when it was.
+    QString problem;
 
     // Reads of the sub-agent transcripts made along with this one (by path), taken by the
     // sub-agents that are new when it is applied; the others are read then.
@@ -111,6 +113,7 @@ public:
     void pathDidUpdate(const QString &changedPath) override;
     // A session watched on its own also watches its folder of sub-agent transcripts.
     QString monitoredPath() const override;
+    bool monitorsDirectory(const QString &directory) const override;
 
     const std::vector<std::shared_ptr<TVLExchange>> &exchanges() const { return m_exchanges; }
     const std::vector<std::shared_ptr<TVLSubagent>> &subagents() const { return m_subagents; }
@@ -129,6 +132,14 @@ public:
     std::optional<QString> ownTitle() const;
     QString displayTitle() const override { return m_displayTitle; }
     QString fileName() const;
+    // Why the file was not read (shown on its row); empty when it was.
+    const QString &readProblem() const { return m_readProblem; }
+    // The largest transcript read (half the machine's memory unless set, for tests).
+    static qint64 maxFileSize();
+    static void setMaxFileSize(qint64 bytes);
+    // Called on the reading thread once a transcript is open and before it is read (tests hold
+    // a read there); set only while no read runs.
+    static void setOpenedForReadingObserver(std::function<void(const QString &path)> observer);
 
     QString markdown() const override;
     std::shared_ptr<TVLExchange> exchangeWithUuid(const QString &uuid) override;
@@ -225,4 +236,5 @@ private:
     std::optional<QString> m_lastUserPrompt;
     Titles m_titles;
     QString m_displayTitle;
+    QString m_readProblem;
 };

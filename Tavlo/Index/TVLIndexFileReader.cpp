@@ -1,6 +1,7 @@
 #include "TVLIndexFileReader.h"
 
 #include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXSafeFile.h"
 #include "Tavlo/DataObjects/TVLLineParser.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
 
@@ -10,9 +11,7 @@
 #include <simdjson.h>
 #include <string_view>
 
-#ifdef Q_OS_UNIX
 #include <sys/stat.h>
-#endif
 
 namespace {
 const QString kAssistantText = QStringLiteral("assistant \u2013 text");
@@ -56,16 +55,15 @@ void appendText(QString &text, const std::optional<QString> &part)
     text += *part;
 }
 
-void statFile(const QString &path, TVLIndexFileContent &content)
+// The times and inode of what was opened, which the path may no longer name.
+void statFile(int descriptor, TVLIndexFileContent &content)
 {
-    const QFileInfo info(path);
-    content.size = info.size();
-    content.modified = info.lastModified().toMSecsSinceEpoch();
-#ifdef Q_OS_UNIX
     struct stat status;
-    if (::stat(QFile::encodeName(path).constData(), &status) == 0)
-        content.inode = qint64(status.st_ino);
-#endif
+    if (::fstat(descriptor, &status) != 0)
+        return;
+    content.size = status.st_size;
+    content.modified = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
+    content.inode = qint64(status.st_ino);
 }
 } // namespace
 
@@ -102,28 +100,25 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
                                              const QByteArray &tail)
 {
     TVLIndexFileContent content;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, file.errorString()));
+    HVXSafeFile file(path);
+    if (!file.open(HVXSafeFile::memoryLimit())) {
+        HVXLogWarning(QStringLiteral("Not reading '%1' for the library index: %2").arg(path, file.errorString()));
         return content;
     }
-    statFile(path, content);
+    statFile(file.descriptor(), content);
     const qint64 size = file.size();
 
     // Go on from `offset` only when the file still holds there what it held before.
     qint64 start = 0;
     if (kind != TVLIndexFileContent::Compaction && offset > 0 && offset <= size && tail.size() <= offset) {
-        if (file.seek(offset - tail.size()) && file.read(tail.size()) == tail)
+        QByteArray before(tail.size(), Qt::Uninitialized);
+        if (file.read(before.data(), before.size(), offset - tail.size()) == before.size() && before == tail)
             start = offset;
     }
     content.fromStart = start == 0;
-    if (!file.seek(start)) {
-        HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, file.errorString()));
-        return content;
-    }
     auto buffer = std::make_shared<QByteArray>();
     buffer->resize(size - start + TVLLineParser::kPadding);
-    const qint64 got = file.read(buffer->data(), size - start);
+    const qint64 got = file.read(buffer->data(), size - start, start);
     if (got < 0) {
         HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, file.errorString()));
         return content;
@@ -218,12 +213,12 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
 TVLIndexedExchange TVLIndexFileReader::readExchange(const QString &path, qint64 offset, qint64 end, qint64 maxBytes)
 {
     TVLIndexedExchange exchange;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || !file.seek(offset))
+    HVXSafeFile file(path);
+    if (!file.open(-1) || offset < 0)
         return exchange;
     auto buffer = std::make_shared<QByteArray>();
     buffer->resize(qMax<qint64>(0, qMin(end - offset, maxBytes)) + TVLLineParser::kPadding);
-    const qint64 got = file.read(buffer->data(), buffer->size() - TVLLineParser::kPadding);
+    const qint64 got = file.read(buffer->data(), buffer->size() - TVLLineParser::kPadding, offset);
     buffer->resize(qMax<qint64>(0, got));
     buffer->reserve(buffer->size() + TVLLineParser::kPadding);
     TVLLineParser parser;

@@ -2,6 +2,7 @@
 
 #include "Halvex/Foundation/HVXLog.h"
 #include "TVLIndexFileReader.h"
+#include "TVLSearchQuery.h"
 #include "TVLSearchSnippet.h"
 #include "Tavlo/DataObjects/TVLFlatSubagents.h"
 
@@ -18,10 +19,10 @@
 #include <sqlite3.h>
 #include <thread>
 
-#ifdef Q_OS_UNIX
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
-#endif
+#include <unistd.h>
 
 namespace {
 constexpr int kApplicationId = 0x54564c49;  // "TVLI"
@@ -125,6 +126,21 @@ FileStat statPath(const QString &path)
     }
 #endif
     return result;
+}
+
+// sum() of integers that saturates at the 64-bit limits: SQLite's own fails the statement with
+// "integer overflow", which would roll back a whole update for one file that claims huge counts.
+void saturatingSumStep(sqlite3_context *context, int, sqlite3_value **values)
+{
+    auto *sum = static_cast<qint64 *>(sqlite3_aggregate_context(context, sizeof(qint64)));
+    if (sum && sqlite3_value_type(values[0]) != SQLITE_NULL)
+        *sum = TVLTokenUsage::add(*sum, sqlite3_value_int64(values[0]));
+}
+
+void saturatingSumFinal(sqlite3_context *context)
+{
+    const auto *sum = static_cast<qint64 *>(sqlite3_aggregate_context(context, 0));
+    sqlite3_result_int64(context, sum ? *sum : 0);
 }
 
 QString textAt(sqlite3_stmt *statement, int column)
@@ -360,10 +376,44 @@ QString TVLLibraryIndex::defaultDatabasePath()
     return directory + QStringLiteral("/library.sqlite");
 }
 
-TVLLibraryIndex::TVLLibraryIndex(const QString &databasePath) : m_path(databasePath)
+TVLLibraryIndex::TVLLibraryIndex(const QString &databasePath) : m_path(databasePath) { openOrSetAside(); }
+
+void TVLLibraryIndex::openOrSetAside()
 {
-    if (!open())
-        moveAsideAndRecreate(QStringLiteral("it can't be read"));
+    if (open())
+        return;
+    // Busy is not damaged: another process is writing it, and the file is left to it.
+    if (isBusy(m_lastFailure)) {
+        HVXLogWarning(QStringLiteral("The library index '%1' is busy (another process is writing it); it is not used "
+                                     "this time").arg(m_path));
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        return;
+    }
+    moveAsideAndRecreate(QStringLiteral("it can't be read"));
+}
+
+bool TVLLibraryIndex::isBusy(int code) { return (code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED; }
+
+int TVLLibraryIndex::s_busyTimeoutMs = 10000;
+
+void TVLLibraryIndex::setBusyTimeout(int milliseconds) { s_busyTimeoutMs = milliseconds; }
+
+bool TVLLibraryIndex::isCurrentFile()
+{
+    struct stat status;
+    return ::stat(QFile::encodeName(m_path).constData(), &status) == 0 && qint64(status.st_ino) == m_inode;
+}
+
+bool TVLLibraryIndex::ensureCurrentFile()
+{
+    // Another connection (a thread, another process) may have set the file aside and made a new
+    // one: this connection still has the old one open and would go on in what is now aside.
+    if (m_db && !isCurrentFile()) {
+        HVXLogWarning(QStringLiteral("The library index '%1' was replaced; opening the new one").arg(m_path));
+        openOrSetAside();
+    }
+    return m_db != nullptr;
 }
 
 TVLLibraryIndex::~TVLLibraryIndex() { sqlite3_close_v2(m_db); }
@@ -385,11 +435,43 @@ void TVLLibraryIndex::logError(const QString &what)
     HVXLogError(QStringLiteral("Library index '%1': %2: %3").arg(m_path, what, QString::fromUtf8(sqlite3_errmsg(m_db))));
 }
 
+namespace {
+// Takes group and other access away from what this user owns. A shared directory (sticky, like
+// /tmp) or someone else's is left alone.
+void removeOthersAccess(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    struct stat status;
+    if (::lstat(native.constData(), &status) != 0 || S_ISLNK(status.st_mode) || status.st_uid != ::getuid()
+        || (status.st_mode & 077) == 0 || (S_ISDIR(status.st_mode) && (status.st_mode & S_ISVTX)))
+        return;
+    if (::chmod(native.constData(), status.st_mode & 0700) == 0)
+        HVXLogWarning(QStringLiteral("'%1' could be read by other users; it is now private to you").arg(path));
+}
+} // namespace
+
+// The index holds the text of every prompt and answer: only the user may read it.
+void TVLLibraryIndex::makePrivate()
+{
+    const QString directory = QFileInfo(m_path).absolutePath();
+    if (!QFileInfo::exists(directory))
+        ::mkdir(QFile::encodeName(directory).constData(), 0700);
+    QDir().mkpath(directory);
+    removeOthersAccess(directory);
+    // Made before SQLite would make it with the umask's permissions; its logs take the file's.
+    const int created = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (created >= 0)
+        ::close(created);
+    for (const QString suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        removeOthersAccess(m_path + suffix);
+}
+
 bool TVLLibraryIndex::open()
 {
     sqlite3_close_v2(m_db);
     m_db = nullptr;
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    m_lastFailure = SQLITE_OK;
+    makePrivate();
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr)
@@ -399,8 +481,16 @@ bool TVLLibraryIndex::open()
         return false;
     }
     m_db = db;
-    sqlite3_busy_timeout(m_db, 10000);
-    if (!exec("PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536;"))
+    sqlite3_busy_timeout(m_db, s_busyTimeoutMs);
+    // The log files stay when the connection closes (emptied): one that was set aside meanwhile
+    // would otherwise delete the new file's log by its name.
+    int persistent = 1;
+    sqlite3_file_control(m_db, "main", SQLITE_FCNTL_PERSIST_WAL, &persistent);
+    struct stat status;
+    m_inode = ::stat(QFile::encodeName(m_path).constData(), &status) == 0 ? qint64(status.st_ino) : 0;
+    sqlite3_create_function_v2(m_db, "saturating_sum", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                               nullptr, saturatingSumStep, saturatingSumFinal, nullptr);
+    if (!exec("PRAGMA synchronous = NORMAL; PRAGMA cache_size = -65536; PRAGMA journal_size_limit = 67108864;"))
         return false;
     // Any read of a damaged or foreign file fails here, before anything is trusted.
     if (!hasCurrentSchema() && !createSchema())
@@ -430,8 +520,10 @@ bool TVLLibraryIndex::hasCurrentSchema()
 {
     Statement version(m_db, "PRAGMA user_version");
     Statement application(m_db, "PRAGMA application_id");
-    if (!version.ok() || !application.ok() || version.step() != SQLITE_ROW || application.step() != SQLITE_ROW)
+    if (!version.ok() || !application.ok() || version.step() != SQLITE_ROW || application.step() != SQLITE_ROW) {
+        m_lastFailure = sqlite3_extended_errcode(m_db);
         return false;
+    }
     return sqlite3_column_int(version.get(), 0) == kSchemaVersion
         && sqlite3_column_int(application.get(), 0) == kApplicationId;
 }
@@ -466,12 +558,17 @@ void TVLLibraryIndex::moveAsideAndRecreate(const QString &reason)
 {
     sqlite3_close_v2(m_db);
     m_db = nullptr;
-    const QString aside = m_path + QStringLiteral(".unusable-") + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
+    const QString stem = m_path + QStringLiteral(".unusable-") + QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddHHmmss"));
+    QString aside = stem;
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo::exists(aside + QStringLiteral("-wal")); ++n)
+        aside = stem + QStringLiteral("-%1").arg(n);
     HVXLogWarning(QStringLiteral("The library index '%1' is set aside as '%2' and built again: %3").arg(m_path, aside, reason));
-    QFile::remove(aside);
+    // Moved, never deleted: another connection may have the file and its log open, and goes on
+    // in them where they now are until it sees the new file.
     QFile::rename(m_path, aside);
-    QFile::remove(m_path + QStringLiteral("-wal"));
-    QFile::remove(m_path + QStringLiteral("-shm"));
+    for (const QString suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
+        if (QFileInfo::exists(m_path + suffix))
+            QFile::rename(m_path + suffix, aside + suffix);
     if (!open()) {
         HVXLogError(QStringLiteral("The library index '%1' can't be created").arg(m_path));
         sqlite3_close_v2(m_db);
@@ -538,6 +635,7 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::update(const QString &path, const
 
 void TVLLibraryIndex::noteFailure(int code)
 {
+    m_lastFailure = code;
     const int primary = code & 0xff;
     if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
         m_damaged = true;
@@ -547,7 +645,7 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
                                                           const std::atomic<bool> *cancel)
 {
     UpdateResult result;
-    if (!m_db)
+    if (!ensureCurrentFile())
         return result;
 
     startOverIfMostlyDead();
@@ -615,8 +713,9 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     // A call without a time (0) keeps a quarter of its own, the smallest; the others their
     // quarter counted down from the epoch, before it too.
     Statement insertSums(m_db, "INSERT INTO usage_quarters SELECT file_id, model, CASE WHEN ts = 0 THEN -9223372036854775807 - 1 "
-                               "WHEN ts > 0 THEN ts / 900000 ELSE (ts - 899999) / 900000 END AS q, sum(input), sum(output), "
-                               "sum(cache_create), sum(cache_read), sum(cache_5m), sum(cache_1h), count(*) FROM usage "
+                               "WHEN ts > 0 THEN ts / 900000 ELSE (ts - 899999) / 900000 END AS q, saturating_sum(input), "
+                               "saturating_sum(output), saturating_sum(cache_create), saturating_sum(cache_read), "
+                               "saturating_sum(cache_5m), saturating_sum(cache_1h), count(*) FROM usage "
                                "WHERE file_id = ?1 GROUP BY model, q");
     Statement insertText(m_db, "INSERT INTO exchange_text(rowid, text) VALUES(?1, ?2)");
     Statement addPart(m_db, "UPDATE exchanges SET parts = parts + 1 WHERE id = ?1 AND parts <= ?2 RETURNING parts - 1");
@@ -826,7 +925,7 @@ TVLLibraryIndex::UsageRecords TVLLibraryIndex::usageRecords(const QString &path,
                                                             std::optional<qint64> until)
 {
     UsageRecords answer;
-    if (!m_db)
+    if (!ensureCurrentFile())
         return answer;
     const Scope scope = scopeForPath(path);
     // The files first, then their usage without a join, which keeps the rows plain numbers.
@@ -936,7 +1035,7 @@ std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(c
                                                                                int limit, QString *error)
 {
     std::vector<SearchHit> hits;
-    if (!m_db) {
+    if (!ensureCurrentFile()) {
         if (error)
             *error = QStringLiteral("the library index can't be opened");
         return std::nullopt;
@@ -958,7 +1057,7 @@ std::optional<std::vector<TVLLibraryIndex::SearchHit>> TVLLibraryIndex::search(c
         logError(QStringLiteral("can't search"));
         return std::nullopt;
     }
-    ranked.bind(1, query);
+    ranked.bind(1, TVLSearchQuery::forIndex(query));
     QSet<qint64> seen;
     int code = SQLITE_DONE;
     while ((limit <= 0 || int(hits.size()) < limit) && (code = ranked.step()) == SQLITE_ROW) {

@@ -3,7 +3,9 @@
 // transcript under the roots it was asked about (sessions, sub-agents, compactions), the usage
 // of every model call in them, and the text of every exchange in a full-text (FTS5) table. It
 // is a cache: deleting it loses nothing, and a file it can't use (damaged, another version) is
-// moved aside and built again. Transcripts are only read.
+// moved aside, with its logs, and built again; a connection that finds its file replaced that
+// way opens the new one. A file that is only busy is waited for, then left alone. The directory
+// and files are private to the user (0700, 0600). Transcripts are only read.
 //
 // update() brings the index up to date for a path: a file that only grew is read from where the
 // last read stopped, a rewritten one from the start, a removed one forgotten. Files are read on
@@ -37,6 +39,8 @@ public:
     TVLLibraryIndex &operator=(const TVLLibraryIndex &) = delete;
 
     bool isOpen() const { return m_db != nullptr; }
+    // How long a connection waits for another that holds the file (10 s unless set, for tests).
+    static void setBusyTimeout(int milliseconds);
     const QString &databasePath() const { return m_path; }
 
     struct Progress
@@ -122,6 +126,11 @@ private:
     void noteFailure(int code);
     void startOverIfMostlyDead();
     bool open();
+    void openOrSetAside();
+    void makePrivate();
+    bool isCurrentFile();
+    bool ensureCurrentFile();
+    static bool isBusy(int code);
     bool createSchema();
     bool hasCurrentSchema();
     void useWriteAheadLog();
@@ -132,5 +141,8 @@ private:
 
     QString m_path;
     sqlite3 *m_db = nullptr;
+    qint64 m_inode = 0;         // of the file m_db has open
+    int m_lastFailure = 0;      // SQLite's code of the last failure
     bool m_damaged = false;
+    static int s_busyTimeoutMs;
 };

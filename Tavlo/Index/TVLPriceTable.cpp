@@ -1,6 +1,7 @@
 #include "TVLPriceTable.h"
 
 #include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXSafeFile.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -24,12 +25,22 @@ const TVLPriceTable &TVLPriceTable::builtIn()
 
 std::optional<TVLPriceTable> TVLPriceTable::fromFile(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("can't read %1: %2").arg(path, file.errorString());
+    // The built-in table is a resource; a table the user names is a file that must be one.
+    if (path.startsWith(QLatin1Char(':'))) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("can't read %1: %2").arg(path, file.errorString());
+            return std::nullopt;
+        }
+        return fromJson(file.readAll(), error);
+    }
+    QString why;
+    const std::optional<QByteArray> json = HVXSafeFile::readFile(path, 64 << 20, &why);
+    if (!json) {
+        *error = QStringLiteral("can't read %1: %2").arg(path, why);
         return std::nullopt;
     }
-    return fromJson(file.readAll(), error);
+    return fromJson(*json, error);
 }
 
 std::optional<TVLPriceTable> TVLPriceTable::fromJson(const QByteArray &json, QString *error)

@@ -1,5 +1,8 @@
 #include "TVLFuzzTargets.h"
 
+#include "Halvex/AppKit/HVXAttributedString.h"
+#include "Halvex/AppKit/HVXWindowRestoration.h"
+#include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/Categories/HVX_JSON.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/cmark/HVXMarkDown.h"
@@ -12,6 +15,11 @@
 #include "Tavlo/DataObjects/TVLToolSteps.h"
 #include "Tavlo/DataObjects/TVLUrlRequest.h"
 #include "Tavlo/DataObjects/TVLWorkflowRecord.h"
+#include "Tavlo/Application/TVLSingleInstance.h"
+#include "Tavlo/Application/TVLUpdater.h"
+#include "Tavlo/Index/TVLLibraryIndex.h"
+#include "Tavlo/Index/TVLSearchQuery.h"
+#include "Tavlo/Index/TVLSearchSnippet.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,11 +62,18 @@ void exercise(TVLSession &session)
     Q_UNUSED(TVLSessionMarkdown::forSession(session, true));
 }
 
-// The first byte splits the input: what the file holds at the first read, and what is appended.
+// Where the first byte splits the input: what a file holds at the first read, and what is appended.
+qsizetype splitPoint(QByteArrayView input)
+{
+    return input.isEmpty() ? 0 : qMin<qsizetype>(quint8(input[0]) * input.size() / 256 + 1, input.size());
+}
+
+QString text(QByteArrayView input) { return QString::fromUtf8(input.data(), input.size()); }
+
 void transcript(QByteArrayView input)
 {
     const QString path = scratchDirectory() + QStringLiteral("/project/session.jsonl");
-    const qsizetype split = input.isEmpty() ? 0 : qMin<qsizetype>(quint8(input[0]) * input.size() / 256 + 1, input.size());
+    const qsizetype split = splitPoint(input);
     writeFile(path, input.first(split));
     const auto session = TVLSession::initWithPath(path);
     if (!session)
@@ -113,6 +128,52 @@ void workflow(QByteArrayView input)
 }
 
 void url(QByteArrayView input) { Q_UNUSED(TVLUrlRequest::fromText(QString::fromUtf8(input.data(), input.size()))); }
+
+// The library index: a transcript indexed, appended to and indexed again, then summed and
+// searched with a query from the same bytes.
+void index(QByteArrayView input)
+{
+    const QString project = scratchDirectory() + QStringLiteral("/index/-home-fuzz");
+    const QString path = project + QStringLiteral("/session.jsonl");
+    static TVLLibraryIndex *library = new TVLLibraryIndex(scratchDirectory() + QStringLiteral("/cache/library.sqlite"));
+    const qsizetype split = splitPoint(input);
+    writeFile(path, input.first(split));
+    library->update(project);
+    writeFile(path, input.sliced(split), true);
+    library->update(project);
+    Q_UNUSED(library->usageRecords(project));
+    Q_UNUSED(library->search(text(input.first(qMin<qsizetype>(split, 40))), project, 5));
+    Q_UNUSED(library->firstPrompt(path));
+}
+
+// A query (before the split) and the text of an exchange (after it).
+void snippet(QByteArrayView input)
+{
+    const qsizetype split = splitPoint(input);
+    const QString query = text(input.first(split));
+    Q_UNUSED(TVLSearchQuery::forIndex(query));
+    Q_UNUSED(TVLSearchSnippet::snippet(text(input.sliced(split)), query, QStringLiteral("<"), QStringLiteral(">")));
+}
+
+void markup(QByteArrayView input) { Q_UNUSED(hvxAttributedString(text(input)).string()); }
+
+void feed(QByteArrayView input)
+{
+    QString reason;
+    Q_UNUSED(TVLUpdater::newestItemInFeed(input.toByteArray(), &reason));
+}
+
+void instance(QByteArrayView input) { Q_UNUSED(TVLSingleInstance::decodeRequest(input.toByteArray())); }
+
+// An entry of the restorable windows as the settings file holds it, and the window it names.
+void restoration(QByteArrayView input)
+{
+    const auto entry = HVXWindowRestoration::entryFromText(text(input));
+    if (!entry)
+        return;
+    QString reason;
+    Q_UNUSED(HVXWindows::parseWindowIdentifier(entry->identifier, &reason));
+}
 } // namespace
 
 void TVLFuzzTargets::setUp()
@@ -122,12 +183,15 @@ void TVLFuzzTargets::setUp()
     g_dir = new QTemporaryDir();
     HVXDefaults::useStoreAtPath(g_dir->filePath(QStringLiteral("settings.ini")));
     QDir().mkpath(g_dir->filePath(QStringLiteral("project")));
+    QDir().mkpath(g_dir->filePath(QStringLiteral("index/-home-fuzz")));
 }
 
 const std::vector<TVLFuzzTargets::Target> &TVLFuzzTargets::all()
 {
     static const std::vector<Target> targets = {
-        {"transcript", transcript}, {"metadata", metadata}, {"json", json}, {"markdown", markdown}, {"url", url},
+        {"transcript", transcript}, {"metadata", metadata}, {"json", json},   {"markdown", markdown},
+        {"url", url},               {"index", index},       {"snippet", snippet}, {"markup", markup},
+        {"feed", feed},             {"instance", instance}, {"restoration", restoration},
         {"workflow", workflow},
     };
     return targets;

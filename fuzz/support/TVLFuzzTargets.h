@@ -13,10 +13,11 @@ struct Target
     void (*run)(QByteArrayView input);
 };
 
-// transcript, metadata, json, markdown, url.
+// transcript, metadata, json, markdown, url, index, snippet, markup, feed, instance, restoration.
 const std::vector<Target> &all();
 const Target *named(const QString &name);
 
-// Once per process before the first input: settings in a directory of their own.
+// Once per process before the first input (a QGuiApplication exists): settings in a directory
+// of their own.
 void setUp();
 } // namespace TVLFuzzTargets

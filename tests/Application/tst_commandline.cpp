@@ -1,6 +1,7 @@
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "LogCapture.h"
 #include "Tavlo/Application/TVLCommandLine.h"
+#include "HostileRoot.h"
 #include "TranscriptBuilder.h"
 #include "WithoutPrivileges.h"
 
@@ -257,7 +258,7 @@ private Q_SLOTS:
         {
             QStringList arguments;
             const char *message;
-        } wrong[] = {{{"search", "\"unclosed", m_dir.path()}, "can't be used"},
+        } wrong[] = {{{"search", "earlier AND", m_dir.path()}, "can't be used"},
                      {{"usage", m_dir.path(), "--by", "week"}, "--by takes"},
                      {{"usage", m_dir.path(), "--by", "day", "--since", "May 1"}, "--since takes"}};
         for (const auto &test : wrong) {
@@ -356,6 +357,44 @@ private Q_SLOTS:
         QCOMPARE(run({"inspect", root + "/-home-me-shop/broken.jsonl", "--json"}).exitCode, 0);
         QCOMPARE(capture.count("Error creating object from JSON"), 3);
         QCOMPARE(capture.count("\u2026and 7 more lines that are not JSON in broken.jsonl"), 1);
+    }
+
+    void aHostileRootNeitherHangsNorEscapesNorWrites()
+    {
+        // Pipes, device links, a 1 TB sparse file, counts past 64 bits, terminal escapes and a
+        // metadata link: every command finishes, prints no escape, and writes nothing.
+        QTemporaryDir dir;
+        const QString root = dir.filePath("projects");
+        const QString victim = dir.filePath("victim.json");
+        QVERIFY(HostileRoot::make(root, victim));
+        const QString hostile = root + "/-home-u-hostile";
+
+        const Result tree = run({"tree", root});
+        QCOMPARE(tree.exitCode, 0);
+        for (const char *note : {"pipe.jsonl (not read: it is a FIFO)", "zero.jsonl (not read: it is a character device)",
+                                 "sparse.jsonl (not read: it is 1.0 TB, more than the"})
+            QVERIFY2(tree.out.contains(note), note);
+        QVERIFY(tree.out.contains("tokens 9223372036854775807/3/0/0"));
+
+        const Result usage = run({"usage", root, "--by", "day"});
+        QCOMPARE(usage.exitCode, 0);
+        QVERIFY2(usage.out.contains("9,223,372,036,854,775,807"), qPrintable(usage.out));
+
+        const Result found = run({"search", "C++", root});
+        QCOMPARE(found.exitCode, 0);
+        QVERIFY2(found.out.contains("Fix the [C]++ build \\x1B]0;pwned\\x07\\x1B[2J"), qPrintable(found.out));
+        QCOMPARE(run({"search", "build-pwned", root}).exitCode, 0);
+
+        const QString output = dir.filePath("out.html");
+        QCOMPARE(run({"export", hostile + "/plain.jsonl", "-o", output}).exitCode, 0);
+        QVERIFY(QFile::exists(output));
+        run({"export", hostile + "/pipe.jsonl", "-o", output});
+
+        for (const Result &result : {tree, usage, found})
+            QVERIFY(!result.out.contains(QChar(0x1b)) && !result.err.contains(QChar(0x1b)));
+        QFile target(victim);
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), HostileRoot::victimContent);
     }
 
     void wrongPathsFailClearly()

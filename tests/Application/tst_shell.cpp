@@ -14,6 +14,7 @@
 #include "Tavlo/Application/TVLQtDesktop.h"
 #include "Tavlo/Application/TVLSettingsWindow.h"
 #include "Tavlo/Application/TVLSingleInstance.h"
+#include "Tavlo/Application/TVLUpdater.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLURL.h"
 #include "Tavlo/Viewer/TVLSettingsViewController.h"
@@ -26,6 +27,7 @@
 #include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -337,6 +339,42 @@ private Q_SLOTS:
         // Each settings file has its own instance.
         QVERIFY(TVLSingleInstance::socketPathForSettingsFile(QStringLiteral("/a/settings.ini"))
                 != TVLSingleInstance::socketPathForSettingsFile(QStringLiteral("/b/settings.ini")));
+    }
+
+    void updateFeedTextIsShownAsPlainText()
+    {
+        TVLUpdater::Result result{TVLUpdater::Result::UpdateAvailable, QStringLiteral("<img src=x><a href=y>9</a>"), {}, {}};
+        const auto box = TVLUpdater::resultBox(result, nullptr);
+        QCOMPARE(box->textFormat(), Qt::PlainText);
+        QVERIFY(box->text().contains(QStringLiteral("<img src=x><a href=y>9</a>")));
+    }
+
+    void theSocketLivesWhereOnlyTheUserCanEnter()
+    {
+        QTemporaryDir temporary;
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR"), savedTemp = qgetenv("TMPDIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(temporary.path()));
+        const QString own = temporary.filePath(QStringLiteral("tavlo-%1").arg(::getuid()));
+        // Without a runtime directory: one of the user's own, never the shared temporary directory.
+        const QString socket = TVLSingleInstance::socketPathForSettingsFile(QStringLiteral("/a/settings.ini"));
+        QCOMPARE(QFileInfo(socket).absolutePath(), own);
+        QCOMPARE(QFileInfo(own).permissions() & (QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther),
+                 QFile::Permissions());
+        // Someone else could enter it (or made it): nothing is handed over, and the log says why.
+        QVERIFY(::chmod(QFile::encodeName(own).constData(), 0755) == 0);
+        LogCapture log;
+        QVERIFY(TVLSingleInstance::socketPathForSettingsFile(QStringLiteral("/a/settings.ini")).isEmpty());
+        QCOMPARE(log.count("No private directory for the socket"), 1);
+        TVLSingleInstance instance;
+        QVERIFY(!instance.listen(QString(), {}));
+        QVERIFY(!TVLSingleInstance::forwardToRunningInstance(QString(), {QStringLiteral("/x")}, {}));
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+        qputenv("TMPDIR", savedTemp);
+        if (savedTemp.isEmpty())
+            qunsetenv("TMPDIR");
+        if (savedRuntime.isEmpty())
+            qunsetenv("XDG_RUNTIME_DIR");
     }
 };
 

@@ -5,6 +5,7 @@
 #include "../../fuzz/support/TVLFuzzTargets.h"
 
 #include <QDir>
+#include <QGuiApplication>
 #include <QTest>
 
 class TestFuzzRegressions : public QObject
@@ -40,5 +41,12 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestFuzzRegressions)
+int main(int argc, char **argv)
+{
+    // The outline markup makes fonts and colours: a GUI application, on no screen.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    TestFuzzRegressions test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_fuzzregressions.moc"

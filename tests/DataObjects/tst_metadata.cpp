@@ -10,11 +10,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 namespace {
 QByteArray readAll(const QString &path)
@@ -242,6 +244,52 @@ private Q_SLOTS:
         // Only the first write keeps a copy: the file is ours now.
         store->addTagIdToMessageId(6, QStringLiteral("m"));
         QCOMPARE(asideFiles(dir.path()).size(), 1);
+    }
+
+    void linkedMetadataIsReadButNeverWrittenThrough()
+    {
+        QTemporaryDir dir;
+        // Another program's settings, planted behind the metadata file's name.
+        const QString target = dir.filePath(QStringLiteral("settings.json"));
+        const QByteArray settings = R"({"tags": {"m": [1]}, "theirs": {"keep": true}})";
+        writeAll(target, settings);
+        const QString file = dir.filePath(QStringLiteral("TavloMetaData.json"));
+        QVERIFY(QFile::link(target, file));
+        LogCapture log;
+        TVLProjectMetadata *store = TVLProjectMetadata::metadataForProjectPath(dir.path());
+        QCOMPARE(store->tagIdsForMessageId(QStringLiteral("m")), QList<quint64>({1}));
+        store->addTagIdToMessageId(2, QStringLiteral("m"));
+        store->setAnnotationForMessageId(QStringLiteral("note"), QStringLiteral("n"));
+        // Kept for the run, said once, and neither the link nor what it points at is touched.
+        QCOMPARE(store->tagIdsForMessageId(QStringLiteral("m")), QList<quint64>({1, 2}));
+        QCOMPARE(store->annotationForMessageId(QStringLiteral("n")), QStringLiteral("note"));
+        QCOMPARE(log.count(QStringLiteral("is a symbolic link")), 1);
+        QCOMPARE(readAll(target), settings);
+        QVERIFY(QFileInfo(file).isSymLink());
+        QVERIFY(asideFiles(dir.path()).isEmpty());
+    }
+
+    void metadataThatIsAPipeOrADeviceIsNotRead_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "a FIFO";
+        QTest::newRow("link to /dev/zero") << "a character device";
+    }
+
+    void metadataThatIsAPipeOrADeviceIsNotRead()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("TavloMetaData.json"));
+        if (kind == "a FIFO")
+            QVERIFY(::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+        else
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file));
+        LogCapture log;
+        // Reading a FIFO without writer would never return; /dev/zero would fill the memory.
+        TVLProjectMetadata *store = TVLProjectMetadata::metadataForProjectPath(dir.path());
+        QCOMPARE(log.count("it is " + kind), 1);
+        QVERIFY(store->taggedMessageIds().isEmpty());
     }
 
     void metadataPathThatIsADirectoryIsMovedAsideWhole()

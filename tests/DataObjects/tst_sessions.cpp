@@ -282,15 +282,20 @@ private Q_SLOTS:
         int posts = 0;
         HVXNotificationCenter::defaultCenter().addObserver(&observer, TVLSession::didUpdateNotification, session.get(),
                                                            [&](const HVXNotification &) { ++posts; });
+        // The folders of everything else beside it stay unwatched: opened from a home folder, a
+        // session must not watch the whole tree.
+        QVERIFY(QDir().mkpath(m_project + "/elsewhere/deep/er"));
         session->startMonitoring();
         session->startMonitoring();
         QVERIFY(session->isMonitoring());
+        QCOMPARE(session->monitoredDirectoryCount(), 1);
         append(path, {line(prompt("p2", "two"))});
         QTRY_COMPARE(session->exchanges().size(), size_t(2));
         QTRY_VERIFY(posts >= 1);
         write(session->subagentsDirectory() + "/agent-new.jsonl",
               QList<QJsonObject>{assistant("s1", "sub", "sm", usage(1, 1))});
         QTRY_COMPARE(session->subagents().size(), size_t(1));
+        QCOMPARE(session->monitoredDirectoryCount(), 3);  // and the session's folder and its sub-agents
         session->stopMonitoring();
         session->stopMonitoring();
         QVERIFY(!session->isMonitoring());
@@ -344,35 +349,55 @@ private Q_SLOTS:
 
     void aFileThatGrowsPastItsSizeWhileReadIsReadWhole()
     {
-        // A named pipe has no size when it is opened and its lines come after: the extreme of a
-        // transcript written while it is read. The read ends when the writer closes.
+        // A kernel file says 0 bytes when it is opened and holds more: the extreme of a
+        // transcript written while it is read. It is read to its end.
+        const QString path = sessionPath("kernel");
+        QVERIFY(QDir().mkpath(m_project));
+        QVERIFY(QFile::link(QStringLiteral("/proc/self/cmdline"), path));
+        QFile cmdline(QStringLiteral("/proc/self/cmdline"));
+        QVERIFY(cmdline.open(QIODevice::ReadOnly));
+        const QByteArray expected = cmdline.readAll();
+        TVLReadProgress progress;
+        const TVLSessionRead read = TVLSession::readFile(path, nullptr, &progress);
+        QVERIFY(read.problem.isEmpty());
+        QCOMPARE(read.bytes.size, expected.size());
+        QVERIFY(QFile::remove(path));
+    }
+
+    void aPipeIsNeverReadNorWaitedFor()
+    {
+        // A named pipe with lines in it and a writer that never closes: reading it would wait
+        // for the writer forever. It is refused at once, said once, and noted on its row.
         const QString path = sessionPath("piped");
         QVERIFY(QDir().mkpath(m_project));
         QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         const int writer = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK);
         QVERIFY(writer >= 0);
-        QByteArray bytes;
-        for (int i = 0; i < 100; ++i)
-            bytes += (line(prompt(QStringLiteral("p%1").arg(i), QString(150, 'x'))) + QLatin1Char('\n')).toUtf8();
+        const QByteArray bytes = (line(prompt(QStringLiteral("p1"), QStringLiteral("x"))) + QLatin1Char('\n')).toUtf8();
         QCOMPARE(::write(writer, bytes.constData(), size_t(bytes.size())), bytes.size());
-        TVLReadProgress progress;
-        TVLSessionRead read;
-        std::thread reader([&] { read = TVLSession::readFile(path, nullptr, &progress); });
-        // Closed once the reader holds it open, so that it sees the end after the lines.
-        const QString target = QFileInfo(path).canonicalFilePath();
-        const bool readerOpened = QTest::qWaitFor([&] {
-            int count = 0;
-            for (const QFileInfo &fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::NoDotAndDotDot))
-                count += fd.symLinkTarget() == target ? 1 : 0;
-            return count >= 2;
-        }, 20000);
+        LogCapture log;
+        const auto session = TVLSession::initWithPath(path);
+        QVERIFY(session);
+        QVERIFY(session->exchanges().empty());
+        QCOMPARE(session->readProblem(), QStringLiteral("it is a FIFO"));
+        QCOMPARE(session->displayTitle(), QStringLiteral("piped.jsonl (not read: it is a FIFO)"));
+        session->updateMessages();
+        QCOMPARE(log.count("it is a FIFO"), 1);
         ::close(writer);
-        reader.join();
         ::unlink(QFile::encodeName(path).constData());
-        QVERIFY(readerOpened);
-        QCOMPARE(read.messages.size(), size_t(100));
-        QCOMPARE(read.exchanges.back()->uuid(), QStringLiteral("p99"));
-        QCOMPARE(progress.bytes.load(), qint64(bytes.size()));
+    }
+
+    void aSessionLargerThanTheMemoryAllowedIsRefused()
+    {
+        const QString path = write(sessionPath("large"), QList<QJsonObject>{prompt("p1", QString(2000, 'x'))});
+        TVLSession::setMaxFileSize(1000);
+        const auto session = TVLSession::initWithPath(path);
+        TVLSession::setMaxFileSize(0);
+        QVERIFY(session->exchanges().empty());
+        QVERIFY(session->readProblem().startsWith("it is 2.0 kB, more than the 1000 bytes allowed"));
+        session->updateMessages();
+        QCOMPARE(session->exchanges().size(), size_t(1));
+        QVERIFY(session->readProblem().isEmpty());
     }
 
     void hugeLinesAreReadAndLoggedShort()

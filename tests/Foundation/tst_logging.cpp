@@ -56,6 +56,14 @@ private Q_SLOTS:
         QVERIFY(hvxLogValue(marked.toUtf8()).endsWith(QStringLiteral("(5004 bytes)")));
     }
 
+    void controlCharactersInMessagesAreShownEscaped()
+    {
+        LogCapture capture;
+        HVXLogWarning(QStringLiteral("Bad line: \x1b]0;title\x07 and\nmore"));
+        QCOMPARE(capture.lines().size(), 1);
+        QVERIFY(capture.lines()[0].endsWith(QStringLiteral("Bad line: \\x1B]0;title\\x07 and\nmore")));
+    }
+
     // What reaches the console: Qt's own formatting of the line adds nothing in front of it.
     void consoleLineStartsWithTheSourcePath()
     {

@@ -200,6 +200,12 @@ private Q_SLOTS:
         QCOMPARE(hvxPredicateEscape(QStringLiteral("a\\b\nc\rd")), QStringLiteral("a\\\\b\\nc\\rd"));
 
         QCOMPARE(hvxLinebreaksToHtml(QStringLiteral("a\r\nb\rc\nd\n\re")), QStringLiteral("a<br />b<br />c<br />d<br /><br />e"));
+
+        // Terminal escape sequences (title, cursor, colour), DEL and C1 controls are shown, not sent.
+        QCOMPARE(hvxEscapingControlCharacters(QString::fromUtf8("\x1b]0;pwned\x07\x1b[2J\x1b[31mred\tx\x7f\u009bé")),
+                 QStringLiteral("\\x1B]0;pwned\\x07\\x1B[2J\\x1B[31mred\tx\\x7F\\x9Bé"));
+        QCOMPARE(hvxEscapingControlCharacters(QStringLiteral("a\r\nb")), QStringLiteral("a\\x0D\\x0Ab"));
+        QCOMPARE(hvxEscapingControlCharacters(QStringLiteral("a\r\nb"), u"\n"), QStringLiteral("a\\x0D\nb"));
     }
 
     void textChecksCountUTF16Units()

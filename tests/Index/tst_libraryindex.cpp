@@ -2,6 +2,7 @@
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/Index/TVLLibraryIndex.h"
 #include "Tavlo/Index/TVLPriceTable.h"
+#include "Tavlo/Index/TVLSearchQuery.h"
 #include "Tavlo/Index/TVLUsageSummary.h"
 #include "TranscriptBuilder.h"
 
@@ -11,6 +12,7 @@
 #include <QTest>
 #include <sqlite3.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace TranscriptBuilder;
@@ -235,6 +237,36 @@ private Q_SLOTS:
         QCOMPARE(sum(index, m_root).inputTokens, 100 + 50 + 20 + 100 + 1);
     }
 
+    void hugeCountsSaturateAndNeverStopAnUpdate()
+    {
+        // Counts past the 64-bit range, and counts whose sums overflow it, in a file read before
+        // the others: it must neither wrap, nor roll back the update of every file after it.
+        const QString hostile = m_root + "/-a-first/huge.jsonl";
+        const auto callLine = [](const char *id, const char *input) {
+            return QStringLiteral(R"({"type":"assistant","uuid":"u%1","timestamp":"2025-06-01T10:00:00Z","requestId":"hr%1",)"
+                                  R"("message":{"id":"hm%1","role":"assistant","model":"claude-sonnet-4-5-20250929",)"
+                                  R"("content":[{"type":"text","text":"x"}],"usage":{"input_tokens":%2,"output_tokens":1}}})")
+                .arg(QString::fromLatin1(id), QString::fromLatin1(input));
+        };
+        write(hostile, QStringList{callLine("1", "1e19"), callLine("2", "9223372036854775807"),
+                                   callLine("3", "9223372036854775807")});
+        TVLLibraryIndex index(m_database);
+        LogCapture log;
+        QVERIFY(index.update(m_root).ok);
+        QCOMPARE(log.count("integer overflow"), 0);
+        QCOMPARE(sum(index, m_root + "/-home-a").inputTokens, 100 + 50 + 20);
+        const qint64 max = std::numeric_limits<qint64>::max();
+        const auto session = TVLSession::initWithPath(hostile);
+        QCOMPARE(session->tokenUsage()->inputTokens, max);
+        QCOMPARE(sum(index, hostile).inputTokens, max);
+        QCOMPARE(sumOfCalls(index, hostile).inputTokens, max);
+        TVLTokenUsage big;
+        big.inputTokens = max;
+        big.addUsage(big);
+        QCOMPARE(big.inputTokens, max);
+        QCOMPARE(big.totalTokens(), max);
+    }
+
     void searchesWithQuerySyntaxWithinAScope()
     {
         TVLLibraryIndex index(m_database);
@@ -249,6 +281,9 @@ private Q_SLOTS:
             {"gira* OR zeb*", {"q1"}},          // prefixes
             {"callers", {"t1"}},                // sub-agents are searched too
             {"final", {}},                      // compactions are not
+            {"parser.cpp", {"p1", "q1"}},       // words with marks in them are searched as words
+            {"where-is", {"p1", "q1"}},
+            {"(zebra OR callers) -", {"q1", "t1"}},
         };
         for (const auto &test : cases) {
             QStringList found = uuidsFound(index, test.query, m_root);
@@ -260,8 +295,30 @@ private Q_SLOTS:
         QCOMPARE(hits.front().session, m_s2);
         QVERIFY(hits.front().snippet.contains(QString(TVLLibraryIndex::kMatchStart) + "zebra" + TVLLibraryIndex::kMatchEnd));
         QString error;
-        QVERIFY(!index.search("\"unclosed", m_root, 5, &error));
+        QVERIFY(!index.search("parser AND", m_root, 5, &error));
         QVERIFY(!error.isEmpty());
+    }
+
+    void typedTextBecomesAQueryTheIndexTakes()
+    {
+        const struct
+        {
+            const char *typed;
+            const char *query;
+        } cases[] = {
+            {"C++", "\"C++\""},
+            {"foo-bar baz", "\"foo-bar\" baz"},
+            {"gira* OR ^zeb*", "gira* OR ^zeb*"},
+            {"(a OR b) NOT c", "(a OR b) NOT c"},
+            {"\"a \"\"b\"\" c\" d", "\"a \"\"b\"\" c\" d"},
+            {"\"unclosed phrase", "\"unclosed phrase\""},
+            {"a - + b", "a b"},
+            {"(unpaired x", "\"(unpaired\" x"},
+            {"say \"hi\"there", "say \"hi\" there"},
+            {"x:y", "\"x:y\""},
+        };
+        for (const auto &test : cases)
+            QCOMPARE(TVLSearchQuery::forIndex(QString::fromUtf8(test.typed)), QString::fromUtf8(test.query));
     }
 
     void damagedOrForeignDatabasesAreBuiltAgain()
@@ -288,6 +345,80 @@ private Q_SLOTS:
             QCOMPARE(sum(index, m_root).outputTokens, 68);
             QCOMPARE(QDir(m_dir.filePath("cache")).entryList({"library.sqlite.unusable-*"}).size(), 1);
         }
+    }
+
+    void onlyTheUserCanReadTheIndex()
+    {
+        const QString cache = m_dir.filePath("cache");
+        const auto mode = [](const QString &path) { return QFileInfo(path).permissions() & 0x0077; };
+        {
+            TVLLibraryIndex index(m_database);
+            QVERIFY(index.update(m_root).ok);
+            QCOMPARE(mode(cache), 0);
+            for (const char *suffix : {"", "-wal", "-shm"})
+                QCOMPARE(mode(m_database + suffix), 0);
+        }
+        // Found looser (made by an older version, or by hand): tightened, and said so.
+        QVERIFY(::chmod(QFile::encodeName(cache).constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(m_database).constData(), 0644) == 0);
+        LogCapture log;
+        TVLLibraryIndex again(m_database);
+        QCOMPARE(mode(cache), 0);
+        QCOMPARE(mode(m_database), 0);
+        QCOMPARE(log.count("it is now private to you"), 2);
+    }
+
+    void aSetAsideFileIsMovedWholeAndOthersFollowToTheNewOne()
+    {
+        TVLLibraryIndex first(m_database);
+        QVERIFY(first.update(m_root).ok);
+        // Damaged under the open connection: the next one sets it aside, with its log and shared
+        // memory, which the first connection still has open; nothing is deleted.
+        sqlite3 *other = nullptr;
+        sqlite3_open(QFile::encodeName(m_database).constData(), &other);
+        QCOMPARE(sqlite3_exec(other, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(other);
+        {
+            QFile file(m_database);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.write(QByteArray(100, 'x'));
+        }
+        TVLLibraryIndex second(m_database);
+        QVERIFY(second.isOpen());
+        QStringList aside = QDir(m_dir.filePath("cache")).entryList({"library.sqlite.unusable-*"});
+        aside.sort();
+        QCOMPARE(aside.size(), 3);
+        QVERIFY(aside[1].endsWith("-shm") && aside[2].endsWith("-wal"));
+        // The first connection opens the new file rather than writing on in the one set aside.
+        QVERIFY(first.update(m_root).ok);
+        TVLLibraryIndex third(m_database);
+        QCOMPARE(sum(third, m_root).outputTokens, 38);
+    }
+
+    void aBusyFileIsWaitedForAndNeverSetAside()
+    {
+        {
+            TVLLibraryIndex index(m_database);
+            QVERIFY(index.update(m_root).ok);
+        }
+        // Another process holds the file for longer than a connection waits.
+        sqlite3 *holder = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(m_database).constData(), &holder), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(holder, "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM files_left;", nullptr,
+                              nullptr, nullptr), SQLITE_OK);
+        TVLLibraryIndex::setBusyTimeout(200);
+        {
+            LogCapture log;
+            TVLLibraryIndex busy(m_database);
+            QVERIFY(!busy.isOpen());
+            QCOMPARE(log.count("is busy"), 1);
+            QCOMPARE(QDir(m_dir.filePath("cache")).entryList({"library.sqlite.unusable-*"}), QStringList());
+        }
+        TVLLibraryIndex::setBusyTimeout(10000);
+        sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+        TVLLibraryIndex index(m_database);
+        QCOMPARE(sum(index, m_root).outputTokens, 38);
     }
 
     void twoConnectionsMakingANewFileAtOnceBothUseIt()

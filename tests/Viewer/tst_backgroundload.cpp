@@ -1,7 +1,7 @@
 // A big project read in the background, in the viewer window with the real web engine: the
 // row and the page follow the read, another session can be read meanwhile, and a window that
-// closes mid-load drops the load. The read is held open with a named pipe among the project's
-// transcripts: the worker blocks on it until the test has written its lines and closed it.
+// closes mid-load drops the load. The read is held on one of the project's transcripts: the
+// worker waits, with it open, until the test has written its lines.
 
 #include "Halvex/AppKit/HVXOutlineView.h"
 #include "Halvex/AppKit/HVXWindowController.h"
@@ -22,7 +22,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <condition_variable>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,42 +42,54 @@ QString writeSession(const QString &path, const QString &tag, int exchanges)
     return write(path, lines);
 }
 
-// How many descriptors of this process have the file open.
-int openCount(const QString &path)
-{
-    int count = 0;
-    const QString target = QFileInfo(path).canonicalFilePath();
-    for (const QFileInfo &fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::NoDotAndDotDot))
-        count += fd.symLinkTarget() == target ? 1 : 0;
-    return count;
-}
-
-// A transcript the worker blocks on: a named pipe this side holds open for writing.
+// A transcript the worker blocks on: an empty file that the worker, once it has it open, waits
+// on until the test has removed it from the directory (nothing else opens it), appended its lines
+// through a descriptor of its own and let the worker go on.
 struct HeldTranscript
 {
     QString path;
     int fd = -1;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool workerWaiting = false;
+    bool released = false;
 
     bool create(const QString &at)
     {
         path = at;
-        return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0
-               && (fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK)) >= 0;
+        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        TVLSession::setOpenedForReadingObserver([this](const QString &opened) {
+            if (opened != path || QThread::currentThread() == qApp->thread())
+                return;
+            std::unique_lock lock(mutex);
+            workerWaiting = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return released; });
+        });
+        return fd >= 0;
     }
-    // Once the worker has it open: gone from the directory (nothing else opens it), its lines
-    // written, and the end of file.
     bool release()
     {
-        if (fd < 0 || !QTest::qWaitFor([&] { return openCount(path) >= 2; }, 20000))
-            return false;
+        const bool waiting = QTest::qWaitFor([&] {
+            std::lock_guard lock(mutex);
+            return workerWaiting;
+        }, 20000);
         ::unlink(QFile::encodeName(path).constData());
         const QByteArray lines = (line(prompt("held-p", "held question")) + QLatin1Char('\n')).toUtf8();
-        const bool written = ::write(fd, lines.constData(), size_t(lines.size())) == lines.size();
-        ::close(std::exchange(fd, -1));
-        return written;
+        const bool written = fd >= 0 && ::write(fd, lines.constData(), size_t(lines.size())) == lines.size();
+        letGo();
+        return waiting && written;
+    }
+    void letGo()
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
     }
     ~HeldTranscript()
     {
+        letGo();
+        TVLSession::setOpenedForReadingObserver({});
         if (fd >= 0)
             ::close(fd);
     }

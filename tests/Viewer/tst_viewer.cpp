@@ -7,6 +7,7 @@
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXLog.h"
+#include "HostileRoot.h"
 #include "LogCapture.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProject.h"
@@ -91,6 +92,35 @@ private Q_SLOTS:
     }
 
     void cleanup() { closeAllWindows(); }
+
+    void theOutlineAnswersWhileAHostileRootIsListed()
+    {
+        QTemporaryDir dir;
+        const QString root = dir.filePath("projects");
+        QVERIFY(HostileRoot::make(root, dir.filePath("victim.json")));
+        TVLViewerViewController *viewer = openViewer(root);
+        QVERIFY(viewer);
+        TVLOutlineModel *model = viewer->outlineModel();
+        QCOMPARE(model->rowCount(), 3);
+        // Every project expanded: its pipes, device links and sparse file are rows with a note,
+        // and the window goes on answering.
+        QStringList titles;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const QModelIndex project = model->index(row, 0);
+            viewer->outlineView()->expand(project);
+            QTRY_VERIFY(model->rowCount(project) > 0);
+            for (int child = 0; child < model->rowCount(project); ++child)
+                titles << model->index(child, 0, project).data().toString();
+        }
+        QVERIFY2(titles.contains("pipe.jsonl (not read: it is a FIFO)"), qPrintable(titles.join(" | ")));
+        QVERIFY(titles.contains("zero.jsonl (not read: it is a character device)"));
+        bool answered = false;
+        QTimer::singleShot(0, viewer, [&] { answered = true; });
+        QTRY_VERIFY(answered);
+        QFile victim(dir.filePath("victim.json"));
+        QVERIFY(victim.open(QIODevice::ReadOnly));
+        QCOMPARE(victim.readAll(), HostileRoot::victimContent);
+    }
 
     void openingOnARootShowsItsProjectsAndSessionPages()
     {

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QUrl>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -250,6 +251,25 @@ QString hvxLeftWithoutSplittingPairs(const QString &string, qsizetype length)
     if (length > 0 && string.at(length - 1).isHighSurrogate())
         --length;
     return string.left(length);
+}
+
+QString hvxEscapingControlCharacters(const QString &string, QStringView keep)
+{
+    const auto isControl = [&](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != '\t' && !keep.contains(c)) || (u >= 0x7f && u <= 0x9f);
+    };
+    if (std::none_of(string.begin(), string.end(), isControl))
+        return string;
+    QString escaped;
+    escaped.reserve(string.size() + 8);
+    for (QChar c : string) {
+        if (isControl(c))
+            escaped += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 
 QString hvxInitials(const QString &string)

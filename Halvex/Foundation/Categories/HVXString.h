@@ -46,6 +46,10 @@ int hvxCaseInsensitiveCompareWithTrailingNumber(const QString &a, const QString 
 QString hvxStringByTrimmingWhitespace(const QString &string);
 // The first `length` UTF-16 units, one fewer when the cut would split a surrogate pair.
 QString hvxLeftWithoutSplittingPairs(const QString &string, qsizetype length);
+// Text that is safe to print on a terminal: every control character (C0 but tab, DEL, C1) as
+// "\x1B" and the like, so escape sequences in it can't move the cursor, retitle the window or
+// colour the rest. `keep` names further characters left as they are ("\n" for multi-line text).
+QString hvxEscapingControlCharacters(const QString &string, QStringView keep = {});
 // The first character of every word between spaces.
 QString hvxInitials(const QString &string);
 

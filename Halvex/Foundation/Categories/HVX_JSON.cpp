@@ -2,6 +2,7 @@
 
 #include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXSafeFile.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -134,10 +135,22 @@ std::optional<QJsonValue> loadPropertyListFromJSONFile(const QString &path)
         HVXLogError(QStringLiteral("File not found at '%1'").arg(path));
         return std::nullopt;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes;
+    if (path.startsWith(QLatin1Char(':'))) {
+        QFile resource(path);
+        if (!resource.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        bytes = resource.readAll();
+    } else {
+        // Only a regular file of a sensible size: not a pipe that never ends, nor a device.
+        QString why;
+        const std::optional<QByteArray> read = HVXSafeFile::readFile(path, 64 << 20, &why);
+        if (!read) {
+            HVXLogError(QStringLiteral("Can't read '%1': %2").arg(path, why));
+            return std::nullopt;
+        }
+        bytes = *read;
+    }
     // Text that is not UTF-8 is not a JSON file of ours; that is not worth a log line.
     if (!hvxUTF8String(bytes))
         return std::nullopt;
