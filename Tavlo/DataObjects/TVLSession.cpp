@@ -9,6 +9,7 @@
 #include "TVLBackgroundRead.h"
 #include "TVLDesktop.h"
 #include "TVLExchange.h"
+#include "TVLFileBuffer.h"
 #include "TVLLineParser.h"
 #include "TVLMessage.h"
 #include "TVLProject.h"
@@ -20,6 +21,7 @@
 #include <QLocale>
 #include <QUrl>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <sys/stat.h>
@@ -39,60 +41,14 @@ constexpr DisplayMode kDisplayModes[] = {
     {0, "Show File Name"}, {1, "Show Start Date"}, {2, "Show Last Changed"}, {3, "Show First Prompt"}, {4, "Show Last Prompt"},
 };
 
-// The file from `from` to its end in one buffer with readable padding after it, so lines can be
-// parsed in place.
-std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0, TVLReadProgress *progress = nullptr)
+// The file from `from` to its end, mapped or read (see TVLFileBuffer); nullptr, logged, when it
+// can't be read.
+std::shared_ptr<const QByteArray> readPadded(const QString &path, qsizetype from = 0, TVLReadProgress *progress = nullptr)
 {
-    // Read in steps when someone follows the read: a file not in the cache takes a while.
-    constexpr qsizetype kReportedStep = qsizetype(16) << 20;
-    const QFileInfo info(path);
-    if (info.isDir()) {
-        HVXLogWarning(QStringLiteral("Can't read session '%1': it is a directory").arg(path));
-        return nullptr;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
-        return nullptr;
-    }
-    if (from > 0 && !file.seek(from))
-        return nullptr;
-    // Allocated at exactly the size to read: growing an empty array by resize() would round the
-    // block up to the next power of two and hold up to twice the transcript.
-    qsizetype capacity = qMax<qsizetype>(file.size() - from, 0) + TVLLineParser::kPadding;
-    auto buffer = std::make_shared<QByteArray>(capacity, Qt::Uninitialized);
-    qsizetype filled = 0;
-    for (;;) {
-        const qsizetype room = capacity - TVLLineParser::kPadding - filled;
-        if (room == 0) {
-            // The buffer holds the size the file had; grow only when it has become longer.
-            char probe[4096];
-            const qint64 more = file.read(probe, sizeof probe);
-            if (more <= 0)
-                break;
-            // Room for what came and the padding, however little the file had when it was opened.
-            capacity = qMax(capacity * 2, filled + more + TVLLineParser::kPadding);
-            buffer->resize(capacity);
-            std::memcpy(buffer->data() + filled, probe, size_t(more));
-            filled += more;
-            continue;
-        }
-        const qint64 got = file.read(buffer->data() + filled, progress ? qMin(room, kReportedStep) : room);
-        if (got < 0) {
-            HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, file.errorString()));
-            return nullptr;
-        }
-        if (got == 0)
-            break;
-        filled += got;
-        if (progress) {
-            progress->readBytes.fetch_add(got, std::memory_order_relaxed);
-            if (progress->cancelled.load(std::memory_order_relaxed))
-                return nullptr;
-        }
-    }
-    std::memset(buffer->data() + filled, 0, size_t(TVLLineParser::kPadding));
-    buffer->resize(filled);  // keeps the allocation, and with it the padding
+    QString error;
+    auto buffer = TVLFileBuffer::read(path, from, progress, &error);
+    if (!buffer && !(progress && progress->cancelled.load()))
+        HVXLogWarning(QStringLiteral("Can't read session '%1': %2").arg(path, error));
     return buffer;
 }
 
@@ -299,7 +255,35 @@ bool TVLSessionBytes::matches(const char *data, qsizetype begin, qsizetype end) 
 
 bool TVLSessionBytes::sameAs(const QByteArray &file) const
 {
-    return !pieces.empty() && file.size() == size && matches(file.constData(), 0, size);
+    if (pieces.empty() || file.size() != size)
+        return false;
+    return mapped ? file.endsWith(tail) : matches(file.constData(), 0, size);
+}
+
+bool TVLSessionBytes::endsWith(const QByteArray &bytes) const
+{
+    if (bytes.size() > size)
+        return false;
+    if (mapped)
+        return bytes.size() <= tail.size() && tail.endsWith(bytes);
+    return matches(bytes.constData(), size - bytes.size(), size);
+}
+
+void TVLSessionBytes::noteMappedPieces()
+{
+    mapped = std::any_of(pieces.begin(), pieces.end(), [](const Piece &piece) { return TVLFileBuffer::isMapped(*piece.bytes); });
+    tail.clear();
+    if (!mapped)
+        return;
+    const qsizetype from = qMax<qsizetype>(0, size - kTailBytes);
+    tail.resize(size - from);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const qsizetype pieceBegin = pieces[i].fileOffset;
+        const qsizetype pieceEnd = i + 1 < pieces.size() ? pieces[i + 1].fileOffset : size;
+        const qsizetype begin = qMax(from, pieceBegin), end = qMin(size, pieceEnd);
+        if (begin < end)
+            std::memcpy(tail.data() + (begin - from), pieces[i].bytes->constData() + (begin - pieceBegin), size_t(end - begin));
+    }
 }
 
 TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previous, TVLReadProgress *progress)
@@ -313,7 +297,7 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         return read;
     }
     if (!previous || !previous->readAppendedLines(path, read)) {
-        std::shared_ptr<QByteArray> buffer = readPadded(path, 0, progress);
+        std::shared_ptr<const QByteArray> buffer = readPadded(path, 0, progress);
         if (!buffer)
             return read;
         if (previous && previous->m_bytes.sameAs(*buffer)) {
@@ -323,6 +307,7 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         read.bytes.pieces = {{0, buffer}};
         read.bytes.size = buffer->size();
         read.bytes.linesEnd = endOfCompleteLines(*buffer, 0, 0);
+        read.bytes.noteMappedPieces();
         parseLines(read, buffer, 0, fileName, progress);
     }
     // Taken before the bytes were read: a write during the read shows as a newer time.
@@ -418,7 +403,7 @@ bool TVLSession::updateMessages()
 // of the complete lines stay as they are; the result is that of reading the whole file.
 bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) const
 {
-    constexpr qsizetype kComparedBytes = 64 * 1024;
+    constexpr qsizetype kComparedBytes = TVLSessionBytes::kTailBytes;
     const TVLSessionBytes &before = m_bytes;
     const QFileInfo info(path);
     if (before.pieces.empty() || !info.isFile() || info.size() <= before.size)
@@ -428,9 +413,9 @@ bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) co
     if (!file.open(QIODevice::ReadOnly) || !file.seek(comparedFrom))
         return false;
     const QByteArray again = file.read(before.size - comparedFrom);
-    if (again.size() != before.size - comparedFrom || !before.matches(again.constData(), comparedFrom, before.size))
+    if (again.size() != before.size - comparedFrom || !before.endsWith(again))
         return false;
-    const std::shared_ptr<QByteArray> appended = readPadded(path, before.linesEnd);
+    const std::shared_ptr<const QByteArray> appended = readPadded(path, before.linesEnd);
     if (!appended || before.linesEnd + appended->size() <= before.size)
         return false;
 
@@ -438,6 +423,7 @@ bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) co
     read.bytes.pieces.push_back({before.linesEnd, appended});
     read.bytes.size = before.linesEnd + appended->size();
     read.bytes.linesEnd = endOfCompleteLines(*appended, before.linesEnd, before.linesEnd);
+    read.bytes.noteMappedPieces();
 
     // Every message but a half line at the old end is kept, without what sub-agents told it.
     const size_t kept = children().size() - (before.linesEnd < before.size ? 1 : 0);

@@ -34,9 +34,22 @@ struct TVLSessionBytes
     qint64 modifiedNs = 0;
     bool modifiedWellBefore = false;
 
-    // Whether `data` holds what this read had at [begin, end) of the file.
+    // A mapped piece shows the file as it is now, not as it was read; the last bytes as read
+    // are kept apart, so that a file written anew can still be told from one that only grew.
+    static constexpr qsizetype kTailBytes = 64 * 1024;
+    bool mapped = false;
+    QByteArray tail;  // the last kTailBytes (or fewer) as read, when mapped
+
+    // Whether `data` holds what this read had at [begin, end) of the file (pieces read into
+    // memory only).
     bool matches(const char *data, qsizetype begin, qsizetype end) const;
+    // Whether the file read whole again has the bytes of this read: all of them, or with a
+    // mapped piece the same size and last bytes.
     bool sameAs(const QByteArray &file) const;
+    // Whether this read ended with `bytes` (at most kTailBytes of them when mapped).
+    bool endsWith(const QByteArray &bytes) const;
+    // Sets `mapped` and `tail` once the pieces are in place.
+    void noteMappedPieces();
 };
 
 // Shared between a read on a worker thread and its caller: the bytes read from the files and

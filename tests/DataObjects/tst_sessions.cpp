@@ -4,6 +4,7 @@
 #include "LogCapture.h"
 #include "RecordingDesktop.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLFileBuffer.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
 #include "Tavlo/DataObjects/TVLSession.h"
@@ -336,6 +337,55 @@ private Q_SLOTS:
         QCOMPARE(session->tokenUsage()->totalTokens(), 2 * 4500);
         QVERIFY(session->messages()[1]->usageDuplicate());
         QVERIFY(!session->messages()[3]->usageDuplicate());
+    }
+
+    // A big transcript is mapped, so its messages' bytes are the file's as it is now. Cut shorter
+    // under them, reading them must not end the process; each way of writing the file anew in
+    // place (same inode) must be told from growth and read anew.
+    void aMappedFileCutOrRewrittenInPlaceIsReadAnew()
+    {
+        const auto lines = [](const QString &tag, int exchanges, const QString &lastAnswer) {
+            QStringList result;
+            for (int i = 1; i <= exchanges; ++i)
+                result << line(prompt(QStringLiteral("%1-p%2").arg(tag).arg(i), QString(6000, 'q')))
+                       << line(assistant(QStringLiteral("%1-a%2").arg(tag).arg(i), i == exchanges ? lastAnswer : QString(6000, 'a')));
+            return result;
+        };
+        const auto rewriteInPlace = [](const QString &path, const QStringList &text) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write((text.join('\n') + '\n').toUtf8());
+        };
+        const auto sameAsFreshRead = [](TVLSession &session) {
+            const auto fresh = TVLSession::initWithPath(session.path());
+            return exchangeIds(session) == exchangeIds(*fresh) && session.messages().back()->raw() == fresh->messages().back()->raw();
+        };
+        const QString path = write(sessionPath("mapped"), lines("m", 40, "last"));
+        const auto session = TVLSession::initWithPath(path);
+        QVERIFY(TVLFileBuffer::isMapped(*session->lastReadBytes().pieces[0].bytes));
+        const QString lastLine = session->messages().back()->raw();
+
+        // Cut to nothing: the old last line reads as zeros rather than raising SIGBUS.
+        const qint64 cutBefore = TVLFileBuffer::cutMappings();
+        QVERIFY(QFile::resize(path, 0));
+        QVERIFY(session->messages().back()->raw() != lastLine);
+        QCOMPARE(TVLFileBuffer::cutMappings(), cutBefore + 1);
+        rewriteInPlace(path, lines("short", 30, "last"));
+        QVERIFY(session->updateMessages());
+        QVERIFY(sameAsFreshRead(*session));
+        QCOMPARE(exchangeIds(*session).size(), 30);
+
+        // Longer than before, the earlier bytes the same but the old last line changed: not growth.
+        rewriteInPlace(path, lines("short", 30, "LAST") + lines("more", 2, "x"));
+        QVERIFY(session->updateMessages());
+        QVERIFY(sameAsFreshRead(*session));
+        QCOMPARE(session->lastReadBytes().pieces.size(), size_t(1));
+
+        // The same size, its end different: read anew, not taken for unchanged.
+        rewriteInPlace(path, lines("short", 30, "LAST") + lines("more", 2, "y"));
+        QVERIFY(session->updateMessages());
+        QVERIFY(sameAsFreshRead(*session));
+        QVERIFY(session->messages().back()->raw().contains("\"y\""));
     }
 
     void aFileThatGrowsPastItsSizeWhileReadIsReadWhole()
