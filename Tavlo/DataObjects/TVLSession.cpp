@@ -209,6 +209,11 @@ std::shared_ptr<TVLSession> TVLSession::initWithPathInBackground(const QString &
         return nullptr;
     auto session = std::make_shared<TVLSession>();
     session->setPath(path);
+    // The newest exchanges are there at once, read from the end of the file before the whole
+    // read begins, so that it doesn't compete with them; appends are followed from then on.
+    TVLSessionRead newest = readNewestExchanges(path, kNewestExchanges);
+    if (!newest.messages.empty())
+        session->applyRead(std::move(newest));
     TVLSession *reading = session.get();
     session->m_load = new TVLBackgroundRead({path}, info.size());
     QObject::connect(session->m_load, &TVLBackgroundRead::progressed, session->m_load,
@@ -313,9 +318,14 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
     // Taken before the bytes were read: a write during the read shows as a newer time.
     read.bytes.modifiedNs = stamp.modifiedNs;
     read.bytes.modifiedWellBefore = stamp.exists && stamp.modifiedWellBefore;
+    groupRead(read, previous, fileName);
+    return read;
+}
 
-    // Duplicate groups: only the last line of a message.id counts. A read of appended lines
-    // looks only at those, the earlier lines' latest entries taken from the last read.
+// Duplicate groups, then exchanges. Only the last line of a message.id counts. A read of
+// appended lines looks only at those, the earlier lines' latest entries taken from the last read.
+void TVLSession::groupRead(TVLSessionRead &read, const TVLSession *previous, const QString &fileName)
+{
     const QHash<QString, TVLMessage *> *earlier = read.extendsPrevious ? &previous->m_latestByMessageId : nullptr;
     const size_t firstToGroup = read.extendsPrevious ? read.keptMessages : 0;
     read.latestByMessageId.reserve(qsizetype(read.messages.size() - firstToGroup));
@@ -341,7 +351,60 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         read.latestByMessageId.insert(message->messageId(), message.get());
     }
     groupIntoExchanges(read, read.extendsPrevious ? previous : nullptr);
+}
+
+TVLSessionRead TVLSession::readNewestExchanges(const QString &path, qsizetype count)
+{
+    // Read from the end in growing windows until they hold `count` prompts; a session whose
+    // last exchanges are bigger than the largest window shows the lines that window holds.
+    constexpr qsizetype kFirstWindow = qsizetype(4) << 20;
+    constexpr qsizetype kLargestWindow = qsizetype(256) << 20;
+    const QString fileName = QFileInfo(path).fileName();
+    const FileStamp stamp = stampOf(path);
+    TVLSessionRead read;
+    if (!stamp.exists)
+        return read;
+    for (qsizetype window = kFirstWindow;; window *= 4) {
+        read = TVLSessionRead();
+        const qsizetype from = qMax<qsizetype>(0, stamp.size - window);
+        const std::shared_ptr<const QByteArray> buffer = readPadded(path, from);
+        if (!buffer)
+            return read;
+        // The window begins with the end of a line cut in two.
+        const qsizetype firstLine = from == 0 ? 0 : buffer->indexOf('\n') + 1;
+        if (from > 0 && firstLine == 0)
+            continue;
+        read.bytes.pieces = {{from, buffer}};
+        read.bytes.size = from + buffer->size();
+        read.bytes.linesEnd = endOfCompleteLines(*buffer, from, from);
+        parseLines(read, buffer, firstLine, fileName);
+        const auto prompts = std::count_if(read.messages.begin(), read.messages.end(),
+                                           [](const auto &message) { return message->exchangeStarter(); });
+        if (from == 0 || prompts >= count || window >= kLargestWindow) {
+            if (from > 0)
+                dropLinesBeforeFirstPrompt(read);
+            break;
+        }
+    }
+    read.bytes.noteMappedPieces();
+    read.bytes.modifiedNs = stamp.modifiedNs;
+    read.bytes.modifiedWellBefore = stamp.modifiedWellBefore;
+    read.newestOnly = true;
+    groupRead(read, nullptr, fileName);
     return read;
+}
+
+// The lines before the first prompt of a read that began in the middle of the file belong to
+// an exchange it doesn't hold whole.
+void TVLSession::dropLinesBeforeFirstPrompt(TVLSessionRead &read)
+{
+    const auto first = std::find_if(read.messages.begin(), read.messages.end(),
+                                    [](const auto &message) { return message->exchangeStarter(); });
+    const int dropped = int(first - read.messages.begin());
+    read.messages.erase(read.messages.begin(), first);
+    read.toolUseLineById.removeIf([dropped](const auto &entry) { return entry.value() < dropped; });
+    for (auto it = read.toolUseLineById.begin(); it != read.toolUseLineById.end(); ++it)
+        it.value() -= dropped;
 }
 
 // Exchanges: a new one at every prompt; lines before the first prompt form the preamble. After
@@ -395,6 +458,19 @@ bool TVLSession::updateMessages()
         return true;
     }
     return applyRead(readFile(path(), this));
+}
+
+// While the whole file is read, lines appended to it are added to the newest exchanges shown.
+// Anything else waits for the whole read: reading the file again here would block the window.
+void TVLSession::followAppendsWhileLoading()
+{
+    TVLSessionRead read;
+    if (!readAppendedLines(path(), read))
+        return;
+    read.newestOnly = true;
+    groupRead(read, this, fileName());
+    applyRead(std::move(read));
+    HVXNotificationCenter::defaultCenter().post(didUpdateNotification, this);
 }
 
 // A live transcript only grows, so after the first read only what was appended is read: from
@@ -468,7 +544,9 @@ bool TVLSession::applyRead(TVLSessionRead read)
         m_lineByResultAgentId.reset();
         m_latestLineByPromptId.reset();
     }
-    loadSubagents(read.subagentReads.get());
+    m_newestOnly = read.newestOnly;
+    if (!m_newestOnly)
+        loadSubagents(read.subagentReads.get());
     m_firstTimestamp = computeFirstTimestamp();
     setLastChangedAt(computeLastChangedAt());
     m_firstUserPrompt = computeFirstUserPrompt();
@@ -504,6 +582,8 @@ void TVLSession::pathDidUpdate(const QString &changedPath)
 {
     if (m_load) {
         m_pathsChangedWhileLoading.append(changedPath);
+        if (changedPath == path() && m_newestOnly)
+            followAppendsWhileLoading();
         return;
     }
     if (changedPath == path()) {

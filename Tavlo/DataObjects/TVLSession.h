@@ -82,6 +82,9 @@ struct TVLSessionRead
     size_t keptMessages = 0;
     size_t keptExchanges = 0;
     bool extendsPrevious = false;
+    // Only the newest exchanges, read from the end of the file; sub-agents are left for the
+    // whole read.
+    bool newestOnly = false;
 
     // Reads of the sub-agent transcripts made along with this one (by path), taken by the
     // sub-agents that are new when it is applied; the others are read then.
@@ -96,15 +99,20 @@ public:
     // A session for a .jsonl file (read at once), or nullptr for anything else.
     static std::shared_ptr<TVLSession> initWithPath(const QString &path);
     // The same, but a file at or over the project's background threshold is read on a worker
-    // thread (the session is loading and empty until then; file events that arrive meanwhile are
-    // handled after).
+    // thread (the session is loading until then; file events that arrive meanwhile are handled
+    // after). Its newest exchanges (as many as a long page shows first) are read at once, from
+    // the end of the file, and shown meanwhile; lines appended to the file are added to them.
     static std::shared_ptr<TVLSession> initWithPathInBackground(const QString &path);
+    static constexpr qsizetype kNewestExchanges = 150;
     // Reads and parses the file. With the session of the last read (main thread only), an
     // unchanged file reads as unchanged, and a file that has only grown keeps the messages of
     // its complete lines and parses just what was appended.
     // Bytes read and parsed are added to `progress` as the read goes on.
     static TVLSessionRead readFile(const QString &path, const TVLSession *previous = nullptr,
                                    TVLReadProgress *progress = nullptr);
+    // The last `count` exchanges of the file (or as many as it has), read from its end without
+    // reading the rest (any thread).
+    static TVLSessionRead readNewestExchanges(const QString &path, qsizetype count);
     // Reads the sub-agent transcripts of the session file into `read` (any thread).
     static void readSubagentFiles(const QString &path, TVLSessionRead &read, TVLReadProgress *progress = nullptr);
 
@@ -181,7 +189,10 @@ protected:
 private:
     void finishLoadingInBackground();
     bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
+    static void groupRead(TVLSessionRead &read, const TVLSession *previous, const QString &fileName);
     static void groupIntoExchanges(TVLSessionRead &read, const TVLSession *previous);
+    static void dropLinesBeforeFirstPrompt(TVLSessionRead &read);
+    void followAppendsWhileLoading();
     void extendIndexes(const TVLSessionRead &read);
     void refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange>> &previous);
     QDateTime computeFirstTimestamp() const;
@@ -191,6 +202,7 @@ private:
     void setUnpairedCompactionUsage(const std::optional<TVLTokenUsage> &usage);
 
     TVLBackgroundRead *m_load = nullptr;
+    bool m_newestOnly = false;  // only the newest exchanges are read yet
     QStringList m_pathsChangedWhileLoading;
     std::vector<std::shared_ptr<TVLExchange>> m_exchanges;
     std::vector<std::shared_ptr<TVLSubagent>> m_subagents;

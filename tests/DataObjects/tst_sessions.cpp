@@ -6,6 +6,7 @@
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLFileBuffer.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
+#include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubagent.h"
@@ -386,6 +387,40 @@ private Q_SLOTS:
         QVERIFY(session->updateMessages());
         QVERIFY(sameAsFreshRead(*session));
         QVERIFY(session->messages().back()->raw().contains("\"y\""));
+    }
+
+    // A big session opened alone shows its newest exchanges, read from the end of the file,
+    // while the whole file is read; lines appended meanwhile are added, and the whole read then
+    // takes over with them.
+    void aBigSessionShowsItsNewestExchangesFirst()
+    {
+        QStringList lines{line(assistant("pre", "before any prompt"))};
+        for (int i = 0; i < 400; ++i)
+            lines << line(prompt(QStringLiteral("p%1").arg(i), "question"))
+                  << line(toolCall(QStringLiteral("c%1").arg(i), QStringLiteral("t%1").arg(i)))
+                  << line(toolResult(QStringLiteral("r%1").arg(i), QStringLiteral("t%1").arg(i)))
+                  << line(assistant(QStringLiteral("a%1").arg(i), QString(20000, 'x'), QStringLiteral("m%1").arg(i), usage(1, 1)));
+        const QString path = write(sessionPath("newest"), lines);
+        const QStringList all = exchangeIds(*TVLSession::initWithPath(path));
+        TVLProject::setBackgroundLoadThreshold(1 << 20);
+        const auto session = TVLSession::initWithPathInBackground(path);
+        TVLProject::setBackgroundLoadThreshold(qint64(32) << 20);
+        // The whole read reports through the event loop, which hasn't run yet.
+        QVERIFY(session->isLoading());
+        const QStringList newest = exchangeIds(*session);
+        QVERIFY2(newest.size() >= TVLSession::kNewestExchanges && newest.size() < 300, qPrintable(newest.join(' ')));
+        QCOMPARE(newest, all.mid(all.size() - newest.size()));
+        TVLExchange &last = *session->exchanges().back();
+        QCOMPARE(last.children().size(), size_t(4));
+        QCOMPARE(last.tokenUsage()->totalTokens(), 2);
+
+        append(path, {line(prompt("p400", "appended")), line(assistant("a400", "fresh"))});
+        session->pathDidUpdate(path);
+        QVERIFY(session->isLoading());
+        QCOMPARE(exchangeIds(*session), newest + QStringList{"p400"});
+
+        QTRY_VERIFY_WITH_TIMEOUT(!session->isLoading(), 20000);
+        QCOMPARE(exchangeIds(*session), all + QStringList{"p400"});
     }
 
     void aFileThatGrowsPastItsSizeWhileReadIsReadWhole()
