@@ -10,7 +10,8 @@
 //   resident-per-byte-<size>   the process's resident memory with the page shown, per byte of
 //                              the session file; also with the page's renderer process added
 //   rss-anon-per-byte-<size>, rss-file-per-byte-<size>   the same split into anonymous memory
-//                              and file pages (the mapped transcript), from /proc/self/status
+//                              and file pages (the mapped transcript), from /proc/self/status;
+//                              -growth- figures count only what came after the window was up
 // With "window", a window on the session file itself instead:
 //   window-newest-shown-<size> from opening the session to the page with its newest exchanges,
 //                              read from the end of the file while the whole read goes on
@@ -62,14 +63,23 @@ QByteArray exchangeLines(const QString &prompt, int number)
         .toUtf8();
 }
 
-// Anonymous memory is what the process holds of its own; file pages are the mapped transcript,
-// shared with the page cache.
-void printMemory(const QString &size, qint64 sourceSize)
+// Anonymous memory is what the process holds of its own; file pages are the mapped transcript
+// (and the libraries), shared with the page cache. Per byte of the session, for the whole
+// process and for what it gained since `before` (the window up, nothing read).
+struct Memory
 {
-    figure(QStringLiteral("rss-anon-per-byte-") + size, double(statusBytes("RssAnon")) / double(sourceSize),
-           QStringLiteral("bytes"), 2);
-    figure(QStringLiteral("rss-file-per-byte-") + size, double(statusBytes("RssFile")) / double(sourceSize),
-           QStringLiteral("bytes"), 2);
+    qint64 anon = statusBytes("RssAnon");
+    qint64 file = statusBytes("RssFile");
+};
+
+void printMemory(const QString &size, qint64 sourceSize, const Memory &before)
+{
+    const Memory now;
+    const double bytes = double(sourceSize);
+    figure(QStringLiteral("rss-anon-per-byte-") + size, double(now.anon) / bytes, QStringLiteral("bytes"), 2);
+    figure(QStringLiteral("rss-file-per-byte-") + size, double(now.file) / bytes, QStringLiteral("bytes"), 2);
+    figure(QStringLiteral("rss-anon-growth-per-byte-") + size, double(now.anon - before.anon) / bytes, QStringLiteral("bytes"), 2);
+    figure(QStringLiteral("rss-file-growth-per-byte-") + size, double(now.file - before.file) / bytes, QStringLiteral("bytes"), 2);
 }
 
 QString ensureCorpus(TVLCorpusGenerator &generator, qint64 bytes)
@@ -102,6 +112,7 @@ void benchSessionWindow(TVLCorpusGenerator &generator, qint64 bytes)
     waitUntil([] { return false; }, 300);
     bool loaded = false;
     QObject::connect(&page, &TVLPageController::pageLoaded, [&] { loaded = true; });
+    const Memory before;
     QElapsedTimer clock;
     clock.start();
     const auto session = TVLSession::initWithPathInBackground(source);
@@ -121,7 +132,7 @@ void benchSessionWindow(TVLCorpusGenerator &generator, qint64 bytes)
     figure(QStringLiteral("window-whole-read-") + size, double(clock.nsecsElapsed()) / 1e6, QStringLiteral("ms"));
     line(QStringLiteral("  %1 exchanges read").arg(session->exchanges().size()));
     waitUntil([] { return false; }, 1000);
-    printMemory(size, QFileInfo(source).size());
+    printMemory(size, QFileInfo(source).size(), before);
 }
 
 void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
@@ -147,6 +158,7 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     page.resize(1000, 800);
     page.show();
     waitUntil([] { return false; }, 300);
+    const Memory before;
     const auto root = TVLRoot::initWithRootDir(rootDirectory.path());
     const auto node = root->projectLookup().value(project);
     bool loaded = false, allParts = false;
@@ -214,7 +226,7 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     figure(QStringLiteral("resident-with-renderer-per-byte-") + size, (host + renderer) / double(sourceSize),
            QStringLiteral("bytes"), 2);
     line(QStringLiteral("  process %1 MB, renderer %2 MB").arg(host / (1 << 20), 0, 'f', 0).arg(renderer / (1 << 20), 0, 'f', 0));
-    printMemory(size, sourceSize);
+    printMemory(size, sourceSize, before);
 
     root->startMonitoring();
     waitUntil([] { return false; }, 500);

@@ -42,6 +42,7 @@ constexpr double kMegabyte = 1024.0 * 1024.0;
 
 using TVLBenchFigures::figure;
 using TVLBenchFigures::residentBytes;
+using TVLBenchFigures::statusBytes;
 
 double megabytes(qint64 bytes) { return double(bytes) / kMegabyte; }
 

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
 #include <thread>
 #include <time.h>
@@ -355,56 +356,56 @@ void TVLSession::groupRead(TVLSessionRead &read, const TVLSession *previous, con
 
 TVLSessionRead TVLSession::readNewestExchanges(const QString &path, qsizetype count)
 {
-    // Read from the end in growing windows until they hold `count` prompts; a session whose
-    // last exchanges are bigger than the largest window shows the lines that window holds.
-    constexpr qsizetype kFirstWindow = qsizetype(4) << 20;
-    constexpr qsizetype kLargestWindow = qsizetype(256) << 20;
     const QString fileName = QFileInfo(path).fileName();
     const FileStamp stamp = stampOf(path);
     TVLSessionRead read;
     if (!stamp.exists)
         return read;
-    for (qsizetype window = kFirstWindow;; window *= 4) {
-        read = TVLSessionRead();
-        const qsizetype from = qMax<qsizetype>(0, stamp.size - window);
-        const std::shared_ptr<const QByteArray> buffer = readPadded(path, from);
-        if (!buffer)
-            return read;
-        // The window begins with the end of a line cut in two.
-        const qsizetype firstLine = from == 0 ? 0 : buffer->indexOf('\n') + 1;
-        if (from > 0 && firstLine == 0)
-            continue;
-        read.bytes.pieces = {{from, buffer}};
-        read.bytes.size = from + buffer->size();
-        read.bytes.linesEnd = endOfCompleteLines(*buffer, from, from);
-        parseLines(read, buffer, firstLine, fileName);
-        const auto prompts = std::count_if(read.messages.begin(), read.messages.end(),
-                                           [](const auto &message) { return message->exchangeStarter(); });
-        if (from == 0 || prompts >= count || window >= kLargestWindow) {
-            if (from > 0)
-                dropLinesBeforeFirstPrompt(read);
-            break;
-        }
-    }
+    // Mapped (the file is big): only the pages of the lines parsed here are read.
+    const std::shared_ptr<const QByteArray> buffer = readPadded(path, 0);
+    if (!buffer)
+        return read;
+    const qsizetype start = startOfNewestExchanges(buffer, count);
+    if (start < 0)
+        return read;
+    read.bytes.pieces = {{0, buffer}};
+    read.bytes.size = buffer->size();
+    read.bytes.linesEnd = endOfCompleteLines(*buffer, 0, 0);
     read.bytes.noteMappedPieces();
     read.bytes.modifiedNs = stamp.modifiedNs;
     read.bytes.modifiedWellBefore = stamp.modifiedWellBefore;
+    parseLines(read, buffer, start, fileName);
     read.newestOnly = true;
     groupRead(read, nullptr, fileName);
     return read;
 }
 
-// The lines before the first prompt of a read that began in the middle of the file belong to
-// an exchange it doesn't hold whole.
-void TVLSession::dropLinesBeforeFirstPrompt(TVLSessionRead &read)
+// Where the `count`th prompt from the end begins, looking at most kLongestWalk bytes back (the
+// earliest prompt found there when there are fewer); -1 when there is none. Lines are walked
+// backwards and only those that may be prompts are parsed: a user line that is no tool result.
+qsizetype TVLSession::startOfNewestExchanges(const std::shared_ptr<const QByteArray> &buffer, qsizetype count)
 {
-    const auto first = std::find_if(read.messages.begin(), read.messages.end(),
-                                    [](const auto &message) { return message->exchangeStarter(); });
-    const int dropped = int(first - read.messages.begin());
-    read.messages.erase(read.messages.begin(), first);
-    read.toolUseLineById.removeIf([dropped](const auto &entry) { return entry.value() < dropped; });
-    for (auto it = read.toolUseLineById.begin(); it != read.toolUseLineById.end(); ++it)
-        it.value() -= dropped;
+    constexpr qsizetype kLongestWalk = qsizetype(64) << 20;
+    const char *data = buffer->constData();
+    const qsizetype walkedTo = qMax<qsizetype>(0, buffer->size() - kLongestWalk);
+    TVLLineParser parser;
+    qsizetype found = -1, prompts = 0;
+    qsizetype lineEnd = buffer->size();
+    while (lineEnd > walkedTo && prompts < count) {
+        const void *newline = lineEnd > 0 ? memrchr(data, '\n', size_t(lineEnd)) : nullptr;
+        // The file's last line may end with its newline; a line is what lies between two.
+        const qsizetype lineStart = newline ? static_cast<const char *>(newline) - data + 1 : 0;
+        const std::string_view line(data + lineStart, size_t(lineEnd - lineStart));
+        if (line.find(R"("type":"user")") != std::string_view::npos && line.find(R"("tool_result")") == std::string_view::npos
+            && TVLMessage::fromBuffer(parser, buffer, lineStart, qsizetype(line.size()))->exchangeStarter()) {
+            found = lineStart;
+            ++prompts;
+        }
+        if (lineStart == 0)
+            break;
+        lineEnd = lineStart - 1;
+    }
+    return found;
 }
 
 // Exchanges: a new one at every prompt; lines before the first prompt form the preamble. After

@@ -191,7 +191,7 @@ private:
     bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
     static void groupRead(TVLSessionRead &read, const TVLSession *previous, const QString &fileName);
     static void groupIntoExchanges(TVLSessionRead &read, const TVLSession *previous);
-    static void dropLinesBeforeFirstPrompt(TVLSessionRead &read);
+    static qsizetype startOfNewestExchanges(const std::shared_ptr<const QByteArray> &buffer, qsizetype count);
     void followAppendsWhileLoading();
     void extendIndexes(const TVLSessionRead &read);
     void refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange>> &previous);

@@ -1,6 +1,7 @@
 #include "TVLIndexFileReader.h"
 
 #include "Halvex/Foundation/HVXLog.h"
+#include "Tavlo/DataObjects/TVLFileBuffer.h"
 #include "Tavlo/DataObjects/TVLLineParser.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
 
@@ -107,19 +108,13 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
             start = offset;
     }
     content.fromStart = start == 0;
-    if (!file.seek(start)) {
-        HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, file.errorString()));
+    // Mapped when it is big: indexing a long session then costs no copy of it.
+    QString error;
+    const std::shared_ptr<const QByteArray> buffer = TVLFileBuffer::read(path, start, nullptr, &error);
+    if (!buffer) {
+        HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, error));
         return content;
     }
-    auto buffer = std::make_shared<QByteArray>();
-    buffer->resize(size - start + TVLLineParser::kPadding);
-    const qint64 got = file.read(buffer->data(), size - start);
-    if (got < 0) {
-        HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, file.errorString()));
-        return content;
-    }
-    buffer->resize(got);
-    buffer->reserve(got + TVLLineParser::kPadding);
     content.readable = true;
 
     const qsizetype linesEnd = buffer->lastIndexOf('\n') + 1;
