@@ -16,7 +16,8 @@
 //   window-newest-shown-<size> from opening the session to the page with its newest exchanges,
 //                              read from the end of the file while the whole read goes on
 //   window-whole-read-<size>   the same to the end of the whole read
-// Sizes 3M and 100M, and 1G with --huge (written once under bench/corpus, about 1 GB of disk).
+// Sizes 3M and 100M, and 1G with --huge (written once under bench/corpus, about 1 GB of disk);
+// or the sizes given, in their order (a size may come twice).
 
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLChangeHub.h"
@@ -276,9 +277,12 @@ int main(int argc, char **argv)
     std::vector<qint64> sizes{qint64(3) << 20, qint64(100) << 20};
     if (args.contains(QStringLiteral("--huge")))
         sizes.push_back(qint64(1) << 30);
+    std::vector<qint64> given;
     for (const QString &arg : args)
         if (const qint64 bytes = TVLCorpusGenerator::parseSize(arg); bytes > 0)
-            sizes = {bytes};
+            given.push_back(bytes);
+    if (!given.empty())
+        sizes = given;
     const bool window = args.contains(QStringLiteral("window"));
     for (const qint64 bytes : sizes) {
         if (window)
