@@ -61,17 +61,22 @@ void onBusError(int signal, siginfo_t *info, void *context)
     }
 }
 
+// Installed with the first mapping, and again whenever a library has put its own handler in
+// place since (that one then gets the faults that aren't ours).
 void installBusErrorHandler()
 {
-    static std::once_flag installed;
-    std::call_once(installed, [] {
-        g_pageSize = uintptr_t(::sysconf(_SC_PAGESIZE));
-        struct sigaction action = {};
-        action.sa_sigaction = onBusError;
-        action.sa_flags = SA_SIGINFO | SA_NODEFER;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGBUS, &action, &g_previousBusAction);
-    });
+    static std::mutex installing;
+    const std::lock_guard lock(installing);
+    struct sigaction current = {};
+    ::sigaction(SIGBUS, nullptr, &current);
+    if ((current.sa_flags & SA_SIGINFO) && current.sa_sigaction == onBusError)
+        return;
+    g_pageSize = uintptr_t(::sysconf(_SC_PAGESIZE));
+    struct sigaction action = {};
+    action.sa_sigaction = onBusError;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGBUS, &action, &g_previousBusAction);
 }
 
 Slot *claimSlot(uintptr_t begin, uintptr_t end)

@@ -10,6 +10,7 @@
 #include "LogCapture.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLFileBuffer.h"
+#include "Tavlo/DataObjects/TVLMessage.h"
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/Viewer/TVLOutlineModel.h"
@@ -192,9 +193,13 @@ private Q_SLOTS:
         QCOMPARE(viewer->page()->lastDisplayedExchangeCount(), 30u);
         viewer->outlineView()->expand(sessionRow);
 
-        // Cut to nothing and written anew, shorter, in the same file.
+        // Cut to nothing while shown: its lines read as zeros, not as a bus error, until the
+        // file is read anew; then written anew, shorter, in the same file.
+        const qint64 cut = TVLFileBuffer::cutMappings();
+        QVERIFY(QFile::resize(path, 0));
+        QVERIFY(!session->messages().back()->raw().contains("old-a30"));
+        QCOMPARE(TVLFileBuffer::cutMappings(), cut + 1);
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.flush();
         file.write(bigSession("new", 5));
         file.close();
         QTRY_COMPARE_WITH_TIMEOUT(viewer->page()->lastDisplayedExchangeCount(), 5u, 10000);
