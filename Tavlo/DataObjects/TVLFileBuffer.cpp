@@ -50,15 +50,22 @@ void onBusError(int signal, siginfo_t *info, void *context)
         }
         break;
     }
-    // Not one of ours.
-    if ((g_previousBusAction.sa_flags & SA_SIGINFO) && g_previousBusAction.sa_sigaction) {
-        g_previousBusAction.sa_sigaction(signal, info, context);
-    } else if (g_previousBusAction.sa_handler != SIG_DFL && g_previousBusAction.sa_handler != SIG_IGN) {
-        g_previousBusAction.sa_handler(signal);
-    } else {
-        // The faulting access runs again on return and ends the process, as without us.
+    // Not one of ours. A handler we put ourselves in front of may hand the fault back to us
+    // (it saved ours when it came): the second time round the process ends as without us.
+    static std::atomic<bool> forwarding{false};
+    const bool previous = (g_previousBusAction.sa_flags & SA_SIGINFO) ? g_previousBusAction.sa_sigaction != nullptr
+                                                                       : g_previousBusAction.sa_handler != SIG_DFL
+                                                                             && g_previousBusAction.sa_handler != SIG_IGN;
+    if (!previous || forwarding.exchange(true)) {
+        // The faulting access runs again on return and ends the process.
         ::signal(signal, SIG_DFL);
+        return;
     }
+    if (g_previousBusAction.sa_flags & SA_SIGINFO)
+        g_previousBusAction.sa_sigaction(signal, info, context);
+    else
+        g_previousBusAction.sa_handler(signal);
+    forwarding.store(false);
 }
 
 // Installed with the first mapping, and again whenever a library has put its own handler in
@@ -141,9 +148,9 @@ std::shared_ptr<const QByteArray> map(int fd, qsizetype from, qsizetype length)
     mapping->base = base;
     mapping->length = total;
     mapping->slot = slot;
+    // No access advice: the newest exchanges are found walking back from the end, and the page
+    // comes back to lines anywhere later, so the pages are kept like any other.
     mapping->bytes = QByteArray::fromRawData(static_cast<const char *>(base) + lead, length);
-    // Parsed front to back, once; the kernel may read ahead further.
-    ::madvise(base, fileSpan, MADV_SEQUENTIAL);
     return std::shared_ptr<const QByteArray>(mapping, &mapping->bytes);
 }
 
