@@ -2,8 +2,9 @@
 // One transcript file (.jsonl): its lines become messages, grouped into exchanges at every
 // prompt, with duplicate message.id groups marked, the values the outline shows (start, last
 // change, first and last prompt, title) and the Markdown of the page. Sub-agent transcripts
-// beside it are loaded at the end of every read. The file's bytes are kept once; on a change
-// only what was appended is read, and a file that did not just grow is read whole again.
+// beside it are loaded at the end of every read. The file's bytes are kept once (a big file
+// mapped, not copied: TVLFileBuffer); on a change only what was appended is read, and a file
+// that did not just grow is read whole again.
 
 #include "TVLObject.h"
 
