@@ -1,5 +1,6 @@
 #include "TVLCommandLine.h"
 
+#include "TVLChangesCommand.h"
 #include "TVLExportCommand.h"
 #include "TVLInspectCommand.h"
 #include "TVLTreeCommand.h"
@@ -112,6 +113,7 @@ const QList<TVLCommand> &TVLCommandLine::commands()
         TVLInspectCommand::command(),
         TVLTreeCommand::command(),
         TVLSearchCommand::command(),
+        TVLChangesCommand::command(),
     };
     return table;
 }

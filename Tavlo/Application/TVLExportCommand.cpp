@@ -2,6 +2,7 @@
 
 #include "TVLCommandLine.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/DataObjects/TVLSessionMarkdown.h"
 #include "Tavlo/DataObjects/TVLToolSteps.h"
 #include "Tavlo/Viewer/TVLPageTemplate.h"
 
@@ -13,6 +14,7 @@
 namespace {
 const QString outputOption = QStringLiteral("output");
 const QString toolStepsOption = QStringLiteral("tool-steps");
+const QString markdownOption = QStringLiteral("markdown");
 
 // The flag decides for this export alone; the setting is left as it is.
 struct ToolStepsForExport
@@ -20,6 +22,14 @@ struct ToolStepsForExport
     explicit ToolStepsForExport(bool shown) { TVLToolSteps::setShownOverride(shown); }
     ~ToolStepsForExport() { TVLToolSteps::setShownOverride(std::nullopt); }
 };
+
+// The page the viewer shows, with its scripts and styles inlined so that any browser opens it alone.
+QString pageDocument(TVLSession &session)
+{
+    const QString markdown = session.markdown();
+    const QString body = markdown.isEmpty() ? QString() : HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString());
+    return TVLPageTemplate::shared().standaloneDocumentWithBody(body);
+}
 
 int runExport(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
@@ -30,17 +40,15 @@ int runExport(const QCommandLineParser &parser, QTextStream &out, QTextStream &e
     if (!session)
         return 1;
     const ToolStepsForExport toolSteps(parser.isSet(toolStepsOption));
-    // The page the viewer shows, with its scripts and styles inlined so that any browser opens it alone.
-    const QString markdown = session->markdown();
-    const QString body = markdown.isEmpty() ? QString() : HVXMarkDown::htmlFromMarkdown(markdown).value_or(QString());
-    const QString html = TVLPageTemplate::shared().standaloneDocumentWithBody(body);
+    const QString document = parser.isSet(markdownOption) ? TVLSessionMarkdown::forSession(*session, TVLToolSteps::shown())
+                                                          : pageDocument(*session);
     if (!parser.isSet(outputOption)) {
-        out << html;
+        out << document;
         return 0;
     }
     const QString outputPath = parser.value(outputOption);
     QSaveFile file(outputPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(html.toUtf8()) < 0 || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(document.toUtf8()) < 0 || !file.commit()) {
         err << "tavlo: can't write " << outputPath << ": " << file.errorString() << "\n";
         return 1;
     }
@@ -67,11 +75,15 @@ TVLCommand TVLExportCommand::command()
 {
     return {QStringLiteral("export"),
             QStringLiteral("SESSION.jsonl"),
-            QStringLiteral("Writes the session's page as one standalone HTML file (to standard output without -o)."),
+            QStringLiteral("Writes the session's page as one standalone HTML file, or with --markdown as Markdown (to\n"
+                           "standard output without -o)."),
             {QCommandLineOption({QStringLiteral("o"), outputOption}, QStringLiteral("Write the page to FILE."),
                                 QStringLiteral("FILE")),
+             QCommandLineOption(markdownOption,
+                                QStringLiteral("Write Markdown: each exchange under its time linked by its tvl:// "
+                                               "address, prompts as quotes, answers as written.")),
              QCommandLineOption(toolStepsOption,
                                 QStringLiteral("Show tool calls, their results and images (the viewer's \"Show Tool "
-                                               "Steps\")."))},
+                                               "Steps\"); in Markdown, as fenced blocks, edits as diffs."))},
             runExport};
 }

@@ -1,5 +1,6 @@
 #pragma once
-// `tavlo export SESSION.jsonl [-o FILE]`: the session's page as one standalone HTML file.
+// `tavlo export SESSION.jsonl [--markdown] [-o FILE]`: the session's page as one standalone HTML file, or
+// the session as Markdown.
 
 #include "TVLCommand.h"
 

@@ -5,7 +5,10 @@
 #include "TVLDesktop.h"
 #include "TVLMessage.h"
 #include "TVLProjectMetadata.h"
+#include "TVLSession.h"
+#include "TVLSessionMarkdown.h"
 #include "TVLTag.h"
+#include "TVLToolSteps.h"
 #include "TVLURL.h"
 
 #include <QUrl>
@@ -188,6 +191,18 @@ void TVLExchange::addToContextMenu(HVXMenu &menu)
         if (QUrl(text, QUrl::StrictMode).isValid())
             TVLDesktop::current().copyToPasteboard(text);
     });
+    if (auto *session = dynamic_cast<TVLSession *>(parent())) {
+        // Made when chosen: the menu may outlive a read that replaces the exchange.
+        const std::weak_ptr<TVLObject> weakSession = session->weak_from_this();
+        const std::weak_ptr<TVLObject> weakExchange = weak_from_this();
+        menu.addItemWithTitle(QStringLiteral("Copy as Markdown"), [weakSession, weakExchange] {
+            const auto shownSession = std::dynamic_pointer_cast<TVLSession>(weakSession.lock());
+            const auto exchange = std::dynamic_pointer_cast<TVLExchange>(weakExchange.lock());
+            if (shownSession && exchange)
+                TVLDesktop::current().copyToPasteboard(
+                    TVLSessionMarkdown::forExchange(*shownSession, *exchange, TVLToolSteps::shown()));
+        });
+    }
     if (TVLObject *session = parent())
         session->addToContextMenu(menu.addMenuWithTitle(QStringLiteral("Session")));
 }

@@ -25,4 +25,12 @@ inline std::optional<simdjson::dom::object> objectAt(const simdjson::dom::object
         return value;
     return std::nullopt;
 }
+
+inline std::optional<simdjson::dom::array> arrayAt(const simdjson::dom::object &obj, std::string_view key)
+{
+    simdjson::dom::array value;
+    if (obj[key].get_array().get(value) == simdjson::SUCCESS)
+        return value;
+    return std::nullopt;
+}
 } // namespace TVLJsonAccess

@@ -15,13 +15,17 @@
 #include "Tavlo/DataObjects/TVLAnnotation.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
+#include "Tavlo/DataObjects/TVLDesktop.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/DataObjects/TVLSessionMarkdown.h"
 #include "Tavlo/DataObjects/TVLTag.h"
+#include "Tavlo/DataObjects/TVLToolSteps.h"
 
 #include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMenu>
 #include <QPalette>
 #include <QWebChannel>
 #include <QTimer>
@@ -568,10 +572,25 @@ void TVLPageController::invalidateAllTagSummaries()
 void TVLPageController::showTagMenuForMessageIdAtXY(const QString &messageId, int x, int y)
 {
     TVLProjectMetadata *metadata = shownMetadata();
-    if (!metadata || messageId.isEmpty())
+    if (messageId.isEmpty())
         return;
-    TVLTagMenu::popUp(
-        metadata->tagIdsForMessageId(messageId),
-        [this, messageId](quint64 tagId, bool add) { toggleTagAndRefresh(messageId, tagId, add); }, m_webView,
-        m_webView->mapToGlobal(QPoint(x, y)));
+    const auto toggle = [this, messageId](quint64 tagId, bool add) { toggleTagAndRefresh(messageId, tagId, add); };
+    const std::unique_ptr<QMenu> menu = metadata ? TVLTagMenu::menuForTags(metadata->tagIdsForMessageId(messageId), toggle, m_webView)
+                                                 : std::make_unique<QMenu>(m_webView);
+    addCopyAsMarkdownForSectionId(*menu, messageId);
+    if (!menu->isEmpty())
+        menu->exec(m_webView->mapToGlobal(QPoint(x, y)));
+}
+
+// The exchange of a section of the shown session, as Markdown on the clipboard.
+void TVLPageController::addCopyAsMarkdownForSectionId(QMenu &menu, const QString &sectionId)
+{
+    const auto session = std::dynamic_pointer_cast<TVLSession>(m_displayedObject);
+    const auto exchange = session ? session->exchangeWithUuid(sectionId) : nullptr;
+    if (!exchange)
+        return;
+    menu.addSeparator();
+    menu.addAction(tr("Copy as Markdown"), this, [session, exchange] {
+        TVLDesktop::current().copyToPasteboard(TVLSessionMarkdown::forExchange(*session, *exchange, TVLToolSteps::shown()));
+    });
 }

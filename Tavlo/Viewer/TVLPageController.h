@@ -24,6 +24,7 @@
 #include "TVLPageParts.h"
 #include "TVLTagMenu.h"
 
+class QMenu;
 class QWebChannel;
 class QWebEngineView;
 class TVLObject;
@@ -99,6 +100,7 @@ public:
     void updateAllTagBadges();
     void metadataDidChange(const TVLProjectMetadata *metadata);
     void invalidateAllTagSummaries();
+    // The tag menu of a section, with "Copy as Markdown" for its exchange.
     void showTagMenuForMessageIdAtXY(const QString &messageId, int x, int y);
 
     // Colours for the page's tag records.
@@ -130,6 +132,7 @@ Q_SIGNALS:
     void contextMenuRequested(const QString &messageId, const QPoint &position);
 
 private:
+    void addCopyAsMarkdownForSectionId(QMenu &menu, const QString &sectionId);
     void observeNotifications();
     TVLProjectMetadata *shownMetadata() const;
     QJsonArray badgeRecordsForMessageId(TVLProjectMetadata *metadata, const QString &messageId) const;

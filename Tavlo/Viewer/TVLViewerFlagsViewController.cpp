@@ -25,6 +25,7 @@ TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     , m_titleMode(new QComboBox(this))
     , m_relativeTime(new QCheckBox(tr("Relative Time"), this))
     , m_toolSteps(new QCheckBox(tr("Show Tool Steps"), this))
+    , m_changes(new QToolButton(this))
 {
     setObjectName(QStringLiteral("TVLViewerFlags"));
     TVLSession::registerDefaults();
@@ -52,6 +53,10 @@ TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     connect(m_toolSteps, &QCheckBox::toggled, this,
             [](bool on) { HVXDefaults::standard().setBool(TVLToolSteps::settingKey, on); });
 
+    m_changes->setText(tr("Changes"));
+    m_changes->setToolTip(tr("The files the shown session changed, with their edits"));
+    connect(m_changes, &QToolButton::clicked, this, [this] { Q_EMIT showChangesRequested(); });
+
     m_modelName->setObjectName(QStringLiteral("TVLModelNameLabel"));
     m_modelName->setToolTip(tr("The model that answered the selected exchange"));
     m_modelName->setForegroundRole(QPalette::PlaceholderText);
@@ -61,6 +66,7 @@ TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)
     layout->addWidget(m_titleMode);
     layout->addWidget(m_relativeTime);
     layout->addWidget(m_toolSteps);
+    layout->addWidget(m_changes);
     layout->addWidget(m_tokens);
 
     HVXDefaults::standard().observe(kDisplayModeKey, this, [this] { syncFromSettings(); });

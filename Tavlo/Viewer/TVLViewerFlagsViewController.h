@@ -1,6 +1,6 @@
 #pragma once
-// The controls at the right end of a viewer's title bar: token columns on or off, what session
-// rows are titled by ("TVLSessionDisplayMode"), relative times ("TVLSessionUseRelativeTime") and
+// The controls at the right end of a viewer's title bar: the shown session's changes, token
+// columns on or off, what session rows are titled by ("TVLSessionDisplayMode"), relative times ("TVLSessionUseRelativeTime") and
 // tool steps on the page ("TVLShowToolSteps"). The settings are shared by every window, so the controls follow the settings.
 
 #include <QWidget>
@@ -20,6 +20,7 @@ public:
     QComboBox *sessionTitleModeBox() const { return m_titleMode; }
     QCheckBox *relativeTimeBox() const { return m_relativeTime; }
     QCheckBox *toolStepsBox() const { return m_toolSteps; }
+    QToolButton *changesButton() const { return m_changes; }
 
     // The model of the selected object ("claude-opus-4-…"); nothing shown when empty.
     void setModelName(const QString &name);
@@ -30,6 +31,7 @@ public:
 
 Q_SIGNALS:
     void toggleTokenUsageVisibility();
+    void showChangesRequested();
 
 private:
     void syncFromSettings();
@@ -39,4 +41,5 @@ private:
     QComboBox *m_titleMode;
     QCheckBox *m_relativeTime;
     QCheckBox *m_toolSteps;
+    QToolButton *m_changes;
 };

@@ -12,6 +12,7 @@
 #include "TVLTagFilterView.h"
 #include "TVLTagsSummaryDelegate.h"
 #include "TVLTagsSummaryView.h"
+#include "TVLChangesPanel.h"
 #include "TVLViewerFlagsViewController.h"
 #include "TVLViewerSearch.h"
 
@@ -128,6 +129,15 @@ void TVLViewerViewController::buildViews()
     connect(m_page, &TVLPageController::visibleExchangesChanged, this,
             &TVLViewerViewController::highlightVisibleExchanges);
     connect(m_page, &TVLPageController::visibleExchangeMarksCleared, this, &TVLViewerViewController::clearHighlightedRows);
+    connect(m_page, &TVLPageController::pageLoaded, this, [this] {
+        const auto session = m_changesAwaitingPage.lock();
+        if (session && m_page->displayedObject() == session) {
+            m_changesAwaitingPage.reset();
+            TVLChangesPanel::show(*m_page, *session);
+        } else if (session && !session->isLoading()) {
+            m_changesAwaitingPage.reset();  // another page took its place
+        }
+    });
     connect(m_page, &TVLPageController::contextMenuRequested, this, [this](const QString &messageId, const QPoint &point) {
         m_page->showTagMenuForMessageIdAtXY(messageId, point.x(), point.y());
     });
@@ -251,6 +261,7 @@ QWidget *TVLViewerViewController::hvxTitlebarAccessory()
                 &TVLViewerViewController::toggleTokenUsageVisibility);
         m_flags->setTokenColumnsShown(!tokenColumnsHidden());
         m_flags->setModelName(m_displayModelName);
+        connect(m_flags, &TVLViewerFlagsViewController::showChangesRequested, this, [this] { showChangesOfSession(); });
     }
     return m_flags;
 }
@@ -500,6 +511,23 @@ void TVLViewerViewController::outlineViewClicked(const QModelIndex &index)
         m_page->scrollToExchangeId(exchange->uuid());
 }
 
+void TVLViewerViewController::showChangesOfSession(const std::shared_ptr<TVLSession> &session)
+{
+    const auto shown = std::dynamic_pointer_cast<TVLSession>(m_page->displayedObject());
+    if (!session || session == shown) {
+        if (shown)
+            TVLChangesPanel::show(*m_page, *shown);
+        else
+            QApplication::beep();
+        return;
+    }
+    const QModelIndex index = m_model->indexForObject(session.get());
+    if (!index.isValid())
+        return;
+    m_changesAwaitingPage = session;
+    setSelectionIndexPaths(QList<HVXIndexPath>{m_model->indexPathForIndex(index)});
+}
+
 void TVLViewerViewController::outlineViewDoubleClicked(const QModelIndex &index)
 {
     TVLObject *object = m_model->objectForIndex(index);
@@ -519,6 +547,14 @@ QMenu *TVLViewerViewController::hvxContextMenuForTableView(const QModelIndex &cl
         return nullptr;
     HVXMenu menu;
     object->addToContextMenu(menu);
+    if (auto *session = dynamic_cast<TVLSession *>(object)) {
+        const std::weak_ptr<TVLSession> weakSession = std::static_pointer_cast<TVLSession>(session->shared_from_this());
+        menu.addSeparator();
+        menu.addItemWithTitle(QStringLiteral("Show Changes"), [this, weakSession] {
+            if (const auto shown = weakSession.lock())
+                showChangesOfSession(shown);
+        });
+    }
     if (menu.isEmpty())
         return nullptr;
     return hvxQMenuFromMenu(menu, this);

@@ -23,6 +23,7 @@ class QTimer;
 class TVLExchange;
 class TVLOutlineModel;
 class TVLPageController;
+class TVLSession;
 class TVLTagFilterView;
 class TVLViewerSearch;
 class TVLLibrarySummaryPage;
@@ -98,6 +99,9 @@ public:
     void updateRelativeTimeRefreshTimer();
     void relativeTimeRefreshTimerFired();
     void printCustom();
+    // Opens the Changes panel on the session's page (selecting the session first when another
+    // page is shown); with no session, on the shown page's session, or a beep when there is none.
+    void showChangesOfSession(const std::shared_ptr<TVLSession> &session = nullptr);
 
 Q_SIGNALS:
     void selectedTagMaskChanged(quint64 mask);
@@ -144,4 +148,6 @@ private:
     TVLTagFilterView *m_tagFilterView = nullptr;
     QPointer<TVLViewerFlagsViewController> m_flags;
     QTimer *m_relativeTimeRefreshTimer = nullptr;
+    // A session whose Changes panel opens once its page has loaded.
+    std::weak_ptr<TVLSession> m_changesAwaitingPage;
 };

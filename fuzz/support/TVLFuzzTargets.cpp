@@ -7,6 +7,8 @@
 #include "Tavlo/DataObjects/TVLMessage.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
 #include "Tavlo/DataObjects/TVLSession.h"
+#include "Tavlo/DataObjects/TVLSessionChanges.h"
+#include "Tavlo/DataObjects/TVLSessionMarkdown.h"
 #include "Tavlo/DataObjects/TVLToolSteps.h"
 #include "Tavlo/DataObjects/TVLUrlRequest.h"
 
@@ -47,6 +49,8 @@ void exercise(TVLSession &session)
         Q_UNUSED(message->attributionSkill());
     }
     TVLToolSteps::setShownOverride(std::nullopt);
+    Q_UNUSED(TVLSessionChanges::ofSession(session).appliedEdits());
+    Q_UNUSED(TVLSessionMarkdown::forSession(session, true));
 }
 
 // The first byte splits the input: what the file holds at the first read, and what is appended.

@@ -122,6 +122,54 @@ private Q_SLOTS:
         QVERIFY(html.contains("</html>"));
     }
 
+    void changesAsTableAndJson()
+    {
+        const QString project = QStringLiteral(TAVLO_TEST_FIXTURES "/changes/-home-dev-app");
+        const QString session = project + "/5e7c1d2a-0b3f-4c8e-9a61-2f4d8b7e3c10.jsonl";
+        Result result = run({"changes", session});
+        QCOMPARE(result.exitCode, 0);
+        const QStringList lines = result.out.split('\n');
+        QCOMPARE(lines[2], QStringLiteral("File                    Edits   +  \u2212  Created"));
+        QCOMPARE(lines[3], QStringLiteral("src/greet.py                3   7  2  yes"));
+        QCOMPARE(lines[4], QStringLiteral("README.md                   2   3  1"));
+        QCOMPARE(lines[9], QStringLiteral("5 files                     8  18  3  3"));
+        QCOMPARE(lines[10], QStringLiteral("2 failed calls changed nothing."));
+
+        result = run({"changes", session, "--json"});
+        const QJsonObject json = QJsonDocument::fromJson(result.out.toUtf8()).object();
+        QCOMPARE(json["totals"].toObject()["edits"].toInt(), 8);
+        QCOMPARE(json["failedOnUnchangedFiles"].toArray().size(), 1);
+        const QJsonObject readme = json["files"].toArray()[1].toObject();
+        QCOMPARE(readme["shownPath"].toString(), QStringLiteral("README.md"));
+        const QJsonObject bySubagent = readme["edits"].toArray()[1].toObject();
+        QCOMPARE(bySubagent["exchange"].toString(), QStringLiteral("p2"));
+        QVERIFY(bySubagent["url"].toString().endsWith("/subagents/agent-docs1.jsonl?exchange=s1"));
+        QCOMPARE(bySubagent["hunks"].toArray()[0].toObject()["lines"].toArray().size(), 3);
+
+        // A project: its sessions newest first, then what they changed in all.
+        result = run({"changes", project});
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.out.indexOf("Session 5e7c1d2a") < result.out.indexOf("Session 1c9a4e77"));
+        QVERIFY(result.out.endsWith("In all: 2 sessions with changes, 6 files, 9 edits, +19 \u22124\n"));
+        QCOMPARE(run({"changes", project, "--json"}).out.count("\"session\":"), 2);
+        QCOMPARE(run({"changes"}).exitCode, 2);
+        // A log root is not a project.
+        result = run({"changes", QStringLiteral(TAVLO_TEST_FIXTURES "/changes")});
+        QCOMPARE(result.exitCode, 1);
+        QVERIFY(result.err.contains("is it a project directory?"));
+    }
+
+    void exportWritesMarkdown()
+    {
+        const QString output = m_dir.filePath("out.md");
+        QCOMPARE(run({"export", m_project + "/s1.jsonl", "--markdown", "-o", output}).exitCode, 0);
+        QFile file(output);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString markdown = QString::fromUtf8(file.readAll());
+        QVERIFY(markdown.startsWith("# first <prompt>\n"));
+        QVERIFY(markdown.contains("s1.jsonl?exchange=p1>)\n\n> first <prompt>\n\nanswer\n\nmore\n"));
+    }
+
     void helpVersionAndWrongOptions_data()
     {
         QTest::addColumn<QStringList>("arguments");

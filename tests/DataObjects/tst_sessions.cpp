@@ -592,7 +592,7 @@ private Q_SLOTS:
 
         HVXMenu exchangeMenu;
         session->exchanges()[0]->addToContextMenu(exchangeMenu);
-        QCOMPARE(exchangeMenu.titles(), (QStringList{"Copy URL", "Session"}));
+        QCOMPARE(exchangeMenu.titles(), (QStringList{"Copy URL", "Copy as Markdown", "Session"}));
         exchangeMenu.items()[0].action();
         QCOMPARE(desktop->copiedTexts.last(), "tvl://" + path + "?exchange=p1");
 
