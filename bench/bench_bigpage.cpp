@@ -9,7 +9,15 @@
 //                              holding its section, median and worst of a run of appends
 //   resident-per-byte-<size>   the process's resident memory with the page shown, per byte of
 //                              the session file; also with the page's renderer process added
-// Sizes 3M and 100M, and 1G with --huge (written once under bench/corpus, about 1 GB of disk).
+//   rss-anon-per-byte-<size>, rss-file-per-byte-<size>   the same split into anonymous memory
+//                              and file pages (the mapped transcript), from /proc/self/status;
+//                              -growth- figures count only what came after the window was up
+// With "window", a window on the session file itself instead:
+//   window-newest-shown-<size> from opening the session to the page with its newest exchanges,
+//                              read from the end of the file while the whole read goes on
+//   window-whole-read-<size>   the same to the end of the whole read
+// Sizes 3M and 100M, and 1G with --huge (written once under bench/corpus, about 1 GB of disk);
+// or the sizes given, in their order (a size may come twice).
 
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLChangeHub.h"
@@ -56,7 +64,26 @@ QByteArray exchangeLines(const QString &prompt, int number)
         .toUtf8();
 }
 
-void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
+// Anonymous memory is what the process holds of its own; file pages are the mapped transcript
+// (and the libraries), shared with the page cache. Per byte of the session, for the whole
+// process and for what it gained since `before` (the window up, nothing read).
+struct Memory
+{
+    qint64 anon = statusBytes("RssAnon");
+    qint64 file = statusBytes("RssFile");
+};
+
+void printMemory(const QString &size, qint64 sourceSize, const Memory &before)
+{
+    const Memory now;
+    const double bytes = double(sourceSize);
+    figure(QStringLiteral("rss-anon-per-byte-") + size, double(now.anon) / bytes, QStringLiteral("bytes"), 2);
+    figure(QStringLiteral("rss-file-per-byte-") + size, double(now.file) / bytes, QStringLiteral("bytes"), 2);
+    figure(QStringLiteral("rss-anon-growth-per-byte-") + size, double(now.anon - before.anon) / bytes, QStringLiteral("bytes"), 2);
+    figure(QStringLiteral("rss-file-growth-per-byte-") + size, double(now.file - before.file) / bytes, QStringLiteral("bytes"), 2);
+}
+
+QString ensureCorpus(TVLCorpusGenerator &generator, qint64 bytes)
 {
     const QString size = TVLCorpusGenerator::sizeName(bytes);
     TVLCorpusShape shape;
@@ -64,14 +91,56 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     shape.realShaped = true;
     TVLCorpusStats stats;
     const QString source = generator.ensureSession(QStringLiteral("bigpage-real-") + size, shape, &stats);
-    const qint64 sourceSize = QFileInfo(source).size();
     line(QStringLiteral("corpus: %1, one session of %2 exchanges, %3 lines, %4, largest line %5, %6 sub-agent files (%7)")
              .arg(QStringLiteral("bigpage-real-") + size)
              .arg(stats.exchanges)
              .arg(stats.lines)
-             .arg(TVLCorpusGenerator::formatSize(sourceSize), TVLCorpusGenerator::formatSize(stats.largestLine))
+             .arg(TVLCorpusGenerator::formatSize(QFileInfo(source).size()), TVLCorpusGenerator::formatSize(stats.largestLine))
              .arg(stats.subagentFiles)
              .arg(shape.description()));
+    return source;
+}
+
+// A window on the session file itself: its newest exchanges are read from the end of the file
+// and shown while the whole file is read on a worker thread.
+void benchSessionWindow(TVLCorpusGenerator &generator, qint64 bytes)
+{
+    const QString size = TVLCorpusGenerator::sizeName(bytes);
+    const QString source = ensureCorpus(generator, bytes);
+    TVLPageController page;
+    page.resize(1000, 800);
+    page.show();
+    waitUntil([] { return false; }, 300);
+    bool loaded = false;
+    QObject::connect(&page, &TVLPageController::pageLoaded, [&] { loaded = true; });
+    const Memory before;
+    QElapsedTimer clock;
+    clock.start();
+    const auto session = TVLSession::initWithPathInBackground(source);
+    const double newestRead = double(clock.nsecsElapsed()) / 1e6;
+    page.setPendingScrollToBottom(true);
+    page.displayObject(session);
+    waitUntil([&] { return loaded; }, 600000);
+    const int sections = evaluate(page, QStringLiteral("void document.body.offsetHeight;"
+                                                       "document.querySelectorAll('.exchange-wrapper').length"))
+                             .toInt();
+    figure(QStringLiteral("window-newest-shown-") + size, double(clock.nsecsElapsed()) / 1e6, QStringLiteral("ms"));
+    line(QStringLiteral("  of which reading the newest exchanges %1 ms; %2 sections on the page, still loading: %3")
+             .arg(newestRead, 0, 'f', 1)
+             .arg(sections)
+             .arg(session->isLoading() ? QStringLiteral("yes") : QStringLiteral("no")));
+    waitUntil([&] { return !session->isLoading(); }, 600000);
+    figure(QStringLiteral("window-whole-read-") + size, double(clock.nsecsElapsed()) / 1e6, QStringLiteral("ms"));
+    line(QStringLiteral("  %1 exchanges read").arg(session->exchanges().size()));
+    waitUntil([] { return false; }, 1000);
+    printMemory(size, QFileInfo(source).size(), before);
+}
+
+void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
+{
+    const QString size = TVLCorpusGenerator::sizeName(bytes);
+    const QString source = ensureCorpus(generator, bytes);
+    const qint64 sourceSize = QFileInfo(source).size();
 
     // A watched root around the corpus file: a hard link to it (no copy of a gigabyte) and a link
     // to its sub-agent folder. The appends go into the corpus file and are cut off at the end.
@@ -89,6 +158,7 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     page.resize(1000, 800);
     page.show();
     waitUntil([] { return false; }, 300);
+    const Memory before;
     const auto root = TVLRoot::initWithRootDir(rootDirectory.path());
     const auto node = root->projectLookup().value(project);
     bool loaded = false, allParts = false;
@@ -158,6 +228,7 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     figure(QStringLiteral("resident-with-renderer-per-byte-") + size, (host + renderer) / double(sourceSize),
            QStringLiteral("bytes"), 2);
     line(QStringLiteral("  process %1 MB, renderer %2 MB").arg(host / (1 << 20), 0, 'f', 0).arg(renderer / (1 << 20), 0, 'f', 0));
+    printMemory(size, sourceSize, before);
 
     root->startMonitoring();
     waitUntil([] { return false; }, 500);
@@ -202,10 +273,18 @@ int main(int argc, char **argv)
     std::vector<qint64> sizes{qint64(3) << 20, qint64(100) << 20};
     if (args.contains(QStringLiteral("--huge")))
         sizes.push_back(qint64(1) << 30);
+    std::vector<qint64> given;
     for (const QString &arg : args)
         if (const qint64 bytes = TVLCorpusGenerator::parseSize(arg); bytes > 0)
-            sizes = {bytes};
-    for (const qint64 bytes : sizes)
-        benchSize(generator, bytes, 20);
+            given.push_back(bytes);
+    if (!given.empty())
+        sizes = given;
+    const bool window = args.contains(QStringLiteral("window"));
+    for (const qint64 bytes : sizes) {
+        if (window)
+            benchSessionWindow(generator, bytes);
+        else
+            benchSize(generator, bytes, 20);
+    }
     return 0;
 }

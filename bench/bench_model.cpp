@@ -42,6 +42,7 @@ constexpr double kMegabyte = 1024.0 * 1024.0;
 
 using TVLBenchFigures::figure;
 using TVLBenchFigures::residentBytes;
+using TVLBenchFigures::statusBytes;
 
 double megabytes(qint64 bytes) { return double(bytes) / kMegabyte; }
 
@@ -250,16 +251,24 @@ void benchMemory(const QString &path, const QString &prefix)
 #endif
     const qint64 heapBefore = heapInUse();
     const qint64 rssBefore = residentBytes();
+    const qint64 anonBefore = statusBytes("RssAnon"), fileBefore = statusBytes("RssFile");
     auto session = load(path);
     if (!session)
         return;
     const qint64 heapAfter = heapInUse();
     const qint64 rssAfter = residentBytes();
+    const qint64 anonAfter = statusBytes("RssAnon"), fileAfter = statusBytes("RssFile");
     const double kept = double(keptBytes(*session));
     if (heapBefore >= 0)
         figure(prefix + QStringLiteral("memory-per-transcript-byte"), double(heapAfter - heapBefore) / kept, "", 2);
     if (rssBefore >= 0)
         figure(prefix + QStringLiteral("rss-per-transcript-byte"), double(rssAfter - rssBefore) / kept, "", 2);
+    // Anonymous pages are the model's own; file pages are the mapped transcripts, shared with
+    // the page cache and given back by the kernel under pressure.
+    if (anonBefore >= 0) {
+        figure(prefix + QStringLiteral("rss-anon-per-transcript-byte"), double(anonAfter - anonBefore) / kept, "", 2);
+        figure(prefix + QStringLiteral("rss-file-per-transcript-byte"), double(fileAfter - fileBefore) / kept, "", 2);
+    }
 }
 
 void benchMarkdown(const QString &path)

@@ -10,9 +10,14 @@
 #include <malloc.h>
 #endif
 #include <thread>
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 namespace {
 constexpr int kProgressIntervalMilliseconds = 250;
+constexpr int kWorkerNiceness = 5;
 
 qint64 subagentBytesOf(const QString &sessionPath)
 {
@@ -75,6 +80,11 @@ TVLBackgroundRead::TVLBackgroundRead(const QStringList &paths, qint64 transcript
     // The worker is joined before this object goes, so the call it posts finds it alive or is
     // dropped with it.
     m_state->worker = std::thread([this, state = m_state.get()] {
+#ifdef Q_OS_LINUX
+        // What the window shows meanwhile (the newest exchanges of a session, the page, the
+        // engine's renderer) goes first; the threads the read starts inherit this.
+        ::setpriority(PRIO_PROCESS, id_t(::gettid()), kWorkerNiceness);
+#endif
         state->run();
         QMetaObject::invokeMethod(this, [this] {
             m_progressTimer->stop();

@@ -11,6 +11,7 @@
 #include "TVLDesktop.h"
 #include "TVLExchange.h"
 #include "TVLFlatSubagents.h"
+#include "TVLFileBuffer.h"
 #include "TVLLineParser.h"
 #include "TVLMessage.h"
 #include "TVLProject.h"
@@ -25,8 +26,10 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
 #include <thread>
 #include <time.h>
@@ -68,66 +71,17 @@ std::function<void(const QString &)> &openedForReadingObserver()
     return observer;
 }
 
-// The file from `from` to its end in one buffer with readable padding after it, so lines can be
-// parsed in place. Only a regular file no larger than the memory a session may take is read;
-// otherwise nothing, with why in `problem`.
-std::shared_ptr<QByteArray> readPadded(const QString &path, qsizetype from = 0, TVLReadProgress *progress = nullptr,
-                                       QString *problem = nullptr)
+// The file from `from` to its end, mapped or read (see TVLFileBuffer). Only a regular file no
+// larger than the memory a session may take is read; otherwise nothing, with why in `problem`.
+std::shared_ptr<const QByteArray> readPadded(const QString &path, qsizetype from = 0, TVLReadProgress *progress = nullptr,
+                                             QString *problem = nullptr)
 {
-    // Read in steps when someone follows the read: a file not in the cache takes a while.
-    constexpr qsizetype kReportedStep = qsizetype(16) << 20;
-    HVXSafeFile file(path);
-    const qint64 limit = TVLSession::maxFileSize();
-    auto fail = [&] {
-        if (problem)
-            *problem = file.errorString();
-        return nullptr;
-    };
-    if (!file.open(limit))
-        return fail();
     if (openedForReadingObserver())
         openedForReadingObserver()(path);
-    // Allocated at exactly the size to read: growing an empty array by resize() would round the
-    // block up to the next power of two and hold up to twice the transcript.
-    qsizetype capacity = qMax<qsizetype>(file.size() - from, 0) + TVLLineParser::kPadding;
-    auto buffer = std::make_shared<QByteArray>(capacity, Qt::Uninitialized);
-    qsizetype filled = 0;
-    for (;;) {
-        const qsizetype room = capacity - TVLLineParser::kPadding - filled;
-        if (room == 0) {
-            // The buffer holds the size the file had; grow only when it has become longer.
-            char probe[4096];
-            const qint64 more = file.read(probe, sizeof probe, from + filled);
-            if (more < 0)
-                return fail();
-            if (more == 0)
-                break;
-            if (from + filled + more > limit) {
-                if (problem)
-                    *problem = QStringLiteral("it grew past the %1 allowed").arg(HVXSafeFile::sizeText(limit));
-                return nullptr;
-            }
-            // Room for what came and the padding, however little the file had when it was opened.
-            capacity = qMax(capacity * 2, filled + more + TVLLineParser::kPadding);
-            buffer->resize(capacity);
-            std::memcpy(buffer->data() + filled, probe, size_t(more));
-            filled += more;
-            continue;
-        }
-        const qint64 got = file.read(buffer->data() + filled, progress ? qMin(room, kReportedStep) : room, from + filled);
-        if (got < 0)
-            return fail();
-        if (got == 0)
-            break;
-        filled += got;
-        if (progress) {
-            progress->readBytes.fetch_add(got, std::memory_order_relaxed);
-            if (progress->cancelled.load(std::memory_order_relaxed))
-                return nullptr;
-        }
-    }
-    std::memset(buffer->data() + filled, 0, size_t(TVLLineParser::kPadding));
-    buffer->resize(filled);  // keeps the allocation, and with it the padding
+    QString error;
+    auto buffer = TVLFileBuffer::read(path, from, progress, &error, TVLSession::maxFileSize());
+    if (!buffer && problem && !(progress && progress->cancelled.load(std::memory_order_relaxed)))
+        *problem = error;
     return buffer;
 }
 
@@ -288,6 +242,11 @@ std::shared_ptr<TVLSession> TVLSession::initWithPathInBackground(const QString &
         return nullptr;
     auto session = std::make_shared<TVLSession>();
     session->setPath(path);
+    // The newest exchanges are there at once, read from the end of the file before the whole
+    // read begins, so that it doesn't compete with them; appends are followed from then on.
+    TVLSessionRead newest = readNewestExchanges(path, kNewestExchanges);
+    if (!newest.messages.empty())
+        session->applyRead(std::move(newest));
     TVLSession *reading = session.get();
     session->m_load = new TVLBackgroundRead({path}, info.size());
     QObject::connect(session->m_load, &TVLBackgroundRead::progressed, session->m_load,
@@ -334,7 +293,35 @@ bool TVLSessionBytes::matches(const char *data, qsizetype begin, qsizetype end) 
 
 bool TVLSessionBytes::sameAs(const QByteArray &file) const
 {
-    return !pieces.empty() && file.size() == size && matches(file.constData(), 0, size);
+    if (pieces.empty() || file.size() != size)
+        return false;
+    return mapped ? file.endsWith(tail) : matches(file.constData(), 0, size);
+}
+
+bool TVLSessionBytes::endsWith(const QByteArray &bytes) const
+{
+    if (bytes.size() > size)
+        return false;
+    if (mapped)
+        return bytes.size() <= tail.size() && tail.endsWith(bytes);
+    return matches(bytes.constData(), size - bytes.size(), size);
+}
+
+void TVLSessionBytes::noteMappedPieces()
+{
+    mapped = std::any_of(pieces.begin(), pieces.end(), [](const Piece &piece) { return TVLFileBuffer::isMapped(*piece.bytes); });
+    tail.clear();
+    if (!mapped)
+        return;
+    const qsizetype from = qMax<qsizetype>(0, size - kTailBytes);
+    tail.resize(size - from);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const qsizetype pieceBegin = pieces[i].fileOffset;
+        const qsizetype pieceEnd = i + 1 < pieces.size() ? pieces[i + 1].fileOffset : size;
+        const qsizetype begin = qMax(from, pieceBegin), end = qMin(size, pieceEnd);
+        if (begin < end)
+            std::memcpy(tail.data() + (begin - from), pieces[i].bytes->constData() + (begin - pieceBegin), size_t(end - begin));
+    }
 }
 
 TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previous, TVLReadProgress *progress)
@@ -348,7 +335,7 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         return read;
     }
     if (!previous || !previous->readAppendedLines(path, read)) {
-        std::shared_ptr<QByteArray> buffer = readPadded(path, 0, progress, &read.problem);
+        std::shared_ptr<const QByteArray> buffer = readPadded(path, 0, progress, &read.problem);
         if (!buffer) {
             // Said once per file and reason, not at every change the watch reports.
             if (!read.problem.isEmpty() && (!previous || previous->m_readProblem != read.problem))
@@ -362,14 +349,20 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         read.bytes.pieces = {{0, buffer}};
         read.bytes.size = buffer->size();
         read.bytes.linesEnd = endOfCompleteLines(*buffer, 0, 0);
+        read.bytes.noteMappedPieces();
         parseLines(read, buffer, 0, fileName, progress);
     }
     // Taken before the bytes were read: a write during the read shows as a newer time.
     read.bytes.modifiedNs = stamp.modifiedNs;
     read.bytes.modifiedWellBefore = stamp.exists && stamp.modifiedWellBefore;
+    groupRead(read, previous, fileName);
+    return read;
+}
 
-    // Duplicate groups: only the last line of a message.id counts. A read of appended lines
-    // looks only at those, the earlier lines' latest entries taken from the last read.
+// Duplicate groups, then exchanges. Only the last line of a message.id counts. A read of
+// appended lines looks only at those, the earlier lines' latest entries taken from the last read.
+void TVLSession::groupRead(TVLSessionRead &read, const TVLSession *previous, const QString &fileName)
+{
     const QHash<QString, TVLMessage *> *earlier = read.extendsPrevious ? &previous->m_latestByMessageId : nullptr;
     const size_t firstToGroup = read.extendsPrevious ? read.keptMessages : 0;
     read.latestByMessageId.reserve(qsizetype(read.messages.size() - firstToGroup));
@@ -395,7 +388,60 @@ TVLSessionRead TVLSession::readFile(const QString &path, const TVLSession *previ
         read.latestByMessageId.insert(message->messageId(), message.get());
     }
     groupIntoExchanges(read, read.extendsPrevious ? previous : nullptr);
+}
+
+TVLSessionRead TVLSession::readNewestExchanges(const QString &path, qsizetype count)
+{
+    const QString fileName = QFileInfo(path).fileName();
+    const FileStamp stamp = stampOf(path);
+    TVLSessionRead read;
+    if (!stamp.exists)
+        return read;
+    // Mapped (the file is big): only the pages of the lines parsed here are read.
+    const std::shared_ptr<const QByteArray> buffer = readPadded(path, 0);
+    if (!buffer)
+        return read;
+    const qsizetype start = startOfNewestExchanges(buffer, count);
+    if (start < 0)
+        return read;
+    read.bytes.pieces = {{0, buffer}};
+    read.bytes.size = buffer->size();
+    read.bytes.linesEnd = endOfCompleteLines(*buffer, 0, 0);
+    read.bytes.noteMappedPieces();
+    read.bytes.modifiedNs = stamp.modifiedNs;
+    read.bytes.modifiedWellBefore = stamp.modifiedWellBefore;
+    parseLines(read, buffer, start, fileName);
+    read.newestOnly = true;
+    groupRead(read, nullptr, fileName);
     return read;
+}
+
+// Where the `count`th prompt from the end begins, looking at most kLongestWalk bytes back (the
+// earliest prompt found there when there are fewer); -1 when there is none. Lines are walked
+// backwards and only those that may be prompts are parsed: a user line that is no tool result.
+qsizetype TVLSession::startOfNewestExchanges(const std::shared_ptr<const QByteArray> &buffer, qsizetype count)
+{
+    constexpr qsizetype kLongestWalk = qsizetype(64) << 20;
+    const char *data = buffer->constData();
+    const qsizetype walkedTo = qMax<qsizetype>(0, buffer->size() - kLongestWalk);
+    TVLLineParser parser;
+    qsizetype found = -1, prompts = 0;
+    qsizetype lineEnd = buffer->size();
+    while (lineEnd > walkedTo && prompts < count) {
+        const void *newline = lineEnd > 0 ? memrchr(data, '\n', size_t(lineEnd)) : nullptr;
+        // The file's last line may end with its newline; a line is what lies between two.
+        const qsizetype lineStart = newline ? static_cast<const char *>(newline) - data + 1 : 0;
+        const std::string_view line(data + lineStart, size_t(lineEnd - lineStart));
+        if (line.find(R"("type":"user")") != std::string_view::npos && line.find(R"("tool_result")") == std::string_view::npos
+            && TVLMessage::fromBuffer(parser, buffer, lineStart, qsizetype(line.size()))->exchangeStarter()) {
+            found = lineStart;
+            ++prompts;
+        }
+        if (lineStart == 0)
+            break;
+        lineEnd = lineStart - 1;
+    }
+    return found;
 }
 
 // Exchanges: a new one at every prompt; lines before the first prompt form the preamble. After
@@ -451,13 +497,26 @@ bool TVLSession::updateMessages()
     return applyRead(readFile(path(), this));
 }
 
+// While the whole file is read, lines appended to it are added to the newest exchanges shown.
+// Anything else waits for the whole read: reading the file again here would block the window.
+void TVLSession::followAppendsWhileLoading()
+{
+    TVLSessionRead read;
+    if (!readAppendedLines(path(), read))
+        return;
+    read.newestOnly = true;
+    groupRead(read, this, fileName());
+    applyRead(std::move(read));
+    HVXNotificationCenter::defaultCenter().post(didUpdateNotification, this);
+}
+
 // A live transcript only grows, so after the first read only what was appended is read: from
 // the end of the last complete line on (a half line there may be complete now). The last 64 KB
 // it had are read again and compared, so that a file written anew is read anew. The messages
 // of the complete lines stay as they are; the result is that of reading the whole file.
 bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) const
 {
-    constexpr qsizetype kComparedBytes = 64 * 1024;
+    constexpr qsizetype kComparedBytes = TVLSessionBytes::kTailBytes;
     const TVLSessionBytes &before = m_bytes;
     const QFileInfo info(path);
     if (before.pieces.empty() || !info.isFile() || info.size() <= before.size)
@@ -467,9 +526,9 @@ bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) co
     if (!file.open(maxFileSize()))
         return false;
     QByteArray again(before.size - comparedFrom, Qt::Uninitialized);
-    if (file.read(again.data(), again.size(), comparedFrom) != again.size() || !before.matches(again.constData(), comparedFrom, before.size))
+    if (file.read(again.data(), again.size(), comparedFrom) != again.size() || !before.endsWith(again))
         return false;
-    const std::shared_ptr<QByteArray> appended = readPadded(path, before.linesEnd);
+    const std::shared_ptr<const QByteArray> appended = readPadded(path, before.linesEnd);
     if (!appended || before.linesEnd + appended->size() <= before.size)
         return false;
 
@@ -477,6 +536,7 @@ bool TVLSession::readAppendedLines(const QString &path, TVLSessionRead &read) co
     read.bytes.pieces.push_back({before.linesEnd, appended});
     read.bytes.size = before.linesEnd + appended->size();
     read.bytes.linesEnd = endOfCompleteLines(*appended, before.linesEnd, before.linesEnd);
+    read.bytes.noteMappedPieces();
 
     // Every message but a half line at the old end is kept, without what sub-agents told it.
     const size_t kept = children().size() - (before.linesEnd < before.size ? 1 : 0);
@@ -522,7 +582,9 @@ bool TVLSession::applyRead(TVLSessionRead read)
         m_lineByResultAgentId.reset();
         m_latestLineByPromptId.reset();
     }
-    loadSubagents(read.subagentReads.get());
+    m_newestOnly = read.newestOnly;
+    if (!m_newestOnly)
+        loadSubagents(read.subagentReads.get());
     m_firstTimestamp = computeFirstTimestamp();
     setLastChangedAt(computeLastChangedAt());
     m_firstUserPrompt = computeFirstUserPrompt();
@@ -561,6 +623,8 @@ void TVLSession::pathDidUpdate(const QString &changedPath)
 {
     if (m_load) {
         m_pathsChangedWhileLoading.append(changedPath);
+        if (changedPath == path() && m_newestOnly)
+            followAppendsWhileLoading();
         return;
     }
     if (changedPath == path()) {

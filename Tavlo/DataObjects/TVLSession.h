@@ -2,8 +2,9 @@
 // One transcript file (.jsonl): its lines become messages, grouped into exchanges at every
 // prompt, with duplicate message.id groups marked, the values the outline shows (start, last
 // change, first and last prompt, title) and the Markdown of the page. Sub-agent transcripts
-// beside it are loaded at the end of every read. The file's bytes are kept once; on a change
-// only what was appended is read, and a file that did not just grow is read whole again.
+// beside it are loaded at the end of every read. The file's bytes are kept once (a big file
+// mapped, not copied: TVLFileBuffer); on a change only what was appended is read, and a file
+// that did not just grow is read whole again.
 
 #include "TVLObject.h"
 
@@ -35,9 +36,22 @@ struct TVLSessionBytes
     qint64 modifiedNs = 0;
     bool modifiedWellBefore = false;
 
-    // Whether `data` holds what this read had at [begin, end) of the file.
+    // A mapped piece shows the file as it is now, not as it was read; the last bytes as read
+    // are kept apart, so that a file written anew can still be told from one that only grew.
+    static constexpr qsizetype kTailBytes = 64 * 1024;
+    bool mapped = false;
+    QByteArray tail;  // the last kTailBytes (or fewer) as read, when mapped
+
+    // Whether `data` holds what this read had at [begin, end) of the file (pieces read into
+    // memory only).
     bool matches(const char *data, qsizetype begin, qsizetype end) const;
+    // Whether the file read whole again has the bytes of this read: all of them, or with a
+    // mapped piece the same size and last bytes.
     bool sameAs(const QByteArray &file) const;
+    // Whether this read ended with `bytes` (at most kTailBytes of them when mapped).
+    bool endsWith(const QByteArray &bytes) const;
+    // Sets `mapped` and `tail` once the pieces are in place.
+    void noteMappedPieces();
 };
 
 // Shared between a read on a worker thread and its caller: the bytes read from the files and
@@ -72,6 +86,9 @@ struct TVLSessionRead
     bool extendsPrevious = false;
     // Why the file could not be read at all (not a regular file, too large); empty when it was.
     QString problem;
+    // Only the newest exchanges, read from the end of the file; sub-agents are left for the
+    // whole read.
+    bool newestOnly = false;
 
     // Reads of the sub-agent transcripts made along with this one (by path), taken by the
     // sub-agents that are new when it is applied; the others are read then.
@@ -86,9 +103,11 @@ public:
     // A session for a .jsonl file (read at once), or nullptr for anything else.
     static std::shared_ptr<TVLSession> initWithPath(const QString &path);
     // The same, but a file at or over the project's background threshold is read on a worker
-    // thread (the session is loading and empty until then; file events that arrive meanwhile are
-    // handled after).
+    // thread (the session is loading until then; file events that arrive meanwhile are handled
+    // after). Its newest exchanges (as many as a long page shows first) are read at once, from
+    // the end of the file, and shown meanwhile; lines appended to the file are added to them.
     static std::shared_ptr<TVLSession> initWithPathInBackground(const QString &path);
+    static constexpr qsizetype kNewestExchanges = 150;
     // Reads and parses the file. With the session of the last read (main thread only), an
     // unchanged file reads as unchanged, and a file that has only grown keeps the messages of
     // its complete lines and parses just what was appended.
@@ -97,6 +116,9 @@ public:
                                    TVLReadProgress *progress = nullptr);
     // The sub-agent, aside, fork and compaction transcripts that belong to the session file.
     static QStringList attachedTranscriptPaths(const QString &path);
+    // The last `count` exchanges of the file (or as many as it has), read from its end without
+    // reading the rest (any thread).
+    static TVLSessionRead readNewestExchanges(const QString &path, qsizetype count);
     // Reads the sub-agent transcripts of the session file into `read` (any thread).
     static void readSubagentFiles(const QString &path, TVLSessionRead &read, TVLReadProgress *progress = nullptr);
 
@@ -197,7 +219,10 @@ protected:
 private:
     void finishLoadingInBackground();
     bool readAppendedLines(const QString &path, TVLSessionRead &read) const;
+    static void groupRead(TVLSessionRead &read, const TVLSession *previous, const QString &fileName);
     static void groupIntoExchanges(TVLSessionRead &read, const TVLSession *previous);
+    static qsizetype startOfNewestExchanges(const std::shared_ptr<const QByteArray> &buffer, qsizetype count);
+    void followAppendsWhileLoading();
     void extendIndexes(const TVLSessionRead &read);
     void refilterAfterRead(const std::vector<std::shared_ptr<TVLExchange>> &previous);
     QDateTime computeFirstTimestamp() const;
@@ -214,6 +239,7 @@ private:
     void setUnpairedCompactionUsage(const std::optional<TVLTokenUsage> &usage);
 
     TVLBackgroundRead *m_load = nullptr;
+    bool m_newestOnly = false;  // only the newest exchanges are read yet
     QStringList m_pathsChangedWhileLoading;
     std::vector<std::shared_ptr<TVLExchange>> m_exchanges;
     std::vector<std::shared_ptr<TVLSubagent>> m_subagents;

@@ -2,6 +2,7 @@
 
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXSafeFile.h"
+#include "Tavlo/DataObjects/TVLFileBuffer.h"
 #include "Tavlo/DataObjects/TVLLineParser.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
 
@@ -116,15 +117,13 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
             start = offset;
     }
     content.fromStart = start == 0;
-    auto buffer = std::make_shared<QByteArray>();
-    buffer->resize(size - start + TVLLineParser::kPadding);
-    const qint64 got = file.read(buffer->data(), size - start, start);
-    if (got < 0) {
-        HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, file.errorString()));
+    // Mapped when it is big: indexing a long session then costs no copy of it.
+    QString error;
+    const std::shared_ptr<const QByteArray> buffer = TVLFileBuffer::read(file, start, nullptr, &error);
+    if (!buffer) {
+        HVXLogError(QStringLiteral("Can't read '%1' for the library index: %2").arg(path, error));
         return content;
     }
-    buffer->resize(got);
-    buffer->reserve(got + TVLLineParser::kPadding);
     content.readable = true;
 
     const qsizetype linesEnd = buffer->lastIndexOf('\n') + 1;

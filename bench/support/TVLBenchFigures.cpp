@@ -44,14 +44,17 @@ double worst(const std::vector<double> &values)
     return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
-qint64 residentBytes(qint64 processId)
+qint64 residentBytes(qint64 processId) { return statusBytes("VmRSS", processId); }
+
+qint64 statusBytes(const char *field, qint64 processId)
 {
     QFile status(processId > 0 ? QStringLiteral("/proc/%1/status").arg(processId) : QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
+    const QByteArray key = QByteArray(field) + ':';
     for (const QByteArray &entry : status.readAll().split('\n'))
-        if (entry.startsWith("VmRSS:"))
-            return entry.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+        if (entry.startsWith(key))
+            return entry.mid(key.size()).trimmed().split(' ').value(0).toLongLong() * 1024;
     return -1;
 }
 

@@ -4,7 +4,9 @@
 #include "LogCapture.h"
 #include "RecordingDesktop.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLFileBuffer.h"
 #include "Tavlo/DataObjects/TVLMessage.h"
+#include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLSubagent.h"
@@ -345,6 +347,89 @@ private Q_SLOTS:
         QCOMPARE(session->tokenUsage()->totalTokens(), 2 * 4500);
         QVERIFY(session->messages()[1]->usageDuplicate());
         QVERIFY(!session->messages()[3]->usageDuplicate());
+    }
+
+    // A big transcript is mapped, so its messages' bytes are the file's as it is now. Cut shorter
+    // under them, reading them must not end the process; each way of writing the file anew in
+    // place (same inode) must be told from growth and read anew.
+    void aMappedFileCutOrRewrittenInPlaceIsReadAnew()
+    {
+        const auto lines = [](const QString &tag, int exchanges, const QString &lastAnswer) {
+            QStringList result;
+            for (int i = 1; i <= exchanges; ++i)
+                result << line(prompt(QStringLiteral("%1-p%2").arg(tag).arg(i), QString(6000, 'q')))
+                       << line(assistant(QStringLiteral("%1-a%2").arg(tag).arg(i), i == exchanges ? lastAnswer : QString(6000, 'a')));
+            return result;
+        };
+        const auto rewriteInPlace = [](const QString &path, const QStringList &text) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write((text.join('\n') + '\n').toUtf8());
+        };
+        const auto sameAsFreshRead = [](TVLSession &session) {
+            const auto fresh = TVLSession::initWithPath(session.path());
+            return exchangeIds(session) == exchangeIds(*fresh) && session.messages().back()->raw() == fresh->messages().back()->raw();
+        };
+        const QString path = write(sessionPath("mapped"), lines("m", 40, "last"));
+        const auto session = TVLSession::initWithPath(path);
+        QVERIFY(TVLFileBuffer::isMapped(*session->lastReadBytes().pieces[0].bytes));
+        const QString lastLine = session->messages().back()->raw();
+
+        // Cut to nothing: the old last line reads as zeros rather than raising SIGBUS.
+        const qint64 cutBefore = TVLFileBuffer::cutMappings();
+        QVERIFY(QFile::resize(path, 0));
+        QVERIFY(session->messages().back()->raw() != lastLine);
+        QCOMPARE(TVLFileBuffer::cutMappings(), cutBefore + 1);
+        rewriteInPlace(path, lines("short", 30, "last"));
+        QVERIFY(session->updateMessages());
+        QVERIFY(sameAsFreshRead(*session));
+        QCOMPARE(exchangeIds(*session).size(), 30);
+
+        // Longer than before, the earlier bytes the same but the old last line changed: not growth.
+        rewriteInPlace(path, lines("short", 30, "LAST") + lines("more", 2, "x"));
+        QVERIFY(session->updateMessages());
+        QVERIFY(sameAsFreshRead(*session));
+        QCOMPARE(session->lastReadBytes().pieces.size(), size_t(1));
+
+        // The same size, its end different: read anew, not taken for unchanged.
+        rewriteInPlace(path, lines("short", 30, "LAST") + lines("more", 2, "y"));
+        QVERIFY(session->updateMessages());
+        QVERIFY(sameAsFreshRead(*session));
+        QVERIFY(session->messages().back()->raw().contains("\"y\""));
+    }
+
+    // A big session opened alone shows its newest exchanges, read from the end of the file,
+    // while the whole file is read; lines appended meanwhile are added, and the whole read then
+    // takes over with them.
+    void aBigSessionShowsItsNewestExchangesFirst()
+    {
+        QStringList lines{line(assistant("pre", "before any prompt"))};
+        for (int i = 0; i < 400; ++i)
+            lines << line(prompt(QStringLiteral("p%1").arg(i), "question"))
+                  << line(toolCall(QStringLiteral("c%1").arg(i), QStringLiteral("t%1").arg(i)))
+                  << line(toolResult(QStringLiteral("r%1").arg(i), QStringLiteral("t%1").arg(i)))
+                  << line(assistant(QStringLiteral("a%1").arg(i), QString(20000, 'x'), QStringLiteral("m%1").arg(i), usage(1, 1)));
+        const QString path = write(sessionPath("newest"), lines);
+        const QStringList all = exchangeIds(*TVLSession::initWithPath(path));
+        TVLProject::setBackgroundLoadThreshold(1 << 20);
+        const auto session = TVLSession::initWithPathInBackground(path);
+        TVLProject::setBackgroundLoadThreshold(qint64(32) << 20);
+        // The whole read reports through the event loop, which hasn't run yet.
+        QVERIFY(session->isLoading());
+        const QStringList newest = exchangeIds(*session);
+        QCOMPARE(newest.size(), TVLSession::kNewestExchanges);
+        QCOMPARE(newest, all.mid(all.size() - newest.size()));
+        TVLExchange &last = *session->exchanges().back();
+        QCOMPARE(last.children().size(), size_t(4));
+        QCOMPARE(last.tokenUsage()->totalTokens(), 2);
+
+        append(path, {line(prompt("p400", "appended")), line(assistant("a400", "fresh"))});
+        session->pathDidUpdate(path);
+        QVERIFY(session->isLoading());
+        QCOMPARE(exchangeIds(*session), newest + QStringList{"p400"});
+
+        QTRY_VERIFY_WITH_TIMEOUT(!session->isLoading(), 20000);
+        QCOMPARE(exchangeIds(*session), all + QStringList{"p400"});
     }
 
     void aFileThatGrowsPastItsSizeWhileReadIsReadWhole()

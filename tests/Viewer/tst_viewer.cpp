@@ -1,6 +1,6 @@
 // The viewer window with real widgets and the real web engine: opening on a root, loading on
-// expansion, selection to page, live growth, tags from the page, double clicks, token columns
-// and the relative-time timer.
+// expansion, selection to page, live growth, tags from the page, double clicks, token columns,
+// the relative-time timer, and a mapped transcript written anew in place.
 
 #include "Halvex/AppKit/HVXOutlineView.h"
 #include "Halvex/AppKit/HVXWindowController.h"
@@ -10,6 +10,8 @@
 #include "HostileRoot.h"
 #include "LogCapture.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
+#include "Tavlo/DataObjects/TVLFileBuffer.h"
+#include "Tavlo/DataObjects/TVLMessage.h"
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/Viewer/TVLOutlineModel.h"
@@ -205,6 +207,54 @@ private Q_SLOTS:
         const QModelIndexList selected = viewer->outlineView()->selectionModel()->selectedRows();
         QCOMPARE(selected.size(), 1);
         QCOMPARE(dynamic_cast<TVLExchange *>(model->objectForIndex(selected.first()))->uuid(), QStringLiteral("g-p2"));
+    }
+
+    void aMappedSessionCutShorterAndRewrittenWhileShownIsFollowed()
+    {
+        const QString root = newRoot();
+        const auto bigSession = [](const QString &tag, int exchanges) {
+            QStringList lines;
+            for (int i = 1; i <= exchanges; ++i)
+                lines << line(prompt(QStringLiteral("%1-p%2").arg(tag).arg(i), QStringLiteral("question %1").arg(i), stamp(i)))
+                      << line(assistant(QStringLiteral("%1-a%2").arg(tag).arg(i), QString(12000, 'a'), {}, {}, stamp(i)));
+            return (lines.join('\n') + '\n').toUtf8();
+        };
+        const QString path = root + "/-home-me-app/s.jsonl";
+        QVERIFY(QDir().mkpath(root + "/-home-me-app"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bigSession("old", 30));
+        file.close();
+        TVLViewerViewController *viewer = openViewer(root + "/-home-me-app");
+        TVLOutlineModel *model = viewer->outlineModel();
+        const QModelIndex sessionRow = model->index(0, 0, model->index(0, 0));
+        auto session = std::dynamic_pointer_cast<TVLSession>(model->sharedObjectForIndex(sessionRow));
+        QVERIFY(session && TVLFileBuffer::isMapped(*session->lastReadBytes().pieces[0].bytes));
+        QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
+        select(viewer, sessionRow);
+        QVERIFY(loads.wait(20000));
+        QCOMPARE(viewer->page()->lastDisplayedExchangeCount(), 30u);
+        viewer->outlineView()->expand(sessionRow);
+
+        // Cut to nothing while shown: its lines read as zeros, not as a bus error, until the
+        // file is read anew; then written anew, shorter, in the same file.
+        const qint64 cut = TVLFileBuffer::cutMappings();
+        QVERIFY(QFile::resize(path, 0));
+        QVERIFY(!session->messages().back()->raw().contains("old-a30"));
+        QCOMPARE(TVLFileBuffer::cutMappings(), cut + 1);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bigSession("new", 5));
+        file.close();
+        QTRY_COMPARE_WITH_TIMEOUT(viewer->page()->lastDisplayedExchangeCount(), 5u, 10000);
+        QCOMPARE(session->exchanges().front()->uuid(), QStringLiteral("new-p1"));
+        QTRY_COMPARE(model->rowCount(sessionRow), 5);
+
+        // And again, longer than it ever was.
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bigSession("again", 40));
+        file.close();
+        QTRY_COMPARE_WITH_TIMEOUT(viewer->page()->lastDisplayedExchangeCount(), 40u, 10000);
+        QCOMPARE(session->exchanges().front()->uuid(), QStringLiteral("again-p1"));
     }
 
     void tagsFromThePageReachTheStoreAndTheSummary()
