@@ -479,13 +479,20 @@ private:
         }
     }
 
+    // A command the user typed opens an exchange of its own, like a prompt.
+    void commandTyped(std::string uuid)
+    {
+        ++m_stats.exchanges;
+        m_stats.promptUuids << QString::fromStdString(uuid);
+    }
+
     void slashCommand()
     {
         const char *name = m_random.pick(kSlashCommands);
         m_writer.begin("user", m_random.between(5000, 60000));
         userMessage(std::string("<command-name>/") + name + "</command-name>\n            <command-message>" + name +
                     "</command-message>\n            <command-args></command-args>");
-        m_writer.end();
+        commandTyped(m_writer.end());
         std::string output = "<local-command-stdout>";
         m_text.commandOutput(output, m_random.between(40, 600));
         output += "</local-command-stdout>";
@@ -836,7 +843,7 @@ private:
         const bool withPromptId = !m_shape.realShaped || m_random.chance(0.5);
         if (withPromptId)
             extraString("promptId", m_promptId);
-        m_writer.end();
+        commandTyped(m_writer.end());
 
         const std::string id = m_random.hex(7);
         const std::string path = subagentPath("agent-acompact-" + id + ".jsonl");

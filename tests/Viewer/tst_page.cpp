@@ -293,8 +293,10 @@ private Q_SLOTS:
         // meanwhile, and it stays there while the rest arrive.
         const QString topOfTarget = QStringLiteral("Math.round(document.getElementById('%1').getBoundingClientRect().top)").arg(uuidFor(2, 0));
         // Within a pixel: the view's offset may fall between device pixels.
-        QTRY_VERIFY_WITH_TIMEOUT(std::abs(evaluate(*page, topOfTarget).toInt()) < 2, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(complete.count(), 1, 20000);
+        // Generous bounds: each part's blocks are cleaned in the page, which takes a while on a
+        // loaded machine.
+        QTRY_VERIFY_WITH_TIMEOUT(std::abs(evaluate(*page, topOfTarget).toInt()) < 2, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(complete.count(), 1, 60000);
         QTRY_VERIFY(std::abs(evaluate(*page, topOfTarget).toInt()) < 2);
         QStringList expected;
         for (const auto &exchange : session->exchanges())
@@ -477,13 +479,16 @@ private Q_SLOTS:
         QTRY_VERIFY(evaluate(*page, QStringLiteral("document.body.textContent")).toString().contains(QStringLiteral("more")));
         QCOMPARE(sectionIds(*page), QStringList{hostile});
 
-        // The script link is refused by the page's policy (were it to reach the confirmation,
-        // that declines it): nothing opens, the page stays.
+        // The script link loses its address when its block is cleaned (were it to reach the
+        // confirmation, that declines it): clicked, nothing opens and the page stays.
         page->webPage()->setLinkConfirmation([](const QUrl &) { return false; });
         const int openedBefore = int(m_desktop->opened.size());
-        LogCapture refusals;
+        QCOMPARE(evaluate(*page, QStringLiteral("document.querySelector('a') !== null && "
+                                                "!/^\\s*javascript:/i.test(document.querySelector('a').getAttribute('href') || '')")),
+                 QVariant(true));
         evaluate(*page, QStringLiteral("document.querySelector('a').click()"));
-        QTRY_COMPARE(refusals.count(QStringLiteral("Refused to run the JavaScript URL")), 1);
+        // A round trip after the click: whatever it started has reached the host by now.
+        QCOMPARE(evaluate(*page, QStringLiteral("1 + 1")).toInt(), 2);
         QCOMPARE(int(m_desktop->opened.size()), openedBefore);
         QCOMPARE(evaluate(*page, QStringLiteral("document.title")).toString(), title);
         QVERIFY(!server.hasPendingConnections());
