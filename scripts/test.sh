@@ -14,7 +14,9 @@ step "Building everything" cmake --build build -j "$jobs"
 
 # The web engine refuses its sandbox when run as root (CI); the tests need no sandbox.
 export QTWEBENGINE_DISABLE_SANDBOX=1
-export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu --no-sandbox}"
+# The suites share one virtual display, where their windows cover each other: the engine would
+# take a covered page for hidden and stop its animation frames, and a scroll would never end.
+export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:---disable-gpu --no-sandbox --disable-backgrounding-occluded-windows --disable-renderer-backgrounding --disable-background-timer-throttling}"
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-xcb}"
 step "Running the test suites" \
   xvfb-run -a -s "-screen 0 1600x1000x24" ctest --test-dir build --output-on-failure -j "$jobs"
