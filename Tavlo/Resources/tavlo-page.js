@@ -453,10 +453,14 @@
         document.body.insertBefore(built.fragment, document.body.firstChild);
         announceSections(made);
         highlightCodeIn(made);
-        // A glide to an exchange still under way was aimed before this part moved it down:
-        // it is aimed again.
-        if (scrollTarget && scrollTarget.isConnected) scrollTarget.scrollIntoView({behavior: 'smooth', block: 'start'});
-        else if (topBefore > 0) window.scrollTo(0, topBefore + doc.scrollHeight - heightBefore);
+        // An exchange held at the top stays there; a glide to an exchange still under way was
+        // aimed before this part moved it down: it is aimed again.
+        if (currentHold) {
+            currentHold.renew();
+        } else if (scrollTarget && scrollTarget.isConnected) {
+            scrollTarget.scrollIntoView({behavior: 'smooth', block: 'start'});
+            armScrollTargetTimer();
+        } else if (topBefore > 0) window.scrollTo(0, topBefore + doc.scrollHeight - heightBefore);
         return made.length;
     }
     window.prependSections = prependSections;
@@ -484,24 +488,38 @@
     // The layout goes on settling after a load (fonts, code highlighted as it nears the view),
     // which moves what lies below: the exchange is kept at the top until then, unless the
     // reader scrolls first.
+    // Each part that arrives above renews the hold: on a slow machine parts keep coming for
+    // longer than the hold would last.
     const kHoldMilliseconds = 3000;
     const releasingEvents = ['wheel', 'keydown', 'mousedown', 'touchstart'];
+    let currentHold = null;
     function holdAtTop(element) {
+        if (currentHold) currentHold.release();
         let held = true;
+        let timer = 0;
         const aim = function () {
             if (held && element.isConnected) element.scrollIntoView({block: 'start'});
         };
         const observer = new ResizeObserver(aim);
-        const release = function () {
-            held = false;
-            observer.disconnect();
-            for (const type of releasingEvents) window.removeEventListener(type, release, true);
+        const hold = {
+            release: function () {
+                held = false;
+                clearTimeout(timer);
+                observer.disconnect();
+                for (const type of releasingEvents) window.removeEventListener(type, hold.release, true);
+                if (currentHold === hold) currentHold = null;
+            },
+            renew: function () {
+                clearTimeout(timer);
+                timer = setTimeout(hold.release, kHoldMilliseconds);
+                aim();
+            }
         };
-        for (const type of releasingEvents) window.addEventListener(type, release, true);
+        currentHold = hold;
+        for (const type of releasingEvents) window.addEventListener(type, hold.release, true);
         observer.observe(document.body);
         if (document.fonts) document.fonts.ready.then(aim);
-        setTimeout(release, kHoldMilliseconds);
-        aim();
+        hold.renew();
     }
 
     // The block of the exchange's first message; its section when no block carries its id (its
@@ -523,10 +541,15 @@
         if (!element) return;
         element.scrollIntoView({behavior: 'smooth', block: 'start'});
         const settling = scrollTarget !== null;
+        if (currentHold) currentHold.release();
         scrollTarget = element;
+        armScrollTargetTimer();
+        if (!settling) settleOnScrollTarget();
+    }
+    // A glide gives up on its exchange when nothing has moved it for a while.
+    function armScrollTargetTimer() {
         clearTimeout(scrollTargetTimer);
         scrollTargetTimer = setTimeout(function () { scrollTarget = null; }, 10000);
-        if (!settling) settleOnScrollTarget();
     }
     window.scrollToExchange = scrollToExchange;
 
