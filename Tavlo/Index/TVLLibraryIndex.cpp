@@ -75,8 +75,10 @@ CREATE TABLE usage_quarters(
     PRIMARY KEY(file_id, model, quarter)) WITHOUT ROWID;
 -- A call taken over by another file changes the sums of the file it leaves.
 CREATE TABLE files_left(id INTEGER PRIMARY KEY);
+-- The insert looks first rather than ignoring a conflict: the upsert that moves calls imposes its
+-- own conflict handling (abort) on the statements of its triggers.
 CREATE TRIGGER usage_moved AFTER UPDATE OF file_id ON usage WHEN old.file_id <> new.file_id BEGIN
-    INSERT OR IGNORE INTO files_left VALUES(old.file_id);
+    INSERT INTO files_left SELECT old.file_id WHERE NOT EXISTS (SELECT 1 FROM files_left WHERE id = old.file_id);
 END;
 CREATE TABLE exchanges(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -652,35 +654,46 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     // An older assistant's sub-agent beside its session is brought up to date with that session.
     const QString parentSession = TVLFlatSubagents::parentSessionPathOf(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     const QString scope = parentSession.isEmpty() ? path : parentSession;
-    // What changed: compare the files on disk with what the index holds for them.
-    std::vector<DiscoveredFile> discovered = discover(scope);
-    std::vector<FileRow> known = filesInScope(scope);
-    if (m_damaged)
-        return result;
-    QHash<QString, const FileRow *> knownByPath;
-    knownByPath.reserve(qsizetype(known.size()));
-    for (const FileRow &row : known)
-        knownByPath.insert(row.path, &row);
-
+    const std::vector<DiscoveredFile> discovered = discover(scope);
+    std::vector<FileRow> known;
+    QHash<QString, const FileRow *> knownByPath;  // left: the files that are gone
     std::vector<WorkItem> work;
     Progress done;
-    for (DiscoveredFile &file : discovered) {
-        const FileRow *row = knownByPath.take(file.path);
-        WorkItem item;
-        if (row) {
-            if (row->stat.size == file.stat.size && row->stat.modified == file.stat.modified && row->stat.inode == file.stat.inode)
-                continue;
-            item.id = row->id;
-            const bool grew = row->stat.inode == file.stat.inode && file.stat.size >= row->indexedTo;
-            item.offset = grew ? row->indexedTo : 0;
-            item.tail = grew ? row->tail : QByteArray();
-            item.lastExchange = row->lastExchange;
+    // What changed: the files on disk against what the index holds for them.
+    auto plan = [&] {
+        known = filesInScope(scope);
+        knownByPath.clear();
+        knownByPath.reserve(qsizetype(known.size()));
+        for (const FileRow &row : known)
+            knownByPath.insert(row.path, &row);
+        work.clear();
+        done = {};
+        for (const DiscoveredFile &file : discovered) {
+            const FileRow *row = knownByPath.take(file.path);
+            WorkItem item;
+            if (row) {
+                if (row->stat.size == file.stat.size && row->stat.modified == file.stat.modified && row->stat.inode == file.stat.inode)
+                    continue;
+                item.id = row->id;
+                const bool grew = row->stat.inode == file.stat.inode && file.stat.size >= row->indexedTo;
+                item.offset = grew ? row->indexedTo : 0;
+                item.tail = grew ? row->tail : QByteArray();
+                item.lastExchange = row->lastExchange;
+            }
+            done.bytesTotal += file.stat.size - item.offset;
+            item.file = file;
+            work.push_back(std::move(item));
         }
-        done.bytesTotal += file.stat.size - item.offset;
-        item.file = std::move(file);
-        work.push_back(std::move(item));
+        done.filesTotal = int(work.size());
+    };
+    plan();
+    if (m_damaged)
+        return result;
+    // Nothing changed: no write lock is taken, so answers never wait for another writer.
+    if (work.empty() && knownByPath.isEmpty()) {
+        result.ok = true;
+        return result;
     }
-    done.filesTotal = int(work.size());
 
     Statement insertFile(m_db, "INSERT INTO files(path, project, session, kind) VALUES(?1, ?2, ?3, ?4)");
     // A title line read replaces the one before; a read of the whole file takes only its own.
@@ -737,6 +750,14 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
 
     if (!exec("BEGIN IMMEDIATE"))
         return result;
+    // Under the write lock the rows are read again: another connection (the viewer's other
+    // thread, a command beside it) may have brought the same files up to date since, and this
+    // update builds on what it wrote rather than adding a file twice or reading its end again.
+    plan();
+    if (m_damaged) {
+        exec("ROLLBACK");
+        return result;
+    }
     bool failed = false;
     auto check = [&](int code, const char *what) {
         if (code != SQLITE_DONE && !failed) {

@@ -26,8 +26,9 @@ struct sqlite3;
 class TVLLibraryIndex final
 {
 public:
-    // Raised whenever what is stored for a line changes, so that an older index is built again.
-    static constexpr int kSchemaVersion = 6;
+    // Raised whenever what is stored for a line (or how the tables keep it) changes, so that an
+    // older index is built again.
+    static constexpr int kSchemaVersion = 7;
 
     // $TAVLO_CACHE_DIR/library.sqlite when set, else library.sqlite in the user's cache
     // directory for Tavlo (~/.cache/Tavlo on Linux).

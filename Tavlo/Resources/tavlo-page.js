@@ -553,6 +553,12 @@
     }
     window.scrollToExchange = scrollToExchange;
 
+    // Another part of the page moves the view (find): no exchange is held or glided to any more.
+    window.takeOverScroll = function () {
+        if (currentHold) currentHold.release();
+        scrollTarget = null;
+    };
+
     // Sections out of view are laid out at an estimated height until they come near it, so a
     // glide can end off its exchange by what the sections just above it turned out to be. Once
     // the view has stopped moving it is put right (again, should that lay out more sections),

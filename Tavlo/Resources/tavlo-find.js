@@ -1,0 +1,279 @@
+// Find in the page. The matches of a text are looked for once, section by section, and kept:
+// next and previous step through the kept list, whatever the page's length. A section that
+// changes afterwards (a live update, code highlighted as it nears the view, parts arriving
+// above) is looked through again at the next step. The current match is marked and brought to
+// the middle of the view.
+//
+// Text matches within a block of text (a paragraph, a list item, a line of code), across the
+// inline elements in it; a run of blanks in the text looked for matches any run of blanks.
+(function () {
+    'use strict';
+
+    const inlineTags = new Set(['A', 'ABBR', 'B', 'BDI', 'BDO', 'CITE', 'CODE', 'DATA', 'DEL', 'DFN', 'EM', 'FONT',
+                                'I', 'INS', 'KBD', 'LABEL', 'MARK', 'Q', 'S', 'SAMP', 'SMALL', 'SPAN', 'STRONG',
+                                'SUB', 'SUP', 'TIME', 'U', 'VAR']);
+    const unshownTags = new Set(['SCRIPT', 'STYLE', 'TEMPLATE', 'NOSCRIPT', 'TEXTAREA']);
+    // Between two stretches of a block's own text that another block separates: no match spans it.
+    const kBreak = '\u0000';
+    const kCurrentClass = 'tavlo-find-current';
+
+    // Text the reader can't see is not found: scripts, hidden elements, folded-away steps.
+    function isUnshown(element) {
+        if (unshownTags.has(element.tagName) || element.hidden) return true;
+        return element.classList.contains('folded') && getComputedStyle(element).display === 'none';
+    }
+
+    function blockOf(node, root, blocks) {
+        let element = node.parentElement;
+        const start = element;
+        const known = blocks.get(start);
+        if (known) return known;
+        while (element !== root && inlineTags.has(element.tagName)) element = element.parentElement;
+        blocks.set(start, element);
+        return element;
+    }
+
+    // The own text of every block below `root`, with where each text node starts in it, in page
+    // order.
+    function textsOf(root) {
+        const texts = new Map();
+        const blocks = new Map();
+        const walker = document.createTreeWalker(root, NodeFilter.SHOW_ELEMENT | NodeFilter.SHOW_TEXT, {
+            acceptNode: function (node) {
+                if (node.nodeType === Node.TEXT_NODE) return NodeFilter.FILTER_ACCEPT;
+                return isUnshown(node) ? NodeFilter.FILTER_REJECT : NodeFilter.FILTER_SKIP;
+            }
+        });
+        let previousBlock = null;
+        for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+            const block = blockOf(node, root, blocks);
+            let entry = texts.get(block);
+            if (!entry) {
+                entry = {text: '', pieces: []};
+                texts.set(block, entry);
+            } else if (previousBlock !== block) {
+                entry.text += kBreak;
+            }
+            entry.pieces.push({node: node, at: entry.text.length});
+            entry.text += node.data;
+            previousBlock = block;
+        }
+        return texts;
+    }
+
+    function patternFor(text, caseSensitive) {
+        const escaped = text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&').replace(/\s+/g, '\\s+');
+        return new RegExp(escaped, caseSensitive ? 'gu' : 'giu');
+    }
+
+    // ---- The kept matches: per section (an element of the body), each {block, start, end} in
+    // the block's own text.
+    const state = {
+        pattern: null,
+        key: '',
+        matches: new Map(),   // section -> matches
+        dirty: new Set(),     // sections to look through again
+        current: null,        // {section, index}
+        marks: []
+    };
+
+    function sectionOf(node) {
+        let element = node.nodeType === Node.ELEMENT_NODE ? node : node.parentElement;
+        while (element && element.parentElement !== document.body) element = element.parentElement;
+        return element;
+    }
+
+    function noteChanges(records) {
+        for (const record of records) {
+            if (record.target === document.body) {
+                for (const node of record.addedNodes) if (node.nodeType === Node.ELEMENT_NODE) state.dirty.add(node);
+                for (const node of record.removedNodes) {
+                    state.matches.delete(node);
+                    state.dirty.delete(node);
+                }
+                continue;
+            }
+            const section = sectionOf(record.target);
+            if (section) state.dirty.add(section);
+        }
+    }
+
+    // Changes of the page while a text is being found. One that replaced what the current match
+    // was marked in (code highlighted as it came into view) marks it again at once.
+    const observer = new MutationObserver(function (records) {
+        noteChanges(records);
+        if (state.current && state.dirty.has(state.current.section) && state.current.section.isConnected) {
+            unmark();
+            lookThrough(state.current.section);
+            if (state.current.index < (state.matches.get(state.current.section) || []).length) mark(state.current);
+        }
+    });
+
+    function lookThrough(section) {
+        state.dirty.delete(section);
+        const found = [];
+        if (section.nodeType === Node.ELEMENT_NODE && !isUnshown(section)) {
+            for (const [block, entry] of textsOf(section)) {
+                state.pattern.lastIndex = 0;
+                for (let match; (match = state.pattern.exec(entry.text)); ) {
+                    if (!match[0].length) { state.pattern.lastIndex++; continue; }
+                    found.push({block: block, start: match.index, end: match.index + match[0].length});
+                }
+            }
+        }
+        if (found.length) state.matches.set(section, found);
+        else state.matches.delete(section);
+    }
+
+    function bringUpToDate() {
+        noteChanges(observer.takeRecords());
+        for (const section of Array.from(state.dirty)) {
+            if (section.parentElement === document.body) lookThrough(section);
+            else state.dirty.delete(section);
+        }
+    }
+
+    // The sections with matches, in page order.
+    function sectionsInOrder() {
+        const sections = [];
+        for (const element of document.body.children) if (state.matches.has(element)) sections.push(element);
+        return sections;
+    }
+
+    // ---- The current match's mark: the pieces of its text wrapped, and unwrapped again.
+    function withoutObserving(change) {
+        noteChanges(observer.takeRecords());
+        change();
+        observer.takeRecords();
+    }
+
+    function unmark() {
+        if (!state.marks.length) return;
+        withoutObserving(function () {
+            for (const element of state.marks) {
+                const parent = element.parentNode;
+                if (!parent) continue;
+                while (element.firstChild) parent.insertBefore(element.firstChild, element);
+                element.remove();
+                parent.normalize();
+            }
+        });
+        state.marks = [];
+    }
+
+    function mark(position) {
+        const match = state.matches.get(position.section)[position.index];
+        const entry = textsOf(match.block).get(match.block);
+        if (!entry) return;
+        withoutObserving(function () {
+            // Wrapped from the last piece back, so that the offsets of the earlier ones hold.
+            for (let i = entry.pieces.length - 1; i >= 0; --i) {
+                const piece = entry.pieces[i];
+                const from = Math.max(match.start, piece.at) - piece.at;
+                const to = Math.min(match.end, piece.at + piece.node.data.length) - piece.at;
+                if (from >= to) continue;
+                const range = document.createRange();
+                range.setStart(piece.node, from);
+                range.setEnd(piece.node, to);
+                const element = document.createElement('mark');
+                element.className = kCurrentClass;
+                range.surroundContents(element);
+                state.marks.unshift(element);
+            }
+        });
+    }
+
+    // The view goes to the mark; sections laid out only as they come near can move it, so it is
+    // brought back for a few frames while it is out of view.
+    function reveal() {
+        const first = state.marks[0];
+        if (!first) return;
+        if (typeof window.takeOverScroll === 'function') window.takeOverScroll();
+        first.scrollIntoView({block: 'center'});
+        let frames = 3;
+        const again = function () {
+            if (!first.isConnected || state.marks[0] !== first) return;
+            const box = first.getBoundingClientRect();
+            if (box.bottom < 0 || box.top > window.innerHeight) first.scrollIntoView({block: 'center'});
+            if (--frames > 0) requestAnimationFrame(again);
+        };
+        requestAnimationFrame(again);
+    }
+
+    // Where a new search starts: the first match from the top of the view on (or the last one
+    // above its bottom, backwards).
+    function startingPosition(sections, backwards) {
+        const height = window.innerHeight;
+        if (!backwards) {
+            for (const section of sections)
+                if (section.getBoundingClientRect().bottom > 0) return {section: section, index: 0};
+            return {section: sections[0], index: 0};
+        }
+        for (let i = sections.length - 1; i >= 0; --i)
+            if (sections[i].getBoundingClientRect().top < height)
+                return {section: sections[i], index: state.matches.get(sections[i]).length - 1};
+        const last = sections[sections.length - 1];
+        return {section: last, index: state.matches.get(last).length - 1};
+    }
+
+    function step(position, sections, backwards) {
+        const count = state.matches.get(position.section).length;
+        const next = position.index + (backwards ? -1 : 1);
+        if (next >= 0 && next < count) return {section: position.section, index: next};
+        let at = sections.indexOf(position.section) + (backwards ? -1 : 1);
+        if (at < 0) at = sections.length - 1;
+        if (at >= sections.length) at = 0;
+        const section = sections[at];
+        return {section: section, index: backwards ? state.matches.get(section).length - 1 : 0};
+    }
+
+    function clearFind() {
+        unmark();
+        observer.disconnect();
+        state.pattern = null;
+        state.key = '';
+        state.matches.clear();
+        state.dirty.clear();
+        state.current = null;
+    }
+
+    // Finds `text` (data, never program text), the next match or, backwards, the previous one,
+    // wrapping at the ends. Answers {active, count}: the match shown (counted from 1, 0 for
+    // none) and how many there are. An empty text ends the find and takes its mark away.
+    function findInPage(text, caseSensitive, backwards) {
+        text = String(text || '').replace(/\u0000/g, '');
+        if (!text) {
+            clearFind();
+            return {active: 0, count: 0};
+        }
+        const key = (caseSensitive ? '1' : '0') + text;
+        if (key !== state.key) {
+            clearFind();
+            state.key = key;
+            state.pattern = patternFor(text, !!caseSensitive);
+            for (const element of document.body.children) state.dirty.add(element);
+            observer.observe(document.body, {childList: true, subtree: true, characterData: true,
+                                             attributes: true, attributeFilter: ['class', 'hidden', 'style']});
+        }
+        bringUpToDate();
+        const sections = sectionsInOrder();
+        unmark();
+        if (!sections.length) {
+            state.current = null;
+            return {active: 0, count: 0};
+        }
+        const current = state.current;
+        const stillThere = current && state.matches.has(current.section) && current.index < state.matches.get(current.section).length;
+        state.current = stillThere ? step(current, sections, !!backwards) : startingPosition(sections, !!backwards);
+        mark(state.current);
+        reveal();
+        let before = 0;
+        let count = 0;
+        for (const section of sections) {
+            if (section === state.current.section) before = count;
+            count += state.matches.get(section).length;
+        }
+        return {active: before + state.current.index + 1, count: count};
+    }
+    window.findInPage = findInPage;
+})();
