@@ -73,13 +73,8 @@ CREATE TABLE usage_quarters(
     cache_1h INTEGER NOT NULL,
     calls INTEGER NOT NULL,
     PRIMARY KEY(file_id, model, quarter)) WITHOUT ROWID;
--- A call taken over by another file changes the sums of the file it leaves.
+-- A call taken over by another file changes the sums of the file it leaves (usage_moved).
 CREATE TABLE files_left(id INTEGER PRIMARY KEY);
--- The insert looks first rather than ignoring a conflict: the upsert that moves calls imposes its
--- own conflict handling (abort) on the statements of its triggers.
-CREATE TRIGGER usage_moved AFTER UPDATE OF file_id ON usage WHEN old.file_id <> new.file_id BEGIN
-    INSERT INTO files_left SELECT old.file_id WHERE NOT EXISTS (SELECT 1 FROM files_left WHERE id = old.file_id);
-END;
 CREATE TABLE exchanges(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     file_id INTEGER NOT NULL,
@@ -92,6 +87,15 @@ CREATE TABLE state(key TEXT PRIMARY KEY, value INTEGER NOT NULL);
 INSERT INTO state VALUES('dead_parts', 0);
 CREATE VIRTUAL TABLE exchange_text USING fts5(text, content = '', columnsize = 0,
                                               tokenize = 'unicode61 remove_diacritics 2');
+)sql";
+
+// The insert looks first rather than ignoring a conflict: the upsert that moves calls imposes its
+// own conflict handling (abort) on the statements of its triggers, so a second call leaving the
+// same file would fail the update. Files made with the ignoring version get this one on opening.
+const char *const kUsageMovedTrigger = R"sql(
+CREATE TRIGGER usage_moved AFTER UPDATE OF file_id ON usage WHEN old.file_id <> new.file_id BEGIN
+    INSERT INTO files_left SELECT old.file_id WHERE NOT EXISTS (SELECT 1 FROM files_left WHERE id = old.file_id);
+END;
 )sql";
 
 // The full-text table keeps no text, only its index: the text is in the transcripts, and the
@@ -497,6 +501,8 @@ bool TVLLibraryIndex::open()
     // Any read of a damaged or foreign file fails here, before anything is trusted.
     if (!hasCurrentSchema() && !createSchema())
         return false;
+    if (!repairTriggers())
+        return false;
     useWriteAheadLog();
     return true;
 }
@@ -548,9 +554,27 @@ bool TVLLibraryIndex::createSchema()
         exec("ROLLBACK");
         return false;  // someone else's tables, or another version of ours
     }
-    const QByteArray sql = kSchema + QByteArray("PRAGMA user_version = ") + QByteArray::number(kSchemaVersion)
+    const QByteArray sql = kSchema + QByteArray(kUsageMovedTrigger) + QByteArray("PRAGMA user_version = ") + QByteArray::number(kSchemaVersion)
                          + "; PRAGMA application_id = " + QByteArray::number(kApplicationId) + "; COMMIT;";
     if (exec(sql.constData()))
+        return true;
+    exec("ROLLBACK");
+    return false;
+}
+
+bool TVLLibraryIndex::repairTriggers()
+{
+    const auto current = [this] {
+        Statement trigger(m_db, "SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = 'usage_moved'");
+        return trigger.ok() && trigger.step() == SQLITE_ROW && !textAt(trigger.get(), 0).contains(QStringLiteral("OR IGNORE"));
+    };
+    if (current())
+        return true;
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    if (current())
+        return exec("COMMIT");
+    if (exec("DROP TRIGGER IF EXISTS usage_moved") && exec(kUsageMovedTrigger) && exec("COMMIT"))
         return true;
     exec("ROLLBACK");
     return false;

@@ -26,9 +26,8 @@ struct sqlite3;
 class TVLLibraryIndex final
 {
 public:
-    // Raised whenever what is stored for a line (or how the tables keep it) changes, so that an
-    // older index is built again.
-    static constexpr int kSchemaVersion = 7;
+    // Raised whenever what is stored for a line changes, so that an older index is built again.
+    static constexpr int kSchemaVersion = 6;
 
     // $TAVLO_CACHE_DIR/library.sqlite when set, else library.sqlite in the user's cache
     // directory for Tavlo (~/.cache/Tavlo on Linux).
@@ -134,6 +133,7 @@ private:
     static bool isBusy(int code);
     bool createSchema();
     bool hasCurrentSchema();
+    bool repairTriggers();
     void useWriteAheadLog();
     void moveAsideAndRecreate(const QString &reason);
     bool exec(const char *sql);

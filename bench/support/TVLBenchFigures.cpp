@@ -30,6 +30,13 @@ void line(const QString &text)
     out().flush();
 }
 
+void printLoadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (file.open(QIODevice::ReadOnly))
+        line(QStringLiteral("load average: ") + QString::fromLatin1(file.readLine()).section(QLatin1Char(' '), 0, 2));
+}
+
 double median(std::vector<double> values)
 {
     if (values.empty())

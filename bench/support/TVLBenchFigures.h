@@ -9,6 +9,8 @@
 namespace TVLBenchFigures {
 void figure(const QString &name, double value, const QString &unit, int decimals = 1);
 void line(const QString &text);
+// The machine's load average (/proc/loadavg) as a line: figures taken on a shared machine move with it.
+void printLoadAverage();
 double median(std::vector<double> values);
 double worst(const std::vector<double> &values);
 // Resident memory of this process, or of the process given (Linux VmRSS); -1 elsewhere.

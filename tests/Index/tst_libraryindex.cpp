@@ -215,17 +215,24 @@ private Q_SLOTS:
         QCOMPARE(sum(index, m_root), sumOfCalls(index, m_root));
 
         // Calls a sub-agent held until its session wrote them too move to the session, several
-        // in one update, and count once.
+        // in one update, and count once; also in an index made before that worked, once opened.
         LogCapture log;
         const QString copy = m_root + "/-home-b/s2/subagents/agent-copy.jsonl";
         write(copy, QList<QJsonObject>{prompt("k1", "copy"), call("k2", "one", "m7", "r7", usage(1, 100)),
                                        call("k3", "two", "m8", "r8", usage(1, 200))});
         QVERIFY(index.update(m_root).ok);
+        sqlite3 *older = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(m_database).constData(), &older), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(older, "DROP TRIGGER usage_moved; CREATE TRIGGER usage_moved AFTER UPDATE OF file_id ON usage "
+                                     "WHEN old.file_id <> new.file_id BEGIN INSERT OR IGNORE INTO files_left VALUES(old.file_id); END;",
+                              nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(older);
+        TVLLibraryIndex reopened(m_database);
         append(m_s2, {line(call("q2", "one", "m7", "r7", usage(1, 100))), line(call("q3", "two", "m8", "r8", usage(1, 200)))});
-        QVERIFY(index.update(m_root).ok);
+        QVERIFY(reopened.update(m_root).ok);
         QVERIFY2(log.lines().isEmpty(), qPrintable(log.lines().join('\n')));
-        QCOMPARE(sum(index, m_s2), *TVLSession::initWithPath(m_s2)->tokenUsage());
-        QCOMPARE(sum(index, m_root), sumOfCalls(index, m_root));
+        QCOMPARE(sum(reopened, m_s2), *TVLSession::initWithPath(m_s2)->tokenUsage());
+        QCOMPARE(sum(reopened, m_root), sumOfCalls(reopened, m_root));
     }
 
     void aCancelledUpdateKeepsWhatItWroteAndTheNextOneFinishes()

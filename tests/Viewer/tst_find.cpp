@@ -283,6 +283,7 @@ private Q_SLOTS:
         QCOMPARE(found.last().at(1).toInt(), 0);
         QVERIFY(search->findBar()->status().startsWith("None in the page"));
         search->setSearchIsCaseSensitive(false);
+        search->setSearchString("answer");
         QTRY_VERIFY(!search->isSearching() && search->hasSearchMarks());
 
         // Tags in mark mode: next and previous step through the tagged exchanges, wrapping. An
