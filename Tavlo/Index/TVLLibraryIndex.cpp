@@ -1,5 +1,6 @@
 #include "TVLLibraryIndex.h"
 
+#include "Halvex/Foundation/HVXCloseDescriptor.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "TVLIndexFileReader.h"
 #include "TVLSearchQuery.h"
@@ -467,7 +468,7 @@ void TVLLibraryIndex::makePrivate()
     // Made before SQLite would make it with the umask's permissions; its logs take the file's.
     const int created = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0)
-        ::close(created);
+        hvxCloseDescriptor(created);
     for (const QString suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
         removeOthersAccess(m_path + suffix);
 }
