@@ -233,44 +233,99 @@ QStringList namesIn(const QString &directory, EntryKind kind, const std::functio
 
 bool isTranscriptName(QStringView name) { return name.endsWith(u".jsonl"); }
 
-void addSession(const QString &sessionPath, std::vector<DiscoveredFile> &files)
+// A directory's transcripts that `wanted` accepts, sorted by name, with their sizes and times,
+// and the names of its directories. The files are looked at from the open directory, not by
+// their whole paths: an update that finds nothing changed is mostly these looks.
+struct Listing
 {
+    std::vector<std::pair<QString, FileStat>> files;
+    QSet<QString> directories;
+};
+
+Listing listDirectory(const QString &directory, const std::function<bool(QStringView)> &wanted)
+{
+    Listing listing;
+#ifdef Q_OS_UNIX
+    DIR *dir = ::opendir(QFile::encodeName(directory).constData());
+    if (!dir)
+        return listing;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' && (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0)))
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (entry->d_type == DT_DIR) {
+            listing.directories.insert(name);
+            continue;
+        }
+        // A link (or an entry of unknown type) may be a directory: it is looked at whatever its name.
+        const bool mayBeDirectory = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+        const bool isWanted = wanted(name);
+        if (!isWanted && !mayBeDirectory)
+            continue;
+        struct stat status;
+        if (::fstatat(::dirfd(dir), entry->d_name, &status, 0) != 0)
+            continue;
+        if (S_ISDIR(status.st_mode))
+            listing.directories.insert(name);
+        else if (isWanted && S_ISREG(status.st_mode))
+            listing.files.push_back({name, {status.st_size, qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000,
+                                            qint64(status.st_ino)}});
+    }
+    ::closedir(dir);
+#else
+    const QDir dir(directory);
+    for (const QFileInfo &info : dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (info.isDir())
+            listing.directories.insert(info.fileName());
+        else if (wanted(info.fileName()))
+            listing.files.push_back({info.fileName(), statPath(info.filePath())});
+    }
+#endif
+    std::sort(listing.files.begin(), listing.files.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    return listing;
+}
+
+// The session and its sub-agents, and the agents of its workflow runs; `hasFolder` when a
+// folder named after the session is beside it (where they are).
+void addSession(const QString &sessionPath, const FileStat &stat, bool hasFolder, std::vector<DiscoveredFile> &files)
+{
+    if (stat.size < 0)
+        return;
     const QFileInfo info(sessionPath);
     const QString project = info.absolutePath();
-    DiscoveredFile session{sessionPath, project, sessionPath, TVLIndexFileContent::Session, statPath(sessionPath)};
-    if (session.stat.size < 0)
+    files.push_back({sessionPath, project, sessionPath, TVLIndexFileContent::Session, stat});
+    if (!hasFolder)
         return;
-    files.push_back(session);
     const QString subagents = project + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents");
     auto isAgentTranscript = [](QStringView name) { return name.startsWith(u"agent-") && isTranscriptName(name); };
-    auto addFile = [&](const QString &path) {
-        DiscoveredFile file{path, project, sessionPath, TVLIndexFileReader::kindForPath(path), statPath(path)};
-        if (file.stat.size >= 0)
-            files.push_back(file);
+    auto addFiles = [&](const QString &directory, const Listing &listing) {
+        for (const auto &[name, fileStat] : listing.files) {
+            const QString path = directory + QLatin1Char('/') + name;
+            files.push_back({path, project, sessionPath, TVLIndexFileReader::kindForPath(path), fileStat});
+        }
     };
-    for (const QString &name : namesIn(subagents, EntryKind::Files, isAgentTranscript))
-        addFile(subagents + QLatin1Char('/') + name);
+    const Listing agents = listDirectory(subagents, isAgentTranscript);
+    addFiles(subagents, agents);
     // The agents of the session's workflow runs count with it.
+    if (!agents.directories.contains(QStringLiteral("workflows")))
+        return;
     const QString workflows = subagents + QStringLiteral("/workflows");
     for (const QString &run : namesIn(workflows, EntryKind::Directories, [](QStringView) { return true; })) {
         const QString runDirectory = workflows + QLatin1Char('/') + run;
-        for (const QString &name : namesIn(runDirectory, EntryKind::Files, isAgentTranscript))
-            addFile(runDirectory + QLatin1Char('/') + name);
+        addFiles(runDirectory, listDirectory(runDirectory, isAgentTranscript));
     }
 }
 
-void addProject(const QString &directory, const QStringList &sessionNames, std::vector<DiscoveredFile> &files)
+void addProject(const QString &directory, const Listing &listing, std::vector<DiscoveredFile> &files)
 {
-    for (const QString &name : sessionNames) {
+    for (const auto &[name, stat] : listing.files) {
         const QString path = directory + QLatin1Char('/') + name;
         // An older assistant's sub-agent beside its session counts for that session.
         if (const QString session = TVLFlatSubagents::parentSessionPathOf(path); !session.isEmpty()) {
-            DiscoveredFile file{path, directory, session, TVLIndexFileContent::Subagent, statPath(path)};
-            if (file.stat.size >= 0)
-                files.push_back(file);
+            files.push_back({path, directory, session, TVLIndexFileContent::Subagent, stat});
             continue;
         }
-        addSession(path, files);
+        addSession(path, stat, listing.directories.contains(name.chopped(6)), files);
     }
 }
 
@@ -281,18 +336,18 @@ std::vector<DiscoveredFile> discover(const QString &path)
     const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     const QFileInfo info(clean);
     if (info.isFile()) {
-        addSession(clean, files);
+        addSession(clean, statPath(clean), true, files);
         for (const QString &flat : TVLFlatSubagents::subagentsOfSession(clean))
             files.push_back({flat, info.absolutePath(), clean, TVLIndexFileContent::Subagent, statPath(flat)});
         return files;
     }
-    if (const QStringList sessions = namesIn(clean, EntryKind::Files, isTranscriptName); !sessions.isEmpty()) {
-        addProject(clean, sessions, files);
+    if (const Listing project = listDirectory(clean, isTranscriptName); !project.files.empty()) {
+        addProject(clean, project, files);
         return files;
     }
     for (const QString &name : namesIn(clean, EntryKind::Directories, [](QStringView) { return true; })) {
         const QString project = clean + QLatin1Char('/') + name;
-        addProject(project, namesIn(project, EntryKind::Files, isTranscriptName), files);
+        addProject(project, listDirectory(project, isTranscriptName), files);
     }
     return files;
 }

@@ -1,8 +1,9 @@
 // Find in the page. The matches of a text are looked for once, section by section, and kept:
 // next and previous step through the kept list, whatever the page's length. A section that
 // changes afterwards (a live update, code highlighted as it nears the view, parts arriving
-// above) is looked through again at the next step. The current match is marked and brought to
-// the middle of the view.
+// above) is looked through again in the background, a few at a time, so that a step never waits
+// for a long page's arriving parts; the count follows. The current match is marked and brought
+// to the middle of the view.
 //
 // Text matches within a block of text (a paragraph, a list item, a line of code), across the
 // inline elements in it; a run of blanks in the text looked for matches any run of blanks.
@@ -16,11 +17,13 @@
     // Between two stretches of a block's own text that another block separates: no match spans it.
     const kBreak = '\u0000';
     const kCurrentClass = 'tavlo-find-current';
+    const kChangedSectionsTakenAtOnce = 20;
 
-    // Text the reader can't see is not found: scripts, hidden elements, folded-away steps.
+    // Text the reader can't see is not found: scripts, hidden elements, the tool steps the style
+    // sheet folds away. (Asking for each element's computed style would cost a style pass each.)
     function isUnshown(element) {
         if (unshownTags.has(element.tagName) || element.hidden) return true;
-        return element.classList.contains('folded') && getComputedStyle(element).display === 'none';
+        return element.classList.contains('folded') && element.classList.contains('tool-step-body');
     }
 
     function blockOf(node, root, blocks) {
@@ -107,6 +110,7 @@
             lookThrough(state.current.section);
             if (state.current.index < (state.matches.get(state.current.section) || []).length) mark(state.current);
         }
+        scheduleLookThrough();
     });
 
     function lookThrough(section) {
@@ -125,12 +129,33 @@
         else state.matches.delete(section);
     }
 
-    function bringUpToDate() {
-        noteChanges(observer.takeRecords());
-        for (const section of Array.from(state.dirty)) {
+    function lookThroughDirty(deadline) {
+        for (const section of state.dirty) {
+            if (performance.now() > deadline) return false;
             if (section.parentElement === document.body) lookThrough(section);
             else state.dirty.delete(section);
         }
+        return true;
+    }
+
+    function bringUpToDate() {
+        noteChanges(observer.takeRecords());
+        lookThroughDirty(Infinity);
+    }
+
+    // Sections that changed are looked through in slices of a few milliseconds between the
+    // page's other work.
+    const kSliceMilliseconds = 8;
+    let sliceScheduled = false;
+    function scheduleLookThrough() {
+        if (sliceScheduled || !state.pattern || !state.dirty.size) return;
+        sliceScheduled = true;
+        setTimeout(function () {
+            sliceScheduled = false;
+            if (!state.pattern) return;
+            noteChanges(observer.takeRecords());
+            if (!lookThroughDirty(performance.now() + kSliceMilliseconds)) scheduleLookThrough();
+        }, 0);
     }
 
     // The sections with matches, in page order.
@@ -248,14 +273,22 @@
         }
         const key = (caseSensitive ? '1' : '0') + text;
         if (key !== state.key) {
+            // A new text: the whole page is looked through now.
             clearFind();
             state.key = key;
             state.pattern = patternFor(text, !!caseSensitive);
             for (const element of document.body.children) state.dirty.add(element);
             observer.observe(document.body, {childList: true, subtree: true, characterData: true,
                                              attributes: true, attributeFilter: ['class', 'hidden', 'style']});
+            bringUpToDate();
+        } else {
+            // A step takes a few changed sections (a live update) at once; of many (parts of a
+            // long page arriving) only the current match's, the rest following in the background.
+            noteChanges(observer.takeRecords());
+            if (state.dirty.size <= kChangedSectionsTakenAtOnce) bringUpToDate();
+            else if (state.current && state.dirty.has(state.current.section)) lookThrough(state.current.section);
+            scheduleLookThrough();
         }
-        bringUpToDate();
         const sections = sectionsInOrder();
         unmark();
         if (!sections.length) {
