@@ -314,6 +314,32 @@ void benchPage(TVLCorpusGenerator &generator)
         }
     }
 
+    // What a step is made of on the whole page: the page's own time for it, and an empty script's
+    // way to the page and back.
+    std::vector<double> inPage, roundTrip;
+    for (int i = 0; i < 20; ++i) {
+        QVariant answer;
+        bool answered = false;
+        QElapsedTimer clock;
+        clock.start();
+        viewer->page()->runScript(QStringLiteral("(function () { const t = performance.now(); findInPage('handler', false, false); "
+                                                 "return performance.now() - t; })()"),
+                                  [&](const QVariant &value) {
+                                      answer = value;
+                                      answered = true;
+                                  });
+        waitOrFail([&] { return answered; }, 60000, QStringLiteral("the page's find"));
+        inPage.push_back(answer.toDouble());
+        answered = false;
+        clock.restart();
+        viewer->page()->runScript(QStringLiteral("0"), [&](const QVariant &) { answered = true; });
+        waitOrFail([&] { return answered; }, 60000, QStringLiteral("the page's answer"));
+        roundTrip.push_back(milliseconds(clock.nsecsElapsed()));
+    }
+    figure(QStringLiteral("find-next, search-page-5000, whole page, \"handler\", the page's own time, median of 20"), median(inPage),
+           QStringLiteral("ms"));
+    figure(QStringLiteral("page-round-trip after a find step, search-page-5000, median of 20"), median(roundTrip), QStringLiteral("ms"));
+
     auto session = std::dynamic_pointer_cast<TVLSession>(viewer->page()->displayedObject());
     if (!session) {
         fail(QStringLiteral("no session shown"));

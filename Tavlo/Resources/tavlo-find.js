@@ -2,8 +2,9 @@
 // next and previous step through the kept list, whatever the page's length. A section that
 // changes afterwards (a live update, code highlighted as it nears the view, parts arriving
 // above) is looked through again in the background, a few at a time, so that a step never waits
-// for a long page's arriving parts; the count follows. The current match is marked and brought
-// to the middle of the view.
+// for a long page's arriving parts; the count follows. The current match becomes the page's
+// selection, in the colour of a found match while the find goes on, and is brought to the
+// middle of the view.
 //
 // Text matches within a block of text (a paragraph, a list item, a line of code), across the
 // inline elements in it; a run of blanks in the text looked for matches any run of blanks.
@@ -16,7 +17,7 @@
     const unshownTags = new Set(['SCRIPT', 'STYLE', 'TEMPLATE', 'NOSCRIPT', 'TEXTAREA']);
     // Between two stretches of a block's own text that another block separates: no match spans it.
     const kBreak = '\u0000';
-    const kCurrentClass = 'tavlo-find-current';
+    const kFindingClass = 'tavlo-finding';
     const kChangedSectionsTakenAtOnce = 20;
 
     // Text the reader can't see is not found: scripts, hidden elements, the tool steps the style
@@ -75,9 +76,10 @@
         pattern: null,
         key: '',
         matches: new Map(),   // section -> matches
+        texts: new Map(),     // section -> its text when its matches were found
         dirty: new Set(),     // sections to look through again
         current: null,        // {section, index}
-        marks: []
+        shown: null           // the range of the current match
     };
 
     function sectionOf(node) {
@@ -92,6 +94,7 @@
                 for (const node of record.addedNodes) if (node.nodeType === Node.ELEMENT_NODE) state.dirty.add(node);
                 for (const node of record.removedNodes) {
                     state.matches.delete(node);
+                    state.texts.delete(node);
                     state.dirty.delete(node);
                 }
                 continue;
@@ -102,21 +105,29 @@
     }
 
     // Changes of the page while a text is being found. One that replaced what the current match
-    // was marked in (code highlighted as it came into view) marks it again at once.
+    // was shown in (code highlighted as it came into view) selects it again at once.
     const observer = new MutationObserver(function (records) {
         noteChanges(records);
         if (state.current && state.dirty.has(state.current.section) && state.current.section.isConnected) {
-            unmark();
             lookThrough(state.current.section);
-            if (state.current.index < (state.matches.get(state.current.section) || []).length) mark(state.current);
+            if (state.current.index < (state.matches.get(state.current.section) || []).length) show(state.current);
         }
         scheduleLookThrough();
     });
 
     function lookThrough(section) {
         state.dirty.delete(section);
+        // A match lies in one stretch of consecutive text nodes, so a section whose whole text
+        // (the engine's own, quick to make) has none needs no closer look; one whose text and
+        // blocks are as they were (code highlighted, which only wraps its text) keeps its matches.
+        const text = section.textContent;
+        const kept = state.matches.get(section);
+        if (kept && state.texts.get(section) === text && kept.every(function (match) { return section.contains(match.block); }))
+            return;
         const found = [];
-        if (section.nodeType === Node.ELEMENT_NODE && !isUnshown(section)) {
+        state.pattern.lastIndex = 0;
+        const mayMatch = state.pattern.test(text);
+        if (mayMatch && section.nodeType === Node.ELEMENT_NODE && !isUnshown(section)) {
             for (const [block, entry] of textsOf(section)) {
                 state.pattern.lastIndex = 0;
                 for (let match; (match = state.pattern.exec(entry.text)); ) {
@@ -125,8 +136,13 @@
                 }
             }
         }
-        if (found.length) state.matches.set(section, found);
-        else state.matches.delete(section);
+        if (found.length) {
+            state.matches.set(section, found);
+            state.texts.set(section, text);
+        } else {
+            state.matches.delete(section);
+            state.texts.delete(section);
+        }
     }
 
     function lookThroughDirty(deadline) {
@@ -165,61 +181,52 @@
         return sections;
     }
 
-    // ---- The current match's mark: the pieces of its text wrapped, and unwrapped again.
-    function withoutObserving(change) {
-        noteChanges(observer.takeRecords());
-        change();
-        observer.takeRecords();
-    }
+    // ---- The current match is shown as the selection: showing it changes nothing in the
+    // document, whereas wrapping it in an element would have the engine lay out the page again
+    // at every step.
+    const root = document.documentElement;
 
-    function unmark() {
-        if (!state.marks.length) return;
-        withoutObserving(function () {
-            for (const element of state.marks) {
-                const parent = element.parentNode;
-                if (!parent) continue;
-                while (element.firstChild) parent.insertBefore(element.firstChild, element);
-                element.remove();
-                parent.normalize();
-            }
-        });
-        state.marks = [];
-    }
-
-    function mark(position) {
+    function show(position) {
         const match = state.matches.get(position.section)[position.index];
         const entry = textsOf(match.block).get(match.block);
+        state.shown = null;
         if (!entry) return;
-        withoutObserving(function () {
-            // Wrapped from the last piece back, so that the offsets of the earlier ones hold.
-            for (let i = entry.pieces.length - 1; i >= 0; --i) {
-                const piece = entry.pieces[i];
-                const from = Math.max(match.start, piece.at) - piece.at;
-                const to = Math.min(match.end, piece.at + piece.node.data.length) - piece.at;
-                if (from >= to) continue;
-                const range = document.createRange();
-                range.setStart(piece.node, from);
-                range.setEnd(piece.node, to);
-                const element = document.createElement('mark');
-                element.className = kCurrentClass;
-                range.surroundContents(element);
-                state.marks.unshift(element);
+        let range = null;
+        for (const piece of entry.pieces) {
+            const end = piece.at + piece.node.data.length;
+            if (!range && match.start < end) {
+                range = document.createRange();
+                range.setStart(piece.node, match.start - piece.at);
             }
-        });
+            if (range && match.end <= end) {
+                range.setEnd(piece.node, match.end - piece.at);
+                break;
+            }
+        }
+        if (!range) return;
+        root.classList.add(kFindingClass);
+        const selection = window.getSelection();
+        selection.removeAllRanges();
+        selection.addRange(range);
+        state.shown = range;
     }
 
-    // The view goes to the mark; sections laid out only as they come near can move it, so it is
-    // brought back for a few frames while it is out of view.
+    // The view goes to the match; sections laid out only as they come near can move it, so it
+    // is brought back for a few frames while it is out of view.
     function reveal() {
-        const first = state.marks[0];
-        if (!first) return;
+        const range = state.shown;
+        if (!range) return;
         if (typeof window.takeOverScroll === 'function') window.takeOverScroll();
-        first.scrollIntoView({block: 'center'});
+        const toMiddle = function (always) {
+            const box = range.getBoundingClientRect();
+            if (always || box.bottom < 0 || box.top > window.innerHeight)
+                window.scrollBy(0, box.top + box.height / 2 - window.innerHeight / 2);
+        };
+        toMiddle(true);
         let frames = 3;
         const again = function () {
-            if (!first.isConnected || state.marks[0] !== first) return;
-            const box = first.getBoundingClientRect();
-            if (box.bottom < 0 || box.top > window.innerHeight) first.scrollIntoView({block: 'center'});
+            if (state.shown !== range) return;
+            toMiddle(false);
             if (--frames > 0) requestAnimationFrame(again);
         };
         requestAnimationFrame(again);
@@ -253,18 +260,21 @@
     }
 
     function clearFind() {
-        unmark();
+        // The last match stays selected, in the selection's own colour.
+        root.classList.remove(kFindingClass);
         observer.disconnect();
         state.pattern = null;
         state.key = '';
         state.matches.clear();
+        state.texts.clear();
         state.dirty.clear();
         state.current = null;
+        state.shown = null;
     }
 
     // Finds `text` (data, never program text), the next match or, backwards, the previous one,
     // wrapping at the ends. Answers {active, count}: the match shown (counted from 1, 0 for
-    // none) and how many there are. An empty text ends the find and takes its mark away.
+    // none) and how many there are. An empty text ends the find.
     function findInPage(text, caseSensitive, backwards) {
         text = String(text || '').replace(/\u0000/g, '');
         if (!text) {
@@ -290,15 +300,16 @@
             scheduleLookThrough();
         }
         const sections = sectionsInOrder();
-        unmark();
         if (!sections.length) {
             state.current = null;
+            state.shown = null;
+            root.classList.remove(kFindingClass);
             return {active: 0, count: 0};
         }
         const current = state.current;
         const stillThere = current && state.matches.has(current.section) && current.index < state.matches.get(current.section).length;
         state.current = stillThere ? step(current, sections, !!backwards) : startingPosition(sections, !!backwards);
-        mark(state.current);
+        show(state.current);
         reveal();
         let before = 0;
         let count = 0;

@@ -261,7 +261,7 @@ private Q_SLOTS:
             QCOMPARE(found.last().at(1).toInt(), 5);
         }
         QVERIFY(search->findBar()->status().startsWith("1 of 5"));
-        const QString markedText = "Array.from(document.querySelectorAll('mark')).map(m => m.textContent).join('|')";
+        const QString markedText = "getSelection().rangeCount ? getSelection().getRangeAt(0).toString() : ''";
         QCOMPARE(evaluate(viewer, markedText).toString(), QString("answer"));
 
         // A live append is looked through at the next step; a text matches across inline markup
@@ -276,7 +276,7 @@ private Q_SLOTS:
         search->findWithBackwards(false);
         QVERIFY(found.wait(10000));
         QCOMPARE(found.last().at(1).toInt(), 1);
-        QCOMPARE(evaluate(viewer, markedText).toString(), QString("answer|\nspread"));
+        QCOMPARE(evaluate(viewer, markedText).toString(), QString("answer\nspread"));
         search->setSearchIsCaseSensitive(true);
         search->findWithBackwards(false);
         QVERIFY(found.wait(10000));
