@@ -204,7 +204,7 @@
             }
         }
         if (!range) return;
-        root.classList.add(kFindingClass);
+        if (!root.classList.contains(kFindingClass)) root.classList.add(kFindingClass);
         const selection = window.getSelection();
         selection.removeAllRanges();
         selection.addRange(range);
@@ -259,9 +259,7 @@
         return {section: section, index: backwards ? state.matches.get(section).length - 1 : 0};
     }
 
-    function clearFind() {
-        // The last match stays selected, in the selection's own colour.
-        root.classList.remove(kFindingClass);
+    function forget() {
         observer.disconnect();
         state.pattern = null;
         state.key = '';
@@ -278,13 +276,16 @@
     function findInPage(text, caseSensitive, backwards) {
         text = String(text || '').replace(/\u0000/g, '');
         if (!text) {
-            clearFind();
+            // The last match stays selected, in the selection's own colour. (The colour changes
+            // only here: a class on the root has the whole page styled again.)
+            forget();
+            root.classList.remove(kFindingClass);
             return {active: 0, count: 0};
         }
         const key = (caseSensitive ? '1' : '0') + text;
         if (key !== state.key) {
             // A new text: the whole page is looked through now.
-            clearFind();
+            forget();
             state.key = key;
             state.pattern = patternFor(text, !!caseSensitive);
             for (const element of document.body.children) state.dirty.add(element);
@@ -303,7 +304,6 @@
         if (!sections.length) {
             state.current = null;
             state.shown = null;
-            root.classList.remove(kFindingClass);
             return {active: 0, count: 0};
         }
         const current = state.current;
