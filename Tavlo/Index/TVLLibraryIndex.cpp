@@ -462,7 +462,7 @@ void TVLLibraryIndex::makePrivate()
     const int created = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0)
         ::close(created);
-    for (const QString suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
         removeOthersAccess(m_path + suffix);
 }
 
@@ -566,7 +566,7 @@ void TVLLibraryIndex::moveAsideAndRecreate(const QString &reason)
     // Moved, never deleted: another connection may have the file and its log open, and goes on
     // in them where they now are until it sees the new file.
     QFile::rename(m_path, aside);
-    for (const QString suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
+    for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
         if (QFileInfo::exists(m_path + suffix))
             QFile::rename(m_path + suffix, aside + suffix);
     if (!open()) {
@@ -580,7 +580,7 @@ qint64 TVLLibraryIndex::countRows(const char *table)
 {
     if (!m_db)
         return -1;
-    Statement count(m_db, (QByteArray("SELECT count(*) FROM ") + table).constData());
+    Statement count(m_db, QByteArray(QByteArray("SELECT count(*) FROM ") + table).constData());
     if (!count.ok() || count.step() != SQLITE_ROW)
         return -1;
     return sqlite3_column_int64(count.get(), 0);

@@ -583,7 +583,7 @@ private Q_SLOTS:
         // Lines of other types show nothing and count nothing; no exchange starts at them.
         QCOMPARE(session->exchanges().size(), size_t(3));
         for (const char *quiet : {"queue-operation", "total_tokens_reminder", "hook_success", "permission-mode"})
-            QVERIFY2(!page.contains(quiet), quiet);
+            QVERIFY2(!page.contains(QLatin1StringView(quiet)), quiet);
         // A line that is no web address is no link.
         const auto line = TVLMessage::initWithString(R"json({"type":"pr-link","prNumber":3,"prUrl":"javascript:alert(1)"})json");
         QCOMPARE(*line->rawMarkdown(), QStringLiteral("<p class=\"pr-link-line\">Pull request #3</p>"));

@@ -46,7 +46,7 @@ QString writeSession(const QString &path, const QString &tag, int exchanges, con
     QList<QJsonObject> lines;
     for (int i = 1; i <= exchanges; ++i)
         lines << prompt(QStringLiteral("%1-p%2").arg(tag).arg(i),
-                        QStringLiteral("question %1%2").arg(i).arg(needles.contains(i) ? " needle" : ""))
+                        QStringLiteral("question %1%2").arg(i).arg(QLatin1StringView(needles.contains(i) ? " needle" : "")))
               << assistant(QStringLiteral("%1-a%2").arg(tag).arg(i), QStringLiteral("answer %1").arg(i),
                            QStringLiteral("%1-m%2").arg(tag).arg(i), usage(10, 20));
     return write(path, lines);
@@ -156,7 +156,7 @@ private Q_SLOTS:
         TVLViewerSearch *search = viewer->search();
         QVERIFY(!search->findBar()->isVisible());
         for (const char *name : {"TVLFindAction", "TVLFindNextAction", "TVLFindPreviousAction", "TVLUseSelectionForFindAction"})
-            QVERIFY2(viewer->findChild<QAction *>(name), name);
+            QVERIFY2(viewer->findChild<QAction *>(QLatin1StringView(name)), name);
         viewer->findChild<QAction *>("TVLFindAction")->trigger();
         QVERIFY(search->showSearchControls() && search->findBar()->isVisible());
 
