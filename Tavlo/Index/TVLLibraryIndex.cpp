@@ -1,6 +1,7 @@
 #include "TVLLibraryIndex.h"
 
 #include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXParallel.h"
 #include "TVLIndexFileReader.h"
 #include "TVLSearchQuery.h"
 #include "TVLSearchSnippet.h"
@@ -792,10 +793,8 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
             changed.notify_all();
         }
     };
-    std::vector<std::thread> readers;
     const int threads = work.size() > 1 ? qBound(1, int(std::thread::hardware_concurrency()), 4) : (work.empty() ? 0 : 1);
-    for (int i = 0; i < threads; ++i)
-        readers.emplace_back(reader);
+    HVXHelperThreads readers(threads, reader);
 
     qint64 bytesInTransaction = 0;
     for (size_t index = 0; index < work.size() && !failed; ++index) {
@@ -891,8 +890,7 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
         stop = true;
     }
     changed.notify_all();
-    for (std::thread &thread : readers)
-        thread.join();
+    readers.join();
 
     if (!failed)
         remakeSums();

@@ -1,6 +1,6 @@
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXMenu.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "LogCapture.h"
 #include "RecordingDesktop.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
@@ -264,8 +264,8 @@ private Q_SLOTS:
         const auto session = TVLSession::initWithPath(path);
         QObject observer;
         int posts = 0;
-        HVXNotificationCenter::defaultCenter().addObserver(&observer, TVLSession::didUpdateNotification, session.get(),
-                                                           [&](const HVXNotification &) { ++posts; });
+        QObject::connect(&TVLChangeHub::shared(), &TVLChangeHub::sessionDidUpdate, &observer,
+                         [&](const TVLSession *updated) { posts += updated == session.get(); });
         session->pathDidUpdate(path + "x");
         QCOMPARE(posts, 0);
         append(path, {line(prompt("p2", "two"))});
@@ -282,8 +282,8 @@ private Q_SLOTS:
         const auto session = TVLSession::initWithPath(path);
         QObject observer;
         int posts = 0;
-        HVXNotificationCenter::defaultCenter().addObserver(&observer, TVLSession::didUpdateNotification, session.get(),
-                                                           [&](const HVXNotification &) { ++posts; });
+        QObject::connect(&TVLChangeHub::shared(), &TVLChangeHub::sessionDidUpdate, &observer,
+                         [&](const TVLSession *updated) { posts += updated == session.get(); });
         // The folders of everything else beside it stay unwatched: opened from a home folder, a
         // session must not watch the whole tree.
         QVERIFY(QDir().mkpath(m_project + "/elsewhere/deep/er"));

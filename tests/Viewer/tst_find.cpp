@@ -129,6 +129,26 @@ class TestFind : public QObject
     }
 
 private Q_SLOTS:
+    // Other windows hear of a new find string once the event loop is idle, once per writer however
+    // often it wrote, and never from inside the write.
+    void findStringAnnouncementsCoalesceUntilIdle()
+    {
+        TVLFindString &shared = TVLFindString::shared();
+        QObject context, writer;
+        QList<const QObject *> heard;
+        connect(&shared, &TVLFindString::didChange, &context, [&](const QObject *by) { heard.append(by); });
+        for (int i = 0; i < 100; ++i)
+            shared.announceWhenIdle(nullptr);
+        shared.announceWhenIdle(&writer);
+        shared.announceWhenIdle(&writer);
+        QVERIFY(heard.isEmpty());
+        QTRY_COMPARE(heard.size(), 2);
+        QCoreApplication::processEvents();
+        QCOMPARE(heard, (QList<const QObject *>{nullptr, &writer}));
+        shared.announceWhenIdle(&writer);
+        QTRY_COMPARE(heard.size(), 3);
+    }
+
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());

@@ -4,7 +4,6 @@
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "LogCapture.h"
 #include "Tavlo/DataObjects/TVLDesktop.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
