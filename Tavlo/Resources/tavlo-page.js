@@ -737,15 +737,18 @@
         box.dataset.signature = signature;
         box.replaceChildren.apply(box, unique.map(function (line) { return line.cloneNode(true); }));
     }
+    // The lines come only with sections, and sections are the body's children: only those are
+    // watched. Changes inside sections (highlighting, badges) would have the whole page searched
+    // again each time, which a long page feels.
     let pullRequestsPending = false;
-    new MutationObserver(function () {
+    const sectionsWatch = new MutationObserver(function () {
         if (pullRequestsPending) return;
         pullRequestsPending = true;
         setTimeout(function () {
             pullRequestsPending = false;
             listPullRequests();
         }, 0);
-    }).observe(document.documentElement, {childList: true, subtree: true});
+    });
 
     // ---- Links. A link opens only from a click on its visible text, once the status line shows
     // where it goes (as the pointer comes over it, or the keyboard focus): a link made invisible
@@ -823,6 +826,7 @@
         showPageData();
         initSectionMarkers();
         listPullRequests();
+        sectionsWatch.observe(document.body, {childList: true});
         document.documentElement.classList.remove('loading');
         // Inside the program the host has the page highlighted after the load; a browser has no host.
         if (!insideProgram) highlightCodeIn(document.querySelectorAll('.exchange-wrapper'));
