@@ -32,7 +32,6 @@ class TVLPageBridge;
 class TVLProjectMetadata;
 class TVLSession;
 class TVLWebPage;
-struct HVXNotification;
 
 class TVLPageController final : public QWidget
 {

@@ -10,7 +10,7 @@
 #include "Halvex/AppKit/HVXOutlineView.h"
 #include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXLog.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
@@ -82,10 +82,9 @@ TVLViewerSearch::TVLViewerSearch(TVLViewerViewController *viewer)
             runSearch(false);
     });
 
-    HVXNotificationCenter &center = HVXNotificationCenter::defaultCenter();
-    center.addObserver(this, TVLSession::didUpdateNotification, nullptr, [this](const HVXNotification &) { treeDidChange(); });
-    center.addObserver(this, findStringDidChangeNotification, nullptr, [this](const HVXNotification &notification) {
-        if (m_showSearchControls && notification.object != this)
+    connect(&TVLChangeHub::shared(), &TVLChangeHub::sessionDidUpdate, this, &TVLViewerSearch::treeDidChange);
+    connect(&TVLFindString::shared(), &TVLFindString::didChange, this, [this](const QObject *writer) {
+        if (m_showSearchControls && writer != this)
             syncFromFindPasteboard();
     });
     connect(viewer->outlineModel(), &TVLOutlineModel::projectDidLoad, this, &TVLViewerSearch::treeDidChange);
@@ -97,7 +96,11 @@ TVLViewerSearch::TVLViewerSearch(TVLViewerViewController *viewer)
     m_lastFindPboardChangeCount = TVLFindString::shared().changeCount();
 }
 
-TVLViewerSearch::~TVLViewerSearch() { HVXNotificationCenter::defaultCenter().removeObserver(this); }
+TVLViewerSearch::~TVLViewerSearch()
+{
+    disconnect(&TVLChangeHub::shared(), nullptr, this, nullptr);
+    disconnect(&TVLFindString::shared(), nullptr, this, nullptr);
+}
 
 void TVLViewerSearch::installActions(QWidget *widget)
 {
@@ -299,7 +302,7 @@ void TVLViewerSearch::setFindStringFromSelection()
         }
         TVLFindString::shared().setText(text);
         self->m_lastFindPboardChangeCount = TVLFindString::shared().changeCount();
-        HVXNotificationCenter::defaultCenter().postWhenIdle(findStringDidChangeNotification, self.data());
+        TVLFindString::shared().announceWhenIdle(self.data());
     });
 }
 

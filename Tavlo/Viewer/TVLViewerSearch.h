@@ -48,7 +48,6 @@ public:
     };
     // The longest text "use selection for find" takes, of the selection's first line.
     static constexpr qsizetype kSelectionSearchLength = 1000;
-    static inline const QString findStringDidChangeNotification = QStringLiteral("TVLFindStringDidChange");
 
     explicit TVLViewerSearch(TVLViewerViewController *viewer);
     ~TVLViewerSearch() override;
