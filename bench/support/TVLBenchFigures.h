@@ -17,6 +17,8 @@ double worst(const std::vector<double> &values);
 qint64 residentBytes(qint64 processId = 0);
 // One line of /proc/<pid>/status in bytes ("RssAnon", "RssFile", "VmRSS"); -1 elsewhere.
 qint64 statusBytes(const char *field, qint64 processId = 0);
+// User and system CPU time of this process, or of the process given (Linux); -1 elsewhere.
+double cpuSeconds(qint64 processId = 0);
 // Runs the event loop until the condition holds or the time runs out; answers whether it held.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMilliseconds);
 // The same for what a figure depends on: when the time runs out no figure can be right, so it
