@@ -26,6 +26,7 @@
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 #include "bench/support/TVLBenchFigures.h"
 #include "bench/support/TVLCorpusGenerator.h"
+#include "tests/support/PageProbe.h"
 #include "tests/support/WebEngineEnvironment.h"
 
 #include <QDir>
@@ -312,7 +313,7 @@ void benchPage(TVLCorpusGenerator &generator)
         compute.push_back(milliseconds(clock.nsecsElapsed()));
         // The scroll script ran once a script sent after it answers.
         bool answered = false;
-        viewer->page()->runScript(QStringLiteral("0"), [&](const QVariant &) { answered = true; });
+        PageProbe::runScript(*viewer->page(), QStringLiteral("0"), [&](const QVariant &) { answered = true; });
         waitOrFail([&] { return answered; }, 60000, QStringLiteral("the page's answer"));
         scrolled.push_back(milliseconds(clock.nsecsElapsed()));
     }

@@ -26,8 +26,6 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTextEdit>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 
 namespace {
 const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
@@ -95,7 +93,7 @@ void copyInWindow(HVXWindowController *window)
             QApplication::clipboard()->setText(titles.join(QLatin1Char('\n')));
         return;
     }
-    viewer->page()->webView()->page()->triggerAction(QWebEnginePage::Copy);
+    viewer->page()->copySelection();
 }
 
 void buildFileMenu(QMenuBar *bar, HVXWindowController *window)
