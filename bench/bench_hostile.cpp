@@ -26,7 +26,7 @@ qint64 statusBytes(const QByteArray &field)
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &entry : status.readAll().split('\n'))
-        if (entry.startsWith(field + ':'))
+        if (entry.startsWith(QByteArray(field + ':')))
             return entry.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong() * 1024;
     return -1;
 }

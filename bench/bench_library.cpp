@@ -4,7 +4,7 @@
 // corpus. The corpus is generated deterministically under bench/corpus on first use.
 
 #include "Halvex/Foundation/HVXDefaults.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLRoot.h"
@@ -183,11 +183,10 @@ void benchLiveUpdate(TVLCorpusGenerator &generator)
     QObject context;
     QString expectedUuid;
     QEventLoop loop;
-    HVXNotificationCenter::defaultCenter().addObserver(
-        &context, TVLSession::didUpdateNotification, model.get(), [&](const HVXNotification &) {
-            if (!model->exchanges().empty() && model->exchanges().back()->uuid() == expectedUuid)
-                loop.quit();
-        });
+    QObject::connect(&TVLChangeHub::shared(), &TVLChangeHub::sessionDidUpdate, &context, [&](const TVLSession *updated) {
+        if (updated == model.get() && !model->exchanges().empty() && model->exchanges().back()->uuid() == expectedUuid)
+            loop.quit();
+    });
 
     std::vector<double> delays;
     for (int i = 0; i < 100; ++i) {

@@ -45,7 +45,7 @@ QByteArray exchangeLines(int number)
                              .arg(number);
     const QJsonObject assistant{
         {"type", "assistant"}, {"uuid", answer}, {"timestamp", "2025-11-03T10:00:01.000Z"},
-        {"message", QJsonObject{{"role", "assistant"}, {"model", "claude-bench"}, {"id", "msg_" + answer},
+        {"message", QJsonObject{{"role", "assistant"}, {"model", "claude-bench"}, {"id", QString("msg_" + answer)},
                                 {"content", QJsonArray{QJsonObject{{"type", "text"}, {"text", text}}}},
                                 {"usage", QJsonObject{{"input_tokens", 10}, {"output_tokens", 20}}}}}};
     return QJsonDocument(user).toJson(QJsonDocument::Compact) + "\n" + QJsonDocument(assistant).toJson(QJsonDocument::Compact)

@@ -12,7 +12,7 @@ total="${1:-660}"
 
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVLO_FUZZ=ON \
-  -DTAVLO_BUILD_TESTS=OFF -DTAVLO_BUILD_BENCH=OFF >/dev/null
+  -DTAVLO_BUILD_TESTS=OFF -DTAVLO_BUILD_BENCH=OFF -DTAVLO_WARNINGS_AS_ERRORS="${TAVLO_WARNINGS_AS_ERRORS:-OFF}" >/dev/null
 targets=(transcript metadata json markdown url index snippet markup feed instance restoration workflow)
 seconds=$(( total / ${#targets[@]} ))
 [ "$seconds" -ge 1 ] || seconds=1

@@ -12,6 +12,7 @@ packages=(
   libqt6opengl6-dev libgl-dev
   libcmark-gfm-dev libcmark-gfm-extensions-dev libsimdjson-dev
   libglib2.0-dev libsqlite3-dev fonts-dejavu-core fonts-symbola
+  curl ca-certificates
 )
 if [ "$purpose" != run ]; then
   packages+=(
@@ -21,7 +22,6 @@ if [ "$purpose" != run ]; then
     dpkg-dev file lintian
   )
 fi
-command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -37,7 +37,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${as_root[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# highlight.js and DOMPurify for the session page, pinned by package-lock.json.
+# highlight.js and DOMPurify for the session page, pinned by package-lock.json (no npm needed).
 if [ ! -f node_modules/@highlightjs/cdn-assets/highlight.min.js ] || [ ! -f node_modules/dompurify/dist/purify.min.js ]; then
-  npm ci --no-audit --no-fund --loglevel=error
+  ./scripts/fetch-page-scripts.sh
 fi

@@ -9,7 +9,9 @@ cd "$(dirname "$0")/.."
 step "Installing what is missing" ./scripts/setup.sh test
 
 jobs=$(nproc)
-step "Configuring" cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Every build here fails on a compiler warning (the fuzz build too: scripts/fuzz.sh reads this).
+export TAVLO_WARNINGS_AS_ERRORS=ON
+step "Configuring" cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVLO_WARNINGS_AS_ERRORS=ON >/dev/null
 step "Building everything" cmake --build build -j "$jobs"
 
 # The web engine refuses its sandbox when run as root (CI); the tests need no sandbox.
@@ -27,7 +29,8 @@ step "Checking the package" tests/Desktop/check-package.sh build
 if [ "${TAVLO_SKIP_SANITIZERS:-0}" != "1" ]; then
   # Only what the unit suites run: the suites, and the programs that Desktop/install installs.
   step "Configuring the sanitizer build" \
-    cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVLO_SANITIZE=ON -DTAVLO_BUILD_BENCH=OFF >/dev/null
+    cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVLO_SANITIZE=ON -DTAVLO_BUILD_BENCH=OFF \
+    -DTAVLO_WARNINGS_AS_ERRORS=ON >/dev/null
   step "Building the sanitizer build" cmake --build build-sanitize -j "$jobs" --target unit-suites tavlo
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 QT_QPA_PLATFORM=offscreen \
     step "Running the unit suites with sanitizers" ctest --test-dir build-sanitize --output-on-failure -L unit -j "$jobs"

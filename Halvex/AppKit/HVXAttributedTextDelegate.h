@@ -17,7 +17,6 @@ public:
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     // Drops cached titles (the palette changed, so "NSColor:" colours did too).
-    void clearCache() { m_cache.clear(); }
 
 private:
     const HVXAttributedString &styled(const QString &markup) const;

@@ -92,11 +92,11 @@ void HVXRecentsManager::writeList(const QString &key, const QList<Entry> &entrie
 bool HVXRecentsManager::validate(const QString &title, const QString &identifier, const char *operation)
 {
     if (title.isEmpty()) {
-        HVXLogWarning(QStringLiteral("Beep: Valid title required for %1").arg(QLatin1String(operation)));
+        HVXLogWarningAndBeep(QStringLiteral("Valid title required for %1").arg(QLatin1String(operation)));
         return false;
     }
     if (identifier.isEmpty()) {
-        HVXLogWarning(QStringLiteral("Beep: Valid identifier required for %1").arg(QLatin1String(operation)));
+        HVXLogWarningAndBeep(QStringLiteral("Valid identifier required for %1").arg(QLatin1String(operation)));
         return false;
     }
     return true;

@@ -28,7 +28,6 @@ public:
     static void setWindowDecorator(Decorator decorator);
 
     HVXViewController *viewController() const { return m_viewController; }
-    QToolBar *titleBar() const { return m_titleBar; }
 
     // "<class>|<compact JSON of the property map>", empty when unset.
     QString windowIdentifier() const { return m_windowIdentifier; }

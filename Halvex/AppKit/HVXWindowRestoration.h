@@ -51,7 +51,6 @@ public:
 
     void windowDidOpen(HVXWindowController *window);
     void windowWillClose(HVXWindowController *window);
-    bool isQuitting() const { return m_quitting; }
     // Writes the list from the open windows now.
     void takeSnapshot();
     // The Quit command: snapshot, close every window, leave the event loop.

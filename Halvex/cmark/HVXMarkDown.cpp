@@ -98,7 +98,7 @@ QString HVXMarkDown::htmlWrapperTop()
          {"padding: 16px", "overflow: auto", "line-height: 1.45", "background-color: #f6f8fa", "border-radius: 6px"}},
         {"code, pre, tt", {"font-family: SFMono-Regular,Consolas,Liberation Mono,Menlo,monospace"}},
     };
-    static const QString top = [] {
+    static const QString top = []() -> QString {
         // Tabs only, no line breaks: two before each declaration, one before each closing brace.
         QString css;
         for (const Rule &rule : rules) {

@@ -8,7 +8,7 @@
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Tavlo/Viewer/TVLSettingsViewController.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
@@ -166,7 +166,7 @@ void TVLApplication::setDataDebugMode(bool on)
         return;
     m_dataDebugMode = on;
     Q_EMIT dataDebugModeChanged(on);
-    HVXNotificationCenter::defaultCenter().post(TVLViewerViewController::dataDebugModeDidChangeNotification, this);
+    Q_EMIT TVLChangeHub::shared().dataDebugModeDidChange();
 }
 
 QString TVLApplication::shortVersionString() { return TVLBuildInfo::shortVersionString(); }
@@ -186,7 +186,7 @@ void TVLApplication::showSettings() { TVLSettingsWindow::present(); }
 void TVLApplication::openPathInNewWindow(const QString &path)
 {
     if (path.isEmpty()) {
-        HVXLogWarning(QStringLiteral("Beep: openPathInNewWindow: called with nil path"));
+        HVXLogWarningAndBeep(QStringLiteral("openPathInNewWindow: called with nil path"));
         return;
     }
     HVXWindows::presentViewControllerOfClass(QString::fromLatin1(TVLViewerViewController::className),

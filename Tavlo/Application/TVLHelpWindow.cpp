@@ -93,14 +93,14 @@ bool TVLHelpWindow::showHelp(const QString &sectionID)
         showPage(QStringLiteral("Help"), tr("Tavlo Help"));
         return true;
     }
-    HVXLogWarning(QStringLiteral("Beep: Bundle does not contain Help!"));
+    HVXLogWarningAndBeep(QStringLiteral("Bundle does not contain Help!"));
     return false;
 }
 
 bool TVLHelpWindow::showReleaseNotes()
 {
     if (!hasPage(QStringLiteral("ReleaseNotes"))) {
-        HVXLogWarning(QStringLiteral("Beep: Bundle does not contain ReleaseNotes!"));
+        HVXLogWarningAndBeep(QStringLiteral("Bundle does not contain ReleaseNotes!"));
         return false;
     }
     showPage(QStringLiteral("ReleaseNotes"), tr("Tavlo Release Notes"));
@@ -110,7 +110,7 @@ bool TVLHelpWindow::showReleaseNotes()
 bool TVLHelpWindow::showAcknowledgements()
 {
     if (!hasPage(QStringLiteral("Acknowledgements"))) {
-        HVXLogWarning(QStringLiteral("Beep: Bundle does not contain Acknowledgements!"));
+        HVXLogWarningAndBeep(QStringLiteral("Bundle does not contain Acknowledgements!"));
         return false;
     }
     showPage(QStringLiteral("Acknowledgements"), tr("Tavlo Acknowledgements"));

@@ -1,5 +1,6 @@
 #include "TVLMainMenu.h"
 
+#include "Tavlo/DataObjects/TVLSettings.h"
 #include "TVLAppDelegate.h"
 #include "TVLApplication.h"
 #include "TVLHelpWindow.h"
@@ -28,8 +29,8 @@
 #include <QTextEdit>
 
 namespace {
-const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
-const QString kRelativeTimeKey = QStringLiteral("TVLSessionUseRelativeTime");
+const QString &kDisplayModeKey = TVLSettings::sessionDisplayModeKey;
+const QString &kRelativeTimeKey = TVLSettings::relativeTimeKey;
 
 QPointer<TVLAppDelegate> &openDelegate()
 {

@@ -35,13 +35,13 @@ void TVLQtDesktop::showInFileManager(const QString &path)
         return;
     const QString folder = QFileInfo(path).isDir() ? path : QFileInfo(path).absolutePath();
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
-        HVXLogWarning(QStringLiteral("Beep: No file manager could show %1").arg(path));
+        HVXLogWarningAndBeep(QStringLiteral("No file manager could show %1").arg(path));
 }
 
 void TVLQtDesktop::openUrl(const QUrl &url)
 {
     if (!QDesktopServices::openUrl(url))
-        HVXLogWarning(QStringLiteral("Beep: Could not open %1").arg(url.toString()));
+        HVXLogWarningAndBeep(QStringLiteral("Could not open %1").arg(url.toString()));
 }
 
 void TVLQtDesktop::showInformationalAlert(const QString &message, const QString &informativeText)
@@ -68,7 +68,7 @@ void TVLQtDesktop::openPathWithApplicationNamed(const QString &path, const QStri
 {
     const auto identifier = TVLGioApplications::identifierForApplicationNamed(applicationName);
     if (!identifier) {
-        HVXLogWarning(QStringLiteral("Beep: No application named %1 to open %2").arg(applicationName, path));
+        HVXLogWarningAndBeep(QStringLiteral("No application named %1 to open %2").arg(applicationName, path));
         return;
     }
     openUrlWithApplication(QUrl::fromLocalFile(path), *identifier);

@@ -1,5 +1,6 @@
 #include "TVLSettingsWindow.h"
 
+#include "Tavlo/DataObjects/TVLSettings.h"
 #include "TVLApplication.h"
 #include "TVLMainMenu.h"
 #include "TVLUpdater.h"
@@ -19,8 +20,8 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
-const QString kRelativeTimeKey = QStringLiteral("TVLSessionUseRelativeTime");
+const QString &kDisplayModeKey = TVLSettings::sessionDisplayModeKey;
+const QString &kRelativeTimeKey = TVLSettings::relativeTimeKey;
 const QString kScrollToBottomKey = QStringLiteral("TVLSessionsScrollToBottom");
 const QStringList kAppearances{QStringLiteral("system"), QStringLiteral("light"), QStringLiteral("dark")};
 

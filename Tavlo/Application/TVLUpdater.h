@@ -57,7 +57,6 @@ public:
     // https, or http to a loopback address; anything else is refused with the reason.
     static bool isAcceptableFeedURL(const QUrl &url, QString *reason);
 
-    QString currentVersion() const { return m_currentVersion; }
     void setCurrentVersion(const QString &version) { m_currentVersion = version; }
     void setTimeoutMilliseconds(int milliseconds) { m_timeoutMilliseconds = milliseconds; }
     static constexpr qint64 maximumFeedBytes = 1024 * 1024;

@@ -90,7 +90,7 @@ void printTable(const TVLUsageSummary::Summary &summary, TVLUsageSummary::Groupi
     for (const QStringList &line : lines + QList<QStringList>{totals})
         for (qsizetype i = 0; i < line.size(); ++i)
             widths[i] = qMax(widths[i], line[i].size());
-    auto format = [&](const QStringList &line) {
+    auto format = [&](const QStringList &line) -> QString {
         QString text = line[0].leftJustified(widths[0]);
         const qsizetype numbers = withModels ? line.size() - 1 : line.size();
         for (qsizetype i = 1; i < numbers; ++i)

@@ -1,5 +1,7 @@
 #include "TVLBackgroundRead.h"
 
+#include "Halvex/Foundation/HVXParallel.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
@@ -50,20 +52,12 @@ struct TVLBackgroundRead::State
         // spread over the threads by the read itself.
         const size_t count = size_t(paths.size());
         reads.resize(count);
-        std::atomic<size_t> next{0};
-        auto work = [&] {
-            for (size_t i = next++; i < count && !progress.cancelled.load(); i = next++) {
-                reads[i] = TVLSession::readFile(paths[qsizetype(i)], nullptr, &progress);
-                TVLSession::readSubagentFiles(paths[qsizetype(i)], reads[i], &progress);
-            }
-        };
-        const size_t workers = std::min<size_t>(count, size_t(std::max(1, QThread::idealThreadCount())));
-        std::vector<std::thread> threads;
-        for (size_t w = 1; w < workers; ++w)
-            threads.emplace_back(work);
-        work();
-        for (auto &thread : threads)
-            thread.join();
+        hvxParallelFor(count, [&](size_t i) {
+            if (progress.cancelled.load())
+                return;
+            reads[i] = TVLSession::readFile(paths[qsizetype(i)], nullptr, &progress);
+            TVLSession::readSubagentFiles(paths[qsizetype(i)], reads[i], &progress);
+        });
     }
 };
 

@@ -1,6 +1,6 @@
 #include "TVLDesktop.h"
 
-#include "Halvex/Foundation/HVXDefaults.h"
+#include "TVLSettings.h"
 #include "Halvex/Foundation/HVXLog.h"
 
 namespace {
@@ -57,5 +57,5 @@ void TVLDesktop::openPathWithApplicationNamed(const QString &path, const QString
 
 bool TVLDesktop::enableDeveloperHacks() const
 {
-    return HVXDefaults::standard().boolForKey(QStringLiteral("TVLEnableDeveloperHacks"));
+    return TVLSettings::enablesDeveloperHacks();
 }

@@ -35,5 +35,7 @@ inline QString tvlDeletingLastPathComponent(const QString &path)
 
 inline QString tvlJoinPath(const QString &directory, const QString &name)
 {
-    return directory.endsWith(QLatin1Char('/')) ? directory + name : directory + QLatin1Char('/') + name;
+    if (directory.endsWith(QLatin1Char('/')))
+        return directory + name;
+    return directory + QLatin1Char('/') + name;
 }

@@ -1,10 +1,10 @@
 #include "TVLMessage.h"
 
 #include "Halvex/Foundation/Categories/HVX_JSON.h"
-#include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "TVLLineParser.h"
+#include "TVLSettings.h"
 #include "TVLToolSteps.h"
 #include "TVLUserText.h"
 
@@ -21,18 +21,7 @@ using simdjson::dom::object;
 using namespace TVLJsonAccess;
 
 namespace {
-const QString kPatchLinesKey = QStringLiteral("TVLDefaultVisiblePatchLines");
-const QString kAttachmentLinesKey = QStringLiteral("TVLDefaultVisibleAttachementLines");
 
-void registerMessageDefaults()
-{
-    static const bool registered = [] {
-        HVXDefaults::standard().registerDefaults({{kPatchLinesKey, 16}, {kAttachmentLinesKey, 16}});
-        TVLToolSteps::registerDefaults();
-        return true;
-    }();
-    Q_UNUSED(registered);
-}
 
 QString jsonText(const element &value) { return hvxLogValue(QString::fromStdString(simdjson::minify(value))); }
 
@@ -110,9 +99,8 @@ QString codeFenceFor(const QString &text)
     return QString(std::max<qsizetype>(3, longest + 1), QLatin1Char('`'));
 }
 
-bool startsFolded(qint64 lineCount, const QString &limitKey)
+bool startsFolded(qint64 lineCount, qint64 limit)
 {
-    const qint64 limit = HVXDefaults::standard().integerForKey(limitKey);
     return limit == 0 || lineCount > limit;
 }
 
@@ -178,7 +166,7 @@ std::optional<QString> systemMarkdown(const object &line)
 }
 } // namespace
 
-TVLMessage::TVLMessage() { registerMessageDefaults(); }
+TVLMessage::TVLMessage() { TVLSettings::registerDefaults(); }
 
 std::shared_ptr<TVLMessage> TVLMessage::initWithString(const QString &line)
 {
@@ -249,7 +237,7 @@ QString TVLMessage::attributionSkill() const
 
 // MARK: - Page content
 
-qint64 TVLMessage::patchLineLimit() { return HVXDefaults::standard().integerForKey(kPatchLinesKey); }
+qint64 TVLMessage::patchLineLimit() { return TVLSettings::visiblePatchLines(); }
 
 std::optional<QString> TVLMessage::rawMarkdown() const
 {
@@ -429,7 +417,7 @@ TVLMessage::PageBlock TVLMessage::pageBlock() const
             body = QStringLiteral("\n\n---\n\n\t") + body + QStringLiteral("\n\n");
         } else if (!body.isEmpty() && m_lineType == QLatin1String("attachment")) {
             const qint64 lineCount = body.count(QLatin1Char('\n')) + 1;
-            const bool folded = startsFolded(lineCount, kAttachmentLinesKey);
+            const bool folded = startsFolded(lineCount, TVLSettings::visibleAttachmentLines());
             body = QStringLiteral("<p class=\"attachment-header\"><span class=\"fold-toggle\">%1</span> Attachment</p>"
                                   "<div class=\"attachment-body %2\"><pre><code class=\"nohighlight\">%3</code></pre></div>")
                        .arg(folded ? kFoldedGlyph : kUnfoldedGlyph, folded ? QStringLiteral("folded") : QString(),

@@ -78,7 +78,6 @@ public:
     virtual QString projectPath() const;
     TVLProjectMetadata *metadata();
     TVLProjectMetadata *ownMetadata() const { return m_metadata; }
-    void setMetadata(TVLProjectMetadata *metadata) { m_metadata = metadata; }
     TVLProjectMetadata *loadMetadata();
 
     // Walks the subtree, children before their parent.

@@ -3,7 +3,7 @@
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXMenu.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Halvex/Foundation/HVXParallel.h"
 #include "TVLFlatSubagents.h"
 #include "TVLLibraryFiles.h"
 #include "TVLProjectNames.h"
@@ -15,12 +15,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
-#include <QThread>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 namespace {
 const QString jsonl = QStringLiteral("jsonl");
@@ -67,7 +64,7 @@ std::shared_ptr<TVLProject> TVLProject::initWithRootDir(const QString &directory
 bool TVLProject::initializeWithRootDir(const QString &directory)
 {
     if (!hvxIsDirectory(directory)) {
-        HVXLogWarning(QStringLiteral("Beep: Not a directory: %1").arg(directory));
+        HVXLogWarningAndBeep(QStringLiteral("Not a directory: %1").arg(directory));
         return false;
     }
     setPath(directory);
@@ -279,23 +276,10 @@ std::vector<std::shared_ptr<TVLSession>> TVLProject::createSessions(const QStrin
                 reads[i] = std::move(it.value());
                 prefetched[i] = 1;
             }
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t i = next++; i < count; i = next++)
-            if (!prefetched[i])
-                reads[i] = TVLSession::readFile(paths[qsizetype(i)], nullptr);
-    };
-    const size_t workers = std::min<size_t>(count, size_t(std::max(1, QThread::idealThreadCount())));
-    if (workers <= 1) {
-        work();
-    } else {
-        std::vector<std::thread> threads;
-        for (size_t w = 1; w < workers; ++w)
-            threads.emplace_back(work);
-        work();
-        for (auto &thread : threads)
-            thread.join();
-    }
+    hvxParallelFor(count, [&](size_t i) {
+        if (!prefetched[i])
+            reads[i] = TVLSession::readFile(paths[qsizetype(i)], nullptr);
+    });
 
     std::vector<std::shared_ptr<TVLSession>> sessions(count);
     for (size_t i = 0; i < count; ++i) {
@@ -343,7 +327,7 @@ void TVLProject::rescan()
     for (const auto &session : std::as_const(m_sessionLookup)) {
         // A read that finds changes loads the sub-agents itself; otherwise they may have changed alone.
         if (session->updateMessages())
-            HVXNotificationCenter::defaultCenter().post(TVLSession::didUpdateNotification, session.get());
+            Q_EMIT TVLChangeHub::shared().sessionDidUpdate(session.get());
         else
             session->loadSubagents();
     }
@@ -433,7 +417,7 @@ void TVLProject::pathDidUpdate(const QString &changedPath)
     }
     if (const auto session = m_sessionLookup.value(changedPath)) {
         session->updateMessages();
-        HVXNotificationCenter::defaultCenter().post(TVLSession::didUpdateNotification, session.get());
+        Q_EMIT TVLChangeHub::shared().sessionDidUpdate(session.get());
     } else {
         // A transcript that is already gone again (a temporary file, a rename) is not a session.
         auto created = QFileInfo::exists(changedPath) ? TVLSession::initWithPath(changedPath) : nullptr;

@@ -4,7 +4,7 @@
 #include "TVLTag.h"
 
 #include "Halvex/Foundation/HVXLog.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "TVLChangeHub.h"
 #include "Halvex/Foundation/HVXSafeFile.h"
 
 #include <QDateTime>
@@ -346,5 +346,5 @@ void TVLProjectMetadata::setTagIdsForMessageId(const QList<quint64> &tagIds, con
 void TVLProjectMetadata::postChangeNotification()
 {
     TVLObject::invalidateAllTagSummaries();
-    HVXNotificationCenter::defaultCenter().post(QStringLiteral("TVLProjectMetadataDidChangeNotification"), this);
+    Q_EMIT TVLChangeHub::shared().projectMetadataDidChange(this);
 }

@@ -1,6 +1,6 @@
 #include "TVLRoot.h"
 
-#include "Halvex/Foundation/HVXDefaults.h"
+#include "TVLSettings.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXMenu.h"
 #include "TVLLibraryFiles.h"
@@ -20,20 +20,16 @@ bool nameLess(const QCollator &collator, const TVLProject &a, const TVLProject &
 
 void TVLRoot::registerDefaults()
 {
-    static bool registered = false;
-    if (registered)
-        return;
-    registered = true;
-    HVXDefaults::standard().registerDefaults({{sortModeKey, qint64(SortByRecentUse)}});
+    TVLSettings::registerDefaults();
 }
 
 std::shared_ptr<TVLRoot> TVLRoot::initWithRootDir(const QString &directory)
 {
     registerDefaults();
     auto root = std::make_shared<TVLRoot>();
-    root->setSortMode(HVXDefaults::standard().integerForKey(sortModeKey));
+    root->setSortMode(TVLSettings::rootSortMode());
     if (!hvxIsDirectory(directory)) {
-        HVXLogWarning(QStringLiteral("Beep: Not a directory: %1").arg(directory));
+        HVXLogWarningAndBeep(QStringLiteral("Not a directory: %1").arg(directory));
         return nullptr;
     }
     root->setPath(directory);
@@ -47,7 +43,7 @@ void TVLRoot::setSortMode(qint64 mode)
         return;
     m_sortMode = mode;
     announce(TVLProperty::SortMode);
-    HVXDefaults::standard().setInteger(sortModeKey, mode);
+    TVLSettings::setRootSortMode(mode);
     updateDisplayChildren();
 }
 

@@ -4,6 +4,7 @@
 // setting), and routes file events below it to the project they belong to.
 
 #include "TVLObject.h"
+#include "TVLSettings.h"
 
 #include <QHash>
 #include <QMap>
@@ -16,7 +17,7 @@ public:
     using ProjectLookup = QMap<QString, std::shared_ptr<TVLProject>>;
     enum SortMode : qint64 { SortByName = 0, SortByRecentUse = 1 };
 
-    static inline const QString sortModeKey = QStringLiteral("TVLRootSortMode");
+    static inline const QString &sortModeKey = TVLSettings::rootSortModeKey;
     static void registerDefaults();
 
     // A root on the directory; nullptr (after a warning and a beep) when it is not a directory.

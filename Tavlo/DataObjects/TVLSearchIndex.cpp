@@ -1,4 +1,5 @@
 #include "TVLSearchIndex.h"
+#include "Halvex/Foundation/HVXParallel.h"
 
 #include "TVLExchange.h"
 #include "TVLMessage.h"
@@ -97,20 +98,18 @@ public:
         const int helpers = qMin(3, QThread::idealThreadCount() - 1);
         if (m_slots.size() < kSlotsWorthAHelper)
             return;
-        for (int i = 0; i < helpers; ++i)
-            m_helpers.emplace_back([this] {
-                for (size_t k = m_cursor++; k < m_slots.size() && !m_stop; k = m_cursor++) {
-                    if ((k & 63) == 0 && m_cancelled && m_cancelled())
-                        break;
-                    claimAndRead(k);
-                }
-            });
+        m_helpers = std::make_unique<HVXHelperThreads>(helpers, [this] {
+            for (size_t k = m_cursor++; k < m_slots.size() && !m_stop; k = m_cursor++) {
+                if ((k & 63) == 0 && m_cancelled && m_cancelled())
+                    break;
+                claimAndRead(k);
+            }
+        });
     }
     ~TextReaders()
     {
         m_stop = true;
-        for (std::thread &helper : m_helpers)
-            helper.join();
+        m_helpers.reset();
     }
 
     bool isSlot(size_t k, const TVLSearchJob::Session *session, size_t exchange) const
@@ -151,7 +150,7 @@ private:
     std::function<bool()> m_cancelled;
     std::atomic<size_t> m_cursor{0};
     std::atomic<bool> m_stop{false};
-    std::vector<std::thread> m_helpers;
+    std::unique_ptr<HVXHelperThreads> m_helpers;
 };
 } // namespace
 

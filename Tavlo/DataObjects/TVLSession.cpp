@@ -1,11 +1,11 @@
 #include "TVLSession.h"
 
 #include "Halvex/Foundation/Categories/HVXDate.h"
-#include "Halvex/Foundation/HVXDefaults.h"
+#include "TVLSettings.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXMenu.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Halvex/Foundation/HVXParallel.h"
 #include "Halvex/Foundation/HVXSafeFile.h"
 #include "TVLBackgroundRead.h"
 #include "TVLDesktop.h"
@@ -31,12 +31,9 @@
 #include <cstring>
 #include <string_view>
 #include <sys/stat.h>
-#include <thread>
 #include <time.h>
 
 namespace {
-const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
-const QString kRelativeTimeKey = QStringLiteral("TVLSessionUseRelativeTime");
 
 struct DisplayMode
 {
@@ -148,13 +145,7 @@ void parseLines(TVLSessionRead &read, const std::shared_ptr<const QByteArray> &b
     const qsizetype wanted = (buffer->size() - from) / kBytesPerThread;
     const int threads = int(qBound(qsizetype(1), wanted, qsizetype(qMax(1, QThread::idealThreadCount()))));
     std::vector<LineChunk> chunks = splitIntoChunks(*buffer, from, threads);
-    std::vector<std::thread> workers;
-    for (size_t i = 1; i < chunks.size(); ++i)
-        workers.emplace_back([&, i] { parseChunk(chunks[i], buffer, fileName, progress); });
-    if (!chunks.empty())
-        parseChunk(chunks[0], buffer, fileName, progress);
-    for (std::thread &worker : workers)
-        worker.join();
+    hvxParallelFor(chunks.size(), [&](size_t i) { parseChunk(chunks[i], buffer, fileName, progress); });
 
     for (LineChunk &chunk : chunks) {
         const int firstLine = int(read.messages.size());
@@ -207,11 +198,7 @@ qsizetype endOfCompleteLines(const QByteArray &bytes, qsizetype offset, qsizetyp
 
 void TVLSession::registerDefaults()
 {
-    static const bool registered = [] {
-        HVXDefaults::standard().registerDefaults({{kDisplayModeKey, 1}, {kRelativeTimeKey, true}});
-        return true;
-    }();
-    Q_UNUSED(registered);
+    TVLSettings::registerDefaults();
 }
 
 TVLSession::TVLSession() { registerDefaults(); }
@@ -507,7 +494,7 @@ void TVLSession::followAppendsWhileLoading()
     read.newestOnly = true;
     groupRead(read, this, fileName());
     applyRead(std::move(read));
-    HVXNotificationCenter::defaultCenter().post(didUpdateNotification, this);
+    Q_EMIT TVLChangeHub::shared().sessionDidUpdate(this);
 }
 
 // A live transcript only grows, so after the first read only what was appended is read: from
@@ -629,7 +616,7 @@ void TVLSession::pathDidUpdate(const QString &changedPath)
     }
     if (changedPath == path()) {
         updateMessages();
-        HVXNotificationCenter::defaultCenter().post(didUpdateNotification, this);
+        Q_EMIT TVLChangeHub::shared().sessionDidUpdate(this);
         return;
     }
     // Sub-agent files, and the folders above them coming and going; an older assistant's beside it.
@@ -896,7 +883,7 @@ void TVLSession::setDisplayTitle(const QString &title)
 
 void TVLSession::updateDisplayTitle()
 {
-    const qint64 mode = HVXDefaults::standard().integerForKey(kDisplayModeKey);
+    const qint64 mode = TVLSettings::sessionDisplayMode();
     QString title;
     switch (mode) {
     case 1: title = formatDate(m_firstTimestamp); break;
@@ -918,7 +905,7 @@ void TVLSession::updateDisplayTitle()
 
 QString TVLSession::formatDate(const QDateTime &date) const
 {
-    return formatDateRelative(date, HVXDefaults::standard().boolForKey(kRelativeTimeKey));
+    return formatDateRelative(date, TVLSettings::usesRelativeTime());
 }
 
 QString TVLSession::formatDateRelative(const QDateTime &date, bool relative) const
@@ -990,15 +977,15 @@ void TVLSession::addToContextMenu(HVXMenu &menu)
     }
 
     menu.addSeparator();
-    const qint64 currentMode = HVXDefaults::standard().integerForKey(kDisplayModeKey);
+    const qint64 currentMode = TVLSettings::sessionDisplayMode();
     for (const DisplayMode &mode : kDisplayModes) {
         const int value = mode.mode;
         menu.addItemWithTitle(QString::fromUtf8(mode.menuTitle),
-                              [value] { HVXDefaults::standard().setInteger(kDisplayModeKey, value); },
+                              [value] { TVLSettings::setSessionDisplayMode(value); },
                               currentMode == value);
     }
     menu.addSeparator();
-    const bool relative = HVXDefaults::standard().boolForKey(kRelativeTimeKey);
+    const bool relative = TVLSettings::usesRelativeTime();
     menu.addItemWithTitle(QStringLiteral("Use Relative Time"),
-                          [relative] { HVXDefaults::standard().setBool(kRelativeTimeKey, !relative); }, relative);
+                          [relative] { TVLSettings::setUsesRelativeTime(!relative); }, relative);
 }

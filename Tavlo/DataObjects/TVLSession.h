@@ -98,8 +98,6 @@ struct TVLSessionRead
 class TVLSession : public TVLObject
 {
 public:
-    static inline const QString didUpdateNotification = QStringLiteral("TVLSessionDidUpdate");
-
     // A session for a .jsonl file (read at once), or nullptr for anything else.
     static std::shared_ptr<TVLSession> initWithPath(const QString &path);
     // The same, but a file at or over the project's background threshold is read on a worker

@@ -31,8 +31,6 @@ public:
     void loadMeta();
     // The key a workflow run started this agent under, named when the meta file names nothing.
     void setWorkflowKey(const QString &key);
-    const QString &metaName() const { return m_metaName; }
-    const QString &metaDescription() const { return m_metaDescription; }
     bool computeHasNonTrivialUsage();
     // The usage credited to the parent's compact summary line: that of its last assistant line
     // with usage, unless the session counts that call elsewhere.

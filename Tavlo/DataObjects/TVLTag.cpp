@@ -1,8 +1,8 @@
 #include "TVLTag.h"
 
-#include "Halvex/Foundation/HVXDefaults.h"
+#include "TVLSettings.h"
 #include "Halvex/Foundation/HVXLog.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "TVLChangeHub.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,9 +12,6 @@
 #include <vector>
 
 namespace {
-const QString tagsKey = QStringLiteral("TVLTags");
-const QString tagsDidChange = QStringLiteral("TVLTagsDidChangeNotification");
-
 struct Palette
 {
     QList<TVLTag *> tags;
@@ -82,25 +79,25 @@ void TVLTag::setName(const QString &name)
 {
     m_name = name;
     saveTags();
-    HVXNotificationCenter::defaultCenter().post(tagsDidChange);
+    Q_EMIT TVLChangeHub::shared().tagsDidChange();
 }
 
 void TVLTag::setColor(const HVXColor &color)
 {
     m_color = storableColor(color);
     saveTags();
-    HVXNotificationCenter::defaultCenter().post(tagsDidChange);
+    Q_EMIT TVLChangeHub::shared().tagsDidChange();
 }
 
 void TVLTag::registerDefaults()
 {
-    HVXDefaults::standard().registerDefaults({{tagsKey, encodeTags(builtInPalette())}});
+    TVLSettings::registerTagsDefault(encodeTags(builtInPalette()));
 }
 
 void TVLTag::loadTags()
 {
     palette().loaded = true;
-    const QString text = HVXDefaults::standard().stringForKey(tagsKey);
+    const QString text = TVLSettings::encodedTags();
     if (auto tags = decodeTags(text)) {
         palette().tags = *tags;
         return;
@@ -114,7 +111,7 @@ void TVLTag::loadTags()
 void TVLTag::saveTags()
 {
     ensureLoaded();
-    HVXDefaults::standard().setValue(tagsKey, encodeTags(palette().tags));
+    TVLSettings::setEncodedTags(encodeTags(palette().tags));
 }
 
 const QList<TVLTag *> &TVLTag::allTags()

@@ -1,6 +1,6 @@
 #include "TVLToolSteps.h"
 
-#include "Halvex/Foundation/HVXDefaults.h"
+#include "TVLSettings.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "TVLJsonAccess.h"
 
@@ -173,19 +173,14 @@ bool isBase64(std::string_view data)
 
 void TVLToolSteps::registerDefaults()
 {
-    static const bool registered = [] {
-        HVXDefaults::standard().registerDefaults({{settingKey, false}});
-        return true;
-    }();
-    Q_UNUSED(registered);
+    TVLSettings::registerDefaults();
 }
 
 bool TVLToolSteps::shown()
 {
     if (g_shownOverride)
         return *g_shownOverride;
-    registerDefaults();
-    return HVXDefaults::standard().boolForKey(settingKey);
+    return TVLSettings::showsToolSteps();
 }
 
 void TVLToolSteps::setShownOverride(std::optional<bool> shown) { g_shownOverride = shown; }

@@ -5,12 +5,14 @@
 // sources as data: URLs. Image data is copied as it stands, never decoded, and sized by the style
 // sheet; everything else is cut to a readable length with the full length stated.
 
+#include "TVLSettings.h"
+
 #include <QString>
 #include <optional>
 #include <simdjson.h>
 
 namespace TVLToolSteps {
-inline const QString settingKey = QStringLiteral("TVLShowToolSteps");
+inline const QString &settingKey = TVLSettings::showToolStepsKey;
 
 void registerDefaults();
 // The setting, unless a command line run decided otherwise.

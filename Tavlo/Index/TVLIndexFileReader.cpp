@@ -204,7 +204,7 @@ TVLIndexFileContent TVLIndexFileReader::read(const QString &path, TVLIndexFileCo
         content.tail = buffer->mid(linesEnd - tailLength, tailLength);
     } else {
         // Fewer new bytes than the tail is long: the rest of it comes from before.
-        content.tail = (tail + buffer->left(linesEnd)).right(tailLength);
+        content.tail = QByteArray(tail + buffer->left(linesEnd)).right(tailLength);
     }
     return content;
 }

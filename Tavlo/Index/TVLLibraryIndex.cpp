@@ -1,6 +1,7 @@
 #include "TVLLibraryIndex.h"
 
 #include "Halvex/Foundation/HVXLog.h"
+#include "Halvex/Foundation/HVXParallel.h"
 #include "TVLIndexFileReader.h"
 #include "TVLSearchQuery.h"
 #include "TVLSearchSnippet.h"
@@ -462,7 +463,7 @@ void TVLLibraryIndex::makePrivate()
     const int created = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0)
         ::close(created);
-    for (const QString suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
         removeOthersAccess(m_path + suffix);
 }
 
@@ -566,7 +567,7 @@ void TVLLibraryIndex::moveAsideAndRecreate(const QString &reason)
     // Moved, never deleted: another connection may have the file and its log open, and goes on
     // in them where they now are until it sees the new file.
     QFile::rename(m_path, aside);
-    for (const QString suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
+    for (const QString &suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")})
         if (QFileInfo::exists(m_path + suffix))
             QFile::rename(m_path + suffix, aside + suffix);
     if (!open()) {
@@ -580,7 +581,7 @@ qint64 TVLLibraryIndex::countRows(const char *table)
 {
     if (!m_db)
         return -1;
-    Statement count(m_db, (QByteArray("SELECT count(*) FROM ") + table).constData());
+    Statement count(m_db, QByteArray(QByteArray("SELECT count(*) FROM ") + table).constData());
     if (!count.ok() || count.step() != SQLITE_ROW)
         return -1;
     return sqlite3_column_int64(count.get(), 0);
@@ -792,10 +793,8 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
             changed.notify_all();
         }
     };
-    std::vector<std::thread> readers;
     const int threads = work.size() > 1 ? qBound(1, int(std::thread::hardware_concurrency()), 4) : (work.empty() ? 0 : 1);
-    for (int i = 0; i < threads; ++i)
-        readers.emplace_back(reader);
+    HVXHelperThreads readers(threads, reader);
 
     qint64 bytesInTransaction = 0;
     for (size_t index = 0; index < work.size() && !failed; ++index) {
@@ -891,8 +890,7 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
         stop = true;
     }
     changed.notify_all();
-    for (std::thread &thread : readers)
-        thread.join();
+    readers.join();
 
     if (!failed)
         remakeSums();

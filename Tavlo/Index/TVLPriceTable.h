@@ -32,7 +32,6 @@ public:
 
     const QString &date() const { return m_date; }
     const QString &source() const { return m_source; }
-    int modelCount() const { return int(m_prices.size()); }
 
     // The price of a model id as transcripts name it ("claude-sonnet-4-5-20250929"): the entry
     // named by the whole id, or by the id without its date suffix ("-20250929") or context

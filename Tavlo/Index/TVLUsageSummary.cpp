@@ -117,7 +117,9 @@ TVLUsageSummary::Summary TVLUsageSummary::summarize(const TVLLibraryIndex::Usage
             price = prices.priceForModel(record.model);
             lastModel = &record.model;
         }
-        const std::optional<double> cost = price ? std::optional<double>(TVLPriceTable::cost(*price, record.usage)) : std::nullopt;
+        std::optional<double> cost;
+        if (price)
+            cost = TVLPriceTable::cost(*price, record.usage);
         QString key;
         switch (grouping) {
         case Grouping::Day:

@@ -82,7 +82,7 @@ QJsonObject TVLChangesPanel::pageData(TVLSession &session)
     }
     QJsonObject data{{QStringLiteral("totals"), totalsText(changes)}, {QStringLiteral("files"), files}};
     if (!unchanged.isEmpty())
-        data.insert(QStringLiteral("note"), QStringLiteral("Only failed calls named: ") + unchanged.join(QStringLiteral(", ")));
+        data.insert(QStringLiteral("note"), QString(QStringLiteral("Only failed calls named: ") + unchanged.join(QStringLiteral(", "))));
     return data;
 }
 

@@ -5,6 +5,7 @@
 // whether it has seen the current string.
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class TVLFindString final : public QObject
@@ -18,11 +19,16 @@ public:
     // Replaces the string; the change count goes up even when the text is the same, as a new
     // write to a pasteboard would.
     void setText(const QString &text);
+    // Tells every window, once the event loop is idle, that `writer` set the string
+    // ("TVLFindStringDidChange"); any number of calls by one writer before then tell it once.
+    void announceWhenIdle(const QObject *writer);
 
 Q_SIGNALS:
     void changed();
+    void didChange(const QObject *writer);
 
 private:
+    QSet<const QObject *> m_pendingAnnouncements;
     QString m_text;
     qint64 m_changeCount = 0;
 };

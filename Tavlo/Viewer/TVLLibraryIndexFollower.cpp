@@ -1,6 +1,5 @@
 #include "TVLLibraryIndexFollower.h"
 
-#include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "TVLLibraryIndexJobs.h"
 #include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "Tavlo/DataObjects/TVLProject.h"
@@ -24,12 +23,10 @@ TVLLibraryIndexFollower::TVLLibraryIndexFollower() : m_gather(new QTimer(this))
     m_gather->setSingleShot(true);
     m_gather->setInterval(kGatherMilliseconds);
     connect(m_gather, &QTimer::timeout, this, &TVLLibraryIndexFollower::startUpdate);
-    HVXNotificationCenter::defaultCenter().addObserver(this, TVLSession::didUpdateNotification, nullptr,
-                                                       [this](const HVXNotification &notification) {
-                                                           const auto *session = static_cast<const TVLSession *>(notification.object);
-                                                           if (session)
-                                                               schedule(session->path());
-                                                       });
+    connect(&TVLChangeHub::shared(), &TVLChangeHub::sessionDidUpdate, this, [this](const TVLSession *session) {
+        if (session)
+            schedule(session->path());
+    });
     connect(&TVLChangeHub::shared(), &TVLChangeHub::changed, this, [this](TVLObject *node, TVLProperty property) {
         // Sessions coming and going in a loaded project; sub-agents of a session.
         if (property == TVLProperty::Children) {

@@ -10,7 +10,6 @@
 
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "Tavlo/DataObjects/TVLAnnotation.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
@@ -92,24 +91,19 @@ TVLPageController::TVLPageController(QWidget *parent)
 
 TVLPageController::~TVLPageController()
 {
-    HVXNotificationCenter::defaultCenter().removeObserver(this);
+    disconnect(&TVLChangeHub::shared(), nullptr, this, nullptr);
     if (!m_publishedUrl.isEmpty())
         TVLPageProfile::schemeHandler()->withdrawDocument(m_publishedUrl);
 }
 
 void TVLPageController::observeNotifications()
 {
-    HVXNotificationCenter &center = HVXNotificationCenter::defaultCenter();
-    center.addObserver(this, TVLSession::didUpdateNotification, nullptr, [this](const HVXNotification &notification) {
-        sessionDidUpdate(static_cast<TVLSession *>(const_cast<void *>(notification.object)));
-    });
-    center.addObserver(this, QStringLiteral("TVLProjectMetadataDidChangeNotification"), nullptr,
-                       [this](const HVXNotification &notification) {
-                           metadataDidChange(static_cast<const TVLProjectMetadata *>(notification.object));
-                       });
+    const TVLChangeHub *hub = &TVLChangeHub::shared();
+    connect(hub, &TVLChangeHub::sessionDidUpdate, this, [this](TVLSession *session) { sessionDidUpdate(session); });
+    connect(hub, &TVLChangeHub::projectMetadataDidChange, this,
+            [this](const TVLProjectMetadata *store) { metadataDidChange(store); });
     // Badges carry the tags' names and colours.
-    center.addObserver(this, QStringLiteral("TVLTagsDidChangeNotification"), nullptr,
-                       [this](const HVXNotification &) { updateAllTagBadges(); });
+    connect(hub, &TVLChangeHub::tagsDidChange, this, [this] { updateAllTagBadges(); });
 }
 
 // ---- Loading

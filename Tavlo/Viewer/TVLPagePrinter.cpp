@@ -66,7 +66,7 @@ bool TVLPagePrinter::printBody(const QString &bodyHtml)
                          && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
                          && file.write(printDocumentWithBody(bodyHtml).toUtf8()) >= 0 && file.commit();
     if (!written) {
-        HVXLogError(QStringLiteral("Beep: Cannot write the print file %1: %2").arg(path, file.errorString()));
+        HVXLogErrorAndBeep(QStringLiteral("Cannot write the print file %1: %2").arg(path, file.errorString()));
         return false;
     }
     TVLDesktop::current().openUrl(QUrl::fromLocalFile(path));

@@ -11,8 +11,6 @@ bool TVLPageRequestBlocker::isAllowed(const QUrl &url)
 
 void TVLPageRequestBlocker::interceptRequest(QWebEngineUrlRequestInfo &info)
 {
-    if (!isAllowed(info.requestUrl())) {
+    if (!isAllowed(info.requestUrl()))
         info.block(true);
-        ++m_blocked;
-    }
 }

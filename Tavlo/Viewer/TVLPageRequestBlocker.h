@@ -13,8 +13,4 @@ public:
 
     static bool isAllowed(const QUrl &url);
     void interceptRequest(QWebEngineUrlRequestInfo &info) override;
-    int blockedCount() const { return m_blocked; }
-
-private:
-    int m_blocked = 0;
 };

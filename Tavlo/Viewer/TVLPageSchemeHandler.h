@@ -23,7 +23,6 @@ public:
     // Makes the document loadable and answers its URL; the query is passed on to the page.
     QUrl publishDocument(const QByteArray &utf8, const QString &query = {});
     void withdrawDocument(const QUrl &url);
-    int publishedDocumentCount() const { return int(m_documents.size()); }
 
     void requestStarted(QWebEngineUrlRequestJob *job) override;
 

@@ -31,8 +31,6 @@ public:
     QLineEdit *queryField() const { return m_query; }
     QListWidget *resultList() const { return m_results; }
     QLabel *statusLine() const { return m_status; }
-    QLabel *progressLine() const { return m_progress; }
-    QPushButton *cancelButton() const { return m_cancel; }
 
 Q_SIGNALS:
     // The results of `query` are in the list.

@@ -2,7 +2,7 @@
 
 #include "Halvex/AppKit/HVXColorNames.h"
 #include "Halvex/Foundation/HVXLog.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "Tavlo/DataObjects/TVLAnnotation.h"
 #include "Tavlo/DataObjects/TVLTag.h"
 
@@ -40,11 +40,10 @@ TVLSettingsViewController::TVLSettingsViewController(QWidget *parent)
 {
     setObjectName(QStringLiteral("TVLSettingsViewController"));
     buildViews();
-    HVXNotificationCenter::defaultCenter().addObserver(this, QStringLiteral("TVLTagsDidChangeNotification"), nullptr,
-                                                       [this](const HVXNotification &) { tagsDidChange(); });
+    connect(&TVLChangeHub::shared(), &TVLChangeHub::tagsDidChange, this, &TVLSettingsViewController::tagsDidChange);
 }
 
-TVLSettingsViewController::~TVLSettingsViewController() { HVXNotificationCenter::defaultCenter().removeObserver(this); }
+TVLSettingsViewController::~TVLSettingsViewController() { disconnect(&TVLChangeHub::shared(), nullptr, this, nullptr); }
 
 const QList<TVLTag *> &TVLSettingsViewController::tags() { return TVLTag::allTags(); }
 

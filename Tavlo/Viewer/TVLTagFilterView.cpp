@@ -3,7 +3,7 @@
 #include "TVLSettingsViewController.h"
 
 #include "Halvex/AppKit/HVXColorNames.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "Tavlo/DataObjects/TVLAnnotation.h"
 #include "Tavlo/DataObjects/TVLTag.h"
 
@@ -26,11 +26,10 @@ TVLTagFilterView::TVLTagFilterView(QWidget *parent)
     setObjectName(QStringLiteral("TVLTagFilterView"));
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setToolTip(tr("Click a tag to mark or filter by it; Ctrl+click selects all tags or none"));
-    HVXNotificationCenter::defaultCenter().addObserver(this, QStringLiteral("TVLTagsDidChangeNotification"), nullptr,
-                                                       [this](const HVXNotification &) { tagsDidChange(); });
+    connect(&TVLChangeHub::shared(), &TVLChangeHub::tagsDidChange, this, &TVLTagFilterView::tagsDidChange);
 }
 
-TVLTagFilterView::~TVLTagFilterView() { HVXNotificationCenter::defaultCenter().removeObserver(this); }
+TVLTagFilterView::~TVLTagFilterView() { disconnect(&TVLChangeHub::shared(), nullptr, this, nullptr); }
 
 void TVLTagFilterView::setFilterTags(quint64 mask)
 {

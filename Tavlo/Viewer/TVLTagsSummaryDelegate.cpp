@@ -2,7 +2,8 @@
 
 #include "TVLTagsSummaryView.h"
 
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
+#include "Tavlo/DataObjects/TVLProjectMetadata.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -14,16 +15,16 @@ TVLTagsSummaryDelegate::TVLTagsSummaryDelegate(int tagSummaryRole, QAbstractItem
     , m_tagSummaryRole(tagSummaryRole)
 {
     QPointer<QAbstractItemView> outline(view);
-    const auto repaint = [outline](const HVXNotification &) {
+    const auto repaint = [outline] {
         if (outline)
             outline->viewport()->update();
     };
-    HVXNotificationCenter &center = HVXNotificationCenter::defaultCenter();
-    center.addObserver(this, QStringLiteral("TVLTagsDidChangeNotification"), nullptr, repaint);
-    center.addObserver(this, QStringLiteral("TVLProjectMetadataDidChangeNotification"), nullptr, repaint);
+    const TVLChangeHub *hub = &TVLChangeHub::shared();
+    connect(hub, &TVLChangeHub::tagsDidChange, this, repaint);
+    connect(hub, &TVLChangeHub::projectMetadataDidChange, this, repaint);
 }
 
-TVLTagsSummaryDelegate::~TVLTagsSummaryDelegate() { HVXNotificationCenter::defaultCenter().removeObserver(this); }
+TVLTagsSummaryDelegate::~TVLTagsSummaryDelegate() { disconnect(&TVLChangeHub::shared(), nullptr, this, nullptr); }
 
 QRect TVLTagsSummaryDelegate::badgeRectInCell(const QRect &cell)
 {

@@ -21,7 +21,6 @@ public:
     explicit TVLTagsSummaryView(quint16 tagSummary = 0) : m_tagSummary(tagSummary) {}
 
     quint16 tagSummary() const { return m_tagSummary; }
-    void setTagSummary(quint16 tagSummary) { m_tagSummary = tagSummary; }
 
     // The tool tip text; empty for none.
     QString toolTip() const;

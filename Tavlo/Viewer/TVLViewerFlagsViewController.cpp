@@ -1,5 +1,6 @@
 #include "TVLViewerFlagsViewController.h"
 
+#include "Tavlo/DataObjects/TVLSettings.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/DataObjects/TVLToolSteps.h"
@@ -14,8 +15,8 @@
 #include <algorithm>
 
 namespace {
-const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
-const QString kRelativeTimeKey = QStringLiteral("TVLSessionUseRelativeTime");
+const QString &kDisplayModeKey = TVLSettings::sessionDisplayModeKey;
+const QString &kRelativeTimeKey = TVLSettings::relativeTimeKey;
 } // namespace
 
 TVLViewerFlagsViewController::TVLViewerFlagsViewController(QWidget *parent)

@@ -6,7 +6,7 @@
 
 #include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXLog.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
@@ -78,10 +78,9 @@ TVLViewerSearch::TVLViewerSearch(const TVLViewerSearchContext &context, TVLPageC
             runSearch(false);
     });
 
-    HVXNotificationCenter &center = HVXNotificationCenter::defaultCenter();
-    center.addObserver(this, TVLSession::didUpdateNotification, nullptr, [this](const HVXNotification &) { treeDidChange(); });
-    center.addObserver(this, findStringDidChangeNotification, nullptr, [this](const HVXNotification &notification) {
-        if (m_showSearchControls && notification.object != this)
+    connect(&TVLChangeHub::shared(), &TVLChangeHub::sessionDidUpdate, this, &TVLViewerSearch::treeDidChange);
+    connect(&TVLFindString::shared(), &TVLFindString::didChange, this, [this](const QObject *writer) {
+        if (m_showSearchControls && writer != this)
             syncFromFindPasteboard();
     });
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
@@ -92,7 +91,11 @@ TVLViewerSearch::TVLViewerSearch(const TVLViewerSearchContext &context, TVLPageC
     m_lastFindPboardChangeCount = TVLFindString::shared().changeCount();
 }
 
-TVLViewerSearch::~TVLViewerSearch() { HVXNotificationCenter::defaultCenter().removeObserver(this); }
+TVLViewerSearch::~TVLViewerSearch()
+{
+    disconnect(&TVLChangeHub::shared(), nullptr, this, nullptr);
+    disconnect(&TVLFindString::shared(), nullptr, this, nullptr);
+}
 
 void TVLViewerSearch::installActions(QWidget *widget, QWidget *escapeWidget)
 {
@@ -293,7 +296,7 @@ void TVLViewerSearch::setFindStringFromSelection()
         }
         TVLFindString::shared().setText(text);
         self->m_lastFindPboardChangeCount = TVLFindString::shared().changeCount();
-        HVXNotificationCenter::defaultCenter().postWhenIdle(findStringDidChangeNotification, self.data());
+        TVLFindString::shared().announceWhenIdle(self.data());
     });
 }
 

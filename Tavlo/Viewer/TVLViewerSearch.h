@@ -53,7 +53,6 @@ public:
     };
     // The longest text "use selection for find" takes, of the selection's first line.
     static constexpr qsizetype kSelectionSearchLength = 1000;
-    static inline const QString findStringDidChangeNotification = QStringLiteral("TVLFindStringDidChange");
 
     TVLViewerSearch(const TVLViewerSearchContext &context, TVLPageController *page, QObject *parent);
     ~TVLViewerSearch() override;

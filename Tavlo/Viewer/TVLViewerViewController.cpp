@@ -1,5 +1,6 @@
 #include "TVLViewerViewController.h"
 
+#include "Tavlo/DataObjects/TVLSettings.h"
 #include "TVLLibraryIndexFollower.h"
 #include "TVLLibrarySummaryPage.h"
 #include "TVLLoadingNote.h"
@@ -24,7 +25,6 @@
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXMenu.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLRoots.h"
@@ -44,8 +44,8 @@
 #include <QWebEngineView>
 
 namespace {
-const QString kDisplayModeKey = QStringLiteral("TVLSessionDisplayMode");
-const QString kRelativeTimeKey = QStringLiteral("TVLSessionUseRelativeTime");
+const QString &kDisplayModeKey = TVLSettings::sessionDisplayModeKey;
+const QString &kRelativeTimeKey = TVLSettings::relativeTimeKey;
 const QString kScrollToBottomKey = QStringLiteral("TVLSessionsScrollToBottom");
 constexpr int kRelativeTimeRefreshMilliseconds = 60 * 1000;
 } // namespace
@@ -76,7 +76,7 @@ TVLViewerViewController::~TVLViewerViewController()
         m_relativeTimeRefreshTimer->stop();
     if (m_contentObject)
         m_contentObject->stopMonitoring();
-    HVXNotificationCenter::defaultCenter().removeObserver(this);
+    disconnect(&TVLChangeHub::shared(), nullptr, this, nullptr);
 }
 
 void TVLViewerViewController::buildViews()
@@ -326,8 +326,7 @@ void TVLViewerViewController::installObservers()
     });
     // The page is the model's HTML, so showing tool steps or not takes a new page.
     defaults.observe(TVLToolSteps::settingKey, this, [this] { m_page->reloadFilteredContent(); });
-    HVXNotificationCenter::defaultCenter().addObserver(this, dataDebugModeDidChangeNotification, nullptr,
-                                                       [this](const HVXNotification &) { m_model->refreshAllRows(); });
+    connect(&TVLChangeHub::shared(), &TVLChangeHub::dataDebugModeDidChange, this, [this] { m_model->refreshAllRows(); });
 }
 
 // MARK: - Selection
@@ -538,7 +537,7 @@ void TVLViewerViewController::outlineViewDoubleClicked(const QModelIndex &index)
     if (!object)
         return;
     if (object->path().isEmpty()) {
-        HVXLogWarning(QStringLiteral("Beep: No path avilable from %1").arg(object->description()));
+        HVXLogWarningAndBeep(QStringLiteral("No path avilable from %1").arg(object->description()));
         return;
     }
     HVXWindows::presentViewControllerOfClass(QString::fromLatin1(className), {{QStringLiteral("path"), object->path()}});

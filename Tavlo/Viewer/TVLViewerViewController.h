@@ -38,8 +38,6 @@ class TVLViewerViewController final : public HVXViewController, public TVLViewer
     Q_PROPERTY(QString exchangeUuid READ exchangeUuid WRITE setExchangeUuid)
 public:
     static inline const char *className = "TVLViewerViewController";
-    // Posted by the application when its data debug mode changes.
-    static inline const QString dataDebugModeDidChangeNotification = QStringLiteral("TVLDataDebugModeDidChange");
     static void registerClass();
 
     explicit TVLViewerViewController(QWidget *parent = nullptr);

@@ -10,6 +10,9 @@
 
 namespace {
 
+// Everything the page writes to its console: QT_LOGGING_RULES="tavlo.viewer.page.debug=true" shows it.
+Q_LOGGING_CATEGORY(pageConsoleLog, "tavlo.viewer.page", QtInfoMsg)
+
 bool confirmWithDialog(QWebEnginePage *page, const QUrl &url)
 {
     QWidget *parent = QWebEngineView::forPage(page);
@@ -77,6 +80,8 @@ void TVLWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, c
     // engine reports its own resize bookkeeping for sections that are sized lazily as an error;
     // nothing of ours caused it and nothing is lost.
     const bool engineNoise = message.startsWith(QLatin1String("ResizeObserver loop limit exceeded"));
-    if ((level == ErrorMessageLevel && !engineNoise) || qEnvironmentVariableIsSet("TAVLO_PAGE_CONSOLE"))
+    if (level == ErrorMessageLevel && !engineNoise)
         HVXLogWarning(QStringLiteral("Page script error at %1:%2: %3").arg(source, QString::number(line), hvxLogValue(message)));
+    else
+        HVXLogDebugIn(pageConsoleLog(), QStringLiteral("Page console at %1:%2: %3").arg(source, QString::number(line), hvxLogValue(message)));
 }

@@ -264,7 +264,7 @@ private Q_SLOTS:
         for (const auto &test : wrong) {
             const Result result = run(test.arguments);
             QCOMPARE(result.exitCode, 2);
-            QVERIFY2(result.err.contains(test.message), qPrintable(result.err));
+            QVERIFY2(result.err.contains(QLatin1StringView(test.message)), qPrintable(result.err));
         }
     }
 
@@ -374,7 +374,7 @@ private Q_SLOTS:
         QCOMPARE(tree.exitCode, 0);
         for (const char *note : {"pipe.jsonl (not read: it is a FIFO)", "zero.jsonl (not read: it is a character device)",
                                  "sparse.jsonl (not read: it is 1.0 TB, more than the"})
-            QVERIFY2(tree.out.contains(note), note);
+            QVERIFY2(tree.out.contains(QLatin1StringView(note)), note);
         QVERIFY(tree.out.contains("tokens 9223372036854775807/3/0/0"));
 
         const Result usage = run({"usage", root, "--by", "day"});

@@ -102,7 +102,7 @@ private Q_SLOTS:
             {"/tmp/greet-scratch.txt", 1, 1, 1, 0, true},
         };
         for (const Expected &row : table) {
-            const auto &changed = file(changes, row.path);
+            const auto &changed = file(changes, QString::fromUtf8(row.path));
             QVERIFY2(changed.edits.size() == row.edits, row.path);
             QVERIFY2(changed.appliedEdits == row.applied, row.path);
             QVERIFY2(changed.added == row.added && changed.removed == row.removed, row.path);
@@ -228,7 +228,7 @@ private Q_SLOTS:
         QFETCH(QList<QJsonObject>, lines);
         QFETCH(QStringList, diff);
         QFETCH(int, edits);
-        const QString path = write(m_dir.filePath(QStringLiteral("input/%1.jsonl").arg(QTest::currentDataTag())), lines);
+        const QString path = write(m_dir.filePath(QStringLiteral("input/%1.jsonl").arg(QLatin1StringView(QTest::currentDataTag()))), lines);
         const auto session = TVLSession::initWithPath(path);
         const auto changes = TVLSessionChanges::ofSession(*session);
         QCOMPARE(changes.appliedEdits(), edits);

@@ -317,7 +317,7 @@ private Q_SLOTS:
         const QString code = html.section("<pre>", 1).section("</pre>", 0, 0);
         QVERIFY2(code.contains(inside), qPrintable(html));
         for (const char *tag : {"<b>", "<i>", "<em>", "<h1>"})
-            QVERIFY2(!html.contains(tag), qPrintable(html));
+            QVERIFY2(!html.contains(QLatin1StringView(tag)), qPrintable(html));
     }
 
     void markupFromTheTranscriptIsEscapedInAttributes()
@@ -411,11 +411,11 @@ private Q_SLOTS:
     {
         const auto message = messageFor(assistant("a", "x"));
         const QString font = QStringLiteral("[F:monospacedSystemFontOfSize:weight:|13.0|0.000000]%1[F:systemFontOfSize:weight:|13.0|0.000000]%2");
-        QCOMPARE(message->displayTitle(), font.arg("  ", "assistant" + kDash + "text"));
+        QCOMPARE(message->displayTitle(), font.arg(QStringLiteral("  "), QString("assistant" + kDash + "text")));
         message->markInDuplicateGroup();
-        QCOMPARE(message->displayTitle(), font.arg("\u2514 ", "assistant" + kDash + "text"));
+        QCOMPARE(message->displayTitle(), font.arg(QStringLiteral("\u2514 "), QString("assistant" + kDash + "text")));
         message->markUsageDuplicate();
-        QCOMPARE(message->displayTitle(), font.arg("\u2502 ", "assistant" + kDash + "text"));
+        QCOMPARE(message->displayTitle(), font.arg(QStringLiteral("\u2502 "), QString("assistant" + kDash + "text")));
     }
 };
 

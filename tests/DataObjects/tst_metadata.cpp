@@ -1,7 +1,7 @@
 // The project metadata store and the tag palette, on real files and a real settings file.
 
 #include "Halvex/Foundation/HVXDefaults.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "LogCapture.h"
 #include "Tavlo/DataObjects/TVLAnnotation.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
@@ -41,9 +41,8 @@ struct ChangeCounter
     int count = 0;
     explicit ChangeCounter(TVLProjectMetadata *store)
     {
-        HVXNotificationCenter::defaultCenter().addObserver(
-            &context, QStringLiteral("TVLProjectMetadataDidChangeNotification"), store,
-            [this](const HVXNotification &) { ++count; });
+        QObject::connect(&TVLChangeHub::shared(), &TVLChangeHub::projectMetadataDidChange, &context,
+                         [this, store](const TVLProjectMetadata *changed) { count += changed == store; });
     }
 };
 
@@ -445,8 +444,7 @@ private Q_SLOTS:
     {
         QObject context;
         int changes = 0;
-        HVXNotificationCenter::defaultCenter().addObserver(&context, QStringLiteral("TVLTagsDidChangeNotification"),
-                                                          nullptr, [&](const HVXNotification &) { ++changes; });
+        QObject::connect(&TVLChangeHub::shared(), &TVLChangeHub::tagsDidChange, &context, [&] { ++changes; });
         TVLTag *tag = TVLTag::tagWithId(7);
         tag->setName(QStringLiteral("Röview, \"later\""));
         // Kept as the setting stores it: opaque, 8 bits per channel.

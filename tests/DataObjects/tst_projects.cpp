@@ -5,7 +5,7 @@
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXMenu.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "LogCapture.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProject.h"
@@ -270,8 +270,8 @@ private Q_SLOTS:
         // A known one reads its file again and says so.
         QObject context;
         QList<const void *> updated;
-        HVXNotificationCenter::defaultCenter().addObserver(&context, TVLSession::didUpdateNotification, nullptr,
-                                                          [&](const HVXNotification &n) { updated << n.object; });
+        QObject::connect(&TVLChangeHub::shared(), &TVLChangeHub::sessionDidUpdate, &context,
+                         [&](const TVLSession *session) { updated << session; });
         const auto two = project->sessionLookup().value(dir + "/two.jsonl");
         append(dir + "/two.jsonl", QStringList{line(prompt("two-p3", "third", "2025-03-06T00:00:00.000Z"))});
         project->pathDidUpdate(dir + "/two.jsonl");

@@ -182,7 +182,8 @@ private Q_SLOTS:
                      {"-b--c-app", ""},
                      {"--x", ""}};
         for (const auto &test : cases)
-            QCOMPARE(TVLProjectNames::parentProjectDirectory("/nowhere", test.name, listed), QString(test.parent));
+            QCOMPARE(TVLProjectNames::parentProjectDirectory(QStringLiteral("/nowhere"), QString::fromUtf8(test.name), listed),
+                     QString::fromUtf8(test.parent));
         QCOMPARE(TVLProjectNames::subprojectName("-a-app--wt-1--x", "-a-app"), QString("wt-1--x"));
         QCOMPARE(TVLProjectNames::distinctNames({"-x-a-app", "-y-a-app", "-y-b", "-z-app"}, {"app", "app", "b", "app"}),
                  QStringList({"app (x-a)", "app (y-a)", "b", "app (z)"}));

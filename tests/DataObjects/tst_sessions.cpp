@@ -1,6 +1,6 @@
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXMenu.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "LogCapture.h"
 #include "RecordingDesktop.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
@@ -264,8 +264,8 @@ private Q_SLOTS:
         const auto session = TVLSession::initWithPath(path);
         QObject observer;
         int posts = 0;
-        HVXNotificationCenter::defaultCenter().addObserver(&observer, TVLSession::didUpdateNotification, session.get(),
-                                                           [&](const HVXNotification &) { ++posts; });
+        QObject::connect(&TVLChangeHub::shared(), &TVLChangeHub::sessionDidUpdate, &observer,
+                         [&](const TVLSession *updated) { posts += updated == session.get(); });
         session->pathDidUpdate(path + "x");
         QCOMPARE(posts, 0);
         append(path, {line(prompt("p2", "two"))});
@@ -282,8 +282,8 @@ private Q_SLOTS:
         const auto session = TVLSession::initWithPath(path);
         QObject observer;
         int posts = 0;
-        HVXNotificationCenter::defaultCenter().addObserver(&observer, TVLSession::didUpdateNotification, session.get(),
-                                                           [&](const HVXNotification &) { ++posts; });
+        QObject::connect(&TVLChangeHub::shared(), &TVLChangeHub::sessionDidUpdate, &observer,
+                         [&](const TVLSession *updated) { posts += updated == session.get(); });
         // The folders of everything else beside it stay unwatched: opened from a home folder, a
         // session must not watch the whole tree.
         QVERIFY(QDir().mkpath(m_project + "/elsewhere/deep/er"));
@@ -583,7 +583,7 @@ private Q_SLOTS:
         // Lines of other types show nothing and count nothing; no exchange starts at them.
         QCOMPARE(session->exchanges().size(), size_t(3));
         for (const char *quiet : {"queue-operation", "total_tokens_reminder", "hook_success", "permission-mode"})
-            QVERIFY2(!page.contains(quiet), quiet);
+            QVERIFY2(!page.contains(QLatin1StringView(quiet)), quiet);
         // A line that is no web address is no link.
         const auto line = TVLMessage::initWithString(R"json({"type":"pr-link","prNumber":3,"prUrl":"javascript:alert(1)"})json");
         QCOMPARE(*line->rawMarkdown(), QStringLiteral("<p class=\"pr-link-line\">Pull request #3</p>"));

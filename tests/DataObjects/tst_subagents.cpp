@@ -156,7 +156,7 @@ private Q_SLOTS:
             const qint64 msecs = QDateTime::fromString(time, Qt::ISODateWithMs).toMSecsSinceEpoch();
             lines.append(QJsonObject{{"type", "system"},
                                      {"subtype", "compact_boundary"},
-                                     {"uuid", "b-" + time},
+                                     {"uuid", QString("b-" + time)},
                                      {"parentUuid", QJsonValue::Null},
                                      {"logicalParentUuid", "a1"},
                                      {"compactMetadata", QJsonObject{{"trigger", "auto"}, {"preTokens", 150000}}},

@@ -3,7 +3,7 @@
 
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXFileWatcher.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
+#include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
 #include "Tavlo/DataObjects/TVLProject.h"
 #include "Tavlo/DataObjects/TVLRoot.h"
@@ -36,11 +36,8 @@ struct UpdateRecorder
     QList<std::pair<const TVLSession *, size_t>> updates;
     UpdateRecorder()
     {
-        HVXNotificationCenter::defaultCenter().addObserver(
-            &context, TVLSession::didUpdateNotification, nullptr, [this](const HVXNotification &n) {
-                auto *session = static_cast<const TVLSession *>(n.object);
-                updates.append({session, session->exchanges().size()});
-            });
+        QObject::connect(&TVLChangeHub::shared(), &TVLChangeHub::sessionDidUpdate, &context,
+                         [this](const TVLSession *session) { updates.append({session, session->exchanges().size()}); });
     }
 };
 } // namespace

@@ -21,17 +21,42 @@ private Q_SLOTS:
         QCOMPARE(lines[2], QStringLiteral("tests/Foundation/tst_logging.cpp:%1: ASSERTION: broken").arg(line + 2));
     }
 
-    void beepMessagesSoundTheAlert()
+    void beepIsAskedForByTheCaller()
     {
         LogCapture capture;
         int heard = 0;
         hvxSetBeepHandler([&] { ++heard; });
         const int before = hvxBeepCount();
-        HVXLogWarning(QStringLiteral("Beep: Not a directory: /nope"));
-        HVXLogWarning(QStringLiteral("No beep here"));
+        HVXLogWarningAndBeep(QStringLiteral("Not a directory: /nope"));
+        // Text that merely reads like a request sounds nothing.
+        HVXLogWarning(QStringLiteral("Beep: quoted from a transcript"));
         hvxSetBeepHandler(nullptr);
         QCOMPARE(heard, 1);
         QCOMPARE(hvxBeepCount(), before + 1);
+        QVERIFY(capture.lines().value(0).endsWith(QStringLiteral(": WARNING: Beep: Not a directory: /nope")));
+    }
+
+    // Each library logs in its own category, which logging rules turn off or whose debug lines they
+    // turn on; the line reads the same either way.
+    void libraryCategoriesFollowTheLoggingRules()
+    {
+        QCOMPARE(QLatin1StringView(hvxLogCategory("Tavlo/Viewer/TVLWebPage.cpp").categoryName()),
+                 QLatin1StringView("tavlo.viewer"));
+        QCOMPARE(QLatin1StringView(hvxLogCategory("Tavlo/DataObjects/TVLSession.cpp").categoryName()),
+                 QLatin1StringView("tavlo.model"));
+        QCOMPARE(QLatin1StringView(hvxLogCategory(__FILE__).categoryName()), QLatin1StringView("tavlo"));
+
+        LogCapture capture;
+        HVXLogDebug(QStringLiteral("hidden"));
+        QLoggingCategory::setFilterRules(QStringLiteral("tavlo.debug=true\ntavlo.warning=false"));
+        const int line = __LINE__ + 1;
+        HVXLogDebug(QStringLiteral("shown"));
+        HVXLogWarning(QStringLiteral("silenced"));
+        HVXLogError(QStringLiteral("still there"));
+        QLoggingCategory::setFilterRules(QString());
+        QCOMPARE(capture.lines().size(), 2);
+        QCOMPARE(capture.lines()[0], QStringLiteral("tests/Foundation/tst_logging.cpp:%1: DEBUG: shown").arg(line));
+        QVERIFY(capture.lines()[1].endsWith(QStringLiteral(": ERROR: still there")));
     }
 
     void longValuesAreCutAtOneThousandCharacters()

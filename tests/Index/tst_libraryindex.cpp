@@ -286,7 +286,7 @@ private Q_SLOTS:
             {"(zebra OR callers) -", {"q1", "t1"}},
         };
         for (const auto &test : cases) {
-            QStringList found = uuidsFound(index, test.query, m_root);
+            QStringList found = uuidsFound(index, QString::fromUtf8(test.query), m_root);
             found.sort();
             QCOMPARE(found, test.uuids);
         }
@@ -460,7 +460,7 @@ private Q_SLOTS:
         } cases[] = {{"claude-sonnet-4-5-20250929", 3}, {"claude-opus-4-20250514", 15}, {"claude-opus-4-5", 5},
                      {"claude-haiku-4-5-20251001[1m]", 1}, {"claude-opus-4-9", -1}, {"<synthetic>", -1}};
         for (const auto &test : cases) {
-            const auto price = prices.priceForModel(test.model);
+            const auto price = prices.priceForModel(QString::fromUtf8(test.model));
             QCOMPARE(price ? price->input : -1.0, test.input);
         }
         // 1,000,000 cache-write tokens of which 400,000 for an hour, at $3.75 and $6.

@@ -52,7 +52,7 @@ QList<QJsonObject> longSessionWithAnEdit()
         diff.append(QStringLiteral(" kept line %1").arg(i));
     for (int e = 1; e <= 8; ++e) {
         lines << TB::prompt(QStringLiteral("E%1").arg(e), QStringLiteral("Question %1").arg(e))
-              << TB::assistant(QStringLiteral("A%1").arg(e), (paragraph + "\n\n").repeated(6));
+              << TB::assistant(QStringLiteral("A%1").arg(e), QString(paragraph + "\n\n").repeated(6));
         if (e == 5)
             lines << editCall("C5", "toolu_5", "/w/<b>bold</b>.html")
                   << TB::toolResult("R5", "toolu_5",

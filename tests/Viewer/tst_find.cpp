@@ -41,7 +41,7 @@ QString writeSession(const QString &path, const QString &tag, int exchanges, con
     QList<QJsonObject> lines;
     for (int i = 1; i <= exchanges; ++i)
         lines << prompt(QStringLiteral("%1-p%2").arg(tag).arg(i),
-                        QStringLiteral("question %1%2").arg(i).arg(needles.contains(i) ? " needle" : ""))
+                        QStringLiteral("question %1%2").arg(i).arg(QLatin1StringView(needles.contains(i) ? " needle" : "")))
               << assistant(QStringLiteral("%1-a%2").arg(tag).arg(i), QStringLiteral("answer %1").arg(i),
                            QStringLiteral("%1-m%2").arg(tag).arg(i), usage(10, 20));
     return write(path, lines);
@@ -96,6 +96,26 @@ class TestFind : public QObject
     ViewerTestKit m_kit;
 
 private Q_SLOTS:
+    // Other windows hear of a new find string once the event loop is idle, once per writer however
+    // often it wrote, and never from inside the write.
+    void findStringAnnouncementsCoalesceUntilIdle()
+    {
+        TVLFindString &shared = TVLFindString::shared();
+        QObject context, writer;
+        QList<const QObject *> heard;
+        connect(&shared, &TVLFindString::didChange, &context, [&](const QObject *by) { heard.append(by); });
+        for (int i = 0; i < 100; ++i)
+            shared.announceWhenIdle(nullptr);
+        shared.announceWhenIdle(&writer);
+        shared.announceWhenIdle(&writer);
+        QVERIFY(heard.isEmpty());
+        QTRY_COMPARE(heard.size(), 2);
+        QCoreApplication::processEvents();
+        QCOMPARE(heard, (QList<const QObject *>{nullptr, &writer}));
+        shared.announceWhenIdle(&writer);
+        QTRY_COMPARE(heard.size(), 3);
+    }
+
     void initTestCase()
     {
         HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 0);
@@ -115,7 +135,7 @@ private Q_SLOTS:
         TVLViewerSearch *search = viewer->search();
         QVERIFY(!search->findBar()->isVisible());
         for (const char *name : {"TVLFindAction", "TVLFindNextAction", "TVLFindPreviousAction", "TVLUseSelectionForFindAction"})
-            QVERIFY2(viewer->findChild<QAction *>(name), name);
+            QVERIFY2(viewer->findChild<QAction *>(QLatin1StringView(name)), name);
         viewer->findChild<QAction *>("TVLFindAction")->trigger();
         QVERIFY(search->showSearchControls() && search->findBar()->isVisible());
 

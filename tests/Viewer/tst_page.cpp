@@ -4,7 +4,6 @@
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
-#include "Halvex/Foundation/HVXNotificationCenter.h"
 #include "LogCapture.h"
 #include "Tavlo/DataObjects/TVLDesktop.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
@@ -188,9 +187,10 @@ private Q_SLOTS:
         QVERIFY(shared.prefix());
         QVERIFY(shared.suffix());
         QVERIFY(shared.prefix()->contains(QStringLiteral("Content-Security-Policy")));
-        for (const QString name : {"highlight.min.js", "highlight-light.css", "highlight-dark.css", "tavlo-page.js",
-                                   "tavlo-page.css"})
-            QVERIFY2(TVLPageTemplate::resource(name) && !TVLPageTemplate::resource(name)->isEmpty(), qPrintable(name));
+        for (const char *file : {"highlight.min.js", "highlight-light.css", "highlight-dark.css", "tavlo-page.js", "tavlo-page.css"}) {
+            const QString name = QString::fromLatin1(file);
+            QVERIFY2(TVLPageTemplate::resource(name) && !TVLPageTemplate::resource(name)->isEmpty(), file);
+        }
         QVERIFY(!TVLPageTemplate::resource(QStringLiteral("../htmlWrapper.html")));
 
         LogCapture capture;

@@ -16,7 +16,7 @@ QList<QJsonObject> linkLines();
 // The section ids the page must show, in order.
 QStringList sectionIds();
 // Text of the last answer, which markup left open earlier must not hide.
-inline const char *lastAnswer = "The last answer is still there";
-inline const char *visibleLink = "https://example.com/ok";
-inline const char *coveringLink = "https://example.com/hijack";
+inline constexpr char lastAnswer[] = "The last answer is still there";
+inline constexpr char visibleLink[] = "https://example.com/ok";
+inline constexpr char coveringLink[] = "https://example.com/hijack";
 } // namespace HostilePage

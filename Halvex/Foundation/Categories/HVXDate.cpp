@@ -45,7 +45,7 @@ QString formatField(const Field &field, const QDateTime &date, const QLocale &lo
     case 'K': return padded(time.hour() % 12, n);
     case 'm': return padded(time.minute(), n);
     case 's': return padded(time.second(), n);
-    case 'S': return (padded(time.msec(), 3) + QString(std::max(0, n - 3), QLatin1Char('0'))).left(n);
+    case 'S': return QString(padded(time.msec(), 3) + QString(std::max(0, n - 3), QLatin1Char('0'))).left(n);
     case 'Z': return n == 5 ? offsetText(date.offsetFromUtc(), true, true) : offsetText(date.offsetFromUtc(), false, false);
     case 'X': return offsetText(date.offsetFromUtc(), n >= 3, true);
     case 'x': return offsetText(date.offsetFromUtc(), n >= 3, false);

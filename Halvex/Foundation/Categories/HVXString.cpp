@@ -40,7 +40,9 @@ std::filesystem::path toNativePath(const QString &path)
 
 QString joinPath(const QString &directory, const QString &name)
 {
-    return directory.endsWith(QLatin1Char('/')) ? directory + name : directory + QLatin1Char('/') + name;
+    if (directory.endsWith(QLatin1Char('/')))
+        return directory + name;
+    return directory + QLatin1Char('/') + name;
 }
 
 // The direct entries of a directory, or nothing (after a log line) when it cannot be listed.
