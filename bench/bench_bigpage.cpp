@@ -32,6 +32,7 @@
 #include "bench/support/TVLBenchFigures.h"
 #include "bench/support/TVLBenchPageScript.h"
 #include "bench/support/TVLCorpusGenerator.h"
+#include "tests/support/PageProbe.h"
 #include "tests/support/WebEngineEnvironment.h"
 
 #include <QApplication>
@@ -120,8 +121,7 @@ void benchSessionWindow(TVLCorpusGenerator &generator, qint64 bytes)
     clock.start();
     const auto session = TVLSession::initWithPathInBackground(source);
     const double newestRead = double(clock.nsecsElapsed()) / 1e6;
-    page.setPendingScrollToBottom(true);
-    page.displayObject(session);
+    page.displayObject(session, TVLScrollTarget::bottom());
     waitUntil([&] { return loaded; }, 600000);
     const int sections = evaluate(page, QStringLiteral("void document.body.offsetHeight;"
                                                        "document.querySelectorAll('.exchange-wrapper').length"))
@@ -200,8 +200,7 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
     longestStall = std::max(longestStall, double(beat.nsecsElapsed()) / 1e6);
     const auto model = node->sessionLookup().value(session);
     const double modelRead = double(clock.nsecsElapsed()) / 1e6;
-    page.setPendingScrollToBottom(true);
-    page.displayObject(model);
+    page.displayObject(model, TVLScrollTarget::bottom());
     const double handedOver = double(clock.nsecsElapsed()) / 1e6;
     waitOrFail([&] { return loaded; }, 600000, QStringLiteral("the page's load"));
     // Answered once the page has its sections and has laid them out.
@@ -235,8 +234,7 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
                  .arg(model->exchanges().size()));
         waitOrFail([&] { return allParts; }, 600000, QStringLiteral("the first page's last part"));
         allParts = false;
-        page.setPendingScrollToBottom(true);
-        page.displayObject(model);
+        page.displayObject(model, TVLScrollTarget::bottom());
     }
     waitOrFail([&] { return allParts; }, 600000, QStringLiteral("the page's last part"));
     figure(QStringLiteral("page-all-parts-") + size, allPartsAt, QStringLiteral("ms"));
@@ -245,7 +243,7 @@ void benchSize(TVLCorpusGenerator &generator, qint64 bytes, int appends)
 
     waitUntil([] { return false; }, 1000);
     const double host = double(residentBytes());
-    const double renderer = double(residentBytes(page.webPage()->renderProcessPid()));
+    const double renderer = double(residentBytes(PageProbe::webPage(page)->renderProcessPid()));
     figure(QStringLiteral("resident-per-byte-") + size, host / double(sourceSize), QStringLiteral("bytes"), 2);
     figure(QStringLiteral("resident-with-renderer-per-byte-") + size, (host + renderer) / double(sourceSize),
            QStringLiteral("bytes"), 2);

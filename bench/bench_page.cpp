@@ -11,6 +11,7 @@
 #include "Halvex/cmark/HVXMarkDown.h"
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "Tavlo/Viewer/TVLWebPage.h"
+#include "tests/support/PageProbe.h"
 #include "bench/support/TVLBenchFigures.h"
 #include "bench/support/TVLBenchPageScript.h"
 #include "tests/support/WebEngineEnvironment.h"
@@ -77,7 +78,7 @@ double timeFullLoad(TVLPageController &page, const std::shared_ptr<TVLSession> &
     const auto parts = QObject::connect(&page, &TVLPageController::allPartsShown, [&] { allParts = true; });
     QElapsedTimer timer;
     // The renderer starts with the first load when none is running yet: all its time is the load's.
-    const qint64 renderer = page.webPage()->renderProcessPid();
+    const qint64 renderer = PageProbe::webPage(page)->renderProcessPid();
     const double rendererCpu = renderer > 0 ? cpuSeconds(renderer) : 0, hostCpu = cpuSeconds();
     timer.start();
     page.displayObject(session);
@@ -85,8 +86,8 @@ double timeFullLoad(TVLPageController &page, const std::shared_ptr<TVLSession> &
     const double firstPart = timeLoad(page, timer, loaded, QStringLiteral("the page's load"));
     const double elapsed = timeLoad(page, timer, allParts, QStringLiteral("the page's last part"));
     // CPU time moves less than wall time with what else the machine runs.
-    if (renderer <= 0 || page.webPage()->renderProcessPid() == renderer)
-        figure(QStringLiteral("full-load-renderer-cpu"), (cpuSeconds(page.webPage()->renderProcessPid()) - rendererCpu) * 1000,
+    if (renderer <= 0 || PageProbe::webPage(page)->renderProcessPid() == renderer)
+        figure(QStringLiteral("full-load-renderer-cpu"), (cpuSeconds(PageProbe::webPage(page)->renderProcessPid()) - rendererCpu) * 1000,
                QStringLiteral("ms"), 0);
     figure(QStringLiteral("full-load-host-cpu"), (cpuSeconds() - hostCpu) * 1000, QStringLiteral("ms"), 0);
     QObject::disconnect(loads);

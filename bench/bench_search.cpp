@@ -26,6 +26,7 @@
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 #include "bench/support/TVLBenchFigures.h"
 #include "bench/support/TVLCorpusGenerator.h"
+#include "tests/support/PageProbe.h"
 #include "tests/support/WebEngineEnvironment.h"
 
 #include <QDir>
@@ -322,7 +323,7 @@ void benchPage(TVLCorpusGenerator &generator)
         bool answered = false;
         QElapsedTimer clock;
         clock.start();
-        viewer->page()->runScript(QStringLiteral("(function () { const t = performance.now(); findInPage('handler', false, false); "
+        PageProbe::runScript(*viewer->page(), QStringLiteral("(function () { const t = performance.now(); findInPage('handler', false, false); "
                                                  "return performance.now() - t; })()"),
                                   [&](const QVariant &value) {
                                       answer = value;
@@ -333,7 +334,7 @@ void benchPage(TVLCorpusGenerator &generator)
         inPage.push_back(answer.toDouble());
         answered = false;
         clock.restart();
-        viewer->page()->runScript(QStringLiteral("0"), [&](const QVariant &) { answered = true; });
+        PageProbe::runScript(*viewer->page(), QStringLiteral("0"), [&](const QVariant &) { answered = true; });
         waitOrFail([&] { return answered; }, 60000, QStringLiteral("the page's answer"));
         roundTrip.push_back(milliseconds(clock.nsecsElapsed()));
     }
@@ -357,7 +358,7 @@ void benchPage(TVLCorpusGenerator &generator)
         compute.push_back(milliseconds(clock.nsecsElapsed()));
         // The scroll script ran once a script sent after it answers.
         bool answered = false;
-        viewer->page()->runScript(QStringLiteral("0"), [&](const QVariant &) { answered = true; });
+        PageProbe::runScript(*viewer->page(), QStringLiteral("0"), [&](const QVariant &) { answered = true; });
         waitOrFail([&] { return answered; }, 60000, QStringLiteral("the page's answer"));
         scrolled.push_back(milliseconds(clock.nsecsElapsed()));
     }

@@ -11,6 +11,7 @@
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "bench/support/TVLBenchFigures.h"
 #include "bench/support/TVLBenchPageScript.h"
+#include "tests/support/PageProbe.h"
 #include "tests/support/WebEngineEnvironment.h"
 
 #include <QApplication>
@@ -131,8 +132,8 @@ int main(int argc, char **argv)
     HVXDefaults::standard().setBool(TVLToolSteps::settingKey, true);
     TVLToolSteps::setShownOverride(std::nullopt);
     TVLPageController page;
-    page.webView()->resize(1000, 800);
-    page.webView()->show();
+    PageProbe::view(page)->resize(1000, 800);
+    PageProbe::view(page)->show();
     bool loaded = false;
     QObject::connect(&page, &TVLPageController::pageLoaded, [&] { loaded = true; });
     QElapsedTimer timer;

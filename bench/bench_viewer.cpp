@@ -15,6 +15,7 @@
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 #include "Tavlo/Viewer/TVLWebPage.h"
 #include "bench/support/TVLBenchFigures.h"
+#include "tests/support/PageProbe.h"
 #include "tests/support/WebEngineEnvironment.h"
 #include "bench/support/TVLCorpusGenerator.h"
 
@@ -141,7 +142,7 @@ int main(int argc, char **argv)
     waitOrFail([&] { return shown; }, 120000, QStringLiteral("the session's page"));
     // The after-load scripts (highlighting, the scroll to the end, badges) have run once this answers.
     bool answered = false;
-    viewer->page()->runScript(QStringLiteral("document.body.scrollHeight"), [&](const QVariant &) { answered = true; });
+    PageProbe::runScript(*viewer->page(), QStringLiteral("document.body.scrollHeight"), [&](const QVariant &) { answered = true; });
     waitOrFail([&] { return answered; }, 120000, QStringLiteral("the page's answer"));
     figure(QStringLiteral("select-20MB-session-to-page-shown"), double(selectClock.nsecsElapsed()) / 1e6, QStringLiteral("ms"));
     figure(QStringLiteral("open-project-read-and-select-20MB-session-to-page-shown"), double(openClock.nsecsElapsed()) / 1e6,
@@ -150,7 +151,7 @@ int main(int argc, char **argv)
     const qint64 memoryAfter = residentBytes();
     figure(QStringLiteral("process-resident-with-session-shown"), double(memoryAfter) / (1 << 20), QStringLiteral("MB"));
     figure(QStringLiteral("resident-growth-for-session"), double(memoryAfter - memoryBefore) / (1 << 20), QStringLiteral("MB"));
-    const qint64 renderer = residentBytes(viewer->page()->webPage()->renderProcessPid());
+    const qint64 renderer = residentBytes(PageProbe::webPage(*viewer->page())->renderProcessPid());
     figure(QStringLiteral("renderer-process-resident"), double(renderer) / (1 << 20), QStringLiteral("MB"));
     line(QStringLiteral("note: the renderer process holds the pages of both windows"));
 

@@ -1,6 +1,5 @@
 #include "HVXParallel.h"
 
-#include <QSemaphore>
 #include <QThread>
 #include <QThreadPool>
 
@@ -94,19 +93,31 @@ void hvxParallelFor(size_t count, const std::function<void(size_t)> &work, size_
         for (size_t i = next++; i < count; i = next++)
             work(i);
     };
-    // Helpers only start on free threads, so each that starts runs now and is waited for below.
-    QSemaphore finished;
-    int started = 0;
+    // Helpers only start on free threads, so each that starts runs now and is waited for below. The
+    // last one tells under the lock, so this frame outlives everything a helper touches.
+    std::mutex mutex;
+    std::condition_variable finished;
+    int running = 0;
     for (size_t t = 1; t < threads; ++t) {
-        if (!placement.pool->tryStart(placement.wrap([&] {
-                drain();
-                finished.release();
-            })))
+        {
+            std::lock_guard lock(mutex);
+            ++running;
+        }
+        const bool started = placement.pool->tryStart(placement.wrap([&] {
+            drain();
+            std::lock_guard lock(mutex);
+            if (--running == 0)
+                finished.notify_all();
+        }));
+        if (!started) {
+            std::lock_guard lock(mutex);
+            --running;
             break;
-        ++started;
+        }
     }
     drain();
-    finished.acquire(started);
+    std::unique_lock lock(mutex);
+    finished.wait(lock, [&] { return running == 0; });
 }
 
 struct HVXHelperThreads::State

@@ -27,8 +27,6 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTextEdit>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 
 namespace {
 const QString &kDisplayModeKey = TVLSettings::sessionDisplayModeKey;
@@ -96,7 +94,7 @@ void copyInWindow(HVXWindowController *window)
             QApplication::clipboard()->setText(titles.join(QLatin1Char('\n')));
         return;
     }
-    viewer->page()->webView()->page()->triggerAction(QWebEnginePage::Copy);
+    viewer->page()->copySelection();
 }
 
 void buildFileMenu(QMenuBar *bar, HVXWindowController *window)

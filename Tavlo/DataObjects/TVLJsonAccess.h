@@ -3,6 +3,7 @@
 // holds another JSON type is simply absent.
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <simdjson.h>
 #include <string_view>
@@ -32,5 +33,30 @@ inline std::optional<simdjson::dom::array> arrayAt(const simdjson::dom::object &
     if (obj[key].get_array().get(value) == simdjson::SUCCESS)
         return value;
     return std::nullopt;
+}
+
+// A tool result's text: its content when that is a string, else the text of its items, one to a
+// line, an image item as `imageText` (left out when that is empty).
+inline QString toolResultText(const simdjson::dom::object &item, const QString &imageText = {})
+{
+    simdjson::dom::element content;
+    if (item["content"].get(content) != simdjson::SUCCESS)
+        return {};
+    std::string_view text;
+    if (content.get_string().get(text) == simdjson::SUCCESS)
+        return toQString(text);
+    QStringList parts;
+    simdjson::dom::array items;
+    if (content.get_array().get(items) == simdjson::SUCCESS)
+        for (simdjson::dom::element part : items) {
+            simdjson::dom::object partObject;
+            if (part.get_object().get(partObject) != simdjson::SUCCESS)
+                continue;
+            if (const auto partText = stringAt(partObject, "text"))
+                parts << toQString(*partText);
+            else if (!imageText.isEmpty() && stringAt(partObject, "type") == "image")
+                parts << imageText;
+        }
+    return parts.join(QLatin1Char('\n'));
 }
 } // namespace TVLJsonAccess

@@ -76,29 +76,6 @@ QString prettyJson(const element &value)
         .trimmed();
 }
 
-QString resultText(const object &item)
-{
-    element content;
-    if (item["content"].get(content) != simdjson::SUCCESS)
-        return {};
-    std::string_view text;
-    if (content.get_string().get(text) == simdjson::SUCCESS)
-        return toQString(text);
-    QStringList parts;
-    array items;
-    if (content.get_array().get(items) == simdjson::SUCCESS)
-        for (element part : items) {
-            object partObject;
-            if (part.get_object().get(partObject) != simdjson::SUCCESS)
-                continue;
-            if (const auto partText = stringAt(partObject, "text"))
-                parts << toQString(*partText);
-            else if (stringAt(partObject, "type") == "image")
-                parts << QStringLiteral("(image)");
-        }
-    return parts.join(QLatin1Char('\n'));
-}
-
 // One exchange's Markdown, written line by line in file order.
 class ExchangeWriter
 {
@@ -217,7 +194,7 @@ private:
         bool isError = false;
         if (result["is_error"].get_bool().get(isError) != simdjson::SUCCESS)
             isError = false;
-        const QString text = withUnixLineBreaks(resultText(result));
+        const QString text = withUnixLineBreaks(toolResultText(result, QStringLiteral("(image)")));
         QString block = isError ? QStringLiteral("Error") : QStringLiteral("Result");
         if (!text.isEmpty())
             block += QLatin1Char('\n') + TVLSessionMarkdown::fenced(cut(text));

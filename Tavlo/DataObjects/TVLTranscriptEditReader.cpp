@@ -120,27 +120,6 @@ void countLines(TVLFileEdit &edit)
         }
 }
 
-// A tool result's text: a string, or the text of its text items.
-QString resultText(const object &item)
-{
-    element content;
-    if (item["content"].get(content) != simdjson::SUCCESS)
-        return {};
-    std::string_view text;
-    if (content.get_string().get(text) == simdjson::SUCCESS)
-        return toQString(text);
-    array items;
-    QString joined;
-    if (content.get_array().get(items) == simdjson::SUCCESS)
-        for (element part : items) {
-            object partObject;
-            if (part.get_object().get(partObject) == simdjson::SUCCESS)
-                if (const auto partText = stringAt(partObject, "text"))
-                    joined += (joined.isEmpty() ? QString() : QStringLiteral("\n")) + toQString(*partText);
-        }
-    return joined;
-}
-
 // The error on one line, without the tag the tools wrap it in.
 QString shortError(QString text)
 {
@@ -278,7 +257,7 @@ void TVLTranscriptEditReader::readResults(const object &line)
             if (result["is_error"].get_bool().get(isError) == simdjson::SUCCESS && isError) {
                 TVLFileEdit &edit = m_edits[size_t(index)];
                 edit.failed = true;
-                edit.error = shortError(resultText(result));
+                edit.error = shortError(toolResultText(result));
                 edit.hunks.clear();
                 edit.created = false;
                 countLines(edit);

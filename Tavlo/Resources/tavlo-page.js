@@ -27,19 +27,33 @@
         if (darkQuery && darkQuery.addEventListener) darkQuery.addEventListener('change', followDesktop);
     }
 
-    // ---- Messages to the program. Outside the program (an exported file) they go nowhere.
+    // ---- Messages to the program: one function for each, named as the method of the
+    // program's handler "tavlo" it calls. Before the channel is up they wait, in order; outside
+    // the program (an exported file) they go nowhere.
     let host = null;
     const pending = [];
     const insideProgram = typeof qt !== 'undefined' && !!qt.webChannelTransport;
-    function post(message) {
-        if (host) host.post(message);
-        else pending.push(message);
+    function send(name, args) {
+        if (host) host[name].apply(host, args);
+        else pending.push([name, args]);
     }
-    window.tavloPost = post;
+    const toProgram = Object.freeze({
+        visibleExchanges: function (ids) { send('visibleExchanges', [ids]); },
+        openLink: function (url) { send('openLink', [url]); },
+        contextMenu: function (sectionId, x, y) { send('contextMenu', [sectionId, x, y]); },
+        requestPopoverData: function (sectionId) { send('requestPopoverData', [sectionId]); },
+        toggleTag: function (sectionId, tagId, checked) { send('toggleTag', [sectionId, tagId, checked]); },
+        saveAnnotation: function (sectionId, annotation) { send('saveAnnotation', [sectionId, annotation]); },
+        loadTagsForSections: function (sectionIds) { send('loadTagsForSections', [sectionIds]); }
+    });
+    window.tavloHost = toProgram;
     if (insideProgram && typeof QWebChannel !== 'undefined') {
         new QWebChannel(qt.webChannelTransport, function (channel) {
             host = channel.objects.tavlo;
-            while (host && pending.length) host.post(pending.shift());
+            while (host && pending.length) {
+                const message = pending.shift();
+                host[message[0]].apply(host, message[1]);
+            }
         });
     }
 
@@ -230,7 +244,7 @@
     function announceSections(wrappers) {
         if (!wrappers.length) return;
         observeSections(wrappers);
-        post({action: 'loadTagsForSections', sectionIds: wrappers.map(function (w) { return w.getAttribute('data-section-id'); })});
+        toProgram.loadTagsForSections(wrappers.map(function (w) { return w.getAttribute('data-section-id'); }));
     }
 
     // Wraps every element of the body that is not in a section yet, looking from `from` on (the
@@ -306,7 +320,7 @@
             const key = JSON.stringify(ids);
             if (key !== lastReported) {
                 lastReported = key;
-                post({action: 'visibleExchanges', ids: ids});
+                toProgram.visibleExchanges(ids);
             }
         });
     }
@@ -333,7 +347,7 @@
             bar.title = 'Tags and annotation';
             bar.addEventListener('click', function (event) {
                 event.stopPropagation();
-                post({action: 'requestPopoverData', id: sectionId});
+                toProgram.requestPopoverData(sectionId);
             });
             wrapper.insertBefore(bar, wrapper.firstChild);
         }
@@ -381,7 +395,7 @@
             box.type = 'checkbox';
             box.checked = attached.has(Number(tag.id));
             box.addEventListener('change', function () {
-                post({action: 'toggleTag', id: sectionId, tagId: Number(tag.id), checked: box.checked});
+                toProgram.toggleTag(sectionId, Number(tag.id), box.checked);
             });
             const swatch = document.createElement('span');
             swatch.className = 'swatch';
@@ -406,7 +420,7 @@
         save.className = 'primary';
         save.textContent = 'Save';
         save.addEventListener('click', function () {
-            post({action: 'saveAnnotation', id: sectionId, annotation: text.value});
+            toProgram.saveAnnotation(sectionId, text.value);
             hidePopover();
         });
         buttons.append(close, save);
@@ -711,7 +725,7 @@
         const sectionId = sectionIdOf(event.target);
         if (!sectionId) return;
         event.preventDefault();
-        post({action: 'contextMenu', id: sectionId, x: Math.round(event.clientX), y: Math.round(event.clientY)});
+        toProgram.contextMenu(sectionId, Math.round(event.clientX), Math.round(event.clientY));
     });
 
     // ---- The pull requests the session opened, listed at the top of its page; parts of the page
@@ -819,7 +833,7 @@
         const follow = mayFollow(link, event);
         if (follow && !insideProgram) return;
         event.preventDefault();
-        if (follow) post({action: 'openLink', url: link.href});
+        if (follow) toProgram.openLink(link.href);
         else showLinkStatus(link);
     }
     document.addEventListener('click', guardLink, true);

@@ -88,5 +88,5 @@ QJsonObject TVLChangesPanel::pageData(TVLSession &session)
 
 void TVLChangesPanel::show(TVLPageController &page, TVLSession &session)
 {
-    page.callPage(QStringLiteral("showChanges"), {pageData(session)});
+    page.script().showChanges(pageData(session));
 }

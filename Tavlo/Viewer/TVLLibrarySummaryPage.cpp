@@ -37,8 +37,7 @@ void TVLLibrarySummaryPage::showProgress()
     if (!m_pageReady || !m_shownObject || m_page->displayedObject().get() != m_shownObject)
         return;
     const TVLLibraryIndexActivity &activity = TVLLibraryIndexActivity::shared();
-    m_page->callPage(QStringLiteral("showIndexProgress"),
-                     {activity.isUpdating() ? TVLLibraryIndexActivity::describe(activity.progress()) : QString()});
+    m_page->script().showIndexProgress(activity.isUpdating() ? TVLLibraryIndexActivity::describe(activity.progress()) : QString());
 }
 
 bool TVLLibrarySummaryPage::showsSummaryFor(TVLObject *object)

@@ -4,7 +4,6 @@
 #include "Tavlo/DataObjects/TVLChangeHub.h"
 #include "Tavlo/DataObjects/TVLObject.h"
 
-#include <QJsonArray>
 #include <QTimer>
 
 TVLLoadingNote::TVLLoadingNote(TVLPageController *page, QObject *parent)
@@ -34,7 +33,7 @@ void TVLLoadingNote::sendNote()
     const auto object = m_object.lock();
     if (!m_pageReady || !object || !object->isLoading() || m_page->displayedObject() != object)
         return;
-    m_page->callPage(QStringLiteral("showLoadingNote"), QJsonArray{object->loadingNote()});
+    m_page->script().showLoadingNote(object->loadingNote());
 }
 
 void TVLLoadingNote::changed(TVLObject *object, TVLProperty property)

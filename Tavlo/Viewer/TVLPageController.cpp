@@ -8,7 +8,6 @@
 #include "TVLPageTemplate.h"
 #include "TVLWebPage.h"
 
-#include "Halvex/Foundation/Categories/HVX_JSON.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "Tavlo/DataObjects/TVLAnnotation.h"
@@ -22,7 +21,6 @@
 
 #include <QApplication>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMenu>
 #include <QPalette>
@@ -31,6 +29,7 @@
 #include <QWebChannel>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEngineFindTextResult>
 #include <QWebEngineView>
 
 
@@ -40,27 +39,6 @@ namespace {
 // generous, the reload that rebuilds the page stricter.
 constexpr int liveUpdateEndTolerance = 50;
 constexpr int reloadEndTolerance = 20;
-
-struct ScrollState
-{
-    double scrollTop = 0;
-    bool atBottom = false;
-};
-
-// An unreadable answer counts as offset 0, not at the end.
-ScrollState scrollStateFromAnswer(const QVariant &answer)
-{
-    ScrollState state;
-    if (answer.typeId() != QMetaType::QString)
-        return state;
-    const std::optional<QJsonValue> value = hvxJSONValue(answer.toString());
-    if (!value || !value->isObject())
-        return state;
-    const QJsonObject object = value->toObject();
-    state.scrollTop = object.value(QStringLiteral("scrollTop")).toDouble(0);
-    state.atBottom = object.value(QStringLiteral("atBottom")).toBool(false);
-    return state;
-}
 
 // Page conversions run here one after the other, so that their results reach the page in the
 // order they were asked for. Never destroyed: leaving the program does not wait for it.
@@ -82,26 +60,19 @@ QJsonObject tagRecord(const TVLTag &tag)
                        {QStringLiteral("textColor"), TVLPageController::contrastingTextColorForColor(tag.color())}};
 }
 
-QStringList stringList(const QVariant &value)
-{
-    QStringList list;
-    for (const QVariant &item : value.toList())
-        list << item.toString();
-    return list;
-}
-
 } // namespace
 
 TVLPageController::TVLPageController(QWidget *parent)
     : QWidget(parent)
     , m_webView(new QWebEngineView(this))
+    , m_page(new TVLWebPage(m_webView))
+    , m_script(m_page)
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_webView);
     setFocusProxy(m_webView);
 
-    m_page = new TVLWebPage(m_webView);
     m_webView->setPage(m_page);
     m_webView->setContextMenuPolicy(Qt::NoContextMenu);
 
@@ -110,7 +81,7 @@ TVLPageController::TVLPageController(QWidget *parent)
     m_channel = new QWebChannel(m_page);
     m_channel->registerObject(QStringLiteral("tavlo"), m_bridge);
     m_page->setWebChannel(m_channel);
-    connect(m_bridge, &TVLPageBridge::messagePosted, this, &TVLPageController::didReceiveScriptMessage);
+    connectBridge();
     connect(m_page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         if (ok)
             didFinishNavigation();
@@ -137,8 +108,16 @@ void TVLPageController::observeNotifications()
 
 // ---- Loading
 
-void TVLPageController::displayObject(const std::shared_ptr<TVLObject> &object)
+void TVLPageController::setScrollTarget(const TVLScrollTarget &target)
 {
+    m_pendingScrollToBottom = target.kind == TVLScrollTarget::Kind::Bottom;
+    m_pendingScrollTop = target.kind == TVLScrollTarget::Kind::Offset ? target.offset : 0;
+    m_pendingScrollToExchangeId = target.kind == TVLScrollTarget::Kind::Exchange ? target.exchangeId : QString();
+}
+
+void TVLPageController::displayObject(const std::shared_ptr<TVLObject> &object, const TVLScrollTarget &target)
+{
+    setScrollTarget(target);
     m_displayedObject = object;
     rememberDisplayedMarkdown(object ? object->markdown() : QString());
     const auto session = std::dynamic_pointer_cast<TVLSession>(object);
@@ -175,17 +154,6 @@ void TVLPageController::convertThen(TVLPageSources sources, std::function<void(c
     });
 }
 
-QString TVLPageController::jsStringLiteral(const QString &text)
-{
-    QString literal = text;
-    literal.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    literal.replace(QLatin1Char('"'), QStringLiteral("\\\""));
-    literal.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-    literal.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
-    literal.replace(QLatin1Char('\t'), QStringLiteral("\\t"));
-    return QStringLiteral("\"%1\"").arg(literal);
-}
-
 QString TVLPageController::currentAppearance() const
 {
     const QColor window = QApplication::palette().color(QPalette::Window);
@@ -215,25 +183,6 @@ void TVLPageController::fullLoad(const QString &markdown)
         if (!previous.isEmpty())
             handler->withdrawDocument(previous);
     });
-}
-
-void TVLPageController::callPage(const QString &function, const QJsonArray &arguments,
-                                 std::function<void(const QVariant &)> answer)
-{
-    // The arguments go as one JSON array spread into the call: JSON is a script literal, so no
-    // text that came with the data can become program text. While a new document loads its
-    // script may not be there yet: the call is then left out (the load's own work follows).
-    runScript(QStringLiteral("typeof %1 === 'function' ? %1(...").arg(function)
-                  + QString::fromUtf8(QJsonDocument(arguments).toJson(QJsonDocument::Compact)) + QStringLiteral(") : undefined"),
-              std::move(answer));
-}
-
-void TVLPageController::runScript(const QString &script, std::function<void(const QVariant &)> answer)
-{
-    if (answer)
-        m_page->runJavaScript(script, std::move(answer));
-    else
-        m_page->runJavaScript(script);
 }
 
 // ---- Live updates
@@ -292,7 +241,7 @@ void TVLPageController::appendNewExchangesFrom(unsigned firstNewIndex, const std
     if (!session || firstNewIndex == 0)
         return;
     const quint64 generation = ++m_generation;
-    callPage(QStringLiteral("pageScrollState"), {liveUpdateEndTolerance}, [this, generation, firstNewIndex, session](const QVariant &answer) {
+    m_script.pageScrollState(liveUpdateEndTolerance, [this, generation, firstNewIndex, session](TVLPageScript::ScrollState state) {
         if (generation != m_generation)
             return;
         const auto &exchanges = session->exchanges();
@@ -301,7 +250,6 @@ void TVLPageController::appendNewExchangesFrom(unsigned firstNewIndex, const std
             fullReloadSession(session);
             return;
         }
-        const ScrollState state = scrollStateFromAnswer(answer);
 
         // The last shown exchange, then the new ones.
         QStringList changedMarkdown;
@@ -318,8 +266,7 @@ void TVLPageController::appendNewExchangesFrom(unsigned firstNewIndex, const std
                 return;
             QJsonArray newSections = sections;
             newSections.removeFirst();
-            callPage(QStringLiteral("replaceLastAndAppend"), {touched.first(), sections.first(), newSections,
-                                                             state.atBottom, state.scrollTop});
+            m_script.replaceLastAndAppend(touched.first(), sections.first(), newSections, state.atBottom, state.scrollTop);
             m_lastDisplayedExchangeCount = count;
             rememberAppendedMarkdown(changedMarkdown, *session);
             sendBadgesForMessageIds(touched);
@@ -333,13 +280,12 @@ void TVLPageController::fullReloadSession(const std::shared_ptr<TVLSession> &ses
     if (!session)
         return;
     const quint64 generation = ++m_generation;
-    callPage(QStringLiteral("pageScrollState"), {reloadEndTolerance}, [this, generation, session](const QVariant &answer) {
+    m_script.pageScrollState(reloadEndTolerance, [this, generation, session](TVLPageScript::ScrollState state) {
         if (generation != m_generation)
             return;
         const QString markdown = session->markdown();
         if (markdown == m_lastDisplayedMarkdown)
             return;
-        const ScrollState state = scrollStateFromAnswer(answer);
         rememberDisplayedMarkdown(markdown);
         m_lastDisplayedExchangeCount = unsigned(session->exchanges().size());
         m_pendingScrollToBottom = state.atBottom;
@@ -351,11 +297,11 @@ void TVLPageController::fullReloadSession(const std::shared_ptr<TVLSession> &ses
 void TVLPageController::reloadMarkdownKeepingScroll(const QString &markdown)
 {
     const quint64 generation = ++m_generation;
-    callPage(QStringLiteral("pageScrollState"), {reloadEndTolerance}, [this, generation, markdown](const QVariant &answer) {
+    m_script.pageScrollState(reloadEndTolerance, [this, generation, markdown](TVLPageScript::ScrollState state) {
         if (generation != m_generation)
             return;
         m_pendingScrollToBottom = false;
-        m_pendingScrollTop = scrollStateFromAnswer(answer).scrollTop;
+        m_pendingScrollTop = state.scrollTop;
         fullLoad(markdown);
     });
 }
@@ -385,7 +331,7 @@ void TVLPageController::didFinishNavigation()
     m_loadPending = false;
     // An exchange asked for during the load may lie in a part still to come.
     if (!m_pendingScrollToExchangeId.isEmpty() && m_parts.isStillToCome(m_pendingScrollToExchangeId))
-        callPage(QStringLiteral("prependSections"), QJsonArray{QJsonValue(TVLPageSections::converted(m_parts.takeEarlier(m_pendingScrollToExchangeId)))});
+        m_script.prependSections(TVLPageSections::converted(m_parts.takeEarlier(m_pendingScrollToExchangeId)));
     QJsonObject scroll;
     if (!m_pendingScrollToExchangeId.isEmpty())
         scroll.insert(QStringLiteral("exchangeId"), m_pendingScrollToExchangeId);
@@ -393,7 +339,7 @@ void TVLPageController::didFinishNavigation()
         scroll.insert(QStringLiteral("toBottom"), true);
     else if (m_pendingScrollTop > 0)
         scroll.insert(QStringLiteral("scrollTop"), m_pendingScrollTop);
-    callPage(QStringLiteral("finishLoad"), {scroll});
+    m_script.finishLoad(scroll);
 
     m_pendingScrollToExchangeId.clear();
     m_pendingScrollToBottom = false;
@@ -416,7 +362,7 @@ void TVLPageController::sendEarlierParts(quint64 load)
         Q_EMIT allPartsShown();
         return;
     }
-    callPage(QStringLiteral("prependSections"), QJsonArray{QJsonValue(TVLPageSections::converted(m_parts.takeEarlier()))}, [this, load](const QVariant &) {
+    m_script.prependSections(TVLPageSections::converted(m_parts.takeEarlier()), [this, load] {
         QTimer::singleShot(10, this, [this, load] { sendEarlierParts(load); });
     });
 }
@@ -432,14 +378,22 @@ void TVLPageController::scrollToExchangeId(const QString &exchangeId)
     }
     // An exchange of a long page that has not arrived yet comes first, with all after it.
     if (m_parts.isStillToCome(exchangeId))
-        callPage(QStringLiteral("prependSections"), QJsonArray{QJsonValue(TVLPageSections::converted(m_parts.takeEarlier(exchangeId)))});
-    callPage(QStringLiteral("scrollToExchange"), {exchangeId});
+        m_script.prependSections(TVLPageSections::converted(m_parts.takeEarlier(exchangeId)));
+    m_script.scrollToExchange(exchangeId);
 }
 
 void TVLPageController::selectedText(std::function<void(const QString &)> answer)
 {
-    callPage(QStringLiteral("selectedText"), {},
-              [answer = std::move(answer)](const QVariant &value) { answer(value.toString()); });
+    m_script.selectedText(std::move(answer));
+}
+
+void TVLPageController::copySelection() { m_page->triggerAction(QWebEnginePage::Copy); }
+
+void TVLPageController::findText(const QString &text, bool caseSensitive, bool backwards,
+                                 std::function<void(int, int)> found)
+{
+    // The text goes to the page as data; nothing is built from it.
+    m_script.findInPage(text, caseSensitive, backwards, std::move(found));
 }
 
 // ---- Print
@@ -455,37 +409,37 @@ void TVLPageController::printCustom()
 
 // ---- Messages from the page
 
-void TVLPageController::didReceiveScriptMessage(const QVariantMap &message)
+void TVLPageController::connectBridge()
 {
-    const QString action = message.value(QStringLiteral("action")).toString();
-    if (action == QStringLiteral("visibleExchanges")) {
-        m_lastVisibleExchangeIds = stringList(message.value(QStringLiteral("ids")));
+    connect(m_bridge, &TVLPageBridge::visibleExchangesReported, this, [this](const QStringList &ids) {
+        m_lastVisibleExchangeIds = ids;
         Q_EMIT visibleExchangesChanged(m_lastVisibleExchangeIds);
-        return;
-    }
+    });
     // A link the reader followed: with Command held it opens behind the window.
-    if (action == QStringLiteral("openLink")) {
-        m_page->openActivatedLink(QUrl(message.value(QStringLiteral("url")).toString()));
-        return;
-    }
-    // With Command held the reader is doing something else (opening links in the background).
-    if (hvxIsModifierHeld(HVXModifierCommand))
-        return;
-    const QString messageId = message.value(QStringLiteral("id")).toString();
-    if (action == QStringLiteral("contextMenu")) {
-        const QPoint point(message.value(QStringLiteral("x")).toInt(), message.value(QStringLiteral("y")).toInt());
-        Q_EMIT contextMenuRequested(messageId, point);
-    } else if (action == QStringLiteral("requestPopoverData")) {
-        showPopoverForMessageId(messageId);
-    } else if (action == QStringLiteral("toggleTag")) {
-        toggleTagForMessageIdTagIdChecked(messageId, message.value(QStringLiteral("tagId")).toULongLong(),
-                                          message.value(QStringLiteral("checked")).toBool());
-    } else if (action == QStringLiteral("saveAnnotation")) {
-        saveAnnotationForMessageIdAnnotation(messageId, message.value(QStringLiteral("annotation")).toString());
-    } else if (action == QStringLiteral("loadTagsForSections")) {
-        loadTagsForSections(stringList(message.value(QStringLiteral("sectionIds"))));
-    }
+    connect(m_bridge, &TVLPageBridge::linkFollowed, this, [this](const QString &url) { m_page->openActivatedLink(QUrl(url)); });
+    connect(m_bridge, &TVLPageBridge::contextMenuAsked, this, [this](const QString &sectionId, int x, int y) {
+        if (!readerIsBusyElsewhere())
+            Q_EMIT contextMenuRequested(sectionId, QPoint(x, y));
+    });
+    connect(m_bridge, &TVLPageBridge::popoverDataAsked, this, [this](const QString &sectionId) {
+        if (!readerIsBusyElsewhere())
+            showPopoverForMessageId(sectionId);
+    });
+    connect(m_bridge, &TVLPageBridge::tagToggled, this, [this](const QString &sectionId, quint64 tagId, bool checked) {
+        if (!readerIsBusyElsewhere())
+            toggleTagForMessageIdTagIdChecked(sectionId, tagId, checked);
+    });
+    connect(m_bridge, &TVLPageBridge::annotationSaved, this, [this](const QString &sectionId, const QString &annotation) {
+        if (!readerIsBusyElsewhere())
+            saveAnnotationForMessageIdAnnotation(sectionId, annotation);
+    });
+    connect(m_bridge, &TVLPageBridge::tagsAsked, this, [this](const QStringList &sectionIds) {
+        if (!readerIsBusyElsewhere())
+            loadTagsForSections(sectionIds);
+    });
 }
+
+bool TVLPageController::readerIsBusyElsewhere() { return hvxIsModifierHeld(HVXModifierCommand); }
 
 TVLProjectMetadata *TVLPageController::shownMetadata() const
 {
@@ -503,7 +457,7 @@ void TVLPageController::showPopoverForMessageId(const QString &messageId)
     QJsonArray attached;
     for (quint64 tagId : metadata->tagIdsForMessageId(messageId))
         attached.append(double(tagId));
-    callPage(QStringLiteral("showPopover"), {messageId, allTags, attached, metadata->annotationForMessageId(messageId)});
+    m_script.showPopover(messageId, allTags, attached, metadata->annotationForMessageId(messageId));
 }
 
 QJsonArray TVLPageController::badgeRecordsForMessageId(TVLProjectMetadata *metadata, const QString &messageId) const
@@ -537,7 +491,7 @@ void TVLPageController::sendBadgesForMessageIds(const QStringList &messageIds)
         if (!messageId.isEmpty())
             sections.append(QJsonArray{messageId, badgeRecordsForMessageId(metadata, messageId)});
     if (!sections.isEmpty())
-        callPage(QStringLiteral("setTagsOfSections"), QJsonArray{QJsonValue(sections)});
+        m_script.setTagsOfSections(sections);
 }
 
 void TVLPageController::updateTagBadgesForMessageId(const QString &messageId)

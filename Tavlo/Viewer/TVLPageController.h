@@ -5,27 +5,32 @@
 // highlights code, scrolls to exchanges, prints, and answers the page's messages about tags
 // and annotations with the project's metadata store.
 //
-// The controller is the widget that holds the web view (its only owner, as a Qt child). The
-// page's behaviour lives in the page's own script: the controller calls its functions with
-// JSON data and never sends program text of its own. The viewer puts the controller into its
-// window; it decides what is shown (displayObject) and hears back what the page reports
-// (visible exchanges, context menu).
+// The controller is the widget that holds the web view (its only owner, as a Qt child; other
+// classes reach the page through the controller's own methods). The page's behaviour lives in
+// the page's own script: the controller calls its functions through TVLPageScript with data
+// and never sends program text of its own, and hears the page's messages through
+// TVLPageBridge. The viewer puts the controller into its window; it decides what is shown
+// (displayObject) and hears back what the page reports (visible exchanges, context menu).
 
 #include <QJsonArray>
 #include <QWidget>
 #include <QPoint>
 #include <QStringList>
 #include <QUrl>
-#include <QVariantMap>
 #include <functional>
 #include <memory>
 #include <optional>
 
 #include "TVLPageParts.h"
+#include "TVLPageScript.h"
+#include "TVLScrollTarget.h"
 #include "TVLTagMenu.h"
+
+#include <QWebEnginePage>
 
 class QMenu;
 class QWebChannel;
+class QWebEngineFindTextResult;
 class QWebEngineView;
 class TVLObject;
 class TVLPageBridge;
@@ -42,9 +47,6 @@ public:
     TVLPageController(const TVLPageController &) = delete;
     TVLPageController &operator=(const TVLPageController &) = delete;
 
-    QWebEngineView *webView() const { return m_webView; }
-    TVLWebPage *webPage() const { return m_page; }
-
     // Page state.
     const std::shared_ptr<TVLObject> &displayedObject() const { return m_displayedObject; }
     QString lastDisplayedMarkdown() const { return m_lastDisplayedMarkdown; }
@@ -54,18 +56,14 @@ public:
     QString pendingScrollToExchangeId() const { return m_pendingScrollToExchangeId; }
     // How many documents went to the engine: one for each full load.
     quint64 loadCount() const { return m_loadGeneration; }
-    void setPendingScrollToBottom(bool pending) { m_pendingScrollToBottom = pending; }
-    void setPendingScrollTop(double offset) { m_pendingScrollTop = offset; }
-    void setPendingScrollToExchangeId(const QString &exchangeId) { m_pendingScrollToExchangeId = exchangeId; }
     QStringList lastVisibleExchangeIds() const { return m_lastVisibleExchangeIds; }
 
-    // Shows the object: remembers its Markdown (and exchange count for a session) and loads it.
-    void displayObject(const std::shared_ptr<TVLObject> &object);
+    // Shows the object: remembers its Markdown (and exchange count for a session) and loads it,
+    // opening at the target (which replaces any scroll asked for earlier).
+    void displayObject(const std::shared_ptr<TVLObject> &object, const TVLScrollTarget &target = {});
 
     // The page document: template prefix, the HTML of the Markdown, template suffix.
     QString htmlDocFromMarkdown(const QString &markdown) const;
-    // The text as a double-quoted script string literal.
-    static QString jsStringLiteral(const QString &text);
 
     // Loads the page of the Markdown, replacing the whole page.
     void fullLoad(const QString &markdown);
@@ -90,9 +88,17 @@ public:
 
     // The text selected in the page.
     void selectedText(std::function<void(const QString &)> answer);
+    // Copies the page's selection to the clipboard.
+    void copySelection();
+    // Finds the text in the page (the empty text ends the find); `found` gets the match shown
+    // (from 1; 0 when none) and how many there are.
+    void findText(const QString &text, bool caseSensitive, bool backwards,
+                  std::function<void(int activeMatch, int matchCount)> found = {});
 
-    // Messages from the page (handler "tavlo").
-    void didReceiveScriptMessage(const QVariantMap &message);
+    // The page's script functions, for the parts that put their own content into the page.
+    const TVLPageScript &script() const { return m_script; }
+
+    // Answers to the page's messages.
     void showPopoverForMessageId(const QString &messageId);
     void toggleTagForMessageIdTagIdChecked(const QString &messageId, quint64 tagId, bool checked);
     void saveAnnotationForMessageIdAnnotation(const QString &messageId, const QString &annotation);
@@ -111,13 +117,6 @@ public:
         return TVLTagMenu::contrastingTextColorForColor(color);
     }
 
-    // Calls a function of the page's script with JSON arguments; the answer, when asked for,
-    // arrives on the main thread.
-    void callPage(const QString &function, const QJsonArray &arguments,
-                  std::function<void(const QVariant &)> answer = {});
-    // Runs a script in the page (tests and benchmarks probe the page with it).
-    void runScript(const QString &script, std::function<void(const QVariant &)> answer = {});
-
 Q_SIGNALS:
     // A load finished and its after-load work ran.
     void pageLoaded();
@@ -133,6 +132,11 @@ Q_SIGNALS:
     void contextMenuRequested(const QString &messageId, const QPoint &position);
 
 private:
+    void connectBridge();
+    void setScrollTarget(const TVLScrollTarget &target);
+    // With Command held the reader is doing something else (opening links in the background):
+    // the page's requests about tags and menus are not acted on.
+    static bool readerIsBusyElsewhere();
     void addCopyAsMarkdownForSectionId(QMenu &menu, const QString &sectionId);
     void observeNotifications();
     TVLProjectMetadata *shownMetadata() const;
@@ -154,6 +158,7 @@ private:
     TVLWebPage *m_page = nullptr;
     QWebChannel *m_channel = nullptr;
     TVLPageBridge *m_bridge = nullptr;
+    TVLPageScript m_script;
     QUrl m_publishedUrl;
 
     std::shared_ptr<TVLObject> m_displayedObject;

@@ -14,8 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-const QString TVLPagePrinter::printTrigger = QStringLiteral(
-    "window.onload=function(){requestAnimationFrame(function(){requestAnimationFrame(function(){window.print();});});}");
+QString TVLPagePrinter::printTrigger()
+{
+    const std::optional<QByteArray> script = TVLPageTemplate::resource(QStringLiteral("tavlo-print.js"));
+    return script ? QString::fromUtf8(*script).trimmed() : QString();
+}
 
 std::optional<QString> TVLPagePrinter::privatePrintDirectory()
 {
@@ -40,8 +43,9 @@ std::optional<QString> TVLPagePrinter::privatePrintDirectory()
 
 QString TVLPagePrinter::printDocumentWithBody(const QString &bodyHtml)
 {
-    QString document = TVLPageTemplate::shared().standaloneDocumentWithBody(bodyHtml, {printTrigger});
-    document.replace(QStringLiteral("</body>"), QStringLiteral("<script>%1</script></body>").arg(printTrigger));
+    const QString trigger = printTrigger();
+    QString document = TVLPageTemplate::shared().standaloneDocumentWithBody(bodyHtml, {trigger});
+    document.replace(QStringLiteral("</body>"), QStringLiteral("<script>%1</script></body>").arg(trigger));
     return document;
 }
 

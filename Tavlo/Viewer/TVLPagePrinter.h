@@ -9,8 +9,9 @@
 class TVLPagePrinter final
 {
 public:
-    // The script that prints the page after two frames, as the written file runs it.
-    static const QString printTrigger;
+    // The script that prints the page after two frames, as the written file runs it (the page
+    // resource "tavlo-print.js"; one line, so that its hash is that of the text inlined).
+    static QString printTrigger();
 
     // <temporary directory>/tavlo-<uid>, created 0700 when needed; nothing (and an error line)
     // when it cannot be made safe: not a directory, somebody else's, or a link.

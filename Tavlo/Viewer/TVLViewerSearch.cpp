@@ -2,13 +2,8 @@
 
 #include "TVLFindBar.h"
 #include "TVLFindString.h"
-#include "TVLOutlineModel.h"
 #include "TVLPageController.h"
-#include "TVLPageFind.h"
-#include "TVLViewerViewController.h"
-#include "TVLWebPage.h"
 
-#include "Halvex/AppKit/HVXOutlineView.h"
 #include "Halvex/Foundation/Categories/HVXString.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Tavlo/DataObjects/TVLChangeHub.h"
@@ -24,7 +19,6 @@
 #include <QGuiApplication>
 #include <QShortcut>
 #include <QTimer>
-#include <QWebEngineView>
 
 namespace {
 // Live reads and project loads that come in a burst start one search again, not one each.
@@ -52,9 +46,10 @@ void insertPathsOfSessionAndAncestors(QSet<QString> &paths, TVLObject *session)
 }
 } // namespace
 
-TVLViewerSearch::TVLViewerSearch(TVLViewerViewController *viewer)
-    : QObject(viewer)
-    , m_viewer(viewer)
+TVLViewerSearch::TVLViewerSearch(const TVLViewerSearchContext &context, TVLPageController *page, QObject *parent)
+    : QObject(parent)
+    , m_context(context)
+    , m_page(page)
 {
     m_engine = new TVLSearchEngine(this);
     connect(m_engine, &TVLSearchEngine::matchesFound, this, [this](quint64 generation, const TVLSearchEngine::Matches &matches) {
@@ -87,7 +82,6 @@ TVLViewerSearch::TVLViewerSearch(TVLViewerViewController *viewer)
         if (m_showSearchControls && writer != this)
             syncFromFindPasteboard();
     });
-    connect(viewer->outlineModel(), &TVLOutlineModel::projectDidLoad, this, &TVLViewerSearch::treeDidChange);
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive)
             syncFromFindPasteboard();
@@ -102,7 +96,7 @@ TVLViewerSearch::~TVLViewerSearch()
     disconnect(&TVLFindString::shared(), nullptr, this, nullptr);
 }
 
-void TVLViewerSearch::installActions(QWidget *widget)
+void TVLViewerSearch::installActions(QWidget *widget, QWidget *escapeWidget)
 {
     auto make = [widget](const QString &name, const QString &title, const QList<QKeySequence> &keys) {
         auto *action = new QAction(title, widget);
@@ -128,7 +122,7 @@ void TVLViewerSearch::installActions(QWidget *widget)
         connect(action, &QAction::triggered, this, [this, action] { performFindAction(action->data().toInt()); });
 
     // Escape in the outline; in the page it stays the page's (it closes the tag popover).
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), m_viewer->outlineView());
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), escapeWidget);
     escape->setContext(Qt::WidgetShortcut);
     connect(escape, &QShortcut::activated, this, &TVLViewerSearch::cancelOperation);
 }
@@ -184,12 +178,12 @@ void TVLViewerSearch::hideFindField()
         m_findBar->hide();
         Q_EMIT findBarVisibilityChanged(false);
         m_pageStatus.clear();
-        TVLPageFind::clear(*m_viewer->page());
+        m_page->findText(QString(), false, false);
         // What the text did is undone with it out of sight; the text itself is kept.
         if (!m_searchString.isEmpty())
             runSearch(false);
     }
-    m_viewer->page()->webView()->setFocus(Qt::OtherFocusReason);
+    m_page->setFocus(Qt::OtherFocusReason);
 }
 
 void TVLViewerSearch::findWithBackwards(bool backwards)
@@ -198,10 +192,10 @@ void TVLViewerSearch::findWithBackwards(bool backwards)
         findTagWithBackwards(backwards);
         return;
     }
-    if (m_viewer->page()->displayedObject()) {
+    if (m_page->displayedObject()) {
         const QString text = m_searchString;
         QPointer<TVLViewerSearch> self(this);
-        TVLPageFind::find(*m_viewer->page(), text, m_searchIsCaseSensitive, backwards, [self, text](int active, int count) {
+        m_page->findText(text, m_searchIsCaseSensitive, backwards, [self, text](int active, int count) {
             if (!self)
                 return;
             if (!text.isEmpty() && count == 0)
@@ -220,7 +214,7 @@ void TVLViewerSearch::findWithBackwards(bool backwards)
 
 void TVLViewerSearch::findTagWithBackwards(bool backwards)
 {
-    const TVLObject::Ptr shown = m_viewer->page()->displayedObject();
+    const TVLObject::Ptr shown = m_page->displayedObject();
     // Positions belong to the session they were reached in.
     if (shown.get() != m_tagNavigationObjectAddress || m_tagNavigationObject.lock() != shown) {
         m_currentTagMatchIndex = -1;
@@ -258,7 +252,7 @@ void TVLViewerSearch::scrollToExchangeSection(const QString &exchangeId)
 {
     // The page scrolls to the exchange's section (and brings it in first when a long page has
     // not received it yet); the id is data to the page, never script.
-    m_viewer->page()->scrollToExchangeId(exchangeId);
+    m_page->scrollToExchangeId(exchangeId);
 }
 
 QString TVLViewerSearch::searchTextFromSelection(const QString &selection)
@@ -278,7 +272,7 @@ QString TVLViewerSearch::searchTextFromSelection(const QString &selection)
 void TVLViewerSearch::setFindStringFromSelection()
 {
     QPointer<TVLViewerSearch> self(this);
-    m_viewer->page()->selectedText([self](const QString &selection) {
+    m_page->selectedText([self](const QString &selection) {
         if (!self)
             return;
         const QString text = searchTextFromSelection(selection);
@@ -345,11 +339,11 @@ void TVLViewerSearch::setSearchDoesFilter(bool filters)
         m_engine->cancel();
         m_searchGeneration = 0;
         clearMatchSets();
-        m_viewer->refreshAllRowHighlights();
+        Q_EMIT marksChanged();
         // Text and tags in one pass and one reload, around one reading position.
         applyFilters(activeSearchText(), m_selectedTagMask);
-        const bool matched = activeSearchText().isEmpty() || m_viewer->contentObject() == nullptr
-                             || m_viewer->contentObject()->matchesFilter();
+        const bool matched = activeSearchText().isEmpty() || m_context.contentObject() == nullptr
+                             || m_context.contentObject()->matchesFilter();
         finishSearch(matched, false);
     } else {
         applyFilters(QString(), 0);
@@ -400,21 +394,18 @@ std::optional<bool> TVLViewerSearch::highlightMatchingExchanges()
         clearMatchSets();
         m_unsearchedProjects = 0;
         m_outlineStatus.clear();
-        if (!m_viewer->lastVisibleExchangeIds().isEmpty())
-            m_viewer->highlightVisibleExchanges(m_viewer->lastVisibleExchangeIds());
-        else
-            m_viewer->refreshAllRowHighlights();
+        Q_EMIT marksChanged();
         updateStatus();
         return true;
     }
 
     std::vector<std::shared_ptr<TVLSession>> sessions;
     int unsearched = 0;
-    collectSessions(sessions, m_viewer->contentObject().get(), &unsearched);
+    collectSessions(sessions, m_context.contentObject().get(), &unsearched);
     m_unsearchedProjects = unsearched;
     if (sessions.empty()) {
         clearMatchSets();
-        m_viewer->refreshAllRowHighlights();
+        Q_EMIT marksChanged();
         return false;
     }
 
@@ -452,7 +443,7 @@ void TVLViewerSearch::applyMarks(const TVLSearchEngine::Matches &matches)
         insertPathsOfSessionAndAncestors(m_matchingObjectPaths, session.get());
     if (!matches.complete)
         m_outlineStatus = tr("Searching\u2026 %1").arg(exchangeCount(m_matchingExchangeIds.size()));
-    m_viewer->refreshAllRowHighlights();
+    Q_EMIT marksChanged();
     updateStatus();
 }
 
@@ -495,7 +486,7 @@ bool TVLViewerSearch::updateFilterFromSearch()
 {
     const QString text = m_searchDoesFilter ? activeSearchText() : QString();
     applyFilters(text, m_searchDoesFilter ? m_selectedTagMask : 0);
-    const TVLObject::Ptr &content = m_viewer->contentObject();
+    const TVLObject::Ptr &content = m_context.contentObject();
     return text.isEmpty() || !content || content->matchesFilter();
 }
 
@@ -506,7 +497,7 @@ void TVLViewerSearch::updateFilterFromTags()
 
 void TVLViewerSearch::applyFilters(const QString &text, quint64 tags)
 {
-    const TVLObject::Ptr &content = m_viewer->contentObject();
+    const TVLObject::Ptr &content = m_context.contentObject();
     if (!content)
         return;
     if (content->filterString() == text && content->filterTags() == tags
@@ -515,7 +506,7 @@ void TVLViewerSearch::applyFilters(const QString &text, quint64 tags)
     const std::optional<QString> anchor = filterScrollAnchor();
     content->setFilters(text, tags, m_searchIsCaseSensitive);
     if (const auto session = shownSession()) {
-        m_viewer->page()->reloadFilteredContentWithSession(session, anchor);
+        m_page->reloadFilteredContentWithSession(session, anchor);
         // The page's matches were counted in the page that is going.
         m_pageStatus.clear();
         updateStatus();
@@ -526,14 +517,10 @@ std::optional<QString> TVLViewerSearch::filterScrollAnchor() const
 {
     if (!shownSession())
         return std::nullopt;
-    const QStringList visible = m_viewer->lastVisibleExchangeIds();
-    const auto &selection = m_viewer->selectionIndexPaths();
-    if (selection && !selection->isEmpty()) {
-        TVLOutlineModel *model = m_viewer->outlineModel();
-        const auto *exchange = dynamic_cast<const TVLExchange *>(model->objectForIndex(model->indexForIndexPath(selection->first())));
-        if (exchange && visible.contains(exchange->uuid()))
-            return exchange->uuid();
-    }
+    const QStringList visible = m_context.lastVisibleExchangeIds();
+    const QString selected = m_context.selectedExchangeUuid();
+    if (!selected.isEmpty() && visible.contains(selected))
+        return selected;
     if (!visible.isEmpty())
         return visible.first();
     return std::nullopt;
@@ -541,7 +528,7 @@ std::optional<QString> TVLViewerSearch::filterScrollAnchor() const
 
 std::shared_ptr<TVLSession> TVLViewerSearch::shownSession() const
 {
-    return std::dynamic_pointer_cast<TVLSession>(m_viewer->page()->displayedObject());
+    return std::dynamic_pointer_cast<TVLSession>(m_page->displayedObject());
 }
 
 void TVLViewerSearch::treeDidChange()

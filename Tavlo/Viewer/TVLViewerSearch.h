@@ -16,9 +16,14 @@
 // The find string is shared between windows (TVLFindString): "use selection for find" writes
 // it, and the other windows whose bar is shown take it over, as they do when the application
 // becomes active again.
+//
+// The search reads its window through TVLViewerSearchContext and works the page through its
+// controller; the window hears of new marks (marksChanged) and asks for them
+// (searchMatchingExchangeIds, searchMatchingObjectPaths) when it paints its rows.
 
 #include "Tavlo/DataObjects/TVLObject.h"
 #include "TVLSearchEngine.h"
+#include "TVLViewerSearchContext.h"
 
 #include <QObject>
 #include <QPointer>
@@ -31,8 +36,8 @@ class QTimer;
 class TVLExchange;
 class TVLFindBar;
 class TVLProjectMetadata;
+class TVLPageController;
 class TVLSession;
-class TVLViewerViewController;
 
 class TVLViewerSearch final : public QObject
 {
@@ -49,12 +54,13 @@ public:
     // The longest text "use selection for find" takes, of the selection's first line.
     static constexpr qsizetype kSelectionSearchLength = 1000;
 
-    explicit TVLViewerSearch(TVLViewerViewController *viewer);
+    TVLViewerSearch(const TVLViewerSearchContext &context, TVLPageController *page, QObject *parent);
     ~TVLViewerSearch() override;
 
     TVLFindBar *findBar() const { return m_findBar; }
-    // The window's find commands (find, next, previous, use selection), added to `widget`.
-    void installActions(QWidget *widget);
+    // The window's find commands (find, next, previous, use selection), added to `widget`;
+    // Escape in `escapeWidget` closes the bar.
+    void installActions(QWidget *widget, QWidget *escapeWidget);
     QAction *findAction() const { return m_findAction; }
     QAction *findNextAction() const { return m_findNextAction; }
     QAction *findPreviousAction() const { return m_findPreviousAction; }
@@ -85,6 +91,8 @@ public:
     void findTagWithBackwards(bool backwards);
     void setFindStringFromSelection();
     void syncFromFindPasteboard();
+    // The tree read or loaded more: marks are searched again (filters follow the tree itself).
+    void treeDidChange();
     // Puts a text into the search field from the selection, as the command does with the
     // page's answer: its first line, trimmed and cut to kSelectionSearchLength.
     static QString searchTextFromSelection(const QString &selection);
@@ -115,6 +123,8 @@ Q_SIGNALS:
     // The page answered a find next or previous.
     void pageFindFinished(int activeMatch, int matchCount);
     void findBarVisibilityChanged(bool shown);
+    // The marks changed, or went back to the page's visible exchanges: rows need painting.
+    void marksChanged();
 
 private:
     // The text that marks and filters: the search text while the bar shows it.
@@ -127,10 +137,10 @@ private:
     std::optional<QString> filterScrollAnchor() const;
     std::shared_ptr<TVLSession> shownSession() const;
     void scrollToExchangeSection(const QString &exchangeId);
-    void treeDidChange();
     void updateStatus();
 
-    TVLViewerViewController *m_viewer = nullptr;
+    const TVLViewerSearchContext &m_context;
+    TVLPageController *m_page = nullptr;
     TVLSearchEngine *m_engine = nullptr;
     TVLFindBar *m_findBar = nullptr;
     QAction *m_findAction = nullptr;

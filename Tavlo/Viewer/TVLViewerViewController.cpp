@@ -48,7 +48,6 @@ const QString &kDisplayModeKey = TVLSettings::sessionDisplayModeKey;
 const QString &kRelativeTimeKey = TVLSettings::relativeTimeKey;
 const QString kScrollToBottomKey = QStringLiteral("TVLSessionsScrollToBottom");
 constexpr int kRelativeTimeRefreshMilliseconds = 60 * 1000;
-constexpr int kScrollToExchangeDelayMilliseconds = 100;
 } // namespace
 
 void TVLViewerViewController::registerClass()
@@ -142,9 +141,11 @@ void TVLViewerViewController::buildViews()
         m_page->showTagMenuForMessageIdAtXY(messageId, point.x(), point.y());
     });
 
-    m_search = new TVLViewerSearch(this);
+    m_search = new TVLViewerSearch(*this, m_page, this);
     connect(m_search, &TVLViewerSearch::selectedTagMaskChanged, this, &TVLViewerViewController::selectedTagMaskChanged);
-    m_search->installActions(this);
+    connect(m_search, &TVLViewerSearch::marksChanged, this, &TVLViewerViewController::refreshAllRowHighlights);
+    connect(m_model, &TVLOutlineModel::projectDidLoad, m_search, &TVLViewerSearch::treeDidChange);
+    m_search->installActions(this, m_outline);
 
     m_loadingLabel = new QLabel;
     m_loadingLabel->setObjectName(QStringLiteral("TVLLoadingLabel"));
@@ -247,6 +248,17 @@ void TVLViewerViewController::hvxRestoreState(const QByteArray &state)
 }
 
 TVLObject::List TVLViewerViewController::displayContent() const { return m_model->displayContent(); }
+
+TVLViewerFlagsViewController *TVLViewerViewController::flagsViewController() const { return m_flags; }
+
+QString TVLViewerViewController::selectedExchangeUuid() const
+{
+    if (!m_selectionIndexPaths || m_selectionIndexPaths->isEmpty())
+        return {};
+    const QModelIndex index = m_model->indexForIndexPath(m_selectionIndexPaths->first());
+    const auto *exchange = dynamic_cast<const TVLExchange *>(m_model->objectForIndex(index));
+    return exchange ? exchange->uuid() : QString();
+}
 
 QString TVLViewerViewController::hvxWindowTitle() const
 {
@@ -410,14 +422,7 @@ void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<H
         const QString uuid = exchange->uuid();
         if (session && session != m_page->displayedObject().get()) {
             clearHighlightedRows();
-            m_page->setPendingScrollToBottom(false);
-            m_page->setPendingScrollTop(0);
-            m_page->displayObject(std::static_pointer_cast<TVLSession>(session->shared_from_this()));
-            QPointer<TVLViewerViewController> self(this);
-            QTimer::singleShot(kScrollToExchangeDelayMilliseconds, this, [self, uuid] {
-                if (self)
-                    self->m_page->scrollToExchangeId(uuid);
-            });
+            showObject(session->shared_from_this(), TVLScrollTarget::exchange(uuid));
         } else {
             m_page->scrollToExchangeId(uuid);
         }
@@ -433,22 +438,24 @@ void TVLViewerViewController::setSelectionIndexPaths(const std::optional<QList<H
     }
     m_selectionIndexPaths = paths;
     clearHighlightedRows();
+    TVLScrollTarget target;
     if (std::dynamic_pointer_cast<TVLSession>(object)) {
-        bool toBottom = HVXDefaults::standard().boolForKey(kScrollToBottomKey);
-        if (hvxIsModifierHeld(HVXModifierOption))
-            toBottom = !toBottom;
-        if (toBottom) {
-            m_page->setPendingScrollToBottom(m_exchangeUuid.isEmpty());
-            if (m_exchangeUuid.isEmpty()) {
-                const QModelIndexList rows = m_outline->visibleRowIndexes();
-                if (!rows.isEmpty())
-                    m_outline->scrollTo(rows.last());
-            }
-        } else {
-            m_page->setPendingScrollToBottom(false);
+        target = sessionScrollTarget();
+        if (target.kind == TVLScrollTarget::Kind::Bottom) {
+            const QModelIndexList rows = m_outline->visibleRowIndexes();
+            if (!rows.isEmpty())
+                m_outline->scrollTo(rows.last());
         }
     }
-    showObject(object);
+    showObject(object, target);
+}
+
+TVLScrollTarget TVLViewerViewController::sessionScrollTarget() const
+{
+    bool toBottom = HVXDefaults::standard().boolForKey(kScrollToBottomKey);
+    if (hvxIsModifierHeld(HVXModifierOption))
+        toBottom = !toBottom;
+    return toBottom && m_exchangeUuid.isEmpty() ? TVLScrollTarget::bottom() : TVLScrollTarget::top();
 }
 
 void TVLViewerViewController::backgroundLoadFinished(TVLObject *object)
@@ -462,14 +469,13 @@ void TVLViewerViewController::backgroundLoadFinished(TVLObject *object)
         const QModelIndex row = exchange ? m_model->indexForObject(exchange.get()) : QModelIndex();
         // The page of the loading note is the session's too: it is loaded anew, at the exchange.
         if (row.isValid()) {
-            m_page->setPendingScrollToBottom(false);
-            m_page->setPendingScrollToExchangeId(exchange->uuid());
             m_selectionIndexPaths = QList<HVXIndexPath>{m_model->indexPathForIndex(row)};
             applySelectionToOutline(*m_selectionIndexPaths);
+            showObject(m_contentObject, TVLScrollTarget::exchange(exchange->uuid()));
         } else {
-            m_page->setPendingScrollToBottom(HVXDefaults::standard().boolForKey(kScrollToBottomKey));
+            const bool toBottom = HVXDefaults::standard().boolForKey(kScrollToBottomKey);
+            showObject(m_contentObject, toBottom ? TVLScrollTarget::bottom() : TVLScrollTarget::top());
         }
-        showObject(m_contentObject);
         return;
     }
     // A project is shown if it is still what is selected.
@@ -478,15 +484,14 @@ void TVLViewerViewController::backgroundLoadFinished(TVLObject *object)
         setSelectionIndexPaths(QList<HVXIndexPath>{m_model->indexPathForIndex(index)});
 }
 
-void TVLViewerViewController::showObject(const TVLObject::Ptr &object)
+void TVLViewerViewController::showObject(const TVLObject::Ptr &object, const TVLScrollTarget &scrollTarget)
 {
-    // A root or project shows the library summary; other nodes their own page.
     if (TVLLibrarySummaryPage::showsSummaryFor(object.get())) {
         m_summaryPage->show(object);
         return;
     }
     // The page remembers the Markdown and, for a session, its exchange count (0 otherwise).
-    m_page->displayObject(object);
+    m_page->displayObject(object, scrollTarget);
 }
 
 void TVLViewerViewController::selectExchange(const std::shared_ptr<TVLExchange> &exchange)
@@ -496,7 +501,6 @@ void TVLViewerViewController::selectExchange(const std::shared_ptr<TVLExchange> 
     const QModelIndex index = m_model->indexForObject(exchange.get());
     if (!index.isValid())
         return;
-    m_page->setPendingScrollToExchangeId(exchange->uuid());
     setSelectionIndexPaths(QList<HVXIndexPath>{m_model->indexPathForIndex(index)});
 }
 

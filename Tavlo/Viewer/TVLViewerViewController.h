@@ -9,7 +9,8 @@
 #include "Halvex/AppKit/HVXViewController.h"
 #include "Halvex/Foundation/Categories/HVXIndexPath.h"
 #include "Tavlo/DataObjects/TVLObject.h"
-#include "TVLViewerFlagsViewController.h"
+#include "TVLScrollTarget.h"
+#include "TVLViewerSearchContext.h"
 
 #include <QPointer>
 #include <QStringList>
@@ -25,11 +26,12 @@ class TVLOutlineModel;
 class TVLPageController;
 class TVLSession;
 class TVLTagFilterView;
+class TVLViewerFlagsViewController;
 class TVLViewerSearch;
 class TVLLibrarySummaryPage;
 class TVLLoadingNote;
 
-class TVLViewerViewController final : public HVXViewController
+class TVLViewerViewController final : public HVXViewController, public TVLViewerSearchContext
 {
     Q_OBJECT
     Q_PROPERTY(QString path READ path WRITE setPath)
@@ -46,16 +48,17 @@ public:
     QString exchangeUuid() const { return m_exchangeUuid; }
     void setExchangeUuid(const QString &uuid) { m_exchangeUuid = uuid; }
 
-    const TVLObject::Ptr &contentObject() const { return m_contentObject; }
+    const TVLObject::Ptr &contentObject() const override { return m_contentObject; }
     TVLObject::List displayContent() const;
     TVLOutlineModel *outlineModel() const { return m_model; }
     HVXOutlineView *outlineView() const { return m_outline; }
     TVLPageController *page() const { return m_page; }
     TVLLoadingNote *loadingNote() const { return m_loadingNote; }
-    TVLViewerFlagsViewController *flagsViewController() const { return m_flags; }
+    TVLViewerFlagsViewController *flagsViewController() const;
     TVLTagFilterView *tagFilterView() const { return m_tagFilterView; }
     QString displayModelName() const { return m_displayModelName; }
-    QStringList lastVisibleExchangeIds() const { return m_lastVisibleExchangeIds; }
+    QStringList lastVisibleExchangeIds() const override { return m_lastVisibleExchangeIds; }
+    QString selectedExchangeUuid() const override;
     bool hasRelativeTimeRefreshTimer() const { return m_relativeTimeRefreshTimer != nullptr; }
     const std::optional<QList<HVXIndexPath>> &selectionIndexPaths() const { return m_selectionIndexPaths; }
 
@@ -115,7 +118,12 @@ private:
     void installObservers();
     void outlineSelectionChanged();
     void applySelectionToOutline(const QList<HVXIndexPath> &paths);
-    void showObject(const TVLObject::Ptr &object);
+    // The one way an object reaches the page: a root or project as its library summary, any
+    // other object as its own page, opening at the target.
+    void showObject(const TVLObject::Ptr &object, const TVLScrollTarget &scrollTarget);
+    // Where a session's page opens when its row is selected: at the end when the setting says
+    // so (Option turns it round), unless the window was opened on an exchange.
+    TVLScrollTarget sessionScrollTarget() const;
     // A read in the background ended for an object whose loading note was on the page.
     void backgroundLoadFinished(TVLObject *object);
     void showLoading(TVLObject *project);

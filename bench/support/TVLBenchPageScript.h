@@ -1,8 +1,8 @@
 #pragma once
 // Runs a script in a session page and waits for its answer, for the benchmarks that time pages.
 
-#include "Tavlo/Viewer/TVLPageController.h"
 #include "TVLBenchFigures.h"
+#include "tests/support/PageProbe.h"
 
 #include <QVariant>
 #include <memory>
@@ -16,7 +16,7 @@ inline QVariant evaluate(TVLPageController &page, const QString &script, int tim
         bool arrived = false;
     };
     const auto answer = std::make_shared<Answer>();
-    page.runScript(script, [answer](const QVariant &value) {
+    PageProbe::runScript(page, script, [answer](const QVariant &value) {
         answer->value = value;
         answer->arrived = true;
     });

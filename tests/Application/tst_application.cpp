@@ -9,6 +9,7 @@
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXModifierKeys.h"
 #include "LogCapture.h"
+#include "SuiteSandbox.h"
 #include "Tavlo/Application/TVLAppDelegate.h"
 #include "Tavlo/Application/TVLCommandLine.h"
 #include "Tavlo/Application/TVLApplication.h"
@@ -285,9 +286,9 @@ private Q_SLOTS:
 int main(int argc, char **argv)
 {
     prepareWebEngineForHeadlessRuns();
-    // The application object writes to the settings store as it starts: give it a store of the test's.
-    QTemporaryDir settingsDir;
-    HVXDefaults::useStoreAtPath(settingsDir.filePath("settings.ini"));
+    // The application object writes to the settings store as it starts, and its windows to the
+    // cache: give it the suite's own.
+    SuiteSandbox sandbox;
     TVLApplication app(argc, argv);
     TestApplication test;
     return QTest::qExec(&test, argc, argv);

@@ -2,52 +2,29 @@
 // a browser opens the file: one section per exchange, nothing of a transcript outside its
 // section, the page's own names intact, and no refresh.
 
-#include "Halvex/Foundation/HVXDefaults.h"
 #include "HostilePage.h"
 #include "Tavlo/Application/TVLCommandLine.h"
 #include "TranscriptBuilder.h"
+#include "ViewerTestKit.h"
 #include "WebEngineEnvironment.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QWebEngineView>
 
 class TestExportPage : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    ViewerTestKit m_kit;
 
-    static QVariant run(QWebEnginePage *page, const QString &script)
-    {
-        QVariant result;
-        bool answered = false;
-        QEventLoop loop;
-        page->runJavaScript(script, [&](const QVariant &value) {
-            result = value;
-            answered = true;
-            loop.quit();
-        });
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        if (!answered)
-            loop.exec();
-        return result;
-    }
+    static QVariant run(QWebEnginePage *page, const QString &script) { return ViewerTestKit::evaluate(page, script, 10000); }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
-    }
-
     void hostileSessionExportsWholeSections()
     {
-        const QString session = TranscriptBuilder::write(m_dir.filePath("projects/-home-me-app/s.jsonl"), HostilePage::lines());
-        const QString output = m_dir.filePath("page.html");
+        const QString session = TranscriptBuilder::write(m_kit.filePath("projects/-home-me-app/s.jsonl"), HostilePage::lines());
+        const QString output = m_kit.filePath("page.html");
         QString out, err;
         QTextStream outStream(&out), errStream(&err);
         QCOMPARE(TVLCommandLine::run({"export", session, "-o", output}, outStream, errStream).value_or(-1), 0);

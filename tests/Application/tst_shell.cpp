@@ -7,6 +7,7 @@
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "LogCapture.h"
+#include "SuiteSandbox.h"
 #include "Tavlo/Application/TVLAppDelegate.h"
 #include "Tavlo/Application/TVLApplication.h"
 #include "Tavlo/Application/TVLHelpWindow.h"
@@ -381,8 +382,9 @@ private Q_SLOTS:
 int main(int argc, char **argv)
 {
     prepareWebEngineForHeadlessRuns();
-    QTemporaryDir settingsDir;
-    HVXDefaults::useStoreAtPath(settingsDir.filePath("settings.ini"));
+    // The application object writes to the settings store as it starts, and its windows to the
+    // cache: give it the suite's own.
+    SuiteSandbox sandbox;
     TVLApplication app(argc, argv);
     TestShell test;
     return QTest::qExec(&test, argc, argv);

@@ -4,7 +4,6 @@
 // worker waits, with it open, until the test has written its lines.
 
 #include "Halvex/AppKit/HVXOutlineView.h"
-#include "Halvex/AppKit/HVXWindowController.h"
 #include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
@@ -13,13 +12,14 @@
 #include "Tavlo/Viewer/TVLOutlineModel.h"
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
+#include "PageProbe.h"
 #include "TranscriptBuilder.h"
+#include "ViewerTestKit.h"
 #include "WebEngineEnvironment.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <condition_variable>
@@ -95,32 +95,11 @@ struct HeldTranscript
     }
 };
 
-TVLViewerViewController *openViewer(const QString &path)
-{
-    auto *viewer = qobject_cast<TVLViewerViewController *>(
-        HVXWindows::presentViewControllerOfClass(viewerClass, {{QStringLiteral("path"), path}}));
-    if (viewer)
-        (void)QTest::qWaitForWindowExposed(viewer->window());
-    return viewer;
-}
-
-void closeAllWindows()
-{
-    for (HVXWindowController *window : HVXWindows::windowControllers())
-        window->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void select(TVLViewerViewController *viewer, const QModelIndex &index)
-{
-    viewer->outlineView()->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-}
-
 QString pageNote(TVLPageController *page)
 {
     QString note;
     bool answered = false;
-    page->runScript(QStringLiteral("(document.getElementById('loading-note') || {}).textContent || ''"),
+    PageProbe::runScript(*page, QStringLiteral("(document.getElementById('loading-note') || {}).textContent || ''"),
                     [&](const QVariant &value) {
                         note = value.toString();
                         answered = true;
@@ -133,13 +112,13 @@ QString pageNote(TVLPageController *page)
 class TestBackgroundLoad : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    ViewerTestKit m_kit;
     int m_serial = 0;
 
     // A root with a small project "app" (read at once) and a big one "big" whose read is held.
     QString newRoot(HeldTranscript &held)
     {
-        const QString root = m_dir.filePath(QStringLiteral("r%1/projects").arg(++m_serial));
+        const QString root = m_kit.filePath(QStringLiteral("r%1/projects").arg(++m_serial));
         writeSession(root + "/-home-me-app/a.jsonl", "a", 1);
         writeSession(root + "/-home-me-big/b.jsonl", "b", 40);
         TVLProject::setBackgroundLoadThreshold(QFileInfo(root + "/-home-me-big/b.jsonl").size());
@@ -149,15 +128,12 @@ class TestBackgroundLoad : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
         HVXDefaults::standard().setInteger(QStringLiteral("TVLRootSortMode"), 0);
-        TVLViewerViewController::registerClass();
     }
 
     void cleanup()
     {
-        closeAllWindows();
+        m_kit.closeAllWindows();
         TVLProject::setBackgroundLoadThreshold(qint64(32) << 20);
         TVLProject::setNewestFirstThreshold(qint64(128) << 20);
     }
@@ -175,7 +151,7 @@ private Q_SLOTS:
         HeldTranscript held;
         const QString root = newRoot(held);
         QVERIFY(!root.isEmpty());
-        TVLViewerViewController *viewer = openViewer(root);
+        TVLViewerViewController *viewer = m_kit.openViewer(root);
         QVERIFY(viewer);
         TVLOutlineModel *model = viewer->outlineModel();
         QCOMPARE(model->rowCount(), 2);
@@ -183,7 +159,7 @@ private Q_SLOTS:
         auto big = std::dynamic_pointer_cast<TVLProject>(model->sharedObjectForIndex(bigRow));
         QVERIFY(big && !big->isLoaded());
 
-        select(viewer, bigRow);
+        m_kit.select(viewer, bigRow);
         QVERIFY(big->isLoading());
         QTRY_VERIFY(model->data(bigRow, TVLOutlineModel::MarkupRole).toString().contains(QStringLiteral("Loading\u2026 0 MB of 1")));
         QCOMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(big));
@@ -195,7 +171,7 @@ private Q_SLOTS:
             QVERIFY(viewer->outlineView()->isExpanded(appRow));
             const QModelIndex sessionRow = model->index(0, 0, appRow);
             expected = model->sharedObjectForIndex(sessionRow);
-            select(viewer, sessionRow);
+            m_kit.select(viewer, sessionRow);
             QCOMPARE(viewer->page()->displayedObject(), expected);
             QVERIFY(big->isLoading());
         }
@@ -217,7 +193,7 @@ private Q_SLOTS:
         HeldTranscript held;
         const QString root = newRoot(held);
         QVERIFY(!root.isEmpty());
-        TVLViewerViewController *viewer = openViewer(root);
+        TVLViewerViewController *viewer = m_kit.openViewer(root);
         QVERIFY(viewer);
         auto big = std::dynamic_pointer_cast<TVLProject>(viewer->outlineModel()->sharedObjectForIndex(viewer->outlineModel()->index(1, 0)));
         viewer->setSelectionIndexPaths(QList<HVXIndexPath>{HVXIndexPath{1, 0}});
@@ -233,7 +209,7 @@ private Q_SLOTS:
     // newest exchanges, reads the rest on its own, and its page and the project's totals follow.
     void aProjectOfOneBigSessionShowsItsNewestExchangesAtOnce()
     {
-        const QString root = m_dir.filePath(QStringLiteral("r%1/projects").arg(++m_serial));
+        const QString root = m_kit.filePath(QStringLiteral("r%1/projects").arg(++m_serial));
         writeSession(root + "/-home-me-app/a.jsonl", "a", 1);
         writeSession(root + "/-home-me-huge/small.jsonl", "s", 1);
         const int count = int(TVLSession::kNewestExchanges) + 50;
@@ -245,17 +221,17 @@ private Q_SLOTS:
         const QString path = write(root + "/-home-me-huge/h.jsonl", lines);
         TVLProject::setBackgroundLoadThreshold(QFileInfo(path).size() / 2);
         TVLProject::setNewestFirstThreshold(QFileInfo(path).size());
-        TVLViewerViewController *viewer = openViewer(root);
+        TVLViewerViewController *viewer = m_kit.openViewer(root);
         QVERIFY(viewer);
         TVLOutlineModel *model = viewer->outlineModel();
         auto huge = std::dynamic_pointer_cast<TVLProject>(model->sharedObjectForIndex(model->index(1, 0)));
-        select(viewer, model->index(1, 0));
+        m_kit.select(viewer, model->index(1, 0));
         QVERIFY(huge && huge->isLoaded() && !huge->isLoading());
         auto session = std::dynamic_pointer_cast<TVLSession>(huge->sessionLookup().value(path));
         QVERIFY(session && session->isLoading());
         QVERIFY(session->exchanges().size() < size_t(count));
         viewer->outlineView()->expand(model->indexForObject(huge.get()));
-        select(viewer, model->indexForObject(session.get()));
+        m_kit.select(viewer, model->indexForObject(session.get()));
         QTRY_COMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(session));
 
         QTRY_VERIFY_WITH_TIMEOUT(!session->isLoading(), 20000);
@@ -274,7 +250,7 @@ private Q_SLOTS:
     void aWindowOnABigSessionReadsItInTheBackground()
     {
         QFETCH(QString, exchangeUuid);
-        const QString path = writeSession(m_dir.filePath(QStringLiteral("alone%1/s.jsonl").arg(++m_serial)), "s", 12);
+        const QString path = writeSession(m_kit.filePath(QStringLiteral("alone%1/s.jsonl").arg(++m_serial)), "s", 12);
         TVLProject::setBackgroundLoadThreshold(QFileInfo(path).size());
         auto *viewer = qobject_cast<TVLViewerViewController *>(HVXWindows::presentViewControllerOfClass(
             viewerClass, {{QStringLiteral("path"), path}, {QStringLiteral("exchangeUuid"), exchangeUuid}}));
@@ -305,13 +281,13 @@ private Q_SLOTS:
         HeldTranscript held;
         const QString root = newRoot(held);
         QVERIFY(!root.isEmpty());
-        TVLViewerViewController *viewer = openViewer(root);
+        TVLViewerViewController *viewer = m_kit.openViewer(root);
         QVERIFY(viewer);
         std::weak_ptr<TVLObject> big = viewer->outlineModel()->sharedObjectForIndex(viewer->outlineModel()->index(1, 0));
-        select(viewer, viewer->outlineModel()->index(1, 0));
+        m_kit.select(viewer, viewer->outlineModel()->index(1, 0));
         QVERIFY(std::dynamic_pointer_cast<TVLProject>(big.lock())->isLoading());
         QVERIFY(held.release());
-        closeAllWindows();
+        m_kit.closeAllWindows();
         // The project went with its window; what its worker read was dropped with it.
         QTRY_VERIFY(big.expired());
     }

@@ -2,50 +2,30 @@
 // to its edits as diffs, folding, links that scroll the page to the edit's exchange, text from
 // transcripts kept inert; and the ways to open it in the viewer window.
 
-#include "Halvex/AppKit/HVXWindowController.h"
-#include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/AppKit/HVXOutlineView.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLSession.h"
 #include "Tavlo/Viewer/TVLChangesPanel.h"
 #include "Tavlo/Viewer/TVLOutlineModel.h"
 #include "Tavlo/Viewer/TVLPageController.h"
-#include "Tavlo/Viewer/TVLWebPage.h"
 #include "Tavlo/Viewer/TVLViewerFlagsViewController.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 #include "TranscriptBuilder.h"
+#include "ViewerTestKit.h"
 #include "WebEngineEnvironment.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QEventLoop>
 #include <QMenu>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
-#include <QWebEnginePage>
 #include <QtTest>
 
 namespace TB = TranscriptBuilder;
 
 namespace {
-QVariant evaluate(TVLPageController &page, const QString &script)
-{
-    QVariant result;
-    bool answered = false;
-    QEventLoop loop;
-    page.webPage()->runJavaScript(script, [&](const QVariant &value) {
-        result = value;
-        answered = true;
-        loop.quit();
-    });
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-    if (!answered)
-        loop.exec();
-    return result;
-}
+QVariant evaluate(TVLPageController &page, const QString &script) { return ViewerTestKit::evaluate(page, script); }
 
 QStringList texts(TVLPageController &page, const QString &selector)
 {
@@ -102,7 +82,7 @@ QString copyFixtureProject(const QString &directory)
 class TestChangesView : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    ViewerTestKit m_kit;
 
     static bool showSession(TVLPageController &page, const std::shared_ptr<TVLSession> &session)
     {
@@ -114,15 +94,12 @@ class TestChangesView : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
         HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 0);
-        TVLViewerViewController::registerClass();
     }
 
     void filesOpenToTheirEditsInOrder()
     {
-        const QString project = copyFixtureProject(m_dir.path());
+        const QString project = copyFixtureProject(m_kit.sandbox().path());
         const auto session = TVLSession::initWithPath(project + "/5e7c1d2a-0b3f-4c8e-9a61-2f4d8b7e3c10.jsonl");
         TVLPageController page;
         page.resize(1000, 700);
@@ -152,7 +129,7 @@ private Q_SLOTS:
 
     void editsLinkToTheirExchangeFoldAndStayInert()
     {
-        const QString path = TB::write(m_dir.filePath("projects/-w/long.jsonl"), longSessionWithAnEdit());
+        const QString path = TB::write(m_kit.filePath("projects/-w/long.jsonl"), longSessionWithAnEdit());
         const auto session = TVLSession::initWithPath(path);
         TVLPageController page;
         page.resize(1000, 500);
@@ -183,9 +160,8 @@ private Q_SLOTS:
 
     void theViewerOpensItFromTheTitleBarAndTheSessionMenu()
     {
-        const QString project = copyFixtureProject(m_dir.filePath("viewer"));
-        auto *viewer = qobject_cast<TVLViewerViewController *>(HVXWindows::presentViewControllerOfClass(
-            QString::fromLatin1(TVLViewerViewController::className), {{QStringLiteral("path"), project}}));
+        const QString project = copyFixtureProject(m_kit.filePath("viewer"));
+        TVLViewerViewController *viewer = m_kit.openViewer(project);
         QVERIFY(viewer);
         QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
         TVLOutlineModel *model = viewer->outlineModel();
@@ -216,8 +192,7 @@ private Q_SLOTS:
         QVERIFY(flags);
         flags->changesButton()->click();
         QTRY_VERIFY(evaluate(*viewer->page(), "document.querySelectorAll('#changes-panel .changes-file').length").toInt() == 5);
-        for (HVXWindowController *window : HVXWindows::windowControllers())
-            window->close();
+        m_kit.closeAllWindows();
     }
 };
 

@@ -4,8 +4,6 @@
 // stepping through tagged exchanges, and the find string shared between windows.
 
 #include "Halvex/AppKit/HVXOutlineView.h"
-#include "Halvex/AppKit/HVXWindowController.h"
-#include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Tavlo/DataObjects/TVLExchange.h"
@@ -21,6 +19,7 @@
 #include "Tavlo/Viewer/TVLViewerSearch.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
 #include "TranscriptBuilder.h"
+#include "ViewerTestKit.h"
 #include "WebEngineEnvironment.h"
 
 #include <QAction>
@@ -28,8 +27,6 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QWebEngineView>
 #include <QtTest>
 
 using namespace TranscriptBuilder;
@@ -37,8 +34,6 @@ using namespace TranscriptBuilder;
 Q_DECLARE_METATYPE(TVLSearchEngine::Matches)
 
 namespace {
-const QString viewerClass = QString::fromLatin1(TVLViewerViewController::className);
-
 // Exchanges "<tag>-p<i>" with the prompt "question <i>" and the answer "answer <i>", and, for
 // the indices listed, "needle" in the prompt.
 QString writeSession(const QString &path, const QString &tag, int exchanges, const QList<int> &needles = {})
@@ -50,15 +45,6 @@ QString writeSession(const QString &path, const QString &tag, int exchanges, con
               << assistant(QStringLiteral("%1-a%2").arg(tag).arg(i), QStringLiteral("answer %1").arg(i),
                            QStringLiteral("%1-m%2").arg(tag).arg(i), usage(10, 20));
     return write(path, lines);
-}
-
-TVLViewerViewController *openViewer(const QString &path)
-{
-    auto *viewer = qobject_cast<TVLViewerViewController *>(
-        HVXWindows::presentViewControllerOfClass(viewerClass, {{QStringLiteral("path"), path}}));
-    if (viewer)
-        (void)QTest::qWaitForWindowExposed(viewer->window());
-    return viewer;
 }
 
 QModelIndex rowOf(TVLViewerViewController *viewer, const QString &path)
@@ -88,18 +74,7 @@ bool showSession(TVLViewerViewController *viewer, const QString &path)
     return loads.wait(20000);
 }
 
-QVariant evaluate(TVLViewerViewController *viewer, const QString &script)
-{
-    QVariant result;
-    bool answered = false;
-    viewer->page()->runScript(script, [&](const QVariant &value) {
-        result = value;
-        answered = true;
-    });
-    if (!QTest::qWaitFor([&] { return answered; }, 20000))
-        QTest::qFail(qPrintable(QStringLiteral("The page did not answer: ") + script), __FILE__, __LINE__);
-    return result;
-}
+QVariant evaluate(TVLViewerViewController *viewer, const QString &script) { return ViewerTestKit::evaluate(viewer, script); }
 
 QStringList sectionIds(TVLViewerViewController *viewer)
 {
@@ -118,15 +93,7 @@ QStringList sorted(QSet<QString> set)
 class TestFind : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    int m_serial = 0;
-
-    QString newRoot()
-    {
-        const QString root = m_dir.filePath(QStringLiteral("r%1/projects").arg(++m_serial));
-        QDir().mkpath(root);
-        return root;
-    }
+    ViewerTestKit m_kit;
 
 private Q_SLOTS:
     // Other windows hear of a new find string once the event loop is idle, once per writer however
@@ -151,27 +118,19 @@ private Q_SLOTS:
 
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
         HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 0);
         HVXDefaults::standard().setInteger(QStringLiteral("TVLRootSortMode"), 0);
-        TVLViewerViewController::registerClass();
     }
 
-    void cleanup()
-    {
-        for (HVXWindowController *window : HVXWindows::windowControllers())
-            window->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void cleanup() { m_kit.closeAllWindows(); }
 
     void typedTextMarksUpTheTreeAndUnreadProjectsAreNotCalledEmpty()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         const QString app = writeSession(root + "/-home-me-app/s.jsonl", "s", 3, {2});
         writeSession(root + "/-home-me-tool/t.jsonl", "t", 2, {});
         writeSession(root + "/-home-me-zoo/z.jsonl", "z", 2, {1});
-        TVLViewerViewController *viewer = openViewer(root);
+        TVLViewerViewController *viewer = m_kit.openViewer(root);
         QVERIFY(viewer);
         TVLViewerSearch *search = viewer->search();
         QVERIFY(!search->findBar()->isVisible());
@@ -215,9 +174,9 @@ private Q_SLOTS:
 
     void filterModeNarrowsOnceAroundTheReadingPositionAndHidingUndoesIt()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         const QString path = writeSession(root + "/-home-me-app/s.jsonl", "s", 6, {2, 4, 5});
-        TVLViewerViewController *viewer = openViewer(path);
+        TVLViewerViewController *viewer = m_kit.openViewer(path);
         QVERIFY(viewer && viewer->page()->displayedObject());
         QTRY_VERIFY_WITH_TIMEOUT(!viewer->lastVisibleExchangeIds().isEmpty(), 20000);
         TVLViewerSearch *search = viewer->search();
@@ -262,10 +221,10 @@ private Q_SLOTS:
 
     void nextAndPreviousWalkThePageOrTheTaggedExchanges()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         const QString first = writeSession(root + "/-home-me-app/a.jsonl", "a", 5);
         const QString second = writeSession(root + "/-home-me-app/b.jsonl", "b", 3);
-        TVLViewerViewController *viewer = openViewer(root + "/-home-me-app");
+        TVLViewerViewController *viewer = m_kit.openViewer(root + "/-home-me-app");
         QVERIFY(viewer);
         QVERIFY(showSession(viewer, first));
         TVLViewerSearch *search = viewer->search();
@@ -341,10 +300,10 @@ private Q_SLOTS:
 
     void escapeAndTheSharedFindString()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         const QString path = writeSession(root + "/-home-me-app/s.jsonl", "s", 2);
-        TVLViewerViewController *first = openViewer(path);
-        TVLViewerViewController *second = openViewer(root + "/-home-me-app");
+        TVLViewerViewController *first = m_kit.openViewer(path);
+        TVLViewerViewController *second = m_kit.openViewer(root + "/-home-me-app");
         QVERIFY(first && second && first->page()->displayedObject());
         QTRY_VERIFY_WITH_TIMEOUT(!first->lastVisibleExchangeIds().isEmpty(), 20000);
 
@@ -373,7 +332,7 @@ private Q_SLOTS:
 
     void subagentsAreSearchedWithTheirSession()
     {
-        const QString path = write(newRoot() + "/-home-me-app/s.jsonl", QList<QJsonObject>{
+        const QString path = write(m_kit.newRoot() + "/-home-me-app/s.jsonl", QList<QJsonObject>{
             prompt("e1", "start"), toolCall("call", "toolu_1", "m1", usage(1, 1)),
             toolResult("res", "toolu_1", QJsonObject{{"agentId", "task1"}})});
         QJsonObject subPrompt = prompt("s1", "the sub needle");

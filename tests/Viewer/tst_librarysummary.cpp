@@ -2,15 +2,14 @@
 // a selected project and the Search All Logs window.
 
 #include "Halvex/AppKit/HVXOutlineView.h"
-#include "Halvex/AppKit/HVXWindowController.h"
-#include "Halvex/AppKit/HVXWindows.h"
-#include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/Index/TVLLibraryIndex.h"
 #include "Tavlo/Viewer/TVLOutlineModel.h"
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "Tavlo/Viewer/TVLSearchAllLogsWindow.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
+#include "PageProbe.h"
 #include "TranscriptBuilder.h"
+#include "ViewerTestKit.h"
 #include "WebEngineEnvironment.h"
 
 #include <QApplication>
@@ -18,7 +17,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace TranscriptBuilder;
@@ -26,16 +24,13 @@ using namespace TranscriptBuilder;
 class TestLibrarySummary : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    ViewerTestKit m_kit;
     QString m_root;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
-        qputenv("TAVLO_CACHE_DIR", m_dir.filePath("cache").toUtf8());
-        TVLViewerViewController::registerClass();
-        m_root = m_dir.filePath("projects");
+        m_root = m_kit.filePath("projects");
         for (int day = 1; day <= 3; ++day) {
             const QString stamp = QStringLiteral("2025-03-0%1T10:00:00Z").arg(day);
             write(QStringLiteral("%1/-home-me-app/s%2.jsonl").arg(m_root).arg(day),
@@ -47,8 +42,7 @@ private Q_SLOTS:
 
     void projectRowShowsTheSummaryPage()
     {
-        auto *viewer = qobject_cast<TVLViewerViewController *>(HVXWindows::presentViewControllerOfClass(
-            QString::fromLatin1(TVLViewerViewController::className), {{QStringLiteral("path"), m_root}}));
+        TVLViewerViewController *viewer = m_kit.openViewer(m_root);
         QVERIFY(viewer);
         QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
         QTRY_VERIFY(viewer->outlineView()->model()->rowCount() == 1);
@@ -65,10 +59,10 @@ private Q_SLOTS:
         auto seen = std::make_shared<Seen>();
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                viewer->page()->runScript("document.querySelectorAll('svg.usage-chart rect[height]:not([height=\"0\"])').length",
-                                          [seen](const QVariant &value) { seen->bars = value.toInt(); });
-                viewer->page()->runScript("(document.querySelector('table.usage-sessions a') || {}).href || ''",
-                                          [seen](const QVariant &value) { seen->firstLink = value.toString(); });
+                PageProbe::runScript(*viewer->page(), "document.querySelectorAll('svg.usage-chart rect[height]:not([height=\"0\"])').length",
+                                     [seen](const QVariant &value) { seen->bars = value.toInt(); });
+                PageProbe::runScript(*viewer->page(), "(document.querySelector('table.usage-sessions a') || {}).href || ''",
+                                     [seen](const QVariant &value) { seen->firstLink = value.toString(); });
                 return seen->bars == 3 && !seen->firstLink.isEmpty();
             }(),
             20000);
@@ -78,13 +72,12 @@ private Q_SLOTS:
                {line(assistant("a3b", "more", "m3b", usage(7, 7), "2025-03-04T10:00:00Z"))});
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                viewer->page()->runScript("document.querySelectorAll('svg.usage-chart rect[height]:not([height=\"0\"])').length",
-                                          [seen](const QVariant &value) { seen->bars = value.toInt(); });
+                PageProbe::runScript(*viewer->page(), "document.querySelectorAll('svg.usage-chart rect[height]:not([height=\"0\"])').length",
+                                     [seen](const QVariant &value) { seen->bars = value.toInt(); });
                 return seen->bars == 4;
             }(),
             20000);
-        for (HVXWindowController *window : HVXWindows::windowControllers())
-            window->close();
+        m_kit.closeAllWindows();
     }
 
     void searchWindowFindsAsYouType()
@@ -106,8 +99,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(shown.last().first().toString() == "otters AND", 20000);
         QVERIFY(window.statusLine()->text().contains("can't be used"));
         QCOMPARE(window.resultList()->count(), 0);
-        for (HVXWindowController *viewer : HVXWindows::windowControllers())
-            viewer->close();
+        m_kit.closeAllWindows();
     }
 
     void linesAppendedWhileTheViewerRunsReachTheIndex()
@@ -116,8 +108,7 @@ private Q_SLOTS:
         const QString path = project + "/live.jsonl";
         write(path, QList<QJsonObject>{prompt("l1", "a question about badgers", "2025-03-05T10:00:00Z"),
                                        assistant("l1a", "an answer", "lm1", usage(5, 5), "2025-03-05T10:00:01Z")});
-        auto *viewer = qobject_cast<TVLViewerViewController *>(HVXWindows::presentViewControllerOfClass(
-            QString::fromLatin1(TVLViewerViewController::className), {{QStringLiteral("path"), project}}));
+        TVLViewerViewController *viewer = m_kit.openViewer(project);
         QVERIFY(viewer);
         QVERIFY(QTest::qWaitForWindowExposed(viewer->window()));
         // No search window and no summary page: only the viewer's own file watching updates it.
@@ -131,8 +122,7 @@ private Q_SLOTS:
             append(path, {line(prompt(QStringLiteral("l%1").arg(i + 2), QStringLiteral("then wolverines %1").arg(i), "2025-03-05T11:00:00Z"))});
         QTRY_VERIFY_WITH_TIMEOUT(found("wolverines 2"), 20000);
         QVERIFY(found("wolverines 0"));
-        for (HVXWindowController *window : HVXWindows::windowControllers())
-            window->close();
+        m_kit.closeAllWindows();
     }
 };
 

@@ -17,14 +17,15 @@
 #include "Tavlo/Viewer/TVLPageTemplate.h"
 #include "Tavlo/Viewer/TVLWebPage.h"
 #include "HostilePage.h"
+#include "PageProbe.h"
 #include "TranscriptBuilder.h"
+#include "ViewerTestKit.h"
 #include "WebEngineEnvironment.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QImage>
 #include <QCryptographicHash>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -75,11 +76,11 @@ class TestPage : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    ViewerTestKit m_kit;
     std::shared_ptr<OpenRecorder> m_desktop;
     int m_sessionNumber = 0;
 
-    QString projectDir() const { return m_dir.filePath(QStringLiteral("projects/-home-me-proj")); }
+    QString projectDir() const { return m_kit.filePath(QStringLiteral("projects/-home-me-proj")); }
 
     std::shared_ptr<TVLSession> writeSession(const QList<QJsonObject> &lines)
     {
@@ -101,25 +102,7 @@ class TestPage : public QObject
 
     static QVariant evaluate(TVLPageController &page, const QString &script)
     {
-        return evaluateIn(page.webPage(), script);
-    }
-
-    static QVariant evaluateIn(QWebEnginePage *page, const QString &script)
-    {
-        QVariant result;
-        bool answered = false;
-        QEventLoop loop;
-        page->runJavaScript(script, [&](const QVariant &value) {
-            result = value;
-            answered = true;
-            loop.quit();
-        });
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        if (!answered)
-            loop.exec();
-        if (!answered)
-            QTest::qFail(qPrintable(QStringLiteral("The page did not answer: ") + script.left(200)), __FILE__, __LINE__);
-        return result;
+        return ViewerTestKit::evaluate(page, script, 10000);
     }
 
     // Returns once the page has drawn a few frames: whatever the page does in its next frames
@@ -177,7 +160,7 @@ class TestPage : public QObject
     static void clickText(TVLPageController &page, const QString &element)
     {
         const QPoint point = textCentre(page, element);
-        QWidget *surface = page.webView()->focusProxy();
+        QWidget *surface = PageProbe::view(page)->focusProxy();
         QTest::mouseMove(surface, point);
         QTest::mouseClick(surface, Qt::LeftButton, {}, point);
     }
@@ -194,8 +177,6 @@ class TestPage : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        HVXDefaults::useStoreAtPath(m_dir.filePath(QStringLiteral("settings.ini")));
         m_desktop = std::make_shared<OpenRecorder>();
         TVLDesktop::install(m_desktop);
     }
@@ -224,11 +205,11 @@ private Q_SLOTS:
     {
         const QString text = QStringLiteral("quote \" apostrophe ' backslash \\ \\n lf \n cr \r tab \t ")
                              + QString::fromUtf8("ünï 😀 \u2028 sep </script> end");
-        QCOMPARE(TVLPageController::jsStringLiteral(QStringLiteral("a\"b\\c\nd\re\tf")),
+        QCOMPARE(PageProbe::jsStringLiteral(QStringLiteral("a\"b\\c\nd\re\tf")),
                  QStringLiteral("\"a\\\"b\\\\c\\nd\\re\\tf\""));
         auto page = makePage();
         QVERIFY(waitForLoad(*page, [&] { page->fullLoad(QStringLiteral("x")); }));
-        QCOMPARE(evaluate(*page, TVLPageController::jsStringLiteral(text)).toString(), text);
+        QCOMPARE(evaluate(*page, PageProbe::jsStringLiteral(text)).toString(), text);
     }
 
     void fullLoadShowsEveryExchangeInItsSection()
@@ -474,14 +455,13 @@ private Q_SLOTS:
         QVERIFY(updates.wait(10000));
         page->scrollToExchangeId(hostile);
         page->showPopoverForMessageId(hostile);
-        page->setPendingScrollToExchangeId(hostile);
         QVERIFY(waitForLoad(*page, [&] { page->reloadFilteredContentWithSession(session, hostile); }));
         QTRY_VERIFY(evaluate(*page, QStringLiteral("document.body.textContent")).toString().contains(QStringLiteral("more")));
         QCOMPARE(sectionIds(*page), QStringList{hostile});
 
         // The script link loses its address when its block is cleaned (were it to reach the
         // confirmation, that declines it): clicked, nothing opens and the page stays.
-        page->webPage()->setLinkConfirmation([](const QUrl &) { return false; });
+        PageProbe::webPage(*page)->setLinkConfirmation([](const QUrl &) { return false; });
         const int openedBefore = int(m_desktop->opened.size());
         QCOMPARE(evaluate(*page, QStringLiteral("document.querySelector('a') !== null && "
                                                 "!/^\\s*javascript:/i.test(document.querySelector('a').getAttribute('href') || '')")),
@@ -514,7 +494,7 @@ private Q_SLOTS:
         QCOMPARE(evaluate(*page, "document.querySelectorAll('#H6-P b, #H6-P i, #H6-A [id]').length").toInt(), 0);
         QVERIFY(evaluate(*page, "document.getElementById('H6-A').textContent").toString().contains("diff forgery"));
         // The page's names are its own; the refresh never reached the document.
-        QVERIFY(evaluate(*page, "[document.createElement, document.querySelectorAll, document.getElementById, window.tavloPost]"
+        QVERIFY(evaluate(*page, "[document.createElement, document.querySelectorAll, document.getElementById, window.tavloHost.toggleTag]"
                                 ".every(f => typeof f === 'function') && document.body.tagName === 'BODY'").toBool());
         QCOMPARE(evaluate(*page, "document.querySelectorAll('meta[http-equiv=\"refresh\" i]').length").toInt(), 0);
 
@@ -527,12 +507,12 @@ private Q_SLOTS:
         QTRY_COMPARE(sectionIds(*page).size(), 8);
 
         // A navigation the page starts goes nowhere.
-        const QUrl shown = page->webPage()->url();
+        const QUrl shown = PageProbe::webPage(*page)->url();
         LogCapture capture;
         m_desktop->opened.clear();
         evaluate(*page, "location.href = 'https://example.com/away'; true");
         QTRY_COMPARE(capture.count("WARNING: The page tried to go to"), 1);
-        QCOMPARE(page->webPage()->url(), shown);
+        QCOMPARE(PageProbe::webPage(*page)->url(), shown);
         QCOMPARE(sectionIds(*page).size(), 8);
         QVERIFY(m_desktop->opened.isEmpty());
     }
@@ -543,7 +523,7 @@ private Q_SLOTS:
     {
         auto page = makePage();
         QVERIFY(showSession(*page, writeSession(HostilePage::linkLines())));
-        QWidget *surface = page->webView()->focusProxy();
+        QWidget *surface = PageProbe::view(*page)->focusProxy();
         QVERIFY(surface);
         m_desktop->opened.clear();
         clickText(*page, "document.querySelector('#H1-P code')");       // another section
@@ -636,16 +616,16 @@ private Q_SLOTS:
         QCOMPARE(evaluate(*page, badges.arg(1)).toStringList().size(), 1);
 
         // Ticking a tag in the popover reaches the store, and the badges follow.
-        evaluate(*page, QStringLiteral("tavloPost({action:'toggleTag', id:'E2-L0', tagId:3, checked:true})"));
+        evaluate(*page, QStringLiteral("tavloHost.toggleTag('E2-L0', 3, true)"));
         QTRY_COMPARE(metadata->tagIdsForMessageId(uuidFor(2, 0)), QList<quint64>{3});
         QTRY_COMPARE(evaluate(*page, badges.arg(1)).toStringList().size(), 2);
 
         // With Command held nothing but visible-exchange reports is handled.
         hvxSetModifierFlags(HVXModifierCommand);
-        evaluate(*page, QStringLiteral("tavloPost({action:'toggleTag', id:'E2-L0', tagId:3, checked:false})"));
+        evaluate(*page, QStringLiteral("tavloHost.toggleTag('E2-L0', 3, false)"));
         // Messages come in order: once this one is in, the toggle was heard.
         QSignalSpy visible(page.get(), &TVLPageController::visibleExchangesChanged);
-        evaluate(*page, QStringLiteral("tavloPost({action:'visibleExchanges', ids:['probe']})"));
+        evaluate(*page, QStringLiteral("tavloHost.visibleExchanges(['probe'])"));
         QTRY_VERIFY(std::any_of(visible.cbegin(), visible.cend(), [](const QList<QVariant> &arguments) {
             return arguments.at(0).toStringList() == QStringList{QStringLiteral("probe")};
         }));
@@ -754,10 +734,10 @@ private Q_SLOTS:
             page->fullLoad(QStringLiteral("[web](https://example.com/a) [file](file:///etc/passwd) [blank](https://example.com/b)"));
         }));
         evaluate(*page, QStringLiteral("document.querySelectorAll('a')[2].target = '_blank'; true"));
-        const QUrl before = page->webPage()->url();
+        const QUrl before = PageProbe::webPage(*page)->url();
         QList<QUrl> asked;
         bool allow = false;
-        page->webPage()->setLinkConfirmation([&](const QUrl &url) { asked << url; return allow; });
+        PageProbe::webPage(*page)->setLinkConfirmation([&](const QUrl &url) { asked << url; return allow; });
         m_desktop->opened.clear();
 
         clickText(*page, QStringLiteral("document.querySelectorAll('a')[0]"));
@@ -766,10 +746,10 @@ private Q_SLOTS:
         QTRY_COMPARE(asked.size(), 1);
         QCOMPARE(m_desktop->opened.size(), 1);
         allow = true;
-        page->webPage()->openActivatedLink(QUrl(QStringLiteral("file:///etc/passwd")));
+        PageProbe::webPage(*page)->openActivatedLink(QUrl(QStringLiteral("file:///etc/passwd")));
         QCOMPARE(m_desktop->opened.last(), QUrl(QStringLiteral("file:///etc/passwd")));
         QCOMPARE(asked.size(), 2);
-        QCOMPARE(page->webPage()->url(), before);
+        QCOMPARE(PageProbe::webPage(*page)->url(), before);
     }
 
     void printWritesAPrivateFileWithThePrintScript()
@@ -837,7 +817,7 @@ private Q_SLOTS:
         QSignalSpy loaded(view.page(), &QWebEnginePage::loadFinished);
         view.setHtml(document, QUrl(QStringLiteral("https://standalone.invalid/")));
         QVERIFY(loaded.wait(20000));
-        auto run = [&](const QString &script) { return evaluateIn(view.page(), script); };
+        auto run = [&](const QString &script) { return ViewerTestKit::evaluate(view.page(), script, 10000); };
         QCOMPARE(run(QStringLiteral("typeof hljs")).toString(), QStringLiteral("object"));
         QTRY_COMPARE(run(QStringLiteral("document.querySelectorAll('pre code.hljs').length")).toInt(), 1);
         QCOMPARE(run(QStringLiteral("document.querySelectorAll('.exchange-wrapper').length")).toInt(), 1);

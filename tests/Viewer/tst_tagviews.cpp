@@ -2,8 +2,6 @@
 // clicks choose, and that a renamed tag reaches bars, badges and pages of every open window.
 
 #include "Halvex/AppKit/HVXColorNames.h"
-#include "Halvex/AppKit/HVXWindowController.h"
-#include "Halvex/AppKit/HVXWindows.h"
 #include "Halvex/Foundation/HVXDefaults.h"
 #include "Tavlo/DataObjects/TVLProjectMetadata.h"
 #include "Tavlo/DataObjects/TVLTag.h"
@@ -13,8 +11,8 @@
 #include "Tavlo/Viewer/TVLTagFilterView.h"
 #include "Tavlo/Viewer/TVLTagsSummaryView.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
-#include "Tavlo/Viewer/TVLWebPage.h"
 #include "TranscriptBuilder.h"
+#include "ViewerTestKit.h"
 #include "WebEngineEnvironment.h"
 
 #include "Halvex/AppKit/HVXOutlineView.h"
@@ -26,8 +24,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QWebEnginePage>
 #include <QtTest>
 
 using namespace TranscriptBuilder;
@@ -60,22 +56,6 @@ const QString firstBadgeText = QStringLiteral("(%1 || {}).textContent").arg(firs
 
 QColor tagColor(quint64 tagId) { return hvxQColor(*TVLTag::colorForTagId(tagId)); }
 
-QVariant evaluate(QWebEnginePage *page, const QString &script)
-{
-    QVariant result;
-    bool answered = false;
-    QEventLoop loop;
-    page->runJavaScript(script, [&](const QVariant &value) {
-        result = value;
-        answered = true;
-        loop.quit();
-    });
-    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-    if (!answered)
-        loop.exec();
-    return result;
-}
-
 QPoint centreOf(const TVLTagFilterView &bar, int tagIndex)
 {
     for (const TVLTagFilterView::Pill &pill : bar.pills())
@@ -88,23 +68,15 @@ QPoint centreOf(const TVLTagFilterView &bar, int tagIndex)
 class TestTagViews : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    ViewerTestKit m_kit;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
         HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 0);
-        TVLViewerViewController::registerClass();
     }
 
-    void cleanup()
-    {
-        for (HVXWindowController *window : HVXWindows::windowControllers())
-            window->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    void cleanup() { m_kit.closeAllWindows(); }
 
     void badgeDotPositions_data()
     {
@@ -215,7 +187,7 @@ private Q_SLOTS:
 
     void renamingReachesEveryWindow()
     {
-        const QString dir = m_dir.filePath("root/projects/-home-me-tags");
+        const QString dir = m_kit.filePath("root/projects/-home-me-tags");
         write(dir + "/s.jsonl", QList<QJsonObject>{prompt("t-p1", "first"), assistant("t-a1", "answer"),
                                                    prompt("t-p2", "second"), assistant("t-a2", "answer")});
         TVLProjectMetadata::metadataForProjectPath(dir)->addTagIdToMessageId(2, "t-p2");
@@ -224,19 +196,17 @@ private Q_SLOTS:
         // under the first row.
         QList<TVLViewerViewController *> viewers;
         for (const QString &path : {dir, QFileInfo(dir).absolutePath()}) {
-            auto *viewer = qobject_cast<TVLViewerViewController *>(HVXWindows::presentViewControllerOfClass(
-                QString::fromLatin1(TVLViewerViewController::className), {{QStringLiteral("path"), path}}));
+            TVLViewerViewController *viewer = m_kit.openViewer(path);
             QVERIFY(viewer && QTest::qWaitForWindowExposed(viewer->window()));
             TVLOutlineModel *model = viewer->outlineModel();
             const QModelIndex sessionRow = model->index(0, 0, model->index(0, 0));
             QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
-            viewer->outlineView()->selectionModel()->select(sessionRow, QItemSelectionModel::ClearAndSelect |
-                                                                            QItemSelectionModel::Rows);
+            m_kit.select(viewer, sessionRow);
             QVERIFY(loads.wait(20000));
             const QModelIndex tags = sessionRow.siblingAtColumn(TVLOutlineModel::TagsColumn);
             QCOMPARE(tags.data(TVLOutlineModel::TagSummaryRole).toUInt(), 0x0004u);
             QVERIFY(tags.data(Qt::ToolTipRole).toString().contains(QStringLiteral("\u2611\uFE0E Idea")));
-            QTRY_COMPARE(evaluate(viewer->page()->webPage(), firstBadgeText).toString(), QStringLiteral("Idea"));
+            QTRY_COMPARE(m_kit.evaluate(viewer, firstBadgeText).toString(), QStringLiteral("Idea"));
             viewers << viewer;
         }
         // The bar sets the mask the viewer holds, and shows the viewer's mask.
@@ -267,7 +237,7 @@ private Q_SLOTS:
             const QModelIndex sessionRow = viewer->outlineModel()->index(0, 0, viewer->outlineModel()->index(0, 0));
             QVERIFY(sessionRow.siblingAtColumn(TVLOutlineModel::TagsColumn)
                         .data(Qt::ToolTipRole).toString().contains(QStringLiteral("\u2611\uFE0E Insight")));
-            QTRY_COMPARE(evaluate(viewer->page()->webPage(), firstBadgeText).toString(), QStringLiteral("Insight"));
+            QTRY_COMPARE(m_kit.evaluate(viewer, firstBadgeText).toString(), QStringLiteral("Insight"));
         }
         // The bar's pill for the tag carries the new name, and what is drawn there changed.
         const QList<TVLTagFilterView::Pill> pills = bar->pills();
@@ -280,7 +250,7 @@ private Q_SLOTS:
         // A new colour too: the badges of the page carry it.
         settings->commitColorAt(1, QColor(0x12, 0x34, 0x56));
         for (TVLViewerViewController *viewer : viewers)
-            QTRY_COMPARE(evaluate(viewer->page()->webPage(),
+            QTRY_COMPARE(m_kit.evaluate(viewer,
                                   "getComputedStyle(" + firstBadge + ").backgroundColor")
                              .toString(),
                          QStringLiteral("rgb(18, 52, 86)"));

@@ -17,7 +17,11 @@
 #include "Tavlo/Viewer/TVLOutlineModel.h"
 #include "Tavlo/Viewer/TVLPageController.h"
 #include "Tavlo/Viewer/TVLViewerViewController.h"
+#include "PageProbe.h"
+#include "Tavlo/Viewer/TVLPageBridge.h"
+#include "Tavlo/Viewer/TVLViewerFlagsViewController.h"
 #include "TranscriptBuilder.h"
+#include "ViewerTestKit.h"
 #include "WebEngineEnvironment.h"
 
 #include <QApplication>
@@ -44,63 +48,29 @@ QString writeSession(const QString &path, const QString &tag, int exchanges)
                            QStringLiteral("%1-m%2").arg(tag).arg(i), usage(10, 20), stamp(i));
     return write(path, lines);
 }
-
-const QString viewerClass = QString::fromLatin1(TVLViewerViewController::className);
-
-TVLViewerViewController *openViewer(const QString &path)
-{
-    auto *viewer = qobject_cast<TVLViewerViewController *>(
-        HVXWindows::presentViewControllerOfClass(viewerClass, {{QStringLiteral("path"), path}}));
-    if (viewer)
-        (void)QTest::qWaitForWindowExposed(viewer->window());
-    return viewer;
-}
-
-void closeAllWindows()
-{
-    for (HVXWindowController *window : HVXWindows::windowControllers())
-        window->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void select(TVLViewerViewController *viewer, const QModelIndex &index)
-{
-    viewer->outlineView()->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-}
 } // namespace
 
 class TestViewer : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_dir;
-    int m_serial = 0;
-
-    QString newRoot()
-    {
-        const QString root = m_dir.filePath(QStringLiteral("r%1/projects").arg(++m_serial));
-        QDir().mkpath(root);
-        return root;
-    }
+    ViewerTestKit m_kit;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        HVXDefaults::useStoreAtPath(m_dir.filePath("settings.ini"));
         HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 0);
         // Projects by name, so the rows come in a known order.
         HVXDefaults::standard().setInteger(QStringLiteral("TVLRootSortMode"), 0);
-        TVLViewerViewController::registerClass();
     }
 
-    void cleanup() { closeAllWindows(); }
+    void cleanup() { m_kit.closeAllWindows(); }
 
     void theOutlineAnswersWhileAHostileRootIsListed()
     {
         QTemporaryDir dir;
         const QString root = dir.filePath("projects");
         QVERIFY(HostileRoot::make(root, dir.filePath("victim.json")));
-        TVLViewerViewController *viewer = openViewer(root);
+        TVLViewerViewController *viewer = m_kit.openViewer(root);
         QVERIFY(viewer);
         TVLOutlineModel *model = viewer->outlineModel();
         QCOMPARE(model->rowCount(), 3);
@@ -126,10 +96,10 @@ private Q_SLOTS:
 
     void openingOnARootShowsItsProjectsAndSessionPages()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         const QString sessionPath = writeSession(root + "/-home-me-app/s.jsonl", "s", 3);
         writeSession(root + "/-home-me-tool/t.jsonl", "t", 1);
-        TVLViewerViewController *viewer = openViewer(root);
+        TVLViewerViewController *viewer = m_kit.openViewer(root);
         QVERIFY(viewer);
         TVLOutlineModel *model = viewer->outlineModel();
         QCOMPARE(model->rowCount(), 2);
@@ -148,7 +118,7 @@ private Q_SLOTS:
         QVERIFY(session);
         QCOMPARE(session->path(), sessionPath);
         QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
-        select(viewer, sessionRow);
+        m_kit.select(viewer, sessionRow);
         QCOMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(session));
         QCOMPARE(viewer->page()->lastDisplayedExchangeCount(), 3u);
         QVERIFY(viewer->page()->pendingScrollToBottom());
@@ -159,9 +129,9 @@ private Q_SLOTS:
         // An exchange of the session shown only scrolls; another session's exchange loads that session.
         const quint64 loadsBefore = viewer->page()->loadCount();
         viewer->outlineView()->expand(sessionRow);
-        select(viewer, model->index(1, 0, sessionRow));
+        m_kit.select(viewer, model->index(1, 0, sessionRow));
         QCOMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(session));
-        select(viewer, model->index(2, 0, sessionRow));
+        m_kit.select(viewer, model->index(2, 0, sessionRow));
         QCOMPARE(viewer->page()->loadCount(), loadsBefore);
         QCOMPARE(viewer->selectionIndexPaths()->first(), (HVXIndexPath{0, 0, 2}));
         const QModelIndex second = model->index(1, 0);
@@ -170,11 +140,11 @@ private Q_SLOTS:
         const QModelIndex otherSession = model->index(0, 0, second);
         viewer->outlineView()->expand(otherSession);
         QTRY_VERIFY(model->rowCount(otherSession) > 0);
-        select(viewer, model->index(0, 0, otherSession));
+        m_kit.select(viewer, model->index(0, 0, otherSession));
         QCOMPARE(viewer->page()->loadCount(), loadsBefore + 1);
         QCOMPARE(viewer->page()->displayedObject(), model->sharedObjectForIndex(otherSession));
         QVERIFY(loads.wait(20000));
-        select(viewer, sessionRow);
+        m_kit.select(viewer, sessionRow);
         QVERIFY(loads.wait(20000));
 
         // Deselecting keeps the page.
@@ -184,18 +154,18 @@ private Q_SLOTS:
 
     void growingSessionUpdatesThePageAndTheOutline()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         const QString path = writeSession(root + "/-home-me-app/s.jsonl", "g", 2);
-        TVLViewerViewController *viewer = openViewer(root + "/-home-me-app");
+        TVLViewerViewController *viewer = m_kit.openViewer(root + "/-home-me-app");
         TVLOutlineModel *model = viewer->outlineModel();
         // A window on a project shows the project as its one row.
         QCOMPARE(model->rowCount(), 1);
         const QModelIndex sessionRow = model->index(0, 0, model->index(0, 0));
         QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
-        select(viewer, sessionRow);
+        m_kit.select(viewer, sessionRow);
         QVERIFY(loads.wait(20000));
         viewer->outlineView()->expand(sessionRow);
-        select(viewer, model->index(1, 0, sessionRow));
+        m_kit.select(viewer, model->index(1, 0, sessionRow));
 
         QSignalSpy updates(viewer->page(), &TVLPageController::incrementalUpdateSent);
         append(path, {line(prompt("g-p3", "third", stamp(9))), line(assistant("g-a3", "more", "g-m3", usage(1, 1), stamp(9)))});
@@ -211,7 +181,7 @@ private Q_SLOTS:
 
     void aMappedSessionCutShorterAndRewrittenWhileShownIsFollowed()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         const auto bigSession = [](const QString &tag, int exchanges) {
             QStringList lines;
             for (int i = 1; i <= exchanges; ++i)
@@ -225,13 +195,13 @@ private Q_SLOTS:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bigSession("old", 30));
         file.close();
-        TVLViewerViewController *viewer = openViewer(root + "/-home-me-app");
+        TVLViewerViewController *viewer = m_kit.openViewer(root + "/-home-me-app");
         TVLOutlineModel *model = viewer->outlineModel();
         const QModelIndex sessionRow = model->index(0, 0, model->index(0, 0));
         auto session = std::dynamic_pointer_cast<TVLSession>(model->sharedObjectForIndex(sessionRow));
         QVERIFY(session && TVLFileBuffer::isMapped(*session->lastReadBytes().pieces[0].bytes));
         QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
-        select(viewer, sessionRow);
+        m_kit.select(viewer, sessionRow);
         QVERIFY(loads.wait(20000));
         QCOMPARE(viewer->page()->lastDisplayedExchangeCount(), 30u);
         viewer->outlineView()->expand(sessionRow);
@@ -259,20 +229,19 @@ private Q_SLOTS:
 
     void tagsFromThePageReachTheStoreAndTheSummary()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         const QString dir = root + "/-home-me-app";
         writeSession(dir + "/s.jsonl", "k", 2);
-        TVLViewerViewController *viewer = openViewer(dir);
+        TVLViewerViewController *viewer = m_kit.openViewer(dir);
         TVLOutlineModel *model = viewer->outlineModel();
         const QModelIndex sessionRow = model->index(0, 0, model->index(0, 0));
         auto *session = dynamic_cast<TVLSession *>(model->objectForIndex(sessionRow));
         QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
-        select(viewer, sessionRow);
+        m_kit.select(viewer, sessionRow);
         QVERIFY(loads.wait(20000));
         QCOMPARE(session->tagSummary() & 0x4, 0);
 
-        viewer->page()->didReceiveScriptMessage(
-            {{"action", "toggleTag"}, {"id", "k-p2"}, {"tagId", 2}, {"checked", true}});
+        PageProbe::bridge(*viewer->page())->toggleTag("k-p2", 2, true);
         QFile file(dir + "/TavloMetaData.json");
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(file.readAll().contains("k-p2"));
@@ -281,9 +250,9 @@ private Q_SLOTS:
 
     void doubleClickOpensOneWindowPerPath()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         writeSession(root + "/-home-me-app/s.jsonl", "d", 1);
-        TVLViewerViewController *viewer = openViewer(root);
+        TVLViewerViewController *viewer = m_kit.openViewer(root);
         const QModelIndex projectRow = viewer->outlineModel()->index(0, 0);
         viewer->outlineViewDoubleClicked(projectRow);
         QCOMPARE(HVXWindows::windowControllers().size(), 2);
@@ -297,9 +266,9 @@ private Q_SLOTS:
 
     void menusAndTokenColumns()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         writeSession(root + "/-home-me-app/s.jsonl", "m", 1);
-        TVLViewerViewController *viewer = openViewer(root);
+        TVLViewerViewController *viewer = m_kit.openViewer(root);
         QMenu *menu = viewer->hvxContextMenuForTableView(viewer->outlineModel()->index(0, 0));
         QVERIFY(menu);
         QStringList titles;
@@ -327,13 +296,13 @@ private Q_SLOTS:
 
     void relativeTimeTimerFollowsTheSetting()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         const QString fiveMinutesAgo = QDateTime::currentDateTimeUtc().addSecs(-300).toString(Qt::ISODateWithMs);
         write(root + "/-home-me-app/s.jsonl", QList<QJsonObject>{prompt("r-p1", "question", fiveMinutesAgo)});
         // Sessions titled by their first time.
         HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 1);
         const auto byName = qScopeGuard([] { HVXDefaults::standard().setInteger(QStringLiteral("TVLSessionDisplayMode"), 0); });
-        TVLViewerViewController *viewer = openViewer(root);
+        TVLViewerViewController *viewer = m_kit.openViewer(root);
         const QModelIndex sessionRow = viewer->outlineModel()->index(0, 0, viewer->outlineModel()->index(0, 0));
         auto title = [&] { return sessionRow.data(Qt::DisplayRole).toString(); };
         HVXDefaults::standard().setBool(QStringLiteral("TVLSessionUseRelativeTime"), true);
@@ -349,13 +318,13 @@ private Q_SLOTS:
 
     void toolStepsFlagReloadsThePage()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         write(root + "/-home-me-app/s.jsonl", QList<QJsonObject>{prompt("t-p1", "list files", stamp(1)),
                                                                  toolCall("t-c1", "toolu_1", "t-m1", usage(1, 1))});
-        TVLViewerViewController *viewer = openViewer(root + "/-home-me-app");
+        TVLViewerViewController *viewer = m_kit.openViewer(root + "/-home-me-app");
         TVLOutlineModel *model = viewer->outlineModel();
         QSignalSpy loads(viewer->page(), &TVLPageController::pageLoaded);
-        select(viewer, model->index(0, 0, model->index(0, 0)));
+        m_kit.select(viewer, model->index(0, 0, model->index(0, 0)));
         QVERIFY(loads.wait(20000));
         QVERIFY(!viewer->page()->lastDisplayedMarkdown().contains("tool-step"));
         QCheckBox *box = viewer->flagsViewController()->toolStepsBox();
@@ -370,9 +339,9 @@ private Q_SLOTS:
 
     void rowMarksFollowTheVisibleExchanges()
     {
-        const QString root = newRoot();
+        const QString root = m_kit.newRoot();
         writeSession(root + "/-home-me-app/s.jsonl", "v", 3);
-        TVLViewerViewController *viewer = openViewer(root + "/-home-me-app/s.jsonl");
+        TVLViewerViewController *viewer = m_kit.openViewer(root + "/-home-me-app/s.jsonl");
         TVLOutlineModel *model = viewer->outlineModel();
         // A window on a session shows its exchanges, and with nothing selected the session's page.
         QCOMPARE(model->rowCount(), 3);

@@ -23,7 +23,7 @@ QList<QJsonObject> HostilePage::lines()
         TB::assistant("H3-B", "<!-- a --> 1 < 2 <3"),
         TB::prompt("H4-P", "Fourth question"),
         TB::assistant("H4-A", "<img name=\"createElement\"><img name=\"querySelectorAll\" id=\"getElementById\">"
-                              "<form id=\"tavloPost\" name=\"body\"><input name=\"attributes\"></form>"),
+                              "<form id=\"tavloHost\" name=\"body\"><input name=\"attributes\"></form>"),
         TB::prompt("H5-P", "Fifth question"),
         TB::assistant("H5-A", QStringLiteral("<meta http-equiv=\"refresh\" content=\"0;url=https://example.com/away\">\n\n"
                                              "<a href=\"%1\" style=\"position:fixed;top:0;left:0;width:100vw;height:100vh;"

@@ -1,0 +1,1 @@
+window.onload=function(){requestAnimationFrame(function(){requestAnimationFrame(function(){window.print();});});}
