@@ -268,8 +268,9 @@ void benchPage(TVLCorpusGenerator &generator)
     if (!viewer) {
         fail(QStringLiteral("no window"));
     }
-    bool loaded = false;
+    bool loaded = false, allParts = false;
     QObject::connect(viewer->page(), &TVLPageController::pageLoaded, [&] { loaded = true; });
+    QObject::connect(viewer->page(), &TVLPageController::allPartsShown, [&] { allParts = true; });
     if (!waitUntil([&] { return loaded; }, 300000)) {
         fail(QStringLiteral("the page did not load"));
     }
@@ -281,23 +282,67 @@ void benchPage(TVLCorpusGenerator &generator)
         ++answers;
         matches = count;
     });
-    for (const QString &query : {QStringLiteral("stale migration"), QStringLiteral("handler")}) {
-        search->setSearchString(query);
-        waitOrFail([&] { return !search->isSearching(); }, 60000, QStringLiteral("the search of ") + query);
-        std::vector<double> steps;
-        for (int i = 0; i < 21; ++i) {
-            const int before = answers;
-            QElapsedTimer clock;
-            clock.start();
-            search->findWithBackwards(i % 3 == 2);
-            waitOrFail([&] { return answers > before; }, 60000, QStringLiteral("the page's find"));
-            if (i > 0)  // the first find of a text also counts every match in the page
-                steps.push_back(milliseconds(clock.nsecsElapsed()));
+    // Right after the load the page still takes in its earlier parts, and every answer of the
+    // page waits behind them ("while parts arrive"); then the same once the page holds them all.
+    for (const bool whole : {false, true}) {
+        if (whole)
+            waitOrFail([&] { return allParts; }, 600000, QStringLiteral("every part of the page"));
+        const QString phase = whole ? QStringLiteral("whole page") : QStringLiteral("while parts arrive");
+        // Another text first, so that each phase starts with a new find.
+        search->setSearchString(QStringLiteral("\u0001"));
+        for (const QString &query : {QStringLiteral("stale migration"), QStringLiteral("handler")}) {
+            search->setSearchString(query);
+            waitOrFail([&] { return !search->isSearching(); }, 60000, QStringLiteral("the search of ") + query);
+            std::vector<double> steps;
+            double first = 0;
+            for (int i = 0; i < 21; ++i) {
+                const int before = answers;
+                QElapsedTimer clock;
+                clock.start();
+                search->findWithBackwards(i % 3 == 2);
+                waitOrFail([&] { return answers > before; }, 60000, QStringLiteral("the page's find"));
+                // The first find of a text looks through the whole page for its matches.
+                if (i > 0)
+                    steps.push_back(milliseconds(clock.nsecsElapsed()));
+                else
+                    first = milliseconds(clock.nsecsElapsed());
+            }
+            const QString name = QStringLiteral("search-page-5000, %1, \"%2\" (%3 matches in the page)").arg(phase, query).arg(matches);
+            figure(QStringLiteral("find-first, ") + name, first, QStringLiteral("ms"));
+            figure(QStringLiteral("find-next, ") + name + QStringLiteral(", median of 20"), median(steps), QStringLiteral("ms"));
+            figure(QStringLiteral("find-next, ") + name + QStringLiteral(", worst of 20"), worst(steps), QStringLiteral("ms"));
         }
-        const QString name = QStringLiteral("find-next, search-page-5000, \"%1\" (%2 matches in the page)").arg(query).arg(matches);
-        figure(name + QStringLiteral(", median of 20"), median(steps), QStringLiteral("ms"));
-        figure(name + QStringLiteral(", worst of 20"), worst(steps), QStringLiteral("ms"));
     }
+
+    // What a step is made of on the whole page: the page's own time for it, and an empty script's
+    // way to the page and back.
+    std::vector<double> inPage, fromIdle, roundTrip;
+    for (int i = 0; i < 20; ++i) {
+        QVariant answer;
+        bool answered = false;
+        QElapsedTimer clock;
+        clock.start();
+        viewer->page()->runScript(QStringLiteral("(function () { const t = performance.now(); findInPage('handler', false, false); "
+                                                 "return performance.now() - t; })()"),
+                                  [&](const QVariant &value) {
+                                      answer = value;
+                                      answered = true;
+                                  });
+        waitOrFail([&] { return answered; }, 60000, QStringLiteral("the page's find"));
+        fromIdle.push_back(milliseconds(clock.nsecsElapsed()));
+        inPage.push_back(answer.toDouble());
+        answered = false;
+        clock.restart();
+        viewer->page()->runScript(QStringLiteral("0"), [&](const QVariant &) { answered = true; });
+        waitOrFail([&] { return answered; }, 60000, QStringLiteral("the page's answer"));
+        roundTrip.push_back(milliseconds(clock.nsecsElapsed()));
+    }
+    figure(QStringLiteral("find-next, search-page-5000, whole page, \"handler\", the page's own time, median of 20"), median(inPage),
+           QStringLiteral("ms"));
+    figure(QStringLiteral("find-next, search-page-5000, whole page, \"handler\", from an idle page to the answer, median of 20"),
+           median(fromIdle), QStringLiteral("ms"));
+    figure(QStringLiteral("page-round-trip after a find step (the page drawing the new place), search-page-5000, median of 20"),
+           median(roundTrip), QStringLiteral("ms"));
 
     auto session = std::dynamic_pointer_cast<TVLSession>(viewer->page()->displayedObject());
     if (!session) {
@@ -337,6 +382,7 @@ int main(int argc, char **argv)
     if (parts.isEmpty())
         parts = {QStringLiteral("session"), QStringLiteral("root"), QStringLiteral("page")};
 
+    printLoadAverage();
     TVLCorpusGenerator generator;
     if (parts.contains(QStringLiteral("session"))) {
         TVLCorpusShape shape;

@@ -1,5 +1,6 @@
 #include "HVXFileWatcher.h"
 
+#include "HVXCloseDescriptor.h"
 #include "HVXLog.h"
 #include "HVXWatcherClock.h"
 
@@ -70,7 +71,7 @@ public:
     {
         m_notifier.reset();
         if (m_fd >= 0)
-            ::close(m_fd);
+            hvxCloseDescriptor(m_fd);
     }
 
     bool start(const QString &path) override;

@@ -1,5 +1,7 @@
 #include "HVXSafeFile.h"
 
+#include "HVXCloseDescriptor.h"
+
 #include <QFile>
 #include <QLocale>
 #include <cerrno>
@@ -77,7 +79,7 @@ bool HVXSafeFile::open(qint64 maxSize)
 void HVXSafeFile::close()
 {
     if (m_fd >= 0)
-        ::close(m_fd);
+        hvxCloseDescriptor(m_fd);
     m_fd = -1;
     m_size = 0;
     if (m_status == Status::Open)

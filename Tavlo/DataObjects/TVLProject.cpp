@@ -24,6 +24,10 @@ const QString jsonl = QStringLiteral("jsonl");
 // Below this many bytes of transcripts a project is read at once: quicker than a note about it.
 constexpr qint64 kDefaultBackgroundLoadThreshold = qint64(32) << 20;
 qint64 backgroundThreshold = kDefaultBackgroundLoadThreshold;
+// Read whole, a transcript of this size takes a second or more on a slow machine; a smaller one
+// is read with its project, under the project's one note.
+constexpr qint64 kDefaultNewestFirstThreshold = qint64(128) << 20;
+qint64 newestFirstBytes = kDefaultNewestFirstThreshold;
 
 QString noteTitle(const QString &name, const QString &note)
 {
@@ -183,21 +187,34 @@ qint64 TVLProject::backgroundLoadThreshold() { return backgroundThreshold; }
 
 void TVLProject::setBackgroundLoadThreshold(qint64 bytes) { backgroundThreshold = bytes; }
 
+qint64 TVLProject::newestFirstThreshold() { return newestFirstBytes; }
+
+void TVLProject::setNewestFirstThreshold(qint64 bytes) { newestFirstBytes = bytes; }
+
 void TVLProject::loadInBackground()
 {
     if (m_isLoaded || m_load)
         return;
     QStringList paths;
     qint64 bytes = 0;
+    qint64 bytesOfSmallSessions = 0;
     hvxEnumerateDirectoryWith(path(), [&](const QString &entry) {
         // Flat sub-agents are read with their sessions.
         if (tvlExtension(entry) != jsonl || hvxIsDirectory(entry) || !TVLFlatSubagents::parentSessionPathOf(entry).isEmpty())
             return;
         paths.append(entry);
-        bytes += QFileInfo(entry).size();
+        const qint64 size = QFileInfo(entry).size();
+        bytes += size;
+        if (size < newestFirstBytes)
+            bytesOfSmallSessions += size;
     });
-    if (bytes < backgroundThreshold) {
+    // When the bytes are in a few big transcripts, the project is there at once: the small
+    // ones read now, each big one from its newest exchanges on, the rest of it in the background
+    // (its page and totals follow when that is done).
+    if (bytes < backgroundThreshold || bytesOfSmallSessions < backgroundThreshold) {
+        m_bigSessionsNewestFirst = true;
         loadIfNeeded();
+        m_bigSessionsNewestFirst = false;
         return;
     }
     m_load = new TVLBackgroundRead(paths, bytes);
@@ -276,14 +293,23 @@ std::vector<std::shared_ptr<TVLSession>> TVLProject::createSessions(const QStrin
                 reads[i] = std::move(it.value());
                 prefetched[i] = 1;
             }
+    std::vector<std::shared_ptr<TVLSession>> sessions(count);
+    if (m_bigSessionsNewestFirst)
+        for (size_t i = 0; i < count; ++i)
+            if (!prefetched[i] && QFileInfo(paths[qsizetype(i)]).size() >= newestFirstBytes)
+                if ((sessions[i] = TVLSession::initWithPathInBackground(paths[qsizetype(i)])))
+                    prefetched[i] = 1;
     hvxParallelFor(count, [&](size_t i) {
         if (!prefetched[i])
             reads[i] = TVLSession::readFile(paths[qsizetype(i)], nullptr);
     });
 
-    std::vector<std::shared_ptr<TVLSession>> sessions(count);
     for (size_t i = 0; i < count; ++i) {
         const QString &sessionPath = paths[qsizetype(i)];
+        if (sessions[i]) {
+            sessions[i]->setParent(this);
+            continue;
+        }
         if (hvxIsDirectory(sessionPath) || tvlExtension(sessionPath) != jsonl)
             continue;
         auto session = std::make_shared<TVLSession>();

@@ -39,12 +39,18 @@ public:
     // Reads the transcripts now; a load in the background is waited for and taken.
     void loadIfNeeded();
     // A project whose transcripts reach the threshold is read on a worker thread and loads once
-    // that is done (file events that arrive meanwhile are handled then); a smaller one loads now.
+    // that is done (file events that arrive meanwhile are handled then); a smaller one loads now,
+    // and so does one whose other transcripts stay under it when those of the newest-first
+    // threshold or more are left out: those show their newest exchanges and read on their own.
     void loadInBackground();
     bool isLoading() const override { return m_load != nullptr; }
     QString loadingNote() const override;
     static qint64 backgroundLoadThreshold();
     static void setBackgroundLoadThreshold(qint64 bytes);
+    // A transcript of this many bytes or more, in a project loaded in the background, shows its
+    // newest exchanges at once and reads the rest in the background on its own.
+    static qint64 newestFirstThreshold();
+    static void setNewestFirstThreshold(qint64 bytes);
     virtual void updateSessions();
     void pathDidUpdate(const QString &changedPath) override;
     // Looks at everything again, as after a watch that lost events.
@@ -80,6 +86,9 @@ private:
 
     bool m_isLoaded = false;
     TVLBackgroundRead *m_load = nullptr;
+    // Set while a load in the background makes its sessions: each big transcript shows its
+    // newest exchanges at once and reads the rest in the background itself.
+    bool m_bigSessionsNewestFirst = false;
     // Reads made in the background, taken by the sessions they are for.
     std::unique_ptr<QHash<QString, TVLSessionRead>> m_prefetchedReads;
     QStringList m_pathsChangedWhileLoading;

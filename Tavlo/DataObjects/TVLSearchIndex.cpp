@@ -191,9 +191,15 @@ bool TVLSearchJob::run(const std::function<bool()> &cancelled, const std::functi
             const bool matches = !missedBefore && text->contains(query);
             session.matched[i] = matches;
             session.anyMatched = session.anyMatched || matches;
+            // The first match is reported at once, a long session's later ones as they come: a
+            // big session shows its first marks long before the last of its texts is read.
+            if (progress && ((matches && !reportedFirst) || ((tested & 63) == 0 && sinceProgress.elapsed() >= progressIntervalMilliseconds))) {
+                reportedFirst = reportedFirst || matches;
+                progress(s + 1);
+                sinceProgress.restart();
+            }
         }
-        if (progress && ((session.anyMatched && !reportedFirst) || sinceProgress.elapsed() >= progressIntervalMilliseconds)) {
-            reportedFirst = reportedFirst || session.anyMatched;
+        if (progress && sinceProgress.elapsed() >= progressIntervalMilliseconds) {
             progress(s + 1);
             sinceProgress.restart();
         }

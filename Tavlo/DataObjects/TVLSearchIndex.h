@@ -87,8 +87,9 @@ struct TVLSearchJob
     qint64 patchLineLimit = 0;  // the setting, read on the main thread
 
     // Runs the search until it is done or `cancelled` says to stop; `progress` is called (on
-    // this thread) after the first match and then every `progressInterval` ms, with the number
-    // of sessions completely searched so far. Answers whether it ran to the end.
+    // this thread) right after the first match and then about every `progressInterval` ms, with
+    // the number of sessions searched so far, the last of them possibly in part (the exchanges
+    // not tested yet count as not matching). Answers whether it ran to the end.
     bool run(const std::function<bool()> &cancelled, const std::function<void(size_t)> &progress = {},
              int progressIntervalMilliseconds = 100);
 };

@@ -1,5 +1,6 @@
 #include "TVLLibraryIndex.h"
 
+#include "Halvex/Foundation/HVXCloseDescriptor.h"
 #include "Halvex/Foundation/HVXLog.h"
 #include "Halvex/Foundation/HVXParallel.h"
 #include "TVLIndexFileReader.h"
@@ -74,11 +75,8 @@ CREATE TABLE usage_quarters(
     cache_1h INTEGER NOT NULL,
     calls INTEGER NOT NULL,
     PRIMARY KEY(file_id, model, quarter)) WITHOUT ROWID;
--- A call taken over by another file changes the sums of the file it leaves.
+-- A call taken over by another file changes the sums of the file it leaves (usage_moved).
 CREATE TABLE files_left(id INTEGER PRIMARY KEY);
-CREATE TRIGGER usage_moved AFTER UPDATE OF file_id ON usage WHEN old.file_id <> new.file_id BEGIN
-    INSERT OR IGNORE INTO files_left VALUES(old.file_id);
-END;
 CREATE TABLE exchanges(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     file_id INTEGER NOT NULL,
@@ -91,6 +89,15 @@ CREATE TABLE state(key TEXT PRIMARY KEY, value INTEGER NOT NULL);
 INSERT INTO state VALUES('dead_parts', 0);
 CREATE VIRTUAL TABLE exchange_text USING fts5(text, content = '', columnsize = 0,
                                               tokenize = 'unicode61 remove_diacritics 2');
+)sql";
+
+// The insert looks first rather than ignoring a conflict: the upsert that moves calls imposes its
+// own conflict handling (abort) on the statements of its triggers, so a second call leaving the
+// same file would fail the update. Files made with the ignoring version get this one on opening.
+const char *const kUsageMovedTrigger = R"sql(
+CREATE TRIGGER usage_moved AFTER UPDATE OF file_id ON usage WHEN old.file_id <> new.file_id BEGIN
+    INSERT INTO files_left SELECT old.file_id WHERE NOT EXISTS (SELECT 1 FROM files_left WHERE id = old.file_id);
+END;
 )sql";
 
 // The full-text table keeps no text, only its index: the text is in the transcripts, and the
@@ -227,44 +234,99 @@ QStringList namesIn(const QString &directory, EntryKind kind, const std::functio
 
 bool isTranscriptName(QStringView name) { return name.endsWith(u".jsonl"); }
 
-void addSession(const QString &sessionPath, std::vector<DiscoveredFile> &files)
+// A directory's transcripts that `wanted` accepts, sorted by name, with their sizes and times,
+// and the names of its directories. The files are looked at from the open directory, not by
+// their whole paths: an update that finds nothing changed is mostly these looks.
+struct Listing
 {
+    std::vector<std::pair<QString, FileStat>> files;
+    QSet<QString> directories;
+};
+
+Listing listDirectory(const QString &directory, const std::function<bool(QStringView)> &wanted)
+{
+    Listing listing;
+#ifdef Q_OS_UNIX
+    DIR *dir = ::opendir(QFile::encodeName(directory).constData());
+    if (!dir)
+        return listing;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' && (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0)))
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (entry->d_type == DT_DIR) {
+            listing.directories.insert(name);
+            continue;
+        }
+        // A link (or an entry of unknown type) may be a directory: it is looked at whatever its name.
+        const bool mayBeDirectory = entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
+        const bool isWanted = wanted(name);
+        if (!isWanted && !mayBeDirectory)
+            continue;
+        struct stat status;
+        if (::fstatat(::dirfd(dir), entry->d_name, &status, 0) != 0)
+            continue;
+        if (S_ISDIR(status.st_mode))
+            listing.directories.insert(name);
+        else if (isWanted && S_ISREG(status.st_mode))
+            listing.files.push_back({name, {status.st_size, qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000,
+                                            qint64(status.st_ino)}});
+    }
+    ::closedir(dir);
+#else
+    const QDir dir(directory);
+    for (const QFileInfo &info : dir.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        if (info.isDir())
+            listing.directories.insert(info.fileName());
+        else if (wanted(info.fileName()))
+            listing.files.push_back({info.fileName(), statPath(info.filePath())});
+    }
+#endif
+    std::sort(listing.files.begin(), listing.files.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    return listing;
+}
+
+// The session and its sub-agents, and the agents of its workflow runs; `hasFolder` when a
+// folder named after the session is beside it (where they are).
+void addSession(const QString &sessionPath, const FileStat &stat, bool hasFolder, std::vector<DiscoveredFile> &files)
+{
+    if (stat.size < 0)
+        return;
     const QFileInfo info(sessionPath);
     const QString project = info.absolutePath();
-    DiscoveredFile session{sessionPath, project, sessionPath, TVLIndexFileContent::Session, statPath(sessionPath)};
-    if (session.stat.size < 0)
+    files.push_back({sessionPath, project, sessionPath, TVLIndexFileContent::Session, stat});
+    if (!hasFolder)
         return;
-    files.push_back(session);
     const QString subagents = project + QLatin1Char('/') + info.completeBaseName() + QStringLiteral("/subagents");
     auto isAgentTranscript = [](QStringView name) { return name.startsWith(u"agent-") && isTranscriptName(name); };
-    auto addFile = [&](const QString &path) {
-        DiscoveredFile file{path, project, sessionPath, TVLIndexFileReader::kindForPath(path), statPath(path)};
-        if (file.stat.size >= 0)
-            files.push_back(file);
+    auto addFiles = [&](const QString &directory, const Listing &listing) {
+        for (const auto &[name, fileStat] : listing.files) {
+            const QString path = directory + QLatin1Char('/') + name;
+            files.push_back({path, project, sessionPath, TVLIndexFileReader::kindForPath(path), fileStat});
+        }
     };
-    for (const QString &name : namesIn(subagents, EntryKind::Files, isAgentTranscript))
-        addFile(subagents + QLatin1Char('/') + name);
+    const Listing agents = listDirectory(subagents, isAgentTranscript);
+    addFiles(subagents, agents);
     // The agents of the session's workflow runs count with it.
+    if (!agents.directories.contains(QStringLiteral("workflows")))
+        return;
     const QString workflows = subagents + QStringLiteral("/workflows");
     for (const QString &run : namesIn(workflows, EntryKind::Directories, [](QStringView) { return true; })) {
         const QString runDirectory = workflows + QLatin1Char('/') + run;
-        for (const QString &name : namesIn(runDirectory, EntryKind::Files, isAgentTranscript))
-            addFile(runDirectory + QLatin1Char('/') + name);
+        addFiles(runDirectory, listDirectory(runDirectory, isAgentTranscript));
     }
 }
 
-void addProject(const QString &directory, const QStringList &sessionNames, std::vector<DiscoveredFile> &files)
+void addProject(const QString &directory, const Listing &listing, std::vector<DiscoveredFile> &files)
 {
-    for (const QString &name : sessionNames) {
+    for (const auto &[name, stat] : listing.files) {
         const QString path = directory + QLatin1Char('/') + name;
         // An older assistant's sub-agent beside its session counts for that session.
         if (const QString session = TVLFlatSubagents::parentSessionPathOf(path); !session.isEmpty()) {
-            DiscoveredFile file{path, directory, session, TVLIndexFileContent::Subagent, statPath(path)};
-            if (file.stat.size >= 0)
-                files.push_back(file);
+            files.push_back({path, directory, session, TVLIndexFileContent::Subagent, stat});
             continue;
         }
-        addSession(path, files);
+        addSession(path, stat, listing.directories.contains(name.chopped(6)), files);
     }
 }
 
@@ -275,18 +337,18 @@ std::vector<DiscoveredFile> discover(const QString &path)
     const QString clean = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     const QFileInfo info(clean);
     if (info.isFile()) {
-        addSession(clean, files);
+        addSession(clean, statPath(clean), true, files);
         for (const QString &flat : TVLFlatSubagents::subagentsOfSession(clean))
             files.push_back({flat, info.absolutePath(), clean, TVLIndexFileContent::Subagent, statPath(flat)});
         return files;
     }
-    if (const QStringList sessions = namesIn(clean, EntryKind::Files, isTranscriptName); !sessions.isEmpty()) {
-        addProject(clean, sessions, files);
+    if (const Listing project = listDirectory(clean, isTranscriptName); !project.files.empty()) {
+        addProject(clean, project, files);
         return files;
     }
     for (const QString &name : namesIn(clean, EntryKind::Directories, [](QStringView) { return true; })) {
         const QString project = clean + QLatin1Char('/') + name;
-        addProject(project, namesIn(project, EntryKind::Files, isTranscriptName), files);
+        addProject(project, listDirectory(project, isTranscriptName), files);
     }
     return files;
 }
@@ -462,7 +524,7 @@ void TVLLibraryIndex::makePrivate()
     // Made before SQLite would make it with the umask's permissions; its logs take the file's.
     const int created = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created >= 0)
-        ::close(created);
+        hvxCloseDescriptor(created);
     for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
         removeOthersAccess(m_path + suffix);
 }
@@ -495,6 +557,8 @@ bool TVLLibraryIndex::open()
         return false;
     // Any read of a damaged or foreign file fails here, before anything is trusted.
     if (!hasCurrentSchema() && !createSchema())
+        return false;
+    if (!repairTriggers())
         return false;
     useWriteAheadLog();
     return true;
@@ -547,9 +611,27 @@ bool TVLLibraryIndex::createSchema()
         exec("ROLLBACK");
         return false;  // someone else's tables, or another version of ours
     }
-    const QByteArray sql = kSchema + QByteArray("PRAGMA user_version = ") + QByteArray::number(kSchemaVersion)
+    const QByteArray sql = kSchema + QByteArray(kUsageMovedTrigger) + QByteArray("PRAGMA user_version = ") + QByteArray::number(kSchemaVersion)
                          + "; PRAGMA application_id = " + QByteArray::number(kApplicationId) + "; COMMIT;";
     if (exec(sql.constData()))
+        return true;
+    exec("ROLLBACK");
+    return false;
+}
+
+bool TVLLibraryIndex::repairTriggers()
+{
+    const auto current = [this] {
+        Statement trigger(m_db, "SELECT sql FROM sqlite_master WHERE type = 'trigger' AND name = 'usage_moved'");
+        return trigger.ok() && trigger.step() == SQLITE_ROW && !textAt(trigger.get(), 0).contains(QStringLiteral("OR IGNORE"));
+    };
+    if (current())
+        return true;
+    if (!exec("BEGIN IMMEDIATE"))
+        return false;
+    if (current())
+        return exec("COMMIT");
+    if (exec("DROP TRIGGER IF EXISTS usage_moved") && exec(kUsageMovedTrigger) && exec("COMMIT"))
         return true;
     exec("ROLLBACK");
     return false;
@@ -653,35 +735,46 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
     // An older assistant's sub-agent beside its session is brought up to date with that session.
     const QString parentSession = TVLFlatSubagents::parentSessionPathOf(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
     const QString scope = parentSession.isEmpty() ? path : parentSession;
-    // What changed: compare the files on disk with what the index holds for them.
-    std::vector<DiscoveredFile> discovered = discover(scope);
-    std::vector<FileRow> known = filesInScope(scope);
-    if (m_damaged)
-        return result;
-    QHash<QString, const FileRow *> knownByPath;
-    knownByPath.reserve(qsizetype(known.size()));
-    for (const FileRow &row : known)
-        knownByPath.insert(row.path, &row);
-
+    const std::vector<DiscoveredFile> discovered = discover(scope);
+    std::vector<FileRow> known;
+    QHash<QString, const FileRow *> knownByPath;  // left: the files that are gone
     std::vector<WorkItem> work;
     Progress done;
-    for (DiscoveredFile &file : discovered) {
-        const FileRow *row = knownByPath.take(file.path);
-        WorkItem item;
-        if (row) {
-            if (row->stat.size == file.stat.size && row->stat.modified == file.stat.modified && row->stat.inode == file.stat.inode)
-                continue;
-            item.id = row->id;
-            const bool grew = row->stat.inode == file.stat.inode && file.stat.size >= row->indexedTo;
-            item.offset = grew ? row->indexedTo : 0;
-            item.tail = grew ? row->tail : QByteArray();
-            item.lastExchange = row->lastExchange;
+    // What changed: the files on disk against what the index holds for them.
+    auto plan = [&] {
+        known = filesInScope(scope);
+        knownByPath.clear();
+        knownByPath.reserve(qsizetype(known.size()));
+        for (const FileRow &row : known)
+            knownByPath.insert(row.path, &row);
+        work.clear();
+        done = {};
+        for (const DiscoveredFile &file : discovered) {
+            const FileRow *row = knownByPath.take(file.path);
+            WorkItem item;
+            if (row) {
+                if (row->stat.size == file.stat.size && row->stat.modified == file.stat.modified && row->stat.inode == file.stat.inode)
+                    continue;
+                item.id = row->id;
+                const bool grew = row->stat.inode == file.stat.inode && file.stat.size >= row->indexedTo;
+                item.offset = grew ? row->indexedTo : 0;
+                item.tail = grew ? row->tail : QByteArray();
+                item.lastExchange = row->lastExchange;
+            }
+            done.bytesTotal += file.stat.size - item.offset;
+            item.file = file;
+            work.push_back(std::move(item));
         }
-        done.bytesTotal += file.stat.size - item.offset;
-        item.file = std::move(file);
-        work.push_back(std::move(item));
+        done.filesTotal = int(work.size());
+    };
+    plan();
+    if (m_damaged)
+        return result;
+    // Nothing changed: no write lock is taken, so answers never wait for another writer.
+    if (work.empty() && knownByPath.isEmpty()) {
+        result.ok = true;
+        return result;
     }
-    done.filesTotal = int(work.size());
 
     Statement insertFile(m_db, "INSERT INTO files(path, project, session, kind) VALUES(?1, ?2, ?3, ?4)");
     // A title line read replaces the one before; a read of the whole file takes only its own.
@@ -738,6 +831,14 @@ TVLLibraryIndex::UpdateResult TVLLibraryIndex::updateOnce(const QString &path, c
 
     if (!exec("BEGIN IMMEDIATE"))
         return result;
+    // Under the write lock the rows are read again: another connection (the viewer's other
+    // thread, a command beside it) may have brought the same files up to date since, and this
+    // update builds on what it wrote rather than adding a file twice or reading its end again.
+    plan();
+    if (m_damaged) {
+        exec("ROLLBACK");
+        return result;
+    }
     bool failed = false;
     auto check = [&](int code, const char *what) {
         if (code != SQLITE_DONE && !failed) {

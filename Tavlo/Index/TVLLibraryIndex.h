@@ -133,6 +133,7 @@ private:
     static bool isBusy(int code);
     bool createSchema();
     bool hasCurrentSchema();
+    bool repairTriggers();
     void useWriteAheadLog();
     void moveAsideAndRecreate(const QString &reason);
     bool exec(const char *sql);

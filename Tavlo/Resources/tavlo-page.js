@@ -109,48 +109,83 @@
         // web's. Script and data addresses go.
         ALLOWED_URI_REGEXP: /^(?!(?:javascript|vbscript|data):)/i
     };
-    // The options are read once, not for each of the thousands of blocks of a page. Each text is
-    // parsed alone into an inert document of its own (nothing loads, runs or navigates there,
-    // and an end tag in it closes nothing outside it).
+    // The options are read once, not for each of the thousands of blocks of a page.
     if (cleaner) cleaner.setConfig(cleanOptions);
-    function cleanFragment(html) {
-        if (cleaner) return cleaner.sanitize(html || '');
-        // Without the cleaner the markup is shown as text.
-        const fragment = document.createDocumentFragment();
-        const text = document.createElement('pre');
-        text.textContent = html || '';
-        fragment.appendChild(text);
-        return fragment;
+
+    // Blocks are cleaned together, a part's worth at a time: the cleaner makes a document of its
+    // own for each call, and with thousands of small blocks that cost more than the cleaning.
+    // Each text is still parsed alone, into an element of its own in an inert document (nothing
+    // loads, runs or navigates there, and an end tag in it closes nothing outside its element);
+    // the cleaned copies come back in the same order. Returns one element a text, whose
+    // children are the cleaned content, owned by this page's document.
+    const inertDocument = document.implementation.createHTMLDocument('');
+    function cleanedHolders(texts) {
+        if (!cleaner) return texts.map(shownAsText);
+        const batch = inertDocument.createElement('div');
+        for (const text of texts) {
+            const holder = inertDocument.createElement('div');
+            holder.innerHTML = text || '';
+            batch.appendChild(holder);
+        }
+        const cleaned = cleaner.sanitize(batch);
+        const copy = cleaned && cleaned.childElementCount === 1 ? cleaned.firstElementChild : null;
+        // The cleaner drops an element whose only children are text and comments that read as
+        // markup: a holder gone leaves the order unknown, so each text is cleaned alone.
+        if (!copy || copy.childNodes.length !== texts.length || copy.childElementCount !== texts.length)
+            return texts.map(cleanedAlone);
+        // Copied out first: adopting a holder takes it out of the live list of children.
+        return Array.from(copy.children).map(function (holder) { return document.adoptNode(holder); });
+    }
+    function cleanedAlone(text) {
+        const holder = document.createElement('div');
+        holder.appendChild(cleaner.sanitize(text || ''));
+        return holder;
+    }
+    // Without the cleaner the markup is shown as text.
+    function shownAsText(text) {
+        const holder = document.createElement('div');
+        const pre = document.createElement('pre');
+        pre.textContent = text || '';
+        holder.appendChild(pre);
+        return holder;
     }
 
     // A block's kind is its class when it is one plain name the page gives no other meaning to,
-    // or a block kind of the page's ("user", "assistant").
-    function blockElement(block) {
-        const element = document.createElement('div');
+    // or a block kind of the page's ("user", "assistant"). The cleaned holder becomes the block.
+    function blockElement(block, holder) {
+        const element = holder;
         element.id = String(block.id || '');
         const kind = String(block.kind || '');
         const pageKind = kind === 'user' || kind === 'assistant';
         if (/^[A-Za-z][A-Za-z0-9_-]*$/.test(kind) && (pageKind || !reservedClasses.has(kind))) element.className = kind;
-        element.appendChild(cleanFragment(block.html));
         return element;
     }
 
     // The nodes of sections as the program sends them: a wrapper for each exchange with its
     // blocks; a page that is no session comes as loose pieces, wrapped by wrapLooseNodes.
     function nodesOfSections(sections) {
+        sections = (sections || []).filter(function (section) {
+            return section && (!Array.isArray(section.blocks) || section.blocks.length);
+        });
+        const texts = [];
+        for (const section of sections) {
+            if (Array.isArray(section.blocks)) for (const block of section.blocks) texts.push(block ? block.html : '');
+            else texts.push(section.html);
+        }
+        const holders = cleanedHolders(texts);
+        let next = 0;
         const fragment = document.createDocumentFragment();
         const made = [];
-        for (const section of sections || []) {
-            if (!section) continue;
+        for (const section of sections) {
             if (Array.isArray(section.blocks)) {
-                if (!section.blocks.length) continue;
                 const wrapper = makeWrapper(String(section.id || 'preamble'));
                 if (section.preamble) wrapper.classList.add('preamble');
-                for (const block of section.blocks) wrapper.appendChild(blockElement(block));
+                for (const block of section.blocks) wrapper.appendChild(blockElement(block || {}, holders[next++]));
                 fragment.appendChild(wrapper);
                 made.push(wrapper);
             } else {
-                fragment.appendChild(cleanFragment(section.html));
+                const holder = holders[next++];
+                while (holder.firstChild) fragment.appendChild(holder.firstChild);
             }
         }
         return {fragment: fragment, made: made};
@@ -553,6 +588,12 @@
     }
     window.scrollToExchange = scrollToExchange;
 
+    // Another part of the page moves the view (find): no exchange is held or glided to any more.
+    window.takeOverScroll = function () {
+        if (currentHold) currentHold.release();
+        scrollTarget = null;
+    };
+
     // Sections out of view are laid out at an estimated height until they come near it, so a
     // glide can end off its exchange by what the sections just above it turned out to be. Once
     // the view has stopped moving it is put right (again, should that lay out more sections),
@@ -702,15 +743,18 @@
         box.dataset.signature = signature;
         box.replaceChildren.apply(box, unique.map(function (line) { return line.cloneNode(true); }));
     }
+    // The lines come only with sections, and sections are the body's children: only those are
+    // watched. Changes inside sections (highlighting, badges) would have the whole page searched
+    // again each time, which a long page feels.
     let pullRequestsPending = false;
-    new MutationObserver(function () {
+    const sectionsWatch = new MutationObserver(function () {
         if (pullRequestsPending) return;
         pullRequestsPending = true;
         setTimeout(function () {
             pullRequestsPending = false;
             listPullRequests();
         }, 0);
-    }).observe(document.documentElement, {childList: true, subtree: true});
+    });
 
     // ---- Links. A link opens only from a click on its visible text, once the status line shows
     // where it goes (as the pointer comes over it, or the keyboard focus): a link made invisible
@@ -788,6 +832,7 @@
         showPageData();
         initSectionMarkers();
         listPullRequests();
+        sectionsWatch.observe(document.body, {childList: true});
         document.documentElement.classList.remove('loading');
         // Inside the program the host has the page highlighted after the load; a browser has no host.
         if (!insideProgram) highlightCodeIn(document.querySelectorAll('.exchange-wrapper'));

@@ -9,7 +9,8 @@
 #include <QThreadPool>
 
 namespace {
-// What the job has found in its first `sessionsDone` sessions (read on the job's thread).
+// What the job has found in its first `sessionsDone` sessions, the last one maybe in part (read
+// on the job's thread).
 TVLSearchEngine::Matches matchesOf(const TVLSearchJob &job, size_t sessionsDone, bool complete)
 {
     TVLSearchEngine::Matches matches;
@@ -20,7 +21,7 @@ TVLSearchEngine::Matches matchesOf(const TVLSearchJob &job, size_t sessionsDone,
             continue;
         matches.sessions.push_back(session.session);
         const auto &exchanges = session.texts().exchanges;
-        for (size_t i = 0; i < exchanges.size(); ++i)
+        for (size_t i = 0; i < exchanges.size() && i < session.matched.size(); ++i)
             if (session.matched[i])
                 matches.exchangeIds.insert(exchanges[i]->uuid());
     }

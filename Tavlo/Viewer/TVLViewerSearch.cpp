@@ -4,6 +4,7 @@
 #include "TVLFindString.h"
 #include "TVLOutlineModel.h"
 #include "TVLPageController.h"
+#include "TVLPageFind.h"
 #include "TVLViewerViewController.h"
 #include "TVLWebPage.h"
 
@@ -23,7 +24,6 @@
 #include <QGuiApplication>
 #include <QShortcut>
 #include <QTimer>
-#include <QWebEngineFindTextResult>
 #include <QWebEngineView>
 
 namespace {
@@ -184,7 +184,7 @@ void TVLViewerSearch::hideFindField()
         m_findBar->hide();
         Q_EMIT findBarVisibilityChanged(false);
         m_pageStatus.clear();
-        m_viewer->page()->webPage()->findText(QString());
+        TVLPageFind::clear(*m_viewer->page());
         // What the text did is undone with it out of sight; the text itself is kept.
         if (!m_searchString.isEmpty())
             runSearch(false);
@@ -199,25 +199,18 @@ void TVLViewerSearch::findWithBackwards(bool backwards)
         return;
     }
     if (m_viewer->page()->displayedObject()) {
-        QWebEnginePage::FindFlags flags;
-        if (backwards)
-            flags |= QWebEnginePage::FindBackward;
-        if (m_searchIsCaseSensitive)
-            flags |= QWebEnginePage::FindCaseSensitively;
         const QString text = m_searchString;
         QPointer<TVLViewerSearch> self(this);
-        // The text goes to the engine as data; nothing is built from it.
-        m_viewer->page()->webPage()->findText(text, flags, [self, text](const QWebEngineFindTextResult &result) {
+        TVLPageFind::find(*m_viewer->page(), text, m_searchIsCaseSensitive, backwards, [self, text](int active, int count) {
             if (!self)
                 return;
-            const int count = result.numberOfMatches();
             if (!text.isEmpty() && count == 0)
                 hvxBeep();
             self->m_pageStatus = text.isEmpty() ? QString()
                                  : count == 0  ? tr("None in the page")
-                                               : tr("%1 of %2").arg(result.activeMatch()).arg(count);
+                                               : tr("%1 of %2").arg(active).arg(count);
             self->updateStatus();
-            Q_EMIT self->pageFindFinished(result.activeMatch(), count);
+            Q_EMIT self->pageFindFinished(active, count);
         });
         return;
     }

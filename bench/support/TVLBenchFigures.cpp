@@ -7,6 +7,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace TVLBenchFigures {
 
@@ -28,6 +29,13 @@ void line(const QString &text)
 {
     out() << text << "\n";
     out().flush();
+}
+
+void printLoadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (file.open(QIODevice::ReadOnly))
+        line(QStringLiteral("load average: ") + QString::fromLatin1(file.readLine()).section(QLatin1Char(' '), 0, 2));
 }
 
 double median(std::vector<double> values)
@@ -56,6 +64,20 @@ qint64 statusBytes(const char *field, qint64 processId)
         if (entry.startsWith(key))
             return entry.mid(key.size()).trimmed().split(' ').value(0).toLongLong() * 1024;
     return -1;
+}
+
+double cpuSeconds(qint64 processId)
+{
+    QFile stat(processId > 0 ? QStringLiteral("/proc/%1/stat").arg(processId) : QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    // The command name may hold spaces: the fields are counted from the ')' that ends it.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const double ticks = double(::sysconf(_SC_CLK_TCK));
+    return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
 }
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMilliseconds)

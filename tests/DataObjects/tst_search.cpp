@@ -151,6 +151,17 @@ private Q_SLOTS:
         QVERIFY(again.run({}));
         QCOMPARE(std::count(again.sessions[0].matched.begin(), again.sessions[0].matched.end(), 1), 2);
         QVERIFY(again.sessions[0].matched[0] && again.sessions[0].matched[150]);
+
+        // The first match is reported as soon as it is found, not when its session is done.
+        TVLSearchJob reported = index.makeJob({session}, TVLSearchQuery::make("one", false));
+        std::vector<qsizetype> matchesAtReports;
+        QVERIFY(reported.run({}, [&](size_t sessions) {
+            const auto &matched = reported.sessions[0].matched;
+            if (sessions == 1)
+                matchesAtReports.push_back(std::count(matched.begin(), matched.end(), 1));
+        }));
+        QVERIFY(!matchesAtReports.empty());
+        QCOMPARE(matchesAtReports.front(), 1);
     }
 
     void liveReadUnderAFilterMatchesTheNewExchanges()

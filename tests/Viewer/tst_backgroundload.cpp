@@ -159,6 +159,7 @@ private Q_SLOTS:
     {
         closeAllWindows();
         TVLProject::setBackgroundLoadThreshold(qint64(32) << 20);
+        TVLProject::setNewestFirstThreshold(qint64(128) << 20);
     }
 
     void theRowAndPageFollowTheReadAndTheSelectionThenIsShown_data()
@@ -226,6 +227,41 @@ private Q_SLOTS:
         const TVLObject::Ptr session = big->sessionLookup().first();
         QTRY_COMPARE(viewer->page()->displayedObject(), session);
         QCOMPARE(viewer->selectionIndexPaths(), std::optional<QList<HVXIndexPath>>(QList<HVXIndexPath>{HVXIndexPath{1, 0}}));
+    }
+
+    // A project whose bytes are in one big transcript is there at once: that session shows its
+    // newest exchanges, reads the rest on its own, and its page and the project's totals follow.
+    void aProjectOfOneBigSessionShowsItsNewestExchangesAtOnce()
+    {
+        const QString root = m_dir.filePath(QStringLiteral("r%1/projects").arg(++m_serial));
+        writeSession(root + "/-home-me-app/a.jsonl", "a", 1);
+        writeSession(root + "/-home-me-huge/small.jsonl", "s", 1);
+        const int count = int(TVLSession::kNewestExchanges) + 50;
+        QList<QJsonObject> lines;
+        for (int i = 1; i <= count; ++i)
+            lines << prompt(QStringLiteral("h-p%1").arg(i), QStringLiteral("question %1").arg(i))
+                  << assistant(QStringLiteral("h-a%1").arg(i), QStringLiteral("answer %1").arg(i),
+                               QStringLiteral("msg-%1").arg(i), usage(10, 1));
+        const QString path = write(root + "/-home-me-huge/h.jsonl", lines);
+        TVLProject::setBackgroundLoadThreshold(QFileInfo(path).size() / 2);
+        TVLProject::setNewestFirstThreshold(QFileInfo(path).size());
+        TVLViewerViewController *viewer = openViewer(root);
+        QVERIFY(viewer);
+        TVLOutlineModel *model = viewer->outlineModel();
+        auto huge = std::dynamic_pointer_cast<TVLProject>(model->sharedObjectForIndex(model->index(1, 0)));
+        select(viewer, model->index(1, 0));
+        QVERIFY(huge && huge->isLoaded() && !huge->isLoading());
+        auto session = std::dynamic_pointer_cast<TVLSession>(huge->sessionLookup().value(path));
+        QVERIFY(session && session->isLoading());
+        QVERIFY(session->exchanges().size() < size_t(count));
+        viewer->outlineView()->expand(model->indexForObject(huge.get()));
+        select(viewer, model->indexForObject(session.get()));
+        QTRY_COMPARE(viewer->page()->displayedObject(), TVLObject::Ptr(session));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!session->isLoading(), 20000);
+        QCOMPARE(session->exchanges().size(), size_t(count));
+        QCOMPARE(huge->tokenUsage().value_or(TVLTokenUsage{}).inputTokens, qint64(10) * count);
+        QTRY_COMPARE(viewer->page()->lastDisplayedExchangeCount(), unsigned(count));
     }
 
     void aWindowOnABigSessionReadsItInTheBackground_data()

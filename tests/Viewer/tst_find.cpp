@@ -281,6 +281,30 @@ private Q_SLOTS:
             QCOMPARE(found.last().at(1).toInt(), 5);
         }
         QVERIFY(search->findBar()->status().startsWith("1 of 5"));
+        const QString markedText = "getSelection().rangeCount ? getSelection().getRangeAt(0).toString() : ''";
+        QCOMPARE(evaluate(viewer, markedText).toString(), QString("answer"));
+
+        // A live append is looked through at the next step; a text matches across inline markup
+        // and a line break, in any case unless asked to match it.
+        append(first, {line(prompt("a-p6", "question 6")),
+                       line(assistant("a-a6", "an *answer*\nspread over markup", "a-m6", usage(1, 1)))});
+        QTRY_VERIFY_WITH_TIMEOUT(sectionIds(viewer).contains("a-p6"), 20000);
+        search->findWithBackwards(false);
+        QVERIFY(found.wait(10000));
+        QCOMPARE(found.last().at(1).toInt(), 6);
+        search->setSearchString("ANSWER spread");
+        search->findWithBackwards(false);
+        QVERIFY(found.wait(10000));
+        QCOMPARE(found.last().at(1).toInt(), 1);
+        QCOMPARE(evaluate(viewer, markedText).toString(), QString("answer\nspread"));
+        search->setSearchIsCaseSensitive(true);
+        search->findWithBackwards(false);
+        QVERIFY(found.wait(10000));
+        QCOMPARE(found.last().at(1).toInt(), 0);
+        QVERIFY(search->findBar()->status().startsWith("None in the page"));
+        search->setSearchIsCaseSensitive(false);
+        search->setSearchString("answer");
+        QTRY_VERIFY(!search->isSearching() && search->hasSearchMarks());
 
         // Tags in mark mode: next and previous step through the tagged exchanges, wrapping. An
         // exchange tagged only on its second line is not tagged.

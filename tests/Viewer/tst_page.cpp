@@ -509,6 +509,8 @@ private Q_SLOTS:
         // What was left open hides nothing after its block; a lone carriage return and a
         // diff's fence let no markup through.
         QVERIFY(evaluate(*page, "document.getElementById('H7-A').textContent").toString().contains(HostilePage::lastAnswer));
+        QCOMPARE(evaluate(*page, "document.getElementById('H3-B').closest('.exchange-wrapper').dataset.sectionId").toString(), "H3-P");
+        QVERIFY(evaluate(*page, "document.getElementById('H3-B').textContent").toString().contains("1 < 2 <3"));
         QCOMPARE(evaluate(*page, "document.querySelectorAll('#H6-P b, #H6-P i, #H6-A [id]').length").toInt(), 0);
         QVERIFY(evaluate(*page, "document.getElementById('H6-A').textContent").toString().contains("diff forgery"));
         // The page's names are its own; the refresh never reached the document.

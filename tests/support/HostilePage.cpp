@@ -19,6 +19,8 @@ QList<QJsonObject> HostilePage::lines()
         TB::assistant("H2-A", "<noscript>\n\n<textarea>\n\n<title>\n\nhidden from here on"),
         TB::prompt("H3-P", "Third question"),
         TB::assistant("H3-A", "text\n\n<!-- never closed\n\nmore"),
+        // Only a comment and text that reads as markup: the cleaner drops an element holding that.
+        TB::assistant("H3-B", "<!-- a --> 1 < 2 <3"),
         TB::prompt("H4-P", "Fourth question"),
         TB::assistant("H4-A", "<img name=\"createElement\"><img name=\"querySelectorAll\" id=\"getElementById\">"
                               "<form id=\"tavloPost\" name=\"body\"><input name=\"attributes\"></form>"),

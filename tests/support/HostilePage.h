@@ -1,7 +1,8 @@
 #pragma once
 // A session whose text tries to break the page it is shown on: markup that closes its block and
-// forges a section, elements left open, names of the page's script taken, a refresh, a link
-// stretched invisibly over the page, a lone carriage return in a prompt, a diff holding a fence.
+// forges a section, elements left open, a block of only a comment and text that reads as markup,
+// names of the page's script taken, a refresh, a link stretched invisibly over the page, a lone
+// carriage return in a prompt, a diff holding a fence.
 // Each exchange's prompt is "H<n>-P", its answer "H<n>-A"; the page must show exactly these
 // sections, each holding only its own text.
 
