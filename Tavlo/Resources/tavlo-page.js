@@ -550,6 +550,14 @@
             if (held && element.isConnected) element.scrollIntoView({block: 'start'});
         };
         const observer = new ResizeObserver(aim);
+        // What moves the exchange need not resize the body (a section above laid out at its
+        // real height in place of its estimate): each frame of the hold checks where it is.
+        const watch = function () {
+            if (!held) return;
+            if (element.isConnected && Math.round(element.getBoundingClientRect().top) !== 0) aim();
+            requestAnimationFrame(watch);
+        };
+        requestAnimationFrame(watch);
         const hold = {
             release: function () {
                 held = false;
